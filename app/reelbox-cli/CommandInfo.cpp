@@ -1,0 +1,80 @@
+#include "CliJson.h"
+#include "Commands.h"
+#include "Output.h"
+
+#include "EditOperations.h"
+#include "Group.h"
+#include "TakeInfoCodec.h"
+#include "UuidString.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace reelbox::cli {
+using reelbox::Error;
+
+namespace {
+
+QString groupKey(const Group& group) {
+    if (group.kind == Group::Kind::take)
+        return QStringLiteral("take");
+    return QStringLiteral("overdub:") + uuidString(group.id);
+}
+
+QString derivedFacts(const TakeInfo& info) {
+    EditingState state;
+    state.info = info;
+    state.sourceDuration = info.timelineDuration();
+    state.mainDuration = info.mainRemoved ? 0 : info.duration;
+
+    QStringList spans;
+    for (const TimeSpan& s : playedSpans(state))
+        spans << jsonArray({jsonNumber(s.start), jsonNumber(s.end)});
+    QStringList groupList;
+    for (const GroupLanes& entry : groups(info)) {
+        QStringList laneKeys;
+        for (const Lane& lane : entry.lanes)
+            laneKeys << jsonString(lane.key());
+        groupList << jsonObject({{QStringLiteral("group"), jsonString(groupKey(entry.group))},
+                                 {QStringLiteral("name"), jsonString(groupName(info, entry.group))},
+                                 {QStringLiteral("lanes"), jsonArray(laneKeys)}});
+    }
+    return jsonObject({{QStringLiteral("timelineDuration"), jsonNumber(state.sourceDuration)},
+                       {QStringLiteral("keptSpans"), jsonArray(spans)},
+                       {QStringLiteral("editedDuration"), jsonNumber(editedDuration(state))},
+                       {QStringLiteral("groups"), jsonArray(groupList)}});
+}
+
+} // namespace
+
+int runInfo(const QStringList& args) {
+    QString folder;
+    bool derived = false;
+    for (const QString& arg : args) {
+        if (arg == u"--derived")
+            derived = true;
+        else if (folder.isEmpty() && !arg.startsWith(u"--"))
+            folder = arg;
+        else
+            throw UsageError{QStringLiteral("info: unexpected argument \"%1\"").arg(arg)};
+    }
+    if (folder.isEmpty())
+        throw UsageError{QStringLiteral("info needs a take folder")};
+
+    QFile file(QDir(folder).filePath(QStringLiteral("take.json")));
+    if (!file.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("can't read %1: %2").arg(file.fileName(), file.errorString()));
+    TakeInfo info;
+    try {
+        info = decodeTakeInfo(file.readAll());
+    } catch (const DecodeError& e) {
+        throw Error(QStringLiteral("%1 is unreadable: %2").arg(file.fileName(), e.message()));
+    }
+    if (derived)
+        printLine(derivedFacts(info));
+    else
+        printLine(QString::fromUtf8(encodeTakeInfo(info)));
+    return success;
+}
+
+} // namespace reelbox::cli

@@ -1,0 +1,49 @@
+#include "CliJson.h"
+#include "Commands.h"
+#include "Output.h"
+
+#include "JsonDate.h"
+#include "TakeLibrary.h"
+
+namespace reelbox::cli {
+
+QString optionValue(const QStringList& args, int& index) {
+    if (index + 1 >= args.size())
+        throw UsageError{QStringLiteral("%1 needs a value").arg(args[index])};
+    return args[++index];
+}
+
+int runTakes(const QStringList& args) {
+    QString root;
+    bool json = false;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == u"--root")
+            root = optionValue(args, i);
+        else if (args[i] == u"--json")
+            json = true;
+        else
+            throw UsageError{QStringLiteral("takes: unexpected argument \"%1\"").arg(args[i])};
+    }
+    const TakeLibrary library(root.isEmpty() ? TakeLibrary::defaultRoot() : root);
+    for (const Take& take : library.takes()) {
+        const auto kept = take.info.edit.keptSpans(take.info.timelineDuration());
+        double keptDuration = 0;
+        for (const TimeSpan& s : kept)
+            keptDuration += s.length();
+        if (json) {
+            printLine(jsonObject({{QStringLiteral("folder"), jsonString(take.folderName())},
+                                  {QStringLiteral("name"), jsonString(take.info.name)},
+                                  {QStringLiteral("createdAt"),
+                                   jsonString(formatJsonDate(take.info.createdAt))},
+                                  {QStringLiteral("keptDuration"), jsonNumber(keptDuration)}}));
+        } else {
+            printLine(QStringLiteral("%1\t%2\t%3\t%4")
+                          .arg(take.folderName(), take.info.name,
+                               formatJsonDate(take.info.createdAt),
+                               QString::number(keptDuration, 'f', 2)));
+        }
+    }
+    return success;
+}
+
+} // namespace reelbox::cli

@@ -1,0 +1,133 @@
+#include "TakeLibrary.h"
+
+#include "TakeInfoCodec.h"
+#include "Trash.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <algorithm>
+
+namespace reelbox {
+
+namespace {
+const QString applicationId = QStringLiteral("org.reelbox.Reelbox");
+} // namespace
+
+TakeLibrary::TakeLibrary(QObject* parent) : TakeLibrary(defaultRoot(), {}, parent) {}
+
+TakeLibrary::TakeLibrary(const QString& root, const QString& cacheRoot, QObject* parent)
+    : QObject(parent), m_root(QDir(root).absolutePath()),
+      m_cacheRoot(cacheRoot.isEmpty() ? defaultCacheRoot() : QDir(cacheRoot).absolutePath()),
+      m_clock([] { return QDateTime::currentDateTime(); }) {
+    QDir().mkpath(m_root); // a failure shows as an empty list
+    reload();
+}
+
+QString TakeLibrary::defaultRoot() {
+    QString movies = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    if (movies.isEmpty())
+        movies = QDir::home().filePath(QStringLiteral("Videos"));
+    return QDir(movies).filePath(QStringLiteral("Reelbox"));
+}
+
+QString TakeLibrary::defaultCacheRoot() {
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
+        .filePath(applicationId);
+}
+
+std::optional<Take> TakeLibrary::readTake(const QString& folder) {
+    QFile file(QDir(folder).filePath(QStringLiteral("take.json")));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    Take take;
+    take.folder = folder;
+    try {
+        take.info = decodeTakeInfo(file.readAll());
+    } catch (const DecodeError&) {
+        return std::nullopt;
+    }
+    if (!take.info.mainRemoved && !QFileInfo::exists(take.moviePath()))
+        return std::nullopt;
+    return take;
+}
+
+void TakeLibrary::reload() {
+    std::vector<Take> found;
+    const QDir root(m_root);
+    // Listing order is the file system's; the sort below is stable on top of it.
+    const QStringList children = root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot,
+                                                QDir::Unsorted);
+    for (const QString& child : children) {
+        if (auto take = readTake(root.filePath(child)))
+            found.push_back(std::move(*take));
+    }
+    std::stable_sort(found.begin(), found.end(), [](const Take& a, const Take& b) {
+        return a.info.createdAt > b.info.createdAt;
+    });
+    setTakes(std::move(found));
+}
+
+void TakeLibrary::save(const Take& take) {
+    const QByteArray bytes = encodeTakeInfo(take.info);
+    QSaveFile file(take.infoPath());
+    if (!file.open(QIODevice::WriteOnly))
+        throw Error(QStringLiteral("Couldn't save \"%1\": %2").arg(take.info.name, file.errorString()));
+    file.write(bytes);
+    if (!file.commit())
+        throw Error(QStringLiteral("Couldn't save \"%1\": %2").arg(take.info.name, file.errorString()));
+
+    auto it = std::find_if(m_takes.begin(), m_takes.end(),
+                           [&](const Take& t) { return t.folder == take.folder; });
+    if (it != m_takes.end() && !(*it == take)) {
+        *it = take;
+        emit takesChanged();
+    }
+}
+
+void TakeLibrary::rename(const Take& take, const QString& name) {
+    const QString trimmed = name.trimmed();
+    if (trimmed.isEmpty())
+        return;
+    Take renamed = take;
+    renamed.info.name = trimmed;
+    try {
+        save(renamed);
+    } catch (const Error&) {
+        // The list keeps the old name.
+    }
+}
+
+void TakeLibrary::trash(const Take& take) {
+    moveToTrash(take.folder);
+    reload();
+}
+
+QString TakeLibrary::makeNewTakeFolder() {
+    auto formatted = [&] { return m_clock().toString(QStringLiteral("yyyy-MM-dd HH.mm.ss")); };
+    const QDir root(m_root);
+    QString candidate = root.filePath(formatted());
+    for (int n = 2; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++n)
+        candidate = root.filePath(formatted() + QStringLiteral(" %1").arg(n));
+    if (!QDir().mkpath(candidate))
+        throw Error(QStringLiteral("Couldn't create the folder for a new take in \"%1\".").arg(m_root));
+    return candidate;
+}
+
+QString TakeLibrary::cacheFolder(const Take& take) const {
+    const QString folder = QDir(m_cacheRoot).filePath(take.folderName());
+    if (!QDir().mkpath(folder))
+        throw Error(QStringLiteral("Couldn't create the cache folder \"%1\".").arg(folder));
+    return folder;
+}
+
+void TakeLibrary::setTakes(std::vector<Take> takes) {
+    if (takes == m_takes)
+        return;
+    m_takes = std::move(takes);
+    emit takesChanged();
+}
+
+} // namespace reelbox

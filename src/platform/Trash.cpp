@@ -1,0 +1,11 @@
+#include "Trash.h"
+
+#include <QFile>
+
+namespace reelbox {
+
+bool moveToTrash(const QString& path) {
+    return QFile::moveToTrash(path);
+}
+
+} // namespace reelbox
