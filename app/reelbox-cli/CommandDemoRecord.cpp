@@ -18,7 +18,8 @@ int runDemoRecord(const QStringList& args) {
         if (args[i] == u"--root")
             root = optionValue(args, i);
         else
-            throw UsageError{QStringLiteral("demo-record: unexpected argument \"%1\"").arg(args[i])};
+            throw UsageError{
+                QStringLiteral("demo-record: unexpected argument \"%1\"").arg(args[i])};
     }
     if (root.isEmpty())
         throw UsageError{QStringLiteral("demo-record needs --root")};

@@ -31,11 +31,11 @@ int runTakes(const QStringList& args) {
         for (const TimeSpan& s : kept)
             keptDuration += s.length();
         if (json) {
-            printLine(jsonObject({{QStringLiteral("folder"), jsonString(take.folderName())},
-                                  {QStringLiteral("name"), jsonString(take.info.name)},
-                                  {QStringLiteral("createdAt"),
-                                   jsonString(formatJsonDate(take.info.createdAt))},
-                                  {QStringLiteral("keptDuration"), jsonNumber(keptDuration)}}));
+            printLine(jsonObject(
+                {{QStringLiteral("folder"), jsonString(take.folderName())},
+                 {QStringLiteral("name"), jsonString(take.info.name)},
+                 {QStringLiteral("createdAt"), jsonString(formatJsonDate(take.info.createdAt))},
+                 {QStringLiteral("keptDuration"), jsonNumber(keptDuration)}}));
         } else {
             printLine(QStringLiteral("%1\t%2\t%3\t%4")
                           .arg(take.folderName(), take.info.name,

@@ -53,7 +53,8 @@ int main(int argc, char* argv[]) {
             return runDemoRecord(args);
         throw UsageError{QStringLiteral("unknown command \"%1\"").arg(command)};
     } catch (const UsageError& e) {
-        printError(QStringLiteral("reelbox-cli: %1\n\n%2").arg(e.message, QString::fromUtf8(usageText)));
+        printError(
+            QStringLiteral("reelbox-cli: %1\n\n%2").arg(e.message, QString::fromUtf8(usageText)));
         return usage;
     } catch (const reelbox::Error& e) {
         printError(QStringLiteral("reelbox-cli: %1").arg(e.message()));

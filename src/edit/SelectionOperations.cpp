@@ -61,8 +61,8 @@ std::optional<Selection> selectLane(const EditingState& state, const Lane& lane,
 }
 
 std::optional<Selection> selectGroup(const EditingState& state, const Group& group, bool extend) {
-    std::map<Lane, TimeSpan> parts = extend ? currentParts(state.selection)
-                                            : std::map<Lane, TimeSpan>{};
+    std::map<Lane, TimeSpan> parts =
+        extend ? currentParts(state.selection) : std::map<Lane, TimeSpan>{};
     for (const Lane& lane : lanes(state.info, group))
         if (auto s = segmentAt(state, state.playhead, lane))
             parts[lane] = *s;

@@ -54,7 +54,8 @@ void UndoStackAdapter::registerUndo(const QString& actionName, std::function<voi
     if (!m_stack)
         return;
     // The stack owns its commands.
-    m_stack->push(std::make_unique<SwapCommand>(m_capture, actionName, std::move(action)).release());
+    m_stack->push(
+        std::make_unique<SwapCommand>(m_capture, actionName, std::move(action)).release());
 }
 
 } // namespace reelbox

@@ -16,9 +16,9 @@ using SpanList = std::vector<TimeSpan>;
 struct EditState {
     double inPoint = 0;
     std::optional<double> outPoint;
-    std::vector<double> splits;                       // split points of every lane
-    SpanList cuts;                                    // spans removed from every lane
-    std::map<QString, SpanList> hidden;               // lane key -> spans hidden in that lane
+    std::vector<double> splits;                        // split points of every lane
+    SpanList cuts;                                     // spans removed from every lane
+    std::map<QString, SpanList> hidden;                // lane key -> spans hidden in that lane
     std::map<QString, std::vector<double>> laneSplits; // lane key -> split points of that lane
 
     // Sorted, non-overlapping union of the spans; touching spans merge.

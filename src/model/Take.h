@@ -19,9 +19,9 @@ struct Take {
     QString folder; // absolute path of the take folder
     TakeInfo info;
 
-    QString moviePath() const;        // folder/take.mov
-    QString infoPath() const;         // folder/take.json
-    QString overdubsFolder() const;   // folder/overdubs
+    QString moviePath() const;      // folder/take.mov
+    QString infoPath() const;       // folder/take.json
+    QString overdubsFolder() const; // folder/overdubs
     QString folderName() const;
     std::optional<AudioSource> audioSource(const Track& track) const;
 

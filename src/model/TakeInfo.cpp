@@ -19,7 +19,7 @@ const Overdub* TakeInfo::overdub(const QUuid& id) const {
 }
 
 std::vector<Track> TakeInfo::tracksFrom(const std::vector<ChannelMix>& channels,
-                                    const TrackEffects& effects) {
+                                        const TrackEffects& effects) {
     std::vector<Track> result;
     for (size_t i = 0; i < channels.size(); ++i) {
         const ChannelMix& channel = channels[i];
@@ -27,8 +27,8 @@ std::vector<Track> TakeInfo::tracksFrom(const std::vector<ChannelMix>& channels,
             continue;
         Track track;
         track.id = QUuid::createUuid();
-        track.name = channels.size() == 1 ? QStringLiteral("Sound")
-                                          : QStringLiteral("Input %1").arg(i + 1);
+        track.name =
+            channels.size() == 1 ? QStringLiteral("Sound") : QStringLiteral("Input %1").arg(i + 1);
         track.source = Track::Source::input(int(i));
         track.volumeDB = channel.gainDB;
         track.effects = effects;

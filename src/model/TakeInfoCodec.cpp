@@ -17,7 +17,8 @@ namespace {
 
 Json number(double value) {
     if (!std::isfinite(value))
-        throw Error(QStringLiteral("The take can't be saved: it holds a number that isn't finite."));
+        throw Error(
+            QStringLiteral("The take can't be saved: it holds a number that isn't finite."));
     // Whole numbers are written without a fraction (800, not 800.0).
     if (value == std::trunc(value) && std::fabs(value) < 9.0e15)
         return Json(static_cast<std::int64_t>(value));
@@ -58,14 +59,19 @@ Json effectsJson(const TrackEffects& e) {
 Json sourceJson(const Track::Source& source) {
     if (source.isInput())
         return {{"input", {{"channel", source.channel}}}};
-    return {{"overdub", {{"id", string(uuidString(source.overdubId))}, {"channel", source.channel}}}};
+    return {
+        {"overdub", {{"id", string(uuidString(source.overdubId))}, {"channel", source.channel}}}};
 }
 
 Json trackJson(const Track& t) {
-    return {{"id", string(uuidString(t.id))},  {"name", string(t.name)},
-            {"source", sourceJson(t.source)},  {"muted", t.muted},
-            {"solo", t.solo},                  {"volumeDB", number(t.volumeDB)},
-            {"pan", number(t.pan)},            {"effects", effectsJson(t.effects)}};
+    return {{"id", string(uuidString(t.id))},
+            {"name", string(t.name)},
+            {"source", sourceJson(t.source)},
+            {"muted", t.muted},
+            {"solo", t.solo},
+            {"volumeDB", number(t.volumeDB)},
+            {"pan", number(t.pan)},
+            {"effects", effectsJson(t.effects)}};
 }
 
 Json overdubJson(const Overdub& o) {
@@ -83,7 +89,8 @@ Json overdubJson(const Overdub& o) {
 }
 
 Json editJson(const EditState& e) {
-    Json j = {{"inPoint", number(e.inPoint)}, {"splits", numbers(e.splits)}, {"cuts", spans(e.cuts)}};
+    Json j = {
+        {"inPoint", number(e.inPoint)}, {"splits", numbers(e.splits)}, {"cuts", spans(e.cuts)}};
     if (e.outPoint)
         j["outPoint"] = number(*e.outPoint);
     Json hidden = Json::object();
@@ -454,8 +461,7 @@ std::optional<std::vector<Track>> tracksFrom(const Json& top) {
 }
 
 void readLegacy(const Json& top, TakeInfo& info) {
-    const auto channels =
-        lenient<std::vector<ChannelMix>>(top, "channels", {}, &channelMixesFrom);
+    const auto channels = lenient<std::vector<ChannelMix>>(top, "channels", {}, &channelMixesFrom);
     const auto legacy =
         lenient<std::optional<LegacyEffects>>(top, "effects", std::nullopt, &legacyFrom);
 
@@ -470,8 +476,8 @@ void readLegacy(const Json& top, TakeInfo& info) {
         effects.midFrequency = legacy->midFrequency.value_or(800);
         effects.compressorEnabled = legacy->compressorEnabled.value_or(false);
         effects.compression = legacy->compression.value_or(0.4);
-        effects.reverbSend = legacy->reverbEnabled.value_or(false) ? legacy->reverbMix.value_or(0.2)
-                                                                   : 0;
+        effects.reverbSend =
+            legacy->reverbEnabled.value_or(false) ? legacy->reverbMix.value_or(0.2) : 0;
         effects.reverbRoom = legacy->reverbRoom.value_or(ReverbRoom::mediumRoom);
         master.volumeDB = legacy->volumeDB.value_or(0);
         master.normalize = legacy->normalize.value_or(true);
@@ -496,8 +502,8 @@ QByteArray encodeTakeInfo(const TakeInfo& info) {
               {"duration", number(info.duration)},
               {"showMainVideo", info.showMainVideo},
               {"mainRemoved", info.mainRemoved},
-              {"master", {{"volumeDB", number(info.master.volumeDB)},
-                          {"normalize", info.master.normalize}}},
+              {"master",
+               {{"volumeDB", number(info.master.volumeDB)}, {"normalize", info.master.normalize}}},
               {"edit", editJson(info.edit)},
               {"export", exportJson(info.exportSettings)}};
     if (info.cameraName)
@@ -539,8 +545,8 @@ TakeInfo decodeTakeInfo(const QByteArray& bytes) {
     });
     info.showMainVideo = lenient(top, "showMainVideo", true,
                                  [](const Json& v) { return toBool(v, "showMainVideo"); });
-    info.mainRemoved = lenient(top, "mainRemoved", false,
-                               [](const Json& v) { return toBool(v, "mainRemoved"); });
+    info.mainRemoved =
+        lenient(top, "mainRemoved", false, [](const Json& v) { return toBool(v, "mainRemoved"); });
     info.edit = lenient<EditState>(top, "edit", {}, &editFrom);
     info.exportSettings = lenient<ExportSettings>(top, "export", {}, &exportFrom);
 
@@ -551,6 +557,14 @@ TakeInfo decodeTakeInfo(const QByteArray& bytes) {
         readLegacy(top, info);
     }
     return info;
+}
+
+Track decodeTrack(const QByteArray& bytes) {
+    try {
+        return trackFrom(parse(bytes));
+    } catch (const Json::exception& e) {
+        fail(QString::fromUtf8(e.what()));
+    }
 }
 
 QByteArray encodeChannelMixes(const std::vector<ChannelMix>& channels) {

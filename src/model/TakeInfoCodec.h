@@ -22,6 +22,9 @@ QByteArray encodeTakeInfo(const TakeInfo& info);
 // Throws DecodeError when the record as a whole is unreadable.
 TakeInfo decodeTakeInfo(const QByteArray& json);
 
+// One track object of take.json. Throws DecodeError.
+Track decodeTrack(const QByteArray& json);
+
 // The recorder's channel list, in the form take.json's older files carry it.
 QByteArray encodeChannelMixes(const std::vector<ChannelMix>& channels);
 std::vector<ChannelMix> decodeChannelMixes(const QByteArray& json);

@@ -58,8 +58,8 @@ void TakeLibrary::reload() {
     std::vector<Take> found;
     const QDir root(m_root);
     // Listing order is the file system's; the sort below is stable on top of it.
-    const QStringList children = root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot,
-                                                QDir::Unsorted);
+    const QStringList children =
+        root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QString& child : children) {
         if (auto take = readTake(root.filePath(child)))
             found.push_back(std::move(*take));
@@ -74,10 +74,12 @@ void TakeLibrary::save(const Take& take) {
     const QByteArray bytes = encodeTakeInfo(take.info);
     QSaveFile file(take.infoPath());
     if (!file.open(QIODevice::WriteOnly))
-        throw Error(QStringLiteral("Couldn't save \"%1\": %2").arg(take.info.name, file.errorString()));
+        throw Error(
+            QStringLiteral("Couldn't save \"%1\": %2").arg(take.info.name, file.errorString()));
     file.write(bytes);
     if (!file.commit())
-        throw Error(QStringLiteral("Couldn't save \"%1\": %2").arg(take.info.name, file.errorString()));
+        throw Error(
+            QStringLiteral("Couldn't save \"%1\": %2").arg(take.info.name, file.errorString()));
 
     auto it = std::find_if(m_takes.begin(), m_takes.end(),
                            [&](const Take& t) { return t.folder == take.folder; });
@@ -112,7 +114,8 @@ QString TakeLibrary::makeNewTakeFolder() {
     for (int n = 2; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++n)
         candidate = root.filePath(formatted() + QStringLiteral(" %1").arg(n));
     if (!QDir().mkpath(candidate))
-        throw Error(QStringLiteral("Couldn't create the folder for a new take in \"%1\".").arg(m_root));
+        throw Error(
+            QStringLiteral("Couldn't create the folder for a new take in \"%1\".").arg(m_root));
     return candidate;
 }
 

@@ -14,8 +14,8 @@ struct Track {
         enum class Kind { input, overdub };
 
         Kind kind = Kind::input;
-        int channel = 0;   // 0-based channel of the movie
-        QUuid overdubId;   // only for Kind::overdub
+        int channel = 0; // 0-based channel of the movie
+        QUuid overdubId; // only for Kind::overdub
 
         static Source input(int channel) { return {Kind::input, channel, QUuid()}; }
         static Source overdub(const QUuid& id, int channel) { return {Kind::overdub, channel, id}; }

@@ -1,0 +1,135 @@
+#include "TakeInfoCodec.h"
+#include "TakeLibrary.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+using namespace reelbox;
+using reelbox::test::utc;
+using reelbox::test::writeFile;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Result cli(const QStringList& args) {
+    QProcess process;
+    process.start(QStringLiteral(REELBOX_CLI), args);
+    process.waitForFinished(60000);
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    QString root() const { return home.filePath("library"); }
+    QString addTake(const QString& folderName, const TakeInfo& info) {
+        const QString folder = QDir(root()).filePath(folderName);
+        QDir().mkpath(folder);
+        writeFile(QDir(folder).filePath("take.json"), encodeTakeInfo(info));
+        writeFile(QDir(folder).filePath("take.mov"), "movie");
+        return folder;
+    }
+    test::TemporaryHome home;
+};
+
+} // namespace
+
+TEST_F(CliTest, UsageOnHelpAndOnWrongCalls) {
+    const Result help = cli({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.out.contains("Usage: reelbox-cli"));
+    for (const QStringList& wrong :
+         {QStringList{}, QStringList{"frobnicate"}, QStringList{"takes", "--root"},
+          QStringList{"info"}, QStringList{"takes", "--bogus"}}) {
+        const Result r = cli(wrong);
+        EXPECT_EQ(r.status, 2) << wrong.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains("Usage:")) << wrong.join(' ').toStdString();
+    }
+}
+
+TEST_F(CliTest, TakesListsTheLibraryAsJsonLines) {
+    TakeInfo older;
+    older.name = QStringLiteral("Older \"one\"");
+    older.createdAt = utc(2024, 1, 1, 9, 0, 0);
+    older.duration = 10;
+    older.edit.cuts = {{2, 3.5}};
+    TakeInfo newer = older;
+    newer.name = QStringLiteral("Newer");
+    newer.createdAt = utc(2024, 2, 1, 9, 0, 0);
+    newer.edit = {};
+    addTake("f1", older);
+    addTake("f2", newer);
+
+    const Result r = cli({"takes", "--root", root(), "--json"});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0],
+              QStringLiteral(R"({"folder": "f2", "name": "Newer", )"
+                             R"("createdAt": "2024-02-01T09:00:00Z", "keptDuration": 10})"));
+    EXPECT_EQ(lines[1],
+              QStringLiteral(R"({"folder": "f1", "name": "Older \"one\"", )"
+                             R"("createdAt": "2024-01-01T09:00:00Z", "keptDuration": 8.5})"));
+}
+
+TEST_F(CliTest, InfoPrintsTheRecordInTheCurrentForm) {
+    const QString folder = QDir(root()).filePath("legacy");
+    QDir().mkpath(folder);
+    writeFile(QDir(folder).filePath("take.json"), R"({"name": "Old", "duration": 3,
+        "createdAt": "2023-01-01T00:00:00Z", "channels": [{"enabled": true, "gainDB": 0, "pan": 0}],
+        "effects": {"normalize": false}})");
+    const Result r = cli({"info", folder});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const TakeInfo printed = decodeTakeInfo(r.out.toUtf8());
+    EXPECT_EQ(printed.tracks.size(), 1u);
+    EXPECT_FALSE(printed.master.normalize);
+    EXPECT_FALSE(r.out.contains("\"channels\""));
+    EXPECT_EQ(r.out.trimmed().toUtf8(), encodeTakeInfo(printed).trimmed());
+}
+
+TEST_F(CliTest, InfoFailsWithOneLineOnAnUnreadableRecord) {
+    const QString folder = QDir(root()).filePath("broken");
+    QDir().mkpath(folder);
+    writeFile(QDir(folder).filePath("take.json"), R"({"duration": 3})");
+    for (const QString& path : {folder, QDir(root()).filePath("missing")}) {
+        const Result r = cli({"info", path});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_EQ(r.err.trimmed().count('\n'), 0) << r.err.toStdString();
+    }
+}
+
+TEST_F(CliTest, DerivedFactsOfATakeWithAnOverdub) {
+    TakeInfo info = test::fullTakeInfo();
+    info.mainRemoved = false;
+    info.duration = 40;
+    const QString folder = addTake("full", info);
+    const Result r = cli({"info", folder, "--derived"});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    // Timeline: overdub ends at 12.5 - 0.125 + 30 = 42.375; kept: 0.5…40.75 without the cuts.
+    EXPECT_EQ(
+        r.out.trimmed(),
+        QStringLiteral(
+            R"({"timelineDuration": 42.375, "keptSpans": [[0.5, 10], [11.5, 20], [21, 40.75]], )"
+            R"("editedDuration": 37.75, "groups": [{"group": "take", "name": "Take", "lanes": )"
+            R"(["video.main", "audio.11111111-2222-4333-8444-555555555555"]}, )"
+            R"({"group": "overdub:0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D", "name": "Overdub 1", )"
+            R"("lanes": ["video.0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D", )"
+            R"("audio.AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE"]}]})"));
+}
+
+TEST_F(CliTest, DemoRecordMakesAListedTake) {
+    const Result made = cli({"demo-record", "--root", root()});
+    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+    TakeLibrary library(root(), home.filePath("cache"));
+    ASSERT_EQ(library.takes().size(), 1u);
+    EXPECT_EQ(library.takes()[0].folder, made.out.trimmed());
+    EXPECT_EQ(library.takes()[0].info.overdubs.size(), 1u);
+}

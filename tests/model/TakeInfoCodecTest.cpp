@@ -1,0 +1,439 @@
+#include "TakeInfoCodec.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+using namespace reelbox;
+using reelbox::test::fullTakeInfo;
+using reelbox::test::utc;
+using Json = nlohmann::json;
+
+namespace {
+
+// A current-form record with the mandatory keys and one track, as text to vary in tests.
+QByteArray minimalWith(const QByteArray& extra) {
+    QByteArray json = R"({"name": "Take", "createdAt": "2024-03-01T17:05:09Z", "duration": 10)";
+    if (!extra.isEmpty())
+        json += ", " + extra;
+    return json + "}";
+}
+
+const QByteArray oneTrack = R"("tracks": [{"id": "11111111-2222-4333-8444-555555555555",
+    "name": "Input 1", "source": {"input": {"channel": 0}}, "muted": false, "solo": false,
+    "volumeDB": -2, "pan": 0.5, "effects": {}}])";
+
+const QByteArray goodOverdub = R"({"id": "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D",
+    "fileName": "A.mov", "createdAt": "2024-03-02T08:00:01Z", "start": 1, "nudge": 0,
+    "duration": 3, "hasVideo": true, "showVideo": true})";
+
+// Keys of a JSON object in file order.
+QStringList keysInFileOrder(const QByteArray& json) {
+    QStringList keys;
+    int depth = 0;
+    bool inString = false;
+    QString current;
+    for (int i = 0; i < json.size(); ++i) {
+        const char c = json[i];
+        if (inString) {
+            if (c == '\\') {
+                current += QChar(json[++i]);
+            } else if (c == '"') {
+                inString = false;
+                int j = i + 1;
+                while (j < json.size() && json[j] == ' ')
+                    ++j;
+                if (depth == 1 && j < json.size() && json[j] == ':')
+                    keys << current;
+            } else {
+                current += QChar(c);
+            }
+        } else if (c == '"') {
+            inString = true;
+            current.clear();
+        } else if (c == '{' || c == '[') {
+            ++depth;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        }
+    }
+    return keys;
+}
+
+} // namespace
+
+TEST(TakeInfoCodec, RoundTripKeepsEveryField) {
+    const TakeInfo info = fullTakeInfo();
+    EXPECT_EQ(decodeTakeInfo(encodeTakeInfo(info)), info);
+
+    TakeInfo bare;
+    bare.name = QStringLiteral("Bare");
+    bare.createdAt = utc(2020, 1, 1, 0, 0, 0);
+    EXPECT_EQ(decodeTakeInfo(encodeTakeInfo(bare)), bare);
+}
+
+TEST(TakeInfoCodec, WritesTheFileFormat) {
+    const TakeInfo info = fullTakeInfo();
+    const QByteArray json = encodeTakeInfo(info);
+    const QString text = QString::fromUtf8(json);
+
+    // Pretty-printed, keys sorted at the top level.
+    EXPECT_TRUE(json.contains('\n'));
+    const QStringList keys = keysInFileOrder(json);
+    QStringList sorted = keys;
+    sorted.sort();
+    EXPECT_EQ(keys, sorted);
+    EXPECT_EQ(keys, (QStringList{"audioDeviceName", "cameraName", "createdAt", "duration", "edit",
+                                 "export", "mainRemoved", "master", "name", "overdubs",
+                                 "showMainVideo", "tracks"}));
+
+    // Upper-case UUIDs, UTC dates with whole seconds, the middle dot in UTF-8.
+    EXPECT_TRUE(text.contains("\"11111111-2222-4333-8444-555555555555\""));
+    EXPECT_TRUE(text.contains("\"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D\""));
+    EXPECT_TRUE(text.contains("\"2024-03-01T17:05:09Z\""));
+    EXPECT_TRUE(json.contains("MP4 \xC2\xB7 HEVC"));
+    EXPECT_TRUE(text.contains("\"audio.11111111-2222-4333-8444-555555555555\""));
+    // Whole numbers carry no fraction.
+    EXPECT_TRUE(text.contains("\"midFrequency\": 1200,"));
+    EXPECT_FALSE(text.contains("1200.0"));
+    EXPECT_FALSE(text.contains("null"));
+    EXPECT_FALSE(text.contains("framing"));
+    EXPECT_FALSE(text.contains("channels"));
+}
+
+TEST(TakeInfoCodec, LeavesOutUnsetOptionalsAndWritesTheRestAlways) {
+    TakeInfo info;
+    info.name = QStringLiteral("Plain");
+    info.createdAt = utc(2024, 1, 2, 3, 4, 5);
+    const Json object = Json::parse(encodeTakeInfo(info).toStdString());
+    EXPECT_FALSE(object.contains("cameraName"));
+    EXPECT_FALSE(object.contains("audioDeviceName"));
+    EXPECT_FALSE(object["edit"].contains("outPoint"));
+    for (const char* key :
+         {"tracks", "overdubs", "showMainVideo", "mainRemoved", "master", "edit", "export"})
+        EXPECT_TRUE(object.contains(key)) << key;
+    for (const char* key : {"inPoint", "splits", "cuts", "hidden", "laneSplits"})
+        EXPECT_TRUE(object["edit"].contains(key)) << key;
+    for (const char* key : {"format", "aspect", "layout", "positions", "mirror"})
+        EXPECT_TRUE(object["export"].contains(key)) << key;
+}
+
+TEST(TakeInfoCodec, DatesInLocalTimeAreWrittenInUtcWithoutFractions) {
+    TakeInfo info;
+    info.name = QStringLiteral("Offset");
+    info.createdAt = QDateTime(QDate(2024, 3, 1), QTime(18, 5, 9, 750), Qt::OffsetFromUTC, 3600);
+    EXPECT_TRUE(encodeTakeInfo(info).contains("\"2024-03-01T17:05:09Z\""));
+
+    const TakeInfo read =
+        decodeTakeInfo(R"({"name":"T","createdAt":"2024-03-01T18:05:09+01:00","duration":1})");
+    EXPECT_EQ(read.createdAt, utc(2024, 3, 1, 17, 5, 9));
+}
+
+TEST(TakeInfoCodec, NonFiniteNumbersFailTheSave) {
+    TakeInfo info = fullTakeInfo();
+    info.tracks[0].volumeDB = std::numeric_limits<double>::infinity();
+    EXPECT_THROW(encodeTakeInfo(info), Error);
+    info = fullTakeInfo();
+    info.edit.cuts.push_back({std::nan(""), 1});
+    EXPECT_THROW(encodeTakeInfo(info), Error);
+}
+
+TEST(TakeInfoCodec, TheFirstFiveKeysMakeTheRecordUnreadable) {
+    EXPECT_NO_THROW(decodeTakeInfo(minimalWith({})));
+    EXPECT_THROW(decodeTakeInfo(R"({"createdAt": "2024-03-01T17:05:09Z", "duration": 1})"),
+                 DecodeError);
+    EXPECT_THROW(decodeTakeInfo(R"({"name": "T", "duration": 1})"), DecodeError);
+    EXPECT_THROW(decodeTakeInfo(R"({"name": "T", "createdAt": "2024-03-01T17:05:09Z"})"),
+                 DecodeError);
+    EXPECT_THROW(decodeTakeInfo(R"({"name": null, "createdAt": "2024-03-01T17:05:09Z",
+                                    "duration": 1})"),
+                 DecodeError);
+    EXPECT_THROW(decodeTakeInfo(R"({"name": 5, "createdAt": "2024-03-01T17:05:09Z",
+                                    "duration": 1})"),
+                 DecodeError);
+    EXPECT_THROW(decodeTakeInfo(R"({"name": "T", "createdAt": "2024-03-01 17:05:09",
+                                    "duration": 1})"),
+                 DecodeError);
+    EXPECT_THROW(decodeTakeInfo(R"({"name": "T", "createdAt": "2024-03-01T17:05:09.5Z",
+                                    "duration": 1})"),
+                 DecodeError);
+    EXPECT_THROW(decodeTakeInfo(R"({"name": "T", "createdAt": "2024-02-30T17:05:09Z",
+                                    "duration": 1})"),
+                 DecodeError);
+    EXPECT_THROW(decodeTakeInfo(R"({"name": "T", "createdAt": "2024-03-01T17:05:09Z",
+                                    "duration": "1"})"),
+                 DecodeError);
+    EXPECT_THROW(decodeTakeInfo(minimalWith(R"("cameraName": 3)")), DecodeError);
+    EXPECT_THROW(decodeTakeInfo(minimalWith(R"("audioDeviceName": false)")), DecodeError);
+    EXPECT_EQ(decodeTakeInfo(minimalWith(R"("cameraName": null)")).cameraName, std::nullopt);
+    EXPECT_THROW(decodeTakeInfo("[]"), DecodeError);
+    EXPECT_THROW(decodeTakeInfo("not json"), DecodeError);
+    EXPECT_THROW(decodeTakeInfo(""), DecodeError);
+}
+
+TEST(TakeInfoCodec, LaterKeysFallBackToTheirDefaults) {
+    const QByteArray damaged = minimalWith(QByteArray(oneTrack) + R"(,
+        "overdubs": 7, "showMainVideo": "yes", "mainRemoved": 1, "master": {"volumeDB": 3},
+        "edit": {"inPoint": "x"}, "export": [1, 2], "unknownKey": {"anything": true})");
+    const TakeInfo info = decodeTakeInfo(damaged);
+    EXPECT_EQ(info.tracks.size(), 1u);
+    EXPECT_TRUE(info.overdubs.empty());
+    EXPECT_TRUE(info.showMainVideo);
+    EXPECT_FALSE(info.mainRemoved);
+    EXPECT_EQ(info.master, MasterSettings());
+    EXPECT_EQ(info.edit, EditState());
+    EXPECT_EQ(info.exportSettings, ExportSettings());
+
+    const TakeInfo nulls = decodeTakeInfo(minimalWith(R"("showMainVideo": null, "edit": null)"));
+    EXPECT_TRUE(nulls.showMainVideo);
+    EXPECT_EQ(nulls.edit, EditState());
+}
+
+TEST(TakeInfoCodec, AnEmptyTrackArrayIsUsedAndReadsMaster) {
+    const TakeInfo info = decodeTakeInfo(minimalWith(R"("tracks": [],
+        "master": {"volumeDB": -4, "normalize": false},
+        "channels": [{"enabled": true, "gainDB": 0, "pan": 0}],
+        "effects": {"volumeDB": 9})"));
+    EXPECT_TRUE(info.tracks.empty());
+    EXPECT_EQ(info.master, (MasterSettings{-4, false}));
+}
+
+TEST(TakeInfoCodec, OneBadOverdubEmptiesTheListButTheTakeLoads) {
+    const QByteArray good = minimalWith("\"overdubs\": [" + goodOverdub + "]");
+    ASSERT_EQ(decodeTakeInfo(good).overdubs.size(), 1u);
+    EXPECT_EQ(decodeTakeInfo(good).overdubs[0].fileName, QStringLiteral("A.mov"));
+
+    QByteArray withoutNudge = goodOverdub;
+    withoutNudge.replace("\"nudge\": 0,", "");
+    const TakeInfo info =
+        decodeTakeInfo(minimalWith("\"overdubs\": [" + goodOverdub + ", " + withoutNudge + "]"));
+    EXPECT_TRUE(info.overdubs.empty());
+    EXPECT_EQ(info.name, QStringLiteral("Take"));
+}
+
+TEST(TakeInfoCodec, OverdubFileNamesMustStayInsideTheOverdubsFolder) {
+    for (const char* bad :
+         {"", ".", "..", "/etc/passwd", "../take.mov", "sub/x.mov", "..\\\\x.mov", "a\\\\b.mov"}) {
+        QByteArray overdub = goodOverdub;
+        overdub.replace("\"A.mov\"", QByteArray("\"") + bad + "\"");
+        const TakeInfo info = decodeTakeInfo(minimalWith("\"overdubs\": [" + overdub + "]"));
+        EXPECT_TRUE(info.overdubs.empty()) << bad;
+    }
+    QByteArray dots = goodOverdub;
+    dots.replace("\"A.mov\"", "\"..take.mov\"");
+    EXPECT_EQ(decodeTakeInfo(minimalWith("\"overdubs\": [" + dots + "]")).overdubs.size(), 1u);
+}
+
+TEST(TakeInfoCodec, OptionalAudioDeviceOfAnOverdub) {
+    QByteArray overdub = goodOverdub;
+    overdub.replace("\"hasVideo\"", "\"audioDeviceID\": \"hw:2\", \"hasVideo\"");
+    const TakeInfo info = decodeTakeInfo(minimalWith("\"overdubs\": [" + overdub + "]"));
+    ASSERT_EQ(info.overdubs.size(), 1u);
+    EXPECT_EQ(info.overdubs[0].audioDeviceID, QStringLiteral("hw:2"));
+}
+
+TEST(TakeInfoCodec, SourceObjectNeedsExactlyOneCase) {
+    auto withSource = [](const QByteArray& source) {
+        QByteArray tracks = oneTrack;
+        tracks.replace(R"({"input": {"channel": 0}})", source);
+        return minimalWith(tracks);
+    };
+    const TakeInfo overdub = decodeTakeInfo(
+        withSource(R"({"overdub": {"id": "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D", "channel": 2},
+                       "extra": 1})"));
+    ASSERT_EQ(overdub.tracks.size(), 1u);
+    EXPECT_EQ(overdub.tracks[0].source.kind, Track::Source::Kind::overdub);
+    EXPECT_EQ(overdub.tracks[0].source.channel, 2);
+
+    // No case, or both: the track fails, and with it the tracks (legacy path, no channels).
+    for (const QByteArray& bad :
+         {QByteArray(R"({})"), QByteArray(R"({"other": {}})"),
+          QByteArray(R"({"input": {"channel": 0}, "overdub": {"id":
+              "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D", "channel": 0}})"),
+          QByteArray(R"({"input": {}})"), QByteArray(R"({"input": {"channel": -1}})")}) {
+        EXPECT_TRUE(decodeTakeInfo(withSource(bad)).tracks.empty()) << bad.toStdString();
+    }
+}
+
+TEST(TakeInfoCodec, TheSourceErrorMessage) {
+    const QByteArray track = R"({"id": "11111111-2222-4333-8444-555555555555", "name": "A",
+        "source": {}, "muted": false, "solo": false, "volumeDB": 0, "pan": 0, "effects": {}})";
+    try {
+        decodeTrack(track);
+        FAIL() << "a source without a case must not decode";
+    } catch (const DecodeError& e) {
+        EXPECT_EQ(e.message(), QStringLiteral("Invalid number of keys found, expected one."));
+    }
+    QByteArray good = track;
+    good.replace("\"source\": {}", "\"source\": {\"input\": {\"channel\": 4}}");
+    EXPECT_EQ(decodeTrack(good).source, Track::Source::input(4));
+}
+
+TEST(TakeInfoCodec, EffectsKeysAreOptionalButTyped) {
+    QByteArray partial = oneTrack;
+    partial.replace(R"("effects": {})", R"("effects": {"eqEnabled": true, "midFrequency": 2500,
+                                                      "reverbRoom": "Cathedral"})");
+    const TakeInfo info = decodeTakeInfo(minimalWith(partial));
+    ASSERT_EQ(info.tracks.size(), 1u);
+    TrackEffects expected;
+    expected.eqEnabled = true;
+    expected.midFrequency = 2500;
+    expected.reverbRoom = ReverbRoom::cathedral;
+    EXPECT_EQ(info.tracks[0].effects, expected);
+
+    QByteArray badRoom = oneTrack;
+    badRoom.replace(R"("effects": {})", R"("effects": {"reverbRoom": "Bathroom"})");
+    EXPECT_TRUE(decodeTakeInfo(minimalWith(badRoom)).tracks.empty());
+    QByteArray badType = oneTrack;
+    badType.replace(R"("effects": {})", R"("effects": {"lowGain": "loud"})");
+    EXPECT_TRUE(decodeTakeInfo(minimalWith(badType)).tracks.empty());
+}
+
+TEST(TakeInfoCodec, ExportSettingsFallBackAsAWhole) {
+    const TakeInfo unknownFormat = decodeTakeInfo(minimalWith(R"("export": {"format": "MP4",
+        "aspect": "1:1", "positions": {"video.main": {"x": 0.5, "y": 0.5}}})"));
+    EXPECT_EQ(unknownFormat.exportSettings, ExportSettings());
+
+    const TakeInfo badPosition = decodeTakeInfo(
+        minimalWith(R"("export": {"aspect": "9:16", "positions": {"video.main": {"x": 1}}})"));
+    EXPECT_EQ(badPosition.exportSettings, ExportSettings());
+
+    const TakeInfo partial = decodeTakeInfo(
+        minimalWith(R"("export": {"aspect": "9:16", "layout": "Main Only", "mirror": true})"));
+    EXPECT_EQ(partial.exportSettings.aspect, ExportSettings::Aspect::portrait);
+    EXPECT_EQ(partial.exportSettings.layout, ExportSettings::VideoLayout::main);
+    EXPECT_TRUE(partial.exportSettings.mirror);
+    EXPECT_EQ(partial.exportSettings.format, ExportSettings::Format::h264);
+}
+
+TEST(TakeInfoCodec, FramingOfOlderFilesBecomesTheMainPosition) {
+    const auto positions = [](const QByteArray& exportObject) {
+        return decodeTakeInfo(minimalWith("\"export\": " + exportObject)).exportSettings.positions;
+    };
+    using Positions = std::map<QString, ExportSettings::Position>;
+    EXPECT_EQ(positions(R"({"framing": 0.25, "positions": {}})"),
+              (Positions{{"video.main", {0.25, 0.25}}}));
+    EXPECT_EQ(positions(R"({"framing": -0.5})"), (Positions{{"video.main", {-0.5, -0.5}}}));
+    EXPECT_EQ(positions(R"({"framing": 0, "positions": {}})"), Positions{});
+    EXPECT_EQ(positions(R"({"framing": 0.25, "positions": {"video.X": {"x": 1, "y": 0}}})"),
+              (Positions{{"video.X", {1, 0}}}));
+    // A framing that isn't a number damages the export object.
+    EXPECT_EQ(positions(R"({"framing": "wide", "positions": {"video.X": {"x": 1, "y": 0}}})"),
+              Positions{});
+}
+
+TEST(TakeInfoCodec, EditKeysAreOptional) {
+    const TakeInfo info = decodeTakeInfo(minimalWith(R"("edit": {"outPoint": 8,
+        "hidden": {"audio.A": [{"start": 1, "end": 2}]}})"));
+    EXPECT_EQ(info.edit.inPoint, 0);
+    EXPECT_EQ(info.edit.outPoint, 8);
+    EXPECT_TRUE(info.edit.splits.empty());
+    EXPECT_EQ(info.edit.hidden.at("audio.A"), (SpanList{{1, 2}}));
+
+    const TakeInfo badSpan = decodeTakeInfo(minimalWith(R"("edit": {"outPoint": 8,
+        "cuts": [{"start": 1}]})"));
+    EXPECT_EQ(badSpan.edit, EditState());
+}
+
+// ---- older files --------------------------------------------------------------------------
+
+TEST(TakeInfoCodecLegacy, ChannelsAndEffectsBecomeTracksAndMaster) {
+    const TakeInfo info = decodeTakeInfo(minimalWith(R"(
+        "channels": [{"enabled": false, "gainDB": 0, "pan": 0},
+                     {"enabled": true, "gainDB": -3, "pan": 0.8},
+                     {"enabled": true, "gainDB": 2, "pan": -1}],
+        "effects": {"eqEnabled": true, "lowGain": 2, "compressorEnabled": true,
+                    "compression": 0.9, "reverbEnabled": true, "reverbMix": 0.6,
+                    "reverbRoom": "Plate", "volumeDB": -5, "normalize": false},
+        "master": {"volumeDB": 12, "normalize": true})"));
+    ASSERT_EQ(info.tracks.size(), 2u);
+    EXPECT_EQ(info.tracks[0].name, QStringLiteral("Input 2"));
+    EXPECT_EQ(info.tracks[0].source, Track::Source::input(1));
+    EXPECT_EQ(info.tracks[0].volumeDB, -3);
+    EXPECT_EQ(info.tracks[0].pan, 0);
+    EXPECT_EQ(info.tracks[1].name, QStringLiteral("Input 3"));
+    EXPECT_NE(info.tracks[0].id, info.tracks[1].id);
+
+    TrackEffects expected;
+    expected.eqEnabled = true;
+    expected.lowGain = 2;
+    expected.compressorEnabled = true;
+    expected.compression = 0.9;
+    expected.reverbSend = 0.6;
+    expected.reverbRoom = ReverbRoom::plate;
+    EXPECT_EQ(info.tracks[0].effects, expected);
+    EXPECT_EQ(info.tracks[1].effects, expected);
+    // "master" is ignored on this path.
+    EXPECT_EQ(info.master, (MasterSettings{-5, false}));
+}
+
+TEST(TakeInfoCodecLegacy, ReverbSendFollowsReverbEnabled) {
+    const auto send = [](const QByteArray& effects) {
+        const TakeInfo info = decodeTakeInfo(minimalWith(
+            R"("channels": [{"enabled": true, "gainDB": 0, "pan": 0}], "effects": )" + effects));
+        return info.tracks.at(0).effects.reverbSend;
+    };
+    EXPECT_DOUBLE_EQ(send(R"({"reverbEnabled": true})"), 0.2);
+    EXPECT_DOUBLE_EQ(send(R"({"reverbEnabled": true, "reverbMix": 0.45})"), 0.45);
+    EXPECT_DOUBLE_EQ(send(R"({"reverbMix": 0.45})"), 0);
+    EXPECT_DOUBLE_EQ(send(R"({"reverbEnabled": false, "reverbMix": 0.45})"), 0);
+}
+
+TEST(TakeInfoCodecLegacy, ATrackWithoutEffectsSendsTheFileDownTheLegacyPath) {
+    QByteArray tracks = oneTrack;
+    tracks.replace(R"(, "effects": {})", "");
+    const TakeInfo noChannels = decodeTakeInfo(minimalWith(tracks + R"(,
+        "master": {"volumeDB": 7, "normalize": false}, "effects": {"volumeDB": -2})"));
+    EXPECT_TRUE(noChannels.tracks.empty());
+    EXPECT_EQ(noChannels.master, (MasterSettings{-2, true}));
+
+    const TakeInfo oneChannel = decodeTakeInfo(minimalWith(tracks + R"(,
+        "channels": [{"enabled": true, "gainDB": 1.5, "pan": 0}])"));
+    ASSERT_EQ(oneChannel.tracks.size(), 1u);
+    EXPECT_EQ(oneChannel.tracks[0].name, QStringLiteral("Sound"));
+    EXPECT_EQ(oneChannel.tracks[0].volumeDB, 1.5);
+    EXPECT_EQ(oneChannel.tracks[0].effects, TrackEffects());
+    EXPECT_EQ(oneChannel.master, MasterSettings());
+}
+
+TEST(TakeInfoCodecLegacy, DamagedLegacyPartsFallBack) {
+    const TakeInfo info = decodeTakeInfo(minimalWith(R"("tracks": null,
+        "channels": [{"enabled": true, "gainDB": 0}],
+        "effects": {"reverbRoom": "Garage", "volumeDB": 4})"));
+    EXPECT_TRUE(info.tracks.empty());
+    EXPECT_EQ(info.master, MasterSettings());
+}
+
+TEST(TakeInfoCodecLegacy, TheNextSaveWritesTheCurrentForm) {
+    // A golden older file, written here, read and saved again.
+    const QByteArray legacy = R"({
+  "channels" : [ { "enabled" : true, "gainDB" : -6, "pan" : 0 } ],
+  "createdAt" : "2023-11-20T09:30:00Z",
+  "duration" : 42.5,
+  "edit" : { "inPoint" : 1, "splits" : [ 10 ], "cuts" : [ ] },
+  "effects" : { "eqEnabled" : true, "normalize" : false, "volumeDB" : -1.5 },
+  "export" : { "format" : "Audio only · M4A", "framing" : 0.3 },
+  "name" : "Old take"
+})";
+    const TakeInfo read = decodeTakeInfo(legacy);
+    const QByteArray saved = encodeTakeInfo(read);
+    const Json object = Json::parse(saved.toStdString());
+    EXPECT_FALSE(object.contains("channels"));
+    EXPECT_FALSE(object.contains("effects"));
+    EXPECT_FALSE(object["export"].contains("framing"));
+    EXPECT_EQ(object["master"]["volumeDB"], -1.5);
+    EXPECT_EQ(object["master"]["normalize"], false);
+    ASSERT_EQ(object["tracks"].size(), 1u);
+    EXPECT_EQ(object["tracks"][0]["name"], "Sound");
+    EXPECT_EQ(object["tracks"][0]["effects"]["eqEnabled"], true);
+    EXPECT_EQ(object["export"]["positions"]["video.main"]["x"], 0.3);
+    // And the saved file reads back unchanged.
+    EXPECT_EQ(decodeTakeInfo(saved), read);
+}
+
+TEST(TakeInfoCodec, ChannelMixListsRoundTripAndRequireEveryKey) {
+    const std::vector<ChannelMix> channels{{true, -3, 0.5}, {false, 0, -1}};
+    EXPECT_EQ(decodeChannelMixes(encodeChannelMixes(channels)), channels);
+    EXPECT_THROW(decodeChannelMixes(R"([{"enabled": true, "gainDB": 0}])"), DecodeError);
+    EXPECT_THROW(decodeChannelMixes(R"({"enabled": true})"), DecodeError);
+}

@@ -1,0 +1,236 @@
+#include "TakeLibrary.h"
+#include "TakeInfoCodec.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <gtest/gtest.h>
+
+using namespace reelbox;
+using reelbox::test::readFile;
+using reelbox::test::utc;
+using reelbox::test::writeFile;
+
+namespace {
+
+class TakeLibraryTest : public ::testing::Test {
+protected:
+    QString root() const { return home.filePath(QStringLiteral("Videos/Reelbox")); }
+    QString cacheRoot() const { return home.filePath(QStringLiteral("cache/org.reelbox.Reelbox")); }
+
+    // A take folder as a finished recording leaves it.
+    QString makeTake(const QString& folderName, const QDateTime& createdAt, bool withMovie = true,
+                     const QString& name = QStringLiteral("Take")) {
+        const QString folder = QDir(root()).filePath(folderName);
+        QDir().mkpath(folder);
+        TakeInfo info;
+        info.name = name;
+        info.createdAt = createdAt;
+        info.duration = 5;
+        writeFile(QDir(folder).filePath("take.json"), encodeTakeInfo(info));
+        if (withMovie)
+            writeFile(QDir(folder).filePath("take.mov"), "movie");
+        return folder;
+    }
+
+    test::TemporaryHome home;
+};
+
+QStringList names(const TakeLibrary& library) {
+    QStringList result;
+    for (const Take& take : library.takes())
+        result << take.info.name;
+    return result;
+}
+
+} // namespace
+
+TEST_F(TakeLibraryTest, TheDefaultRootIsReelboxInTheMoviesFolder) {
+    EXPECT_EQ(
+        TakeLibrary::defaultRoot(),
+        QDir(QStandardPaths::writableLocation(QStandardPaths::MoviesLocation)).filePath("Reelbox"));
+    EXPECT_TRUE(TakeLibrary::defaultRoot().startsWith(home.path()));
+    EXPECT_EQ(TakeLibrary::defaultCacheRoot(), cacheRoot());
+
+    TakeLibrary library;
+    EXPECT_EQ(library.root(), TakeLibrary::defaultRoot());
+    EXPECT_TRUE(QFileInfo(library.root()).isDir());
+}
+
+TEST_F(TakeLibraryTest, ListsReadableTakesNewestFirst) {
+    makeTake("a", utc(2024, 1, 1, 10, 0, 0), true, "Oldest");
+    makeTake("b", utc(2024, 6, 1, 10, 0, 0), true, "Newest");
+    makeTake("c", utc(2024, 3, 1, 10, 0, 0), true, "Middle");
+    TakeLibrary library(root(), cacheRoot());
+    EXPECT_EQ(names(library), (QStringList{"Newest", "Middle", "Oldest"}));
+    EXPECT_EQ(library.takes()[0].folder, QDir(root()).filePath("b"));
+}
+
+TEST_F(TakeLibraryTest, SkipsWhatIsNotAReadableTake) {
+    makeTake("good", utc(2024, 1, 1, 10, 0, 0), true, "Good");
+    makeTake("no movie", utc(2024, 1, 2, 10, 0, 0), false, "No movie");
+    makeTake(".hidden", utc(2024, 1, 3, 10, 0, 0), true, "Hidden");
+    writeFile(QDir(root()).filePath("a file"), "x");
+    QDir(root()).mkpath("empty");
+    QDir(root()).mkpath("nameless");
+    writeFile(QDir(root()).filePath("nameless/take.json"),
+              R"({"createdAt": "2024-01-01T00:00:00Z", "duration": 1})");
+    writeFile(QDir(root()).filePath("nameless/take.mov"), "movie");
+
+    TakeLibrary library(root(), cacheRoot());
+    EXPECT_EQ(names(library), QStringList{"Good"});
+    // Nothing was changed on disk.
+    EXPECT_TRUE(QFileInfo::exists(QDir(root()).filePath("nameless/take.json")));
+    EXPECT_TRUE(QFileInfo::exists(QDir(root()).filePath("no movie/take.json")));
+}
+
+TEST_F(TakeLibraryTest, ATakeWhoseMainRecordingWasRemovedNeedsNoMovie) {
+    const QString folder = makeTake("overdubs only", utc(2024, 1, 1, 10, 0, 0), false, "Kept");
+    TakeInfo info = decodeTakeInfo(readFile(QDir(folder).filePath("take.json")));
+    info.mainRemoved = true;
+    writeFile(QDir(folder).filePath("take.json"), encodeTakeInfo(info));
+    TakeLibrary library(root(), cacheRoot());
+    EXPECT_EQ(names(library), QStringList{"Kept"});
+}
+
+TEST_F(TakeLibraryTest, EqualDatesKeepTheListingOrder) {
+    const QDateTime same = utc(2024, 5, 5, 5, 5, 5);
+    for (int i = 0; i < 6; ++i)
+        makeTake(QStringLiteral("t%1").arg(i), same, true, QStringLiteral("T%1").arg(i));
+    const QStringList listing =
+        QDir(root()).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
+    QStringList expected;
+    for (const QString& folder : listing)
+        expected << QStringLiteral("T") + folder.mid(1);
+    TakeLibrary library(root(), cacheRoot());
+    EXPECT_EQ(names(library), expected);
+}
+
+TEST_F(TakeLibraryTest, ReloadNotifiesOnlyWhenTheListChanges) {
+    makeTake("a", utc(2024, 1, 1, 10, 0, 0));
+    TakeLibrary library(root(), cacheRoot());
+    int changes = 0;
+    QObject::connect(&library, &TakeLibrary::takesChanged, [&] { ++changes; });
+    library.reload();
+    EXPECT_EQ(changes, 0);
+    makeTake("b", utc(2024, 1, 2, 10, 0, 0));
+    library.reload();
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(library.takes().size(), 2u);
+}
+
+TEST_F(TakeLibraryTest, SaveWritesAtomicallyAndUpdatesTheList) {
+    makeTake("a", utc(2024, 1, 1, 10, 0, 0));
+    TakeLibrary library(root(), cacheRoot());
+    int changes = 0;
+    QObject::connect(&library, &TakeLibrary::takesChanged, [&] { ++changes; });
+
+    Take take = library.takes().at(0);
+    take.info.master.volumeDB = -7;
+    library.save(take);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(library.takes().at(0), take);
+    EXPECT_EQ(decodeTakeInfo(readFile(take.infoPath())), take.info);
+    // No temporary file is left beside it.
+    EXPECT_EQ(QDir(take.folder).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"take.json", "take.mov"}));
+
+    library.save(take); // the same record again: nothing to notify
+    EXPECT_EQ(changes, 1);
+}
+
+TEST_F(TakeLibraryTest, SavingATakeThatIsNotListedWritesButLeavesTheList) {
+    TakeLibrary library(root(), cacheRoot());
+    Take take;
+    take.folder = library.makeNewTakeFolder();
+    take.info.name = QStringLiteral("New");
+    take.info.createdAt = utc(2024, 2, 2, 2, 2, 2);
+    writeFile(take.moviePath(), "movie");
+    library.save(take);
+    EXPECT_TRUE(library.takes().empty());
+    EXPECT_TRUE(QFileInfo::exists(take.infoPath()));
+    library.reload();
+    EXPECT_EQ(names(library), QStringList{"New"});
+}
+
+TEST_F(TakeLibraryTest, SaveFailuresAreThrownAndChangeNothing) {
+    makeTake("a", utc(2024, 1, 1, 10, 0, 0));
+    TakeLibrary library(root(), cacheRoot());
+    Take take = library.takes().at(0);
+    Take bad = take;
+    bad.info.duration = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_THROW(library.save(bad), Error);
+    EXPECT_EQ(library.takes().at(0), take);
+    EXPECT_EQ(decodeTakeInfo(readFile(take.infoPath())), take.info);
+
+    Take gone = take;
+    gone.folder = QDir(root()).filePath("does not exist");
+    EXPECT_THROW(library.save(gone), Error);
+}
+
+TEST_F(TakeLibraryTest, RenameTrimsAndIgnoresEmptyNames) {
+    makeTake("a", utc(2024, 1, 1, 10, 0, 0), true, "Before");
+    TakeLibrary library(root(), cacheRoot());
+    library.rename(library.takes().at(0), QStringLiteral("   \t"));
+    EXPECT_EQ(names(library), QStringList{"Before"});
+    library.rename(library.takes().at(0), QStringLiteral("  Evening jam\n"));
+    EXPECT_EQ(names(library), QStringList{"Evening jam"});
+    library.reload();
+    EXPECT_EQ(names(library), QStringList{"Evening jam"});
+}
+
+TEST_F(TakeLibraryTest, TrashMovesTheFolderAwayAndReloads) {
+    const QString folder = makeTake("a", utc(2024, 1, 1, 10, 0, 0), true, "Doomed");
+    makeTake("b", utc(2024, 1, 2, 10, 0, 0), true, "Stays");
+    TakeLibrary library(root(), cacheRoot());
+    const Take doomed = library.takes().at(1);
+    ASSERT_EQ(doomed.info.name, QStringLiteral("Doomed"));
+    library.trash(doomed);
+    EXPECT_EQ(names(library), QStringList{"Stays"});
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    // The files are in the Trash, not destroyed.
+    const QString trashed = home.filePath("data/Trash/files/a/take.json");
+    EXPECT_TRUE(QFileInfo::exists(trashed));
+}
+
+TEST_F(TakeLibraryTest, NewTakeFoldersAreNamedAfterTheTime) {
+    TakeLibrary library(root(), cacheRoot());
+    const QDateTime fixed(QDate(2024, 3, 1), QTime(17, 5, 9), Qt::LocalTime);
+    library.setClock([&] { return fixed; });
+    const QString first = library.makeNewTakeFolder();
+    const QString second = library.makeNewTakeFolder();
+    const QString third = library.makeNewTakeFolder();
+    EXPECT_EQ(QFileInfo(first).fileName(), QStringLiteral("2024-03-01 17.05.09"));
+    EXPECT_EQ(QFileInfo(second).fileName(), QStringLiteral("2024-03-01 17.05.09 2"));
+    EXPECT_EQ(QFileInfo(third).fileName(), QStringLiteral("2024-03-01 17.05.09 3"));
+    EXPECT_TRUE(QFileInfo(third).isDir());
+    EXPECT_TRUE(QDir(third).isEmpty());
+
+    // A retry that falls into the next second takes that second's date with the number.
+    QDateTime now = fixed;
+    library.setClock([&] {
+        const QDateTime result = now;
+        now = now.addSecs(1);
+        return result;
+    });
+    const QString fourth = library.makeNewTakeFolder();
+    EXPECT_EQ(QFileInfo(fourth).fileName(), QStringLiteral("2024-03-01 17.05.10 2"));
+}
+
+TEST_F(TakeLibraryTest, NewTakeFolderFailureIsThrown) {
+    writeFile(home.filePath("blocker"), "a file, not a folder");
+    TakeLibrary library(home.filePath("blocker/Reelbox"), cacheRoot());
+    EXPECT_THROW(library.makeNewTakeFolder(), Error);
+    EXPECT_TRUE(library.takes().empty());
+}
+
+TEST_F(TakeLibraryTest, CacheFolderIsMadeOnDemand) {
+    makeTake("2024-01-01 10.00.00", utc(2024, 1, 1, 10, 0, 0));
+    TakeLibrary library;
+    ASSERT_EQ(library.takes().size(), 1u);
+    const QString expected = QDir(cacheRoot()).filePath("2024-01-01 10.00.00");
+    EXPECT_FALSE(QFileInfo::exists(expected));
+    EXPECT_EQ(library.cacheFolder(library.takes()[0]), expected);
+    EXPECT_TRUE(QFileInfo(expected).isDir());
+}
