@@ -26,7 +26,11 @@ std::optional<QDateTime> parseJsonDate(const QString& text) {
             return std::nullopt;
         offsetSeconds = (hours * 3600 + minutes * 60) * (m.captured(8) == u"-" ? -1 : 1);
     }
-    return QDateTime(date, time, Qt::UTC).addSecs(-offsetSeconds);
+    const QDateTime result = QDateTime(date, time, Qt::UTC).addSecs(-offsetSeconds);
+    // The writer needs four digits for the year, so a date it couldn't write back is refused.
+    if (result.date().year() < 1 || result.date().year() > 9999)
+        return std::nullopt;
+    return result;
 }
 
 } // namespace reelbox
