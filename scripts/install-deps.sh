@@ -7,7 +7,7 @@ packages=(
     qt6-base-dev qt6-multimedia-dev
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
     libsndfile1-dev nlohmann-json3-dev
-    libgtest-dev libgmock-dev libbenchmark-dev
+    libgtest-dev libgmock-dev libbenchmark-dev bc
 )
 if [ "${1:-}" = "--fuzz" ]; then
     packages+=(clang libclang-rt-14-dev)

@@ -14,6 +14,12 @@ struct UsageError {
 int runTakes(const QStringList& args);
 int runInfo(const QStringList& args);
 int runDemoRecord(const QStringList& args);
+int runSynthTake(const QStringList& args);
+int runStems(const QStringList& args);
+int runWaveform(const QStringList& args);
+int runFilmstrip(const QStringList& args);
+int runThumbnail(const QStringList& args);
+int runMix(const QStringList& args);
 
 // Takes the value after an option such as --root; throws UsageError when it is missing.
 QString optionValue(const QStringList& args, int& index);

@@ -16,6 +16,18 @@ Commands:
   info TAKE_DIR [--derived]         print a take's record as it would be saved now,
                                     or with --derived its timeline facts as JSON
   demo-record --root DIR            save a demonstration take record into a library
+  synth-take [--root DIR] [--seconds N] [--channels C] [--size WxH] [--overdubs K]
+             [--audio-only-overdubs]
+                                    write a take from the test camera and microphone;
+                                    prints its folder
+  stems MOVIE --cache DIR           split the movie's sound into mono stems; prints them
+  waveform STEM [--start SECONDS] [--json]
+                                    the stem's peaks in 10 ms buckets
+  filmstrip MOVIE --count N --height H --out DIR
+                                    write N frames of the movie as frame-00.png …
+  thumbnail TAKE_DIR                make the take's thumbnail.jpg; prints its path
+  mix TAKE_DIR OUT.caf [--monitor]  mix the take's sound over its kept spans (or, with
+                                    --monitor, the whole timeline); prints the analysis
 
 Options:
   -h, --help                        show this text
@@ -51,6 +63,18 @@ int main(int argc, char* argv[]) {
             return runInfo(args);
         if (command == u"demo-record")
             return runDemoRecord(args);
+        if (command == u"synth-take")
+            return runSynthTake(args);
+        if (command == u"stems")
+            return runStems(args);
+        if (command == u"waveform")
+            return runWaveform(args);
+        if (command == u"filmstrip")
+            return runFilmstrip(args);
+        if (command == u"thumbnail")
+            return runThumbnail(args);
+        if (command == u"mix")
+            return runMix(args);
         throw UsageError{QStringLiteral("unknown command \"%1\"").arg(command)};
     } catch (const UsageError& e) {
         printError(

@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <gtest/gtest.h>
 
@@ -132,4 +133,54 @@ TEST_F(CliTest, DemoRecordMakesAListedTake) {
     ASSERT_EQ(library.takes().size(), 1u);
     EXPECT_EQ(library.takes()[0].folder, made.out.trimmed());
     EXPECT_EQ(library.takes()[0].info.overdubs.size(), 1u);
+}
+
+TEST_F(CliTest, SyntheticTakeThroughStemsWaveformFilmstripThumbnailAndMix) {
+    const Result made = cli({"synth-take", "--root", root(), "--seconds", "1.5", "--channels",
+                             "2", "--size", "96x54", "--overdubs", "1"});
+    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+    const QString take = made.out.trimmed();
+    EXPECT_TRUE(QFileInfo::exists(QDir(take).filePath("take.json")));
+
+    const Result stems =
+        cli({"stems", QDir(take).filePath("take.mov"), "--cache", home.filePath("stems")});
+    ASSERT_EQ(stems.status, 0) << stems.err.toStdString();
+    const QStringList stemPaths = stems.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(stemPaths.size(), 2);
+    EXPECT_TRUE(stemPaths[1].endsWith("-ch1.caf"));
+
+    const Result waveform = cli({"waveform", stemPaths[0], "--json", "--start", "0.5"});
+    ASSERT_EQ(waveform.status, 0) << waveform.err.toStdString();
+    EXPECT_TRUE(waveform.out.startsWith(R"({"bucketDuration": 0.01, "peaks": [0, 0, )"));
+    // 50 leading zeros and 150 buckets: one comma after the bucket duration, 199 between peaks.
+    EXPECT_EQ(waveform.out.count(QLatin1Char(',')), 200);
+
+    const Result strip = cli({"filmstrip", QDir(take).filePath("take.mov"), "--count", "3",
+                              "--height", "20", "--out", home.filePath("strip")});
+    ASSERT_EQ(strip.status, 0) << strip.err.toStdString();
+    EXPECT_EQ(strip.out.split('\n', Qt::SkipEmptyParts).size(), 3);
+    EXPECT_TRUE(QFileInfo::exists(home.filePath("strip/frame-02.png")));
+
+    const Result thumb = cli({"thumbnail", take});
+    ASSERT_EQ(thumb.status, 0) << thumb.err.toStdString();
+    EXPECT_EQ(thumb.out.trimmed(), QDir(take).filePath("thumbnail.jpg"));
+
+    const Result mixed = cli({"mix", take, home.filePath("mix.caf")});
+    ASSERT_EQ(mixed.status, 0) << mixed.err.toStdString();
+    EXPECT_TRUE(mixed.out.contains(R"("frames": 72000})")) << mixed.out.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(home.filePath("mix.caf")));
+    // Stems land in the take's cache folder and are reused.
+    EXPECT_FALSE(QDir(home.filePath("cache/org.reelbox.Reelbox/" + QFileInfo(take).fileName()))
+                     .entryList({"*.caf"})
+                     .isEmpty());
+}
+
+TEST_F(CliTest, MediaCommandsFailWithOneLine) {
+    writeFile(home.filePath("take.mov"), "not a movie");
+    const Result stems = cli({"stems", home.filePath("take.mov"), "--cache", home.filePath("c")});
+    EXPECT_EQ(stems.status, 1);
+    EXPECT_TRUE(stems.err.contains("Couldn't read the audio: ")) << stems.err.toStdString();
+    EXPECT_EQ(cli({"waveform", home.filePath("missing.caf")}).status, 1);
+    EXPECT_EQ(cli({"mix", home.filePath("nowhere"), home.filePath("m.caf")}).status, 1);
+    EXPECT_EQ(cli({"synth-take", "--seconds", "-1"}).status, 2);
 }

@@ -1,0 +1,164 @@
+#include "AudioProcessor.h"
+
+#include "Cancellation.h"
+#include "FlushDenormals.h"
+#include "MixSteps.h"
+#include "Reverb.h"
+#include "StemError.h"
+#include "media/AudioFile.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <set>
+
+namespace reelbox::AudioProcessor {
+
+using namespace mix;
+
+namespace {
+
+constexpr double normalizeTargetDB = -1.0;
+constexpr double normalizeCeilingDB = 18.0;
+constexpr float silenceThreshold = 1e-6f;
+constexpr double logFloor = 1e-9;
+
+struct Bus {
+    Buffer left;
+    Buffer right;
+};
+
+dsp::ReverbPreset presetFor(ReverbRoom room) {
+    switch (room) {
+    case ReverbRoom::smallRoom:
+        return dsp::ReverbPreset::smallRoom;
+    case ReverbRoom::mediumRoom:
+        return dsp::ReverbPreset::mediumRoom;
+    case ReverbRoom::largeRoom:
+        return dsp::ReverbPreset::largeRoom;
+    case ReverbRoom::hall:
+        return dsp::ReverbPreset::hall;
+    case ReverbRoom::largeHall:
+        return dsp::ReverbPreset::largeHall;
+    case ReverbRoom::plate:
+        return dsp::ReverbPreset::plate;
+    case ReverbRoom::cathedral:
+        return dsp::ReverbPreset::cathedral;
+    }
+    return dsp::ReverbPreset::mediumRoom;
+}
+
+// Adds the room's reverberation of the bus to the mix; the tail past the end is cut.
+void addReverb(ReverbRoom room, const Bus& bus, Bus& mix, const std::stop_token& token) {
+    dsp::Reverb reverb(presetFor(room), sampleRate);
+    const qint64 total = qint64(mix.left.size());
+    Buffer wetLeft(static_cast<size_t>(blockFrames));
+    Buffer wetRight(static_cast<size_t>(blockFrames));
+    for (qint64 at = 0; at < total; at += blockFrames) {
+        throwIfCancelled(token);
+        const qint64 n = std::min(blockFrames, total - at);
+        reverb.process(bus.left.data() + at, bus.right.data() + at, wetLeft.data(),
+                       wetRight.data(), size_t(n));
+        for (qint64 i = 0; i < n; ++i) {
+            mix.left[size_t(at + i)] += wetLeft[size_t(i)];
+            mix.right[size_t(at + i)] += wetRight[size_t(i)];
+        }
+    }
+}
+
+} // namespace
+
+Analysis render(const std::vector<TrackInput>& tracks, const MasterSettings& master,
+                const SpanList& spans, const QString& outputPath, const std::stop_token& token,
+                const std::function<void(double)>& progress) {
+    const dsp::ScopedFlushDenormals flushDenormals;
+    const std::vector<std::uint32_t> lengths = spanLengths(spans);
+    qint64 total = 0;
+    for (std::uint32_t length : lengths)
+        total += length;
+    if (total == 0)
+        throw StemError::noAudio();
+    if (total > qint64(std::numeric_limits<std::uint32_t>::max()))
+        throw Error(QStringLiteral("The take is too long to mix."));
+
+    Bus mix{Buffer(size_t(total), 0.0f), Buffer(size_t(total), 0.0f)};
+    std::map<ReverbRoom, Bus> rooms;
+
+    // Solo: when any track is soloed only soloed tracks sound; muted never sounds.
+    const bool anySolo = std::any_of(tracks.begin(), tracks.end(),
+                                     [](const TrackInput& input) { return input.track.solo; });
+    std::vector<const TrackInput*> sounding;
+    for (const TrackInput& input : tracks)
+        if (!input.track.muted && (!anySolo || input.track.solo))
+            sounding.push_back(&input);
+    std::set<ReverbRoom> usedRooms;
+    for (const TrackInput* input : sounding)
+        if (float(input->track.effects.reverbSend) > 0)
+            usedRooms.insert(input->track.effects.reverbRoom);
+    const size_t steps = sounding.size() + usedRooms.size();
+    size_t done = 0;
+    auto report = [&] {
+        ++done;
+        if (progress)
+            progress(double(done) / double(steps));
+    };
+
+    for (const TrackInput* sound : sounding) {
+        const TrackInput& input = *sound;
+        const Track& track = input.track;
+        throwIfCancelled(token);
+        Buffer samples = splice(input.stem, input.start, spans, lengths, total);
+        silenceHidden(samples, input.hidden, spans, lengths);
+        processTrack(samples, track.effects, token);
+
+        const StereoGain gain = panGains(track.volumeDB, track.pan);
+        for (qint64 i = 0; i < total; ++i) {
+            mix.left[size_t(i)] += samples[size_t(i)] * gain.left;
+            mix.right[size_t(i)] += samples[size_t(i)] * gain.right;
+        }
+        // The send is taken after volume and pan.
+        const float send = float(track.effects.reverbSend);
+        if (send > 0) {
+            Bus& bus = rooms[track.effects.reverbRoom];
+            if (bus.left.empty())
+                bus = {Buffer(size_t(total), 0.0f), Buffer(size_t(total), 0.0f)};
+            for (qint64 i = 0; i < total; ++i) {
+                bus.left[size_t(i)] += samples[size_t(i)] * gain.left * send;
+                bus.right[size_t(i)] += samples[size_t(i)] * gain.right * send;
+            }
+        }
+        report();
+    }
+
+    for (auto it = rooms.begin(); it != rooms.end(); it = rooms.erase(it)) {
+        throwIfCancelled(token);
+        addReverb(it->first, it->second, mix, token);
+        report();
+    }
+
+    // Normalize is measured before the master volume.
+    const float peak = peakLevel(mix.left, mix.right);
+    Analysis analysis;
+    analysis.peakDB = 20 * std::log10(std::max(double(peak), logFloor));
+    if (master.normalize && peak > silenceThreshold)
+        analysis.normalizeGainDB = std::min(normalizeTargetDB - analysis.peakDB, normalizeCeilingDB);
+    const float factor = float(std::pow(10.0, (master.volumeDB + analysis.normalizeGainDB) / 20));
+    scale(mix.left, factor);
+    scale(mix.right, factor);
+
+    for (Buffer* channel : {&mix.left, &mix.right}) {
+        if (total >= rampFrames)
+            fadeIn(channel->data(), rampFrames);
+        const qint64 n = std::min(total, rampFrames);
+        fadeOut(channel->data() + total - n, n);
+        hardClip(*channel);
+    }
+
+    throwIfCancelled(token);
+    QFile::remove(outputPath);
+    writeAudioFile(outputPath, {mix.left, mix.right}, sampleRate);
+    return analysis;
+}
+
+} // namespace reelbox::AudioProcessor

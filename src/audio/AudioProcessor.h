@@ -1,0 +1,38 @@
+#pragma once
+
+#include "EditState.h"
+#include "Track.h"
+#include "TrackEffects.h"
+
+#include <QString>
+#include <functional>
+#include <stop_token>
+#include <vector>
+
+namespace reelbox::AudioProcessor {
+
+// One track that may sound in the mix.
+struct TrackInput {
+    QString stem;      // the mono stem of the track's channel
+    double start = 0;  // take time at which the stem's first frame sounds
+    Track track;       // mute, solo, volume, pan and effects
+    SpanList hidden;   // spans hidden on the track's lane
+};
+
+struct Analysis {
+    double peakDB = 0;          // sample peak after effects and reverb, before the master gain
+    double normalizeGainDB = 0; // 0 when normalize is off or the mix is silent; at most 18
+    bool operator==(const Analysis&) const = default;
+};
+
+// Mixes the tracks over the played spans, laid end to end, into a stereo 32-bit float CAF at
+// 48 kHz: each track spliced, hidden parts silenced, its effects, volume and pan, the shared
+// reverb rooms, normalize and master volume, edge fades and a clip. Nothing is written when it
+// fails or is cancelled. Throws StemError::noAudio for an empty span list, Error, Cancelled.
+// `progress` hears the fraction done after each track and each room.
+Analysis render(const std::vector<TrackInput>& tracks, const MasterSettings& master,
+                const SpanList& spans, const QString& outputPath,
+                const std::stop_token& token = {},
+                const std::function<void(double)>& progress = {});
+
+} // namespace reelbox::AudioProcessor

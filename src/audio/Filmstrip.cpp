@@ -1,0 +1,76 @@
+#include "Filmstrip.h"
+
+#include "Cancellation.h"
+#include "media/FrameGrabber.h"
+#include "media/MovieInfo.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <cmath>
+
+namespace reelbox::Filmstrip {
+
+namespace {
+constexpr double toleranceSeconds = 0.5;
+const QString thumbnailName = QStringLiteral("thumbnail.jpg");
+} // namespace
+
+std::vector<QImage> frames(const QString& moviePath, int count, double height,
+                           const std::stop_token& token) {
+    double duration = 0;
+    try {
+        duration = probeMovie(moviePath).durationSeconds;
+    } catch (const Error&) {
+        return {};
+    }
+    if (!(duration > 0) || count < 1)
+        return {};
+
+    std::vector<QImage> images;
+    try {
+        FrameGrabber grabber(moviePath);
+        const QSize maxSize(int(std::lround(4 * height)), int(std::lround(2 * height)));
+        for (int i = 0; i < count; ++i) {
+            throwIfCancelled(token);
+            // On the 600-tick time line, as the composition counts.
+            const double t = std::trunc((i + 0.5) * duration / count * 600) / 600;
+            try {
+                images.push_back(grabber.imageAt(t, toleranceSeconds, maxSize));
+            } catch (const Error&) {
+            }
+        }
+    } catch (const Error&) {
+        // No video to grab from.
+    }
+    return images;
+}
+
+QString thumbnailMovie(const Take& take) {
+    if (!take.info.mainRemoved)
+        return take.moviePath();
+    for (const Overdub& o : take.info.overdubs)
+        if (o.hasVideo && isSafeOverdubFileName(o.fileName))
+            return QDir(take.overdubsFolder()).filePath(o.fileName);
+    return take.moviePath();
+}
+
+std::optional<QImage> ensureThumbnail(const Take& take) {
+    const QString path = QDir(take.folder).filePath(thumbnailName);
+    if (QImage existing(path); !existing.isNull())
+        return existing;
+
+    QImage image;
+    try {
+        FrameGrabber grabber(thumbnailMovie(take));
+        const double t = std::min(take.info.duration * 0.5, 1.0);
+        image = grabber.imageAt(std::trunc(t * 600) / 600, 0, QSize(240, 240));
+    } catch (const Error&) {
+        return std::nullopt;
+    }
+    if (image.isNull())
+        return std::nullopt;
+    image.save(path, "JPG", 80); // a failed write still returns the picture
+    return image;
+}
+
+} // namespace reelbox::Filmstrip

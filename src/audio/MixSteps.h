@@ -1,0 +1,53 @@
+#pragma once
+
+// The steps of the offline mix, each a small function over whole-take float buffers.
+
+#include "EditState.h"
+#include "Track.h"
+
+#include <QString>
+#include <cstdint>
+#include <stop_token>
+#include <vector>
+
+namespace reelbox::mix {
+
+inline constexpr int sampleRate = 48000;
+inline constexpr qint64 rampFrames = 384;  // 8 ms, every fade of the mix
+inline constexpr qint64 blockFrames = 4096; // largest block between cancellation checks
+
+using Buffer = std::vector<float>;
+
+// Frames of each span, rounded half away from zero.
+std::vector<std::uint32_t> spanLengths(const SpanList& spans);
+
+// Squared linear ramps: fade-in frame k × (k/n)², fade-out frame k × (1 − k/n)².
+void fadeIn(float* samples, qint64 n);
+void fadeOut(float* samples, qint64 n);
+
+// One track's time line: the stem's frames for each played span laid end to end, silence
+// where the stem hasn't begun or has ended, and ramps at the seams between spans.
+// `inputStart` is the take time of the stem's first frame. Throws Error on a read failure.
+Buffer splice(const QString& stemPath, double inputStart, const SpanList& spans,
+              const std::vector<std::uint32_t>& lengths, qint64 total);
+
+// Silences the parts of a spliced track hidden on its lane, with ramps either side.
+void silenceHidden(Buffer& buffer, const SpanList& hidden, const SpanList& spans,
+                   const std::vector<std::uint32_t>& lengths);
+
+// EQ (with low cut), compressor and limiter as the track's effects ask. Leaves the buffer
+// untouched, bit for bit, when the EQ and the compressor are both off.
+void processTrack(Buffer& buffer, const TrackEffects& effects, const std::stop_token& token);
+
+// Constant-power gains of a track's volume and pan.
+struct StereoGain {
+    float left = 0;
+    float right = 0;
+};
+StereoGain panGains(double volumeDB, double pan);
+
+float peakLevel(const Buffer& left, const Buffer& right);
+void scale(Buffer& samples, float factor); // a factor of exactly 1 does nothing
+void hardClip(Buffer& samples);
+
+} // namespace reelbox::mix

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <QtGlobal>
+#include <memory>
+
+namespace reelbox {
+
+struct MovieWriterSettings {
+    QSize videoSize;       // empty: no video track
+    int frameRate = 30;    // expected rate; also the key frame interval (one a second)
+    int audioChannels = 0; // 0: no audio track
+    int sampleRate = 48000;
+    int rotationDegrees = 0; // clockwise display rotation: 0, 90, 180 or 270
+    qint64 videoBitRate = 0; // bits per second; 0 = constant quality
+};
+
+// Writes a QuickTime movie: HEVC video (libx265, real-time settings) and 32-bit float linear
+// PCM audio with any channel count (mono, stereo, otherwise discrete channels).
+//
+// The movie is written to "<path>.partial" and renamed to `path` by finish(); a writer
+// destroyed without finish() (or after a failure) removes the partial file, so a final name
+// always holds a complete movie. Times are seconds on the movie's time line (0 = its start).
+class MovieWriter {
+public:
+    // Throws Error when the file or an encoder can't be set up.
+    MovieWriter(const QString& path, const MovieWriterSettings& settings);
+    ~MovieWriter();
+    MovieWriter(const MovieWriter&) = delete;
+    MovieWriter& operator=(const MovieWriter&) = delete;
+
+    const QString& path() const;
+
+    // Any QImage format; scaled to the video size when it differs. A frame whose time is not
+    // after the previous frame's is dropped (returns false).
+    bool writeVideoFrame(const QImage& frame, double ptsSeconds);
+
+    // Audio is laid down gap-free: ptsSeconds places the first call; later calls follow on,
+    // except that a gap of more than 10 ms is filled with silence and an overlap of more than
+    // 10 ms is cut from the new samples, which keeps the sound in step with the pictures.
+    void writeAudio(const float* interleaved, qint64 frames, double ptsSeconds);
+
+    // Flushes the encoder, completes the file and gives it its final name. Throws Error.
+    void finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> d;
+};
+
+} // namespace reelbox

@@ -1,0 +1,113 @@
+#include "Filmstrip.h"
+#include "MediaFixtures.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace reelbox;
+namespace fixtures = reelbox::testing;
+
+namespace {
+
+class FilmstripTest : public ::testing::Test {
+protected:
+    // A movie whose frame i shows the colour of index i (offset by `base`).
+    QString numberedMovie(const QString& path, int frames, QSize size, int base = 0,
+                          bool withAudio = false) {
+        MovieWriterSettings settings;
+        settings.videoSize = size;
+        settings.audioChannels = withAudio ? 1 : 0;
+        QDir().mkpath(QFileInfo(path).path());
+        return fixtures::writeMovie(
+            path, settings, frames, withAudio ? frames * 1600 : 0,
+            [=](int i) { return fixtures::indexedPicture(size, (base + i) % 100); },
+            [](qint64, int) { return 0.1f; });
+    }
+
+    Take takeIn(const QString& name) {
+        Take take;
+        take.folder = dir.filePath(name);
+        QDir().mkpath(take.folder);
+        take.info.name = name;
+        take.info.duration = 2;
+        return take;
+    }
+
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+TEST_F(FilmstripTest, FramesAtTheSliceCentresWithinTheTolerance) {
+    const QString movie = numberedMovie(dir.filePath("m.mov"), 90, QSize(160, 90));
+    const auto images = Filmstrip::frames(movie, 6, 48);
+    ASSERT_EQ(images.size(), 6u);
+    for (size_t i = 0; i < images.size(); ++i) {
+        EXPECT_LE(images[i].width(), 192);
+        EXPECT_LE(images[i].height(), 96);
+        EXPECT_NEAR(double(images[i].width()) / images[i].height(), 16.0 / 9.0, 0.02);
+        const int index = fixtures::indexOfColour(images[i]);
+        ASSERT_GE(index, 0) << i;
+        const double requested = (double(i) + 0.5) * 3.0 / 6;
+        EXPECT_LE(std::abs(index / 30.0 - requested), 0.5 + 1.0 / 30) << i << " got " << index;
+    }
+}
+
+TEST_F(FilmstripTest, NothingToShowGivesNoFrames) {
+    EXPECT_TRUE(Filmstrip::frames(dir.filePath("missing.mov"), 24, 48).empty());
+    const QString movie = numberedMovie(dir.filePath("m.mov"), 10, QSize(64, 36));
+    EXPECT_TRUE(Filmstrip::frames(movie, 0, 48).empty());
+
+    MovieWriterSettings soundOnly;
+    soundOnly.audioChannels = 1;
+    const QString sound = fixtures::writeMovie(
+        dir.filePath("sound.mov"), soundOnly, 0, 48000, [](int) { return QImage(); },
+        [](qint64, int) { return 0.1f; });
+    EXPECT_TRUE(Filmstrip::frames(sound, 4, 48).empty());
+}
+
+TEST_F(FilmstripTest, ThumbnailIsMadeOnceFromTheMainMovie) {
+    Take take = takeIn("main");
+    numberedMovie(take.moviePath(), 60, QSize(480, 270), 40);
+    const auto image = Filmstrip::ensureThumbnail(take);
+    ASSERT_TRUE(image);
+    const QString path = QDir(take.folder).filePath("thumbnail.jpg");
+    const QImage written(path, "JPG");
+    ASSERT_FALSE(written.isNull());
+    EXPECT_LE(written.width(), 240);
+    EXPECT_LE(written.height(), 240);
+    EXPECT_EQ(written.width(), 240);
+    EXPECT_EQ(fixtures::indexOfColour(written), 70); // frame 30 at t = 1.0
+
+    // Once made, it is returned as it is, even without the movie.
+    QFile::remove(take.moviePath());
+    const auto again = Filmstrip::ensureThumbnail(take);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->size(), written.size());
+}
+
+TEST_F(FilmstripTest, ThumbnailOfARemovedMainComesFromTheFirstOverdubWithVideo) {
+    Take take = takeIn("overdubs");
+    take.info.mainRemoved = true;
+    for (bool hasVideo : {false, true}) {
+        Overdub o;
+        o.id = QUuid::createUuid();
+        o.fileName = o.id.toString(QUuid::WithoutBraces) + ".mov";
+        o.hasVideo = hasVideo;
+        take.info.overdubs.push_back(o);
+    }
+    numberedMovie(QDir(take.overdubsFolder()).filePath(take.info.overdubs[1].fileName), 40,
+                  QSize(320, 180), 7);
+    EXPECT_EQ(Filmstrip::thumbnailMovie(take),
+              QDir(take.overdubsFolder()).filePath(take.info.overdubs[1].fileName));
+    const auto image = Filmstrip::ensureThumbnail(take);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(fixtures::indexOfColour(*image), 37);
+}
+
+TEST_F(FilmstripTest, NoThumbnailWithoutAPicture) {
+    Take take = takeIn("empty");
+    EXPECT_FALSE(Filmstrip::ensureThumbnail(take));
+    EXPECT_FALSE(QFileInfo::exists(QDir(take.folder).filePath("thumbnail.jpg")));
+}

@@ -1,0 +1,199 @@
+#include "MediaFixtures.h"
+#include "Stems.h"
+#include "media/AudioFile.h"
+#include "media/MovieInfo.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace reelbox;
+namespace fixtures = reelbox::testing;
+
+namespace {
+
+class StemsTest : public ::testing::Test {
+protected:
+    QString cache() const { return dir.filePath("cache"); }
+    void SetUp() override { QDir().mkpath(cache()); }
+
+    // A movie whose every sample is its own staircase value.
+    QString staircaseMovie(const QString& name, int channels, qint64 frames, bool video = true,
+                           double audioStart = 0) {
+        MovieWriterSettings settings;
+        settings.videoSize = video ? QSize(64, 36) : QSize();
+        settings.audioChannels = channels;
+        const int videoFrames = video ? 3 : 0;
+        return fixtures::writeMovie(
+            dir.filePath(name), settings, videoFrames, frames,
+            [](int i) { return fixtures::indexedPicture(QSize(64, 36), i); },
+            [channels](qint64 f, int c) { return fixtures::staircase(f, c, channels); }, audioStart);
+    }
+
+    QStringList finalStems() const {
+        return QDir(cache()).entryList({"*.caf"}, QDir::Files, QDir::Name);
+    }
+    QStringList partialStems() const {
+        return QDir(cache()).entryList({"*.partial"}, QDir::Files, QDir::Name);
+    }
+
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+TEST_F(StemsTest, OneSampleExactMonoStemPerChannel) {
+    const QString movie = staircaseMovie("take.mov", 2, 12000);
+    const qint64 mtime = probeMovie(movie).modificationTimeSeconds;
+    const QStringList stems = Stems::extract(movie, cache());
+    ASSERT_EQ(stems.size(), 2);
+    EXPECT_EQ(QFileInfo(stems[0]).fileName(), QStringLiteral("take-%1-ch0.caf").arg(mtime));
+    EXPECT_EQ(QFileInfo(stems[1]).fileName(), QStringLiteral("take-%1-ch1.caf").arg(mtime));
+    EXPECT_TRUE(partialStems().isEmpty());
+
+    for (int c = 0; c < 2; ++c) {
+        const AudioData data = readAudioFile(stems[c]);
+        EXPECT_EQ(data.sampleRate, 48000);
+        ASSERT_EQ(data.channels.size(), 1u);
+        ASSERT_EQ(data.channels[0].size(), 12000u);
+        for (qint64 f = 0; f < 12000; ++f)
+            ASSERT_EQ(data.channels[0][size_t(f)], fixtures::staircase(f, c, 2)) << c << " " << f;
+    }
+}
+
+TEST_F(StemsTest, UnchangedMoviesComeFromTheCache) {
+    const QString movie = staircaseMovie("take.mov", 2, 4800);
+    const QStringList stems = Stems::extract(movie, cache());
+    // Mark the stems so a rewrite would show.
+    const QDateTime old = QDateTime::currentDateTime().addDays(-3);
+    for (const QString& stem : stems) {
+        QFile f(stem);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.setFileTime(old, QFileDevice::FileModificationTime));
+    }
+    EXPECT_EQ(Stems::extract(movie, cache()), stems);
+    for (const QString& stem : stems)
+        EXPECT_EQ(QFileInfo(stem).lastModified().toSecsSinceEpoch(), old.toSecsSinceEpoch());
+
+    // Losing one stem decodes the movie again and rewrites all of them.
+    QFile::remove(stems[1]);
+    EXPECT_EQ(Stems::extract(movie, cache()), stems);
+    for (const QString& stem : stems)
+        EXPECT_GT(QFileInfo(stem).lastModified().toSecsSinceEpoch(), old.toSecsSinceEpoch());
+}
+
+TEST_F(StemsTest, AChangedMovieGetsNewStems) {
+    const QString movie = staircaseMovie("take.mov", 1, 4800);
+    const QStringList first = Stems::extract(movie, cache());
+    QFile f(movie);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.setFileTime(QDateTime::fromSecsSinceEpoch(1234), QFileDevice::FileModificationTime));
+    f.close();
+    const QStringList second = Stems::extract(movie, cache());
+    EXPECT_EQ(QFileInfo(second[0]).fileName(), QStringLiteral("take-1234-ch0.caf"));
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(QFileInfo::exists(first[0])); // earlier stems stay
+}
+
+TEST_F(StemsTest, AudioThatStartsLateIsPrecededBySilence) {
+    const QString movie = staircaseMovie("late.mov", 1, 9600, true, 0.5);
+    const auto info = probeMovie(movie);
+    ASSERT_EQ(info.audio.size(), 1u);
+    ASSERT_NEAR(info.audio[0].startSeconds, 0.5, 1e-3);
+    const QStringList stems = Stems::extract(movie, cache());
+    const AudioData data = readAudioFile(stems[0]);
+    const qint64 lead = qint64(std::uint32_t(info.audio[0].startSeconds * 48000));
+    ASSERT_EQ(qint64(data.channels[0].size()), lead + 9600);
+    for (qint64 f = 0; f < lead; ++f)
+        ASSERT_EQ(data.channels[0][size_t(f)], 0.0f) << f;
+    EXPECT_EQ(data.channels[0][size_t(lead)], fixtures::staircase(0, 0, 1));
+    EXPECT_EQ(data.channels[0][size_t(lead + 9599)], fixtures::staircase(9599, 0, 1));
+}
+
+TEST_F(StemsTest, ManyChannelsInOnePass) {
+    const QString movie = staircaseMovie("wide.mov", 32, 2400, false);
+    const QStringList stems = Stems::extract(movie, cache());
+    ASSERT_EQ(stems.size(), 32);
+    const AudioData last = readAudioFile(stems[31]);
+    ASSERT_EQ(last.channels[0].size(), 2400u);
+    EXPECT_EQ(last.channels[0][1234], fixtures::staircase(1234, 31, 32));
+}
+
+TEST_F(StemsTest, CancellingLeavesOnlyPartialFiles) {
+    const QString movie = staircaseMovie("take.mov", 2, 4800);
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_THROW(Stems::extract(movie, cache(), stop.get_token()), Cancelled);
+    EXPECT_TRUE(finalStems().isEmpty());
+    EXPECT_EQ(partialStems().size(), 2);
+    // The next attempt overwrites them.
+    EXPECT_EQ(Stems::extract(movie, cache()).size(), 2);
+    EXPECT_TRUE(partialStems().isEmpty());
+}
+
+TEST_F(StemsTest, BadMediaGivesTheStemErrorsAndNoFinalStem) {
+    auto expectError = [&](const QString& path, StemError::Kind kind, const char* what) {
+        try {
+            Stems::extract(path, cache());
+            ADD_FAILURE() << what << ": no error";
+        } catch (const StemError& e) {
+            EXPECT_EQ(e.kind(), kind) << what << ": " << e.what();
+            if (kind == StemError::Kind::noAudio)
+                EXPECT_EQ(e.message(), QStringLiteral("This recording has no audio.")) << what;
+            else
+                EXPECT_TRUE(e.message().startsWith("Couldn't read the audio: ")) << what;
+        }
+        EXPECT_TRUE(finalStems().isEmpty()) << what;
+    };
+
+    MovieWriterSettings videoOnly;
+    videoOnly.videoSize = QSize(64, 36);
+    const QString silent = fixtures::writeMovie(
+        dir.filePath("silent.mov"), videoOnly, 1, 0,
+        [](int i) { return fixtures::indexedPicture(QSize(64, 36), i); },
+        [](qint64, int) { return 0.0f; });
+    expectError(silent, StemError::Kind::noAudio, "one-frame movie without audio");
+
+    QFile text(dir.filePath("text/take.mov"));
+    QDir().mkpath(dir.filePath("text"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("This is not a movie, just some words.\n");
+    text.close();
+    expectError(text.fileName(), StemError::Kind::readFailed, "text file");
+
+    QFile zeros(dir.filePath("zeros.mov"));
+    ASSERT_TRUE(zeros.open(QIODevice::WriteOnly));
+    zeros.write(QByteArray(64 * 1024, '\0'));
+    zeros.close();
+    expectError(zeros.fileName(), StemError::Kind::readFailed, "zeros");
+
+    expectError(dir.filePath("missing.mov"), StemError::Kind::readFailed, "missing file");
+
+    const QString whole = staircaseMovie("cut.mov", 2, 48000);
+    QFile cut(whole);
+    ASSERT_TRUE(cut.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(cut.resize(cut.size() / 2));
+    cut.close();
+    try {
+        const QStringList stems = Stems::extract(whole, cache());
+        // If the container is still readable, whatever comes out is complete stems.
+        for (const QString& stem : stems)
+            EXPECT_TRUE(QFileInfo::exists(stem));
+    } catch (const StemError& e) {
+        EXPECT_TRUE(finalStems().isEmpty()) << e.what();
+    }
+}
+
+TEST(StemChannelLayout, TagsInTheFirstFourBytes) {
+    const auto mono = Stems::channelLayout(1);
+    EXPECT_EQ((std::array<std::uint8_t, 4>{mono[0], mono[1], mono[2], mono[3]}),
+              (std::array<std::uint8_t, 4>{0x01, 0x00, 0x64, 0x00}));
+    const auto stereo = Stems::channelLayout(2);
+    EXPECT_EQ(stereo[0] | stereo[1] << 8 | stereo[2] << 16, 0x650002);
+    const auto eight = Stems::channelLayout(8);
+    EXPECT_EQ(eight[0] | eight[1] << 8 | eight[2] << 16, 0x930008);
+    for (size_t i = 4; i < 32; ++i)
+        EXPECT_EQ(eight[i], 0) << i;
+}

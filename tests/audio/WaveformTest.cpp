@@ -1,0 +1,103 @@
+#include "Error.h"
+#include "Waveform.h"
+#include "media/AudioFile.h"
+
+#include <QTemporaryDir>
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace reelbox;
+
+namespace {
+
+class WaveformTest : public ::testing::Test {
+protected:
+    QString stem(const std::vector<float>& samples, int rate = 48000) {
+        const QString path = dir.filePath(QStringLiteral("stem-%1.caf").arg(++count));
+        writeAudioFile(path, {samples}, rate);
+        return path;
+    }
+    QTemporaryDir dir;
+    int count = 0;
+};
+
+// A quiet tone with one spike per bucket whose height encodes the bucket's number.
+std::vector<float> numberedBuckets(int buckets, int extraSamples = 0) {
+    std::vector<float> samples(size_t(buckets * 480 + extraSamples));
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = 0.001f * std::sin(float(i) * 0.1f);
+    for (int b = 0; b < buckets; ++b)
+        samples[size_t(b * 480 + (b * 37) % 480)] = -(0.01f + 0.001f * float(b));
+    return samples;
+}
+
+} // namespace
+
+TEST_F(WaveformTest, OnePeakPerTenMilliseconds) {
+    const Waveform w = Waveform::load(stem(numberedBuckets(100)), 0);
+    EXPECT_EQ(w.bucketDuration, 0.01);
+    ASSERT_EQ(w.peaks.size(), 100u);
+    for (int b = 0; b < 100; ++b)
+        EXPECT_FLOAT_EQ(w.peaks[size_t(b)], 0.01f + 0.001f * float(b)) << b;
+
+    // 1.004 s: a last partial bucket of 192 samples.
+    auto samples = numberedBuckets(100, 192);
+    samples.back() = 0.75f;
+    const Waveform partial = Waveform::load(stem(samples), 0);
+    ASSERT_EQ(partial.peaks.size(), 101u);
+    EXPECT_FLOAT_EQ(partial.peaks.back(), 0.75f);
+}
+
+TEST_F(WaveformTest, TheStartShiftsThePeaksOntoTakeTime) {
+    const QString path = stem(numberedBuckets(50));
+    const Waveform early = Waveform::load(path, -0.02);
+    ASSERT_EQ(early.peaks.size(), 48u);
+    EXPECT_FLOAT_EQ(early.peaks[0], 0.012f); // the stem's third bucket
+
+    EXPECT_EQ(Waveform::load(path, 0.004).peaks.size(), 50u); // rounds to 0
+    const Waveform half = Waveform::load(path, 0.005);        // rounds away from zero
+    ASSERT_EQ(half.peaks.size(), 51u);
+    EXPECT_EQ(half.peaks[0], 0.0f);
+
+    const Waveform late = Waveform::load(path, 2.5);
+    ASSERT_EQ(late.peaks.size(), 300u);
+    for (int b = 0; b < 250; ++b)
+        ASSERT_EQ(late.peaks[size_t(b)], 0.0f);
+    EXPECT_FLOAT_EQ(late.peaks[250], 0.01f);
+}
+
+TEST_F(WaveformTest, PeaksAreRawMagnitudes) {
+    std::vector<float> square(4800);
+    for (size_t i = 0; i < square.size(); ++i)
+        square[i] = (i / 24) % 2 ? 1.0f : -1.0f;
+    for (float p : Waveform::load(stem(square), 0).peaks)
+        EXPECT_EQ(p, 1.0f);
+
+    std::vector<float> quiet(4800, 0.002f);
+    quiet[100] = std::numeric_limits<float>::quiet_NaN(); // never raises a peak
+    const Waveform q = Waveform::load(stem(quiet), 0);
+    ASSERT_EQ(q.peaks.size(), 10u);
+    for (float p : q.peaks)
+        EXPECT_FLOAT_EQ(p, 0.002f);
+}
+
+TEST_F(WaveformTest, LongStemsAcrossReadBlocks) {
+    // More than one read of 500 buckets, with the spike right at a block edge.
+    std::vector<float> samples(size_t(480 * 1200), 0.0f);
+    samples[size_t(480 * 500)] = 0.5f;
+    samples[size_t(480 * 500 - 1)] = 0.25f;
+    const Waveform w = Waveform::load(stem(samples), 0);
+    ASSERT_EQ(w.peaks.size(), 1200u);
+    EXPECT_EQ(w.peaks[499], 0.25f);
+    EXPECT_EQ(w.peaks[500], 0.5f);
+    EXPECT_EQ(w.peaks[501], 0.0f);
+}
+
+TEST_F(WaveformTest, ErrorsAndCancellation) {
+    EXPECT_THROW(Waveform::load(dir.filePath("missing.caf"), 0), Error);
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_THROW(Waveform::load(stem(numberedBuckets(10)), 0, stop.get_token()), Cancelled);
+    EXPECT_TRUE(Waveform::empty().peaks.empty());
+    EXPECT_EQ(Waveform::empty().bucketDuration, 1);
+}

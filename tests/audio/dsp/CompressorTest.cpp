@@ -1,0 +1,147 @@
+#include "Compressor.h"
+#include "SignalTools.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace reelbox::dsp;
+using namespace reelbox::dsp::test;
+
+namespace {
+
+// The static curve as the compressor is defined: threshold, head room and makeup from c.
+double expectedOutputDB(double c, double levelDB) {
+    const double threshold = -35 * c;
+    const double headRoom = 6 - 4 * c;
+    const double makeup = 15.75 * c;
+    const double level = levelDB > threshold
+                             ? threshold + headRoom * std::tanh((levelDB - threshold) / headRoom)
+                             : levelDB;
+    return level + makeup;
+}
+
+// Gain reduction in dB at every frame of a processed constant-magnitude signal.
+std::vector<double> reductionDB(const std::vector<float>& in, const std::vector<float>& out,
+                                double makeupDB) {
+    std::vector<double> r(in.size());
+    for (std::size_t i = 0; i < in.size(); ++i)
+        r[i] = makeupDB - toDB(double(out[i]) / in[i]);
+    return r;
+}
+
+std::vector<float> steps(std::size_t firstCount, float first, std::size_t secondCount,
+                         float second) {
+    std::vector<float> x(firstCount, first);
+    x.insert(x.end(), secondCount, second);
+    return x;
+}
+
+} // namespace
+
+TEST(Compressor, SteadyTonesSettleOnTheStaticCurve) {
+    for (double c : {0.25, 0.5, 1.0}) {
+        for (double frequencyHz : {60.0, 1000.0, 5000.0}) {
+            for (double levelDB : {-50.0, -30.0, -20.0, -10.0, -3.0, 0.0, 6.0}) {
+                std::vector<float> x = sine(framesOf(0.6), frequencyHz, std::pow(10, levelDB / 20));
+                const std::size_t tail = framesOf(0.1);
+                const double inDB = toDB(peak(x.data() + x.size() - tail, tail));
+                Compressor compressor(c, sampleRate);
+                compressor.process(x.data(), x.size());
+                const double outDB = toDB(peak(x.data() + x.size() - tail, tail));
+                EXPECT_NEAR(outDB, expectedOutputDB(c, inDB), 0.05)
+                    << "c " << c << ", " << frequencyHz << " Hz, " << levelDB << " dBFS";
+            }
+        }
+    }
+}
+
+TEST(Compressor, ReportsItsParametersAndCurve) {
+    const Compressor compressor(0.4, sampleRate);
+    EXPECT_DOUBLE_EQ(compressor.thresholdDB(), -14.0);
+    EXPECT_DOUBLE_EQ(compressor.headRoomDB(), 4.4);
+    EXPECT_DOUBLE_EQ(compressor.makeupGainDB(), 6.3);
+    for (double levelDB : {-40.0, -14.0, -13.0, -5.0, 0.0, 20.0})
+        EXPECT_NEAR(compressor.outputLevelDB(levelDB), expectedOutputDB(0.4, levelDB), 1e-12);
+    // Out-of-range amounts are held to 0 ... 1.
+    EXPECT_DOUBLE_EQ(Compressor(1.7, sampleRate).thresholdDB(), -35.0);
+    EXPECT_DOUBLE_EQ(Compressor(-1, sampleRate).makeupGainDB(), 0.0);
+}
+
+TEST(Compressor, NoCompressionPassesEverythingBelowFullScaleUntouched) {
+    const std::vector<float> input = noise(48000, 0.999, 3);
+    std::vector<float> x = input;
+    Compressor(0, sampleRate).process(x.data(), x.size());
+    EXPECT_EQ(std::memcmp(x.data(), input.data(), x.size() * sizeof(float)), 0);
+
+    // Above full scale the curve still bends: +6 dBFS comes out at 6 tanh(1) dBFS.
+    std::vector<float> hot = sine(framesOf(0.5), 1000, 2.0);
+    const std::size_t tail = framesOf(0.1);
+    const double inDB = toDB(peak(hot.data() + hot.size() - tail, tail));
+    Compressor(0, sampleRate).process(hot.data(), hot.size());
+    EXPECT_NEAR(toDB(peak(hot.data() + hot.size() - tail, tail)), 6 * std::tanh(inDB / 6), 0.05);
+}
+
+TEST(Compressor, ReductionBuildsWithTheAttackTimeConstant) {
+    const double c = 0.5;
+    const std::size_t before = framesOf(0.3);
+    // Constant magnitude, so output / input is the gain at every frame.
+    const std::vector<float> input = steps(before, 0.001f, framesOf(0.3), 1.0f);
+    std::vector<float> x = input;
+    Compressor(c, sampleRate).process(x.data(), x.size());
+    const std::vector<double> r = reductionDB(input, x, 15.75 * c);
+
+    EXPECT_NEAR(r[before - 1], 0.0, 1e-5);
+    const double final = -expectedOutputDB(c, 0.0) + 15.75 * c; // reduction at 0 dBFS
+    EXPECT_NEAR(r.back(), final, 1e-3);
+    // 1 - 1/e of the final reduction after one time constant (8 ms), 95 % after three.
+    std::size_t reached = before;
+    while (r[reached] < (1 - std::exp(-1.0)) * final)
+        ++reached;
+    EXPECT_NEAR(double(reached - before) / sampleRate, 0.008, 0.0002);
+    EXPECT_NEAR(r[before + framesOf(0.024)], (1 - std::exp(-3.0)) * final, 0.05);
+}
+
+TEST(Compressor, ReductionRecoversWithTheReleaseTimeConstantAfterTheHold) {
+    const double c = 0.5;
+    const std::size_t before = framesOf(0.5);
+    const std::vector<float> input = steps(before, 1.0f, framesOf(4.0), 0.001f);
+    std::vector<float> x = input;
+    Compressor(c, sampleRate).process(x.data(), x.size());
+    const std::vector<double> r = reductionDB(input, x, 15.75 * c);
+
+    const double start = r[before - 1];
+    EXPECT_GT(start, 10.0);
+    // The peak hold keeps the reduction for 10 ms, then it falls to 1/e in 200 ms.
+    EXPECT_NEAR(r[before + framesOf(0.009)], start, 1e-6);
+    std::size_t reached = before;
+    while (r[reached] > std::exp(-1.0) * start)
+        ++reached;
+    EXPECT_NEAR(double(reached - before) / sampleRate, 0.010 + 0.200, 0.002);
+    EXPECT_NEAR(r.back(), 0.0, 1e-5); // fully recovered: the makeup gain alone
+}
+
+TEST(Compressor, ConsecutiveBlocksContinueOneStream) {
+    std::vector<float> input = noise(40000, 0.02, 4);
+    const std::vector<float> loud = noise(10000, 1.5, 5);
+    std::copy(loud.begin(), loud.end(), input.begin() + 15000);
+
+    std::vector<float> whole = input;
+    Compressor(0.7, sampleRate).process(whole.data(), whole.size());
+
+    std::vector<float> blocks = input;
+    Compressor compressor(0.7, sampleRate);
+    std::size_t pos = 0, size = 1;
+    while (pos < blocks.size()) {
+        const std::size_t n = std::min(size, blocks.size() - pos);
+        compressor.process(blocks.data() + pos, n);
+        pos += n;
+        size = size * 2 + 5;
+    }
+    EXPECT_EQ(blocks, whole);
+
+    compressor.reset();
+    std::vector<float> again = input;
+    compressor.process(again.data(), again.size());
+    EXPECT_EQ(again, whole);
+}

@@ -1,0 +1,213 @@
+#include "Reverb.h"
+#include "SignalTools.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+using namespace reelbox::dsp;
+using namespace reelbox::dsp::test;
+
+namespace {
+
+struct Room {
+    ReverbPreset preset;
+    const char* name;
+    double rt60Seconds;
+    double preDelaySeconds;
+};
+
+// The decay time (mid frequencies) and pre-delay each room is meant to have.
+const Room rooms[] = {
+    {ReverbPreset::smallRoom, "smallRoom", 0.4, 0.005},
+    {ReverbPreset::mediumRoom, "mediumRoom", 0.7, 0.010},
+    {ReverbPreset::largeRoom, "largeRoom", 1.2, 0.015},
+    {ReverbPreset::hall, "hall", 1.8, 0.020},
+    {ReverbPreset::largeHall, "largeHall", 2.6, 0.025},
+    {ReverbPreset::plate, "plate", 1.6, 0.0},
+    {ReverbPreset::cathedral, "cathedral", 4.5, 0.040},
+};
+
+struct Stereo {
+    std::vector<float> left, right;
+};
+
+Stereo render(Reverb& reverb, const std::vector<float>& inL, const std::vector<float>& inR) {
+    Stereo out{std::vector<float>(inL.size()), std::vector<float>(inL.size())};
+    reverb.process(inL.data(), inR.data(), out.left.data(), out.right.data(), inL.size());
+    return out;
+}
+
+// The response to a unit impulse on the left input only.
+Stereo impulseResponse(ReverbPreset preset, std::size_t count) {
+    Reverb reverb(preset, sampleRate);
+    return render(reverb, impulse(count), std::vector<float>(count, 0.0f));
+}
+
+double energy(const std::vector<double>& x) {
+    double sum = 0;
+    for (double v : x)
+        sum += v * v;
+    return sum;
+}
+
+class ReverbRoom : public ::testing::TestWithParam<Room> {};
+
+} // namespace
+
+TEST_P(ReverbRoom, DecayTimeMatchesTheRoom) {
+    const Room room = GetParam();
+    const Stereo ir =
+        impulseResponse(room.preset, framesOf(room.preDelaySeconds + 1.5 * room.rt60Seconds));
+    // T30 in the two octaves around 1 kHz, on both outputs.
+    for (const std::vector<float>* side : {&ir.left, &ir.right}) {
+        const double rt60 = schroederRT60(bandPass(*side, 1000));
+        EXPECT_NEAR(rt60, room.rt60Seconds, 0.15 * room.rt60Seconds)
+            << (side == &ir.left ? "left" : "right");
+    }
+}
+
+TEST_P(ReverbRoom, StartsAfterThePreDelayAndHasNoDrySignal) {
+    const Room room = GetParam();
+    const std::size_t preDelay = framesOf(room.preDelaySeconds);
+    const std::size_t count = preDelay + framesOf(0.5);
+    // Noise on both inputs: the output before the pre-delay is silence.
+    const std::vector<float> in = noise(count, 0.5, 14);
+    Reverb reverb(room.preset, sampleRate);
+    const Stereo out = render(reverb, in, in);
+    EXPECT_EQ(peak(out.left.data(), preDelay), 0.0f);
+    EXPECT_EQ(peak(out.right.data(), preDelay), 0.0f);
+    // The reverb itself begins within 3 ms of the pre-delay.
+    EXPECT_GT(peak(out.left.data() + preDelay, framesOf(0.003)), 1e-3f);
+    EXPECT_GT(peak(out.right.data() + preDelay, framesOf(0.003)), 1e-3f);
+    // Wet only: no trace of the input itself in the output (for the plate, whose reverb
+    // starts at once, as well).
+    EXPECT_LT(std::fabs(correlation(out.left.data(), in.data(), count)), 0.1);
+    EXPECT_LT(std::fabs(correlation(out.right.data(), in.data(), count)), 0.1);
+}
+
+TEST_P(ReverbRoom, LeftAndRightTailsAreDecorrelated) {
+    const Room room = GetParam();
+    const std::size_t count = framesOf(room.preDelaySeconds + room.rt60Seconds);
+    const std::size_t tail = framesOf(room.preDelaySeconds + 0.05);
+    // The same impulse on both inputs (a centred source) and on one input only.
+    for (bool both : {true, false}) {
+        Reverb reverb(room.preset, sampleRate);
+        const Stereo ir =
+            render(reverb, impulse(count), both ? impulse(count) : std::vector<float>(count));
+        EXPECT_LT(
+            std::fabs(correlation(ir.left.data() + tail, ir.right.data() + tail, count - tail)),
+            0.5)
+            << (both ? "centred" : "left only");
+    }
+}
+
+TEST_P(ReverbRoom, EveryRoomReturnsAboutTheSamePower) {
+    // A centred unit impulse gives about -6 dB of energy in each output at mid frequencies,
+    // so a send sounds equally loud through every room.
+    const Room room = GetParam();
+    const std::size_t count = framesOf(room.preDelaySeconds + 2 * room.rt60Seconds);
+    const std::vector<float> centred = impulse(count, float(std::sqrt(0.5)));
+    Reverb reverb(room.preset, sampleRate);
+    const Stereo out = render(reverb, centred, centred);
+    const double in = energy(bandPass(impulse(count), 1000));
+    EXPECT_NEAR(10 * std::log10(energy(bandPass(out.left, 1000)) / in), -6.0, 1.0);
+    EXPECT_NEAR(10 * std::log10(energy(bandPass(out.right, 1000)) / in), -6.0, 1.0);
+}
+
+TEST_P(ReverbRoom, RingsOutToExactSilenceWithoutSubnormals) {
+    // A faint impulse reaches the bottom of the float range within two decay times; with
+    // subnormals flushed the whole state then falls to exact zero.
+    const Room room = GetParam();
+    Reverb reverb(room.preset, sampleRate);
+    const std::size_t block = 4800;
+    std::vector<float> in = impulse(block, 1e-33f);
+    std::vector<float> outL(block), outR(block);
+    std::size_t silentBlocks = 0, rendered = 0;
+    const std::size_t limit = framesOf(room.preDelaySeconds + 3 * room.rt60Seconds + 2);
+    while (silentBlocks < 10 && rendered < limit) {
+        reverb.process(in.data(), in.data(), outL.data(), outR.data(), block);
+        in[0] = 0;
+        rendered += block;
+        bool silent = true;
+        for (std::size_t i = 0; i < block; ++i) {
+            ASSERT_NE(std::fpclassify(outL[i]), FP_SUBNORMAL) << rendered;
+            ASSERT_NE(std::fpclassify(outR[i]), FP_SUBNORMAL) << rendered;
+            silent = silent && outL[i] == 0 && outR[i] == 0;
+        }
+        silentBlocks = silent ? silentBlocks + 1 : 0;
+    }
+    EXPECT_EQ(silentBlocks, 10u) << "still ringing after " << rendered << " frames";
+
+    // Nothing is left anywhere inside: a new impulse sounds exactly as in a new reverb.
+    const std::size_t count = framesOf(0.3);
+    const Stereo again = render(reverb, impulse(count), impulse(count));
+    Reverb fresh(room.preset, sampleRate);
+    const Stereo expected = render(fresh, impulse(count), impulse(count));
+    EXPECT_EQ(again.left, expected.left);
+    EXPECT_EQ(again.right, expected.right);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rooms, ReverbRoom, ::testing::ValuesIn(rooms),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Reverb, LoudBurstThenSilenceFallsToExactZero) {
+    Reverb reverb(ReverbPreset::smallRoom, sampleRate);
+    const std::size_t block = 4800;
+    std::vector<float> burst = noise(framesOf(0.5), 1.0, 11);
+    std::vector<float> outL(burst.size()), outR(burst.size());
+    reverb.process(burst.data(), burst.data(), outL.data(), outR.data(), burst.size());
+
+    const std::vector<float> silence(block, 0.0f);
+    std::size_t rendered = 0;
+    bool reachedZero = false;
+    while (!reachedZero && rendered < framesOf(8.0)) {
+        reverb.process(silence.data(), silence.data(), outL.data(), outR.data(), block);
+        rendered += block;
+        reachedZero = true;
+        for (std::size_t i = 0; i < block; ++i) {
+            ASSERT_NE(std::fpclassify(outL[i]), FP_SUBNORMAL);
+            ASSERT_NE(std::fpclassify(outR[i]), FP_SUBNORMAL);
+            reachedZero = reachedZero && outL[i] == 0 && outR[i] == 0;
+        }
+    }
+    EXPECT_TRUE(reachedZero);
+}
+
+TEST(Reverb, PlateKeepsItsHighsLongerThanARoom) {
+    // Ratio of the decay time around 8 kHz to the one around 1 kHz.
+    auto brightness = [](ReverbPreset preset, double rt60) {
+        const Stereo ir = impulseResponse(preset, framesOf(1.5 * rt60));
+        return schroederRT60(bandPass(ir.left, 8000)) / schroederRT60(bandPass(ir.left, 1000));
+    };
+    const double plate = brightness(ReverbPreset::plate, 1.6);
+    const double room = brightness(ReverbPreset::largeRoom, 1.2);
+    EXPECT_GT(plate, 0.8);
+    EXPECT_LT(room, 0.7);
+}
+
+TEST(Reverb, ConsecutiveBlocksContinueOneStream) {
+    const std::vector<float> inL = noise(30000, 0.5, 12);
+    const std::vector<float> inR = noise(30000, 0.5, 13);
+    Reverb whole(ReverbPreset::hall, sampleRate);
+    const Stereo expected = render(whole, inL, inR);
+
+    Reverb blocks(ReverbPreset::hall, sampleRate);
+    // In place: the outputs are the input buffers.
+    std::vector<float> left = inL, right = inR;
+    std::size_t pos = 0, size = 1;
+    while (pos < left.size()) {
+        const std::size_t n = std::min(size, left.size() - pos);
+        blocks.process(left.data() + pos, right.data() + pos, left.data() + pos, right.data() + pos,
+                       n);
+        pos += n;
+        size = size * 2 + 3;
+    }
+    EXPECT_EQ(left, expected.left);
+    EXPECT_EQ(right, expected.right);
+
+    blocks.reset();
+    const Stereo again = render(blocks, inL, inR);
+    EXPECT_EQ(again.left, expected.left);
+}

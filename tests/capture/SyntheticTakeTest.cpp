@@ -1,0 +1,81 @@
+#include "Stems.h"
+#include "SyntheticTake.h"
+#include "TestSupport.h"
+#include "media/AudioFile.h"
+#include "media/FrameGrabber.h"
+#include "media/MovieInfo.h"
+#include "virtual/TestMicrophoneSignal.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+
+using namespace reelbox;
+
+TEST(SyntheticTake, ARecordingAsTheRecorderLeavesIt) {
+    test::TemporaryHome home;
+    TakeLibrary library(home.filePath("library"), home.filePath("cache"));
+    SyntheticTakeOptions options;
+    options.seconds = 2;
+    options.channels = 3;
+    options.size = QSize(160, 90);
+    options.overdubs = 2;
+    const Take take = makeSyntheticTake(library, options);
+
+    ASSERT_EQ(library.takes().size(), 1u);
+    EXPECT_EQ(library.takes()[0], take);
+    const TakeInfo& info = take.info;
+    EXPECT_TRUE(info.name.startsWith("Take "));
+    EXPECT_NEAR(info.duration, 2, 1.0 / 30);
+    EXPECT_EQ(info.cameraName, QStringLiteral("Test Camera"));
+    ASSERT_EQ(info.tracks.size(), 5u);
+    EXPECT_EQ(info.tracks[2].name, QStringLiteral("Input 3"));
+    EXPECT_EQ(info.tracks[2].source, Track::Source::input(2));
+    EXPECT_EQ(info.tracks[4].name, QStringLiteral("Overdub 2"));
+
+    const MovieInfo movie = probeMovie(take.moviePath());
+    ASSERT_EQ(movie.video.size(), 1u);
+    EXPECT_EQ(movie.video[0].naturalSize, QSize(160, 90));
+    ASSERT_EQ(movie.audio.size(), 1u);
+    EXPECT_EQ(movie.audio[0].channelCount, 3);
+
+    // Overdubs lie inside the take, each movie where its record says.
+    ASSERT_EQ(info.overdubs.size(), 2u);
+    for (const Overdub& o : info.overdubs) {
+        EXPECT_GE(o.placedStart(), 0);
+        EXPECT_LE(o.placedEnd(), info.duration + 1e-6);
+        EXPECT_TRUE(o.hasVideo);
+        const MovieInfo overdubMovie = probeMovie(QDir(take.overdubsFolder()).filePath(o.fileName));
+        EXPECT_EQ(overdubMovie.audio.at(0).channelCount, 1);
+    }
+    EXPECT_DOUBLE_EQ(info.timelineDuration(), info.duration);
+}
+
+TEST(SyntheticTake, TheSoundIsTheTestMicrophoneAndFlashesMarkEverySecond) {
+    test::TemporaryHome home;
+    TakeLibrary library(home.filePath("library"), home.filePath("cache"));
+    SyntheticTakeOptions options;
+    options.seconds = 2;
+    options.channels = 2;
+    options.size = QSize(96, 54);
+    options.overdubs = 1;
+    options.audioOnlyOverdubs = true;
+    const Take take = makeSyntheticTake(library, options);
+    EXPECT_FALSE(take.info.overdubs.at(0).hasVideo);
+
+    QDir().mkpath(home.filePath("stems"));
+    const QStringList stems = Stems::extract(take.moviePath(), home.filePath("stems"));
+    ASSERT_EQ(stems.size(), 2);
+    const TestMicrophoneSignal microphone(2);
+    for (int c = 0; c < 2; ++c) {
+        const AudioData data = readAudioFile(stems[c]);
+        ASSERT_EQ(data.channels[0].size(), 96000u);
+        for (qint64 f : {0LL, 17LL, 48000LL, 48010LL, 70001LL})
+            EXPECT_EQ(data.channels[0][size_t(f)], microphone.sample(c, f)) << c << " " << f;
+    }
+
+    FrameGrabber grabber(take.moviePath());
+    const QImage flash = grabber.imageAt(1.0, 0, {});
+    const QImage between = grabber.imageAt(1.5, 0, {});
+    EXPECT_GT(qGray(flash.pixel(48, 27)), 235);
+    EXPECT_LT(qGray(between.pixel(48, 40)), 235);
+}

@@ -1,0 +1,282 @@
+#include "MediaFixtures.h"
+#include "TakeComposer.h"
+#include "media/AudioFile.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace reelbox;
+using namespace reelbox::TakeComposer;
+namespace fixtures = reelbox::testing;
+using Layout = ExportSettings::VideoLayout;
+using Aspect = ExportSettings::Aspect;
+
+namespace {
+
+const SizeD hd{1920, 1080};
+
+ExportSettings settingsWith(Layout layout, Aspect aspect = Aspect::original, bool mirror = false) {
+    ExportSettings s;
+    s.layout = layout;
+    s.aspect = aspect;
+    s.mirror = mirror;
+    return s;
+}
+
+} // namespace
+
+TEST(TakeComposerCrop, CanvasExamples) {
+    EXPECT_EQ(cropRect(hd, aspectRatio(Aspect::original), {}).size(), hd);
+    EXPECT_EQ(cropRect(hd, aspectRatio(Aspect::landscape), {}).size(), hd);
+    EXPECT_EQ(cropRect(hd, aspectRatio(Aspect::portrait), {}).size(), (SizeD{606, 1080}));
+    EXPECT_EQ(cropRect(hd, aspectRatio(Aspect::square), {}).size(), (SizeD{1080, 1080}));
+    EXPECT_EQ(cropRect({1080, 1920}, aspectRatio(Aspect::landscape), {}).size(),
+              (SizeD{1080, 606}));
+    EXPECT_EQ(cropRect({0, 1080}, 1.0, {}), (RectD{0, 0, 0, 1080}));
+}
+
+TEST(TakeComposerCrop, PositionSlidesTheCrop) {
+    const double tall = 606.0 / 1080;
+    EXPECT_EQ(cropRect(hd, tall, {1, 0}), (RectD{1314, 0, 606, 1080}));
+    EXPECT_EQ(cropRect(hd, tall, {-1, 0}), (RectD{0, 0, 606, 1080}));
+    EXPECT_EQ(cropRect(hd, tall, {0, 0}), (RectD{657, 0, 606, 1080}));
+    EXPECT_EQ(cropRect(hd, tall, {5, 0}), cropRect(hd, tall, {1, 0}));
+    EXPECT_EQ(cropRect(hd, tall, {-5, 0}), cropRect(hd, tall, {-1, 0}));
+    // A wide crop of a tall source slides vertically: -1 top, +1 bottom.
+    EXPECT_EQ(cropRect({1080, 1920}, 16.0 / 9, {0, -1}), (RectD{0, 0, 1080, 606}));
+    EXPECT_EQ(cropRect({1080, 1920}, 16.0 / 9, {0, 1}), (RectD{0, 1314, 1080, 606}));
+    // Never below 2 pixels.
+    EXPECT_EQ(cropRect({1, 1000}, 100, {}), (RectD{0, 499, 1, 2}));
+}
+
+TEST(TakeComposerLayout, SplitGrids) {
+    const auto two = layout(2, hd, Layout::split, {});
+    EXPECT_EQ(two, (std::vector<RectD>{{0, 0, 960, 1080}, {960, 0, 960, 1080}}));
+    const auto three = layout(3, hd, Layout::split, {});
+    EXPECT_EQ(three[2], (RectD{1280, 0, 640, 1080}));
+    const auto four = layout(4, hd, Layout::split, {});
+    EXPECT_EQ(four, (std::vector<RectD>{{0, 0, 960, 540}, {960, 0, 960, 540},
+                                        {0, 540, 960, 540}, {960, 540, 960, 540}}));
+    const auto five = layout(5, hd, Layout::split, {});
+    EXPECT_EQ(five[2], (RectD{1280, 0, 640, 540}));
+    EXPECT_EQ(five[4], (RectD{640, 540, 640, 540})); // a short last row is left-aligned
+    // A tall canvas stacks.
+    const auto stacked = layout(2, {606, 1080}, Layout::split, {});
+    EXPECT_EQ(stacked, (std::vector<RectD>{{0, 0, 606, 540}, {0, 540, 606, 540}}));
+    // One source, or main only: the whole canvas.
+    EXPECT_EQ(layout(1, hd, Layout::split, {}), (std::vector<RectD>{{0, 0, 1920, 1080}}));
+    EXPECT_EQ(layout(3, hd, Layout::main, {}), (std::vector<RectD>{{0, 0, 1920, 1080}}));
+}
+
+TEST(TakeComposerLayout, PictureInPicture) {
+    const auto tiles = layout(3, hd, Layout::pip, {hd, hd, {1080, 1920}});
+    ASSERT_EQ(tiles.size(), 3u);
+    EXPECT_EQ(tiles[0], (RectD{0, 0, 1920, 1080}));
+    EXPECT_EQ(tiles[1], (RectD{1302, 714, 576, 324}));
+    EXPECT_EQ(tiles[2], (RectD{1302, 714 - 42 - 1024, 576, 1024})); // its own shape
+    const auto portrait = layout(2, {606, 1080}, Layout::pip, {hd, hd});
+    EXPECT_EQ(portrait[1].width, even(606 * 0.42));
+}
+
+TEST(TakeComposerPicture, VisibleSourcesAndLayerOrder) {
+    TakeInfo info;
+    Overdub a, b;
+    a.id = QUuid::createUuid();
+    b.id = QUuid::createUuid();
+    a.showVideo = b.showVideo = true;
+    info.overdubs = {a, b};
+    const std::vector<VideoSource> sources{{1, Lane::mainVideo(), hd},
+                                           {2, Lane::overdubVideo(a.id), hd},
+                                           {3, Lane::overdubVideo(b.id), hd},
+                                           {4, Lane::overdubVideo(QUuid::createUuid()), hd}};
+
+    Picture p = picture(sources, info, hd, settingsWith(Layout::split), 600);
+    ASSERT_EQ(p.placements.size(), 3u);
+    EXPECT_EQ(p.placements[0].tile, (RectD{0, 0, 640, 1080}));
+    EXPECT_EQ(p.placements[0].crop, (RectD{640, 0, 640, 1080}));
+    std::vector<std::int32_t> order;
+    for (const LayerInstruction& l : p.videoComposition.layers)
+        order.push_back(l.trackID);
+    EXPECT_EQ(order, (std::vector<std::int32_t>{2, 3, 1})); // source 0 at the back
+    EXPECT_EQ(p.videoComposition.renderSize, hd);
+    EXPECT_EQ(p.videoComposition.frameDuration, 20);
+    EXPECT_EQ(p.videoComposition.duration, 600);
+
+    // Main only draws just the main video; with it hidden, nothing.
+    p = picture(sources, info, hd, settingsWith(Layout::main), 600);
+    ASSERT_EQ(p.placements.size(), 1u);
+    EXPECT_EQ(p.placements[0].trackID, 1);
+    info.showMainVideo = false;
+    p = picture(sources, info, hd, settingsWith(Layout::main), 600);
+    EXPECT_TRUE(p.placements.empty());
+    EXPECT_TRUE(p.videoComposition.layers.empty());
+
+    // Pip with the main hidden: the first visible overdub fills the canvas.
+    p = picture(sources, info, hd, settingsWith(Layout::pip), 600);
+    ASSERT_EQ(p.placements.size(), 2u);
+    EXPECT_EQ(p.placements[0].trackID, 2);
+    EXPECT_EQ(p.placements[0].tile, (RectD{0, 0, 1920, 1080}));
+    EXPECT_EQ(p.placements[1].tile, (RectD{1302, 714, 576, 324}));
+
+    info.overdubs[1].showVideo = false;
+    EXPECT_EQ(visible(sources, info, settingsWith(Layout::split)).size(), 1u);
+}
+
+TEST(TakeComposerPicture, TransformsMapTheCropOntoTheTileWithTheMirror) {
+    TakeInfo info;
+    ExportSettings settings = settingsWith(Layout::split, Aspect::portrait, true);
+    settings.positions[Lane::mainVideo().key()] = {1, 0};
+    const Picture p = picture({{7, Lane::mainVideo(), hd}}, info, hd, settings, 60);
+    ASSERT_EQ(p.videoComposition.layers.size(), 1u);
+    const LayerInstruction& l = p.videoComposition.layers[0];
+    EXPECT_EQ(l.crop, (RectD{1314, 0, 606, 1080}));
+    // Mirrored: the crop's left edge lands on the tile's right edge.
+    EXPECT_DOUBLE_EQ(l.transform.mapX(1314, 0), 606);
+    EXPECT_DOUBLE_EQ(l.transform.mapX(1920, 1080), 0);
+    EXPECT_DOUBLE_EQ(l.transform.mapY(1920, 1080), 1080);
+
+    settings.mirror = false;
+    const Picture plain = picture({{7, Lane::mainVideo(), {1280, 720}}}, info, hd, settings, 60);
+    const LayerInstruction& m = plain.videoComposition.layers[0];
+    const RectD tile = plain.placements[0].tile;
+    EXPECT_DOUBLE_EQ(m.transform.mapX(m.crop.x, m.crop.y), tile.x);
+    EXPECT_DOUBLE_EQ(m.transform.mapY(m.crop.maxX(), m.crop.maxY()), tile.maxY());
+    EXPECT_DOUBLE_EQ(m.transform.mapX(m.crop.maxX(), m.crop.maxY()), tile.maxX());
+}
+
+namespace {
+
+class TakeComposerBuild : public ::testing::Test {
+protected:
+    void SetUp() override {
+        take.folder = dir.path();
+        take.info.name = QStringLiteral("Compose");
+        take.info.duration = 3;
+        video(take.moviePath(), 90, hd_small);
+    }
+
+    static void video(const QString& path, int frames, QSize size) {
+        MovieWriterSettings settings;
+        settings.videoSize = size;
+        QDir().mkpath(QFileInfo(path).path());
+        fixtures::writeMovie(
+            path, settings, frames, 0, [=](int i) { return fixtures::indexedPicture(size, i % 100); },
+            [](qint64, int) { return 0.0f; });
+    }
+
+    Overdub addOverdub(double start, double nudge, int frames) {
+        Overdub o;
+        o.id = QUuid::createUuid();
+        o.fileName = QStringLiteral("%1.mov").arg(take.info.overdubs.size());
+        o.start = start;
+        o.nudge = nudge;
+        o.hasVideo = true;
+        o.showVideo = true;
+        o.duration = frames / 30.0;
+        video(QDir(take.overdubsFolder()).filePath(o.fileName), frames, QSize(64, 36));
+        take.info.overdubs.push_back(o);
+        return o;
+    }
+
+    static std::vector<CompositionSegment> segmentsOf(const Result& r, std::int32_t trackID) {
+        const CompositionTrack* t = r.composition.track(trackID);
+        return t ? t->segments : std::vector<CompositionSegment>{};
+    }
+
+    const QSize hd_small{96, 54};
+    QTemporaryDir dir;
+    Take take;
+};
+
+} // namespace
+
+TEST_F(TakeComposerBuild, SpansLaidEndToEndWithHiddenPartsLeftEmpty) {
+    take.info.edit.hidden[Lane::mainVideo().key()] = {{0.5, 0.75}};
+    const SpanList spans{{0, 1}, {2, 3}};
+    const Result r = build(take, spans, std::nullopt, {}, false);
+    ASSERT_EQ(r.videoSources.size(), 1u);
+    const auto segments = segmentsOf(r, r.videoSources[0].trackID);
+    const QString movie = take.moviePath();
+    EXPECT_EQ(segments, (std::vector<CompositionSegment>{{movie, 0, 0, 300, 0},
+                                                         {movie, 0, 450, 150, 450},
+                                                         {movie, 0, 1200, 600, 600}}));
+    EXPECT_EQ(r.composition.duration(), 1200);
+    EXPECT_EQ(r.canvasSource, (SizeD{96, 54}));
+    EXPECT_EQ(r.renderSize, (SizeD{96, 54}));
+    ASSERT_TRUE(r.videoComposition);
+    EXPECT_EQ(r.placements.size(), 1u);
+}
+
+TEST_F(TakeComposerBuild, OverdubsArePlacedAtStartPlusNudge) {
+    const Overdub o = addOverdub(1.5, -0.5, 60); // plays 1 … 3 s on the take
+    const SpanList spans{{0, 0.5}, {0.75, 2.5}};
+    const Result r = build(take, spans, std::nullopt, settingsWith(Layout::split), true);
+    ASSERT_EQ(r.videoSources.size(), 2u);
+    EXPECT_EQ(r.videoSources[1].lane, Lane::overdubVideo(o.id));
+    // The first span lies before the overdub: its track is empty there.
+    const auto segments = segmentsOf(r, r.videoSources[1].trackID);
+    ASSERT_EQ(segments.size(), 1u);
+    EXPECT_EQ(segments[0].sourceStart, 0);
+    EXPECT_EQ(segments[0].start, 300 + 150); // 0.5 s of the first span + (1.0 − 0.75) s
+    EXPECT_EQ(segments[0].duration, 900);
+    EXPECT_EQ(r.placements.size(), 2u);
+
+    const Result withoutOverdubs = build(take, spans, std::nullopt, {}, false);
+    EXPECT_EQ(withoutOverdubs.videoSources.size(), 1u);
+}
+
+TEST_F(TakeComposerBuild, TheSoundIsCutToTheTotal) {
+    const QString mixPath = dir.filePath("mix.caf");
+    writeAudioFile(mixPath, {std::vector<float>(48000 * 5, 0.1f), std::vector<float>(48000 * 5)},
+                   48000);
+    const Result r = build(take, {{0, 1}, {2, 2.5}}, mixPath, {}, false);
+    const auto audio = r.composition.tracks(CompositionTrack::Kind::audio);
+    ASSERT_EQ(audio.size(), 1u);
+    EXPECT_EQ(audio[0]->segments, (std::vector<CompositionSegment>{{mixPath, 0, 0, 900, 0}}));
+    EXPECT_EQ(r.composition.duration(), 900);
+}
+
+TEST_F(TakeComposerBuild, NoVideoToDraw) {
+    take.info.mainRemoved = true;
+    Result r = build(take, {{0, 1}}, std::nullopt, {}, true);
+    EXPECT_FALSE(r.videoComposition);
+    EXPECT_TRUE(r.placements.empty());
+    EXPECT_TRUE(r.videoSources.empty());
+    EXPECT_EQ(r.renderSize, hd);
+    r = build(take, {{0, 1}}, std::nullopt, settingsWith(Layout::split, Aspect::square), true);
+    EXPECT_EQ(r.renderSize, (SizeD{1080, 1080}));
+
+    // Hidden everywhere: the empty layer is dropped.
+    take.info.mainRemoved = false;
+    take.info.edit.hidden[Lane::mainVideo().key()] = {{0, 3}};
+    r = build(take, {{0, 1}}, std::nullopt, {}, false);
+    EXPECT_TRUE(r.videoSources.empty());
+    EXPECT_TRUE(r.composition.tracks().empty());
+}
+
+TEST_F(TakeComposerBuild, ShowMainVideoOffWithMainLayoutIsBlack) {
+    take.info.showMainVideo = false;
+    const Result r = build(take, {{0, 1}}, std::nullopt, settingsWith(Layout::main), false);
+    ASSERT_TRUE(r.videoComposition);
+    EXPECT_TRUE(r.videoComposition->layers.empty());
+    EXPECT_EQ(r.videoSources.size(), 1u);
+}
+
+TEST(CompositionEditing, RemovingATimeRangeShiftsLaterMaterial) {
+    Composition c;
+    const auto id = c.addTrack(CompositionTrack::Kind::video);
+    c.insert(id, {"a", 0, 0, 600, 0});
+    c.insert(id, {"a", 0, 900, 300, 900});
+    c.removeTimeRange(300, 700);
+    EXPECT_EQ(c.track(id)->segments, (std::vector<CompositionSegment>{{"a", 0, 0, 300, 0},
+                                                                      {"a", 0, 1000, 200, 300}}));
+    EXPECT_EQ(c.duration(), 500);
+    EXPECT_EQ(c.track(id)->segmentAt(299)->start, 0);
+    EXPECT_EQ(c.track(id)->segmentAt(300)->sourceStart, 1000);
+    EXPECT_EQ(c.track(id)->segmentAt(500), nullptr);
+    const auto second = c.addTrack(CompositionTrack::Kind::audio);
+    EXPECT_NE(second, id);
+    c.removeTrack(id);
+    EXPECT_EQ(c.addTrack(CompositionTrack::Kind::video), second + 1); // IDs are never reused
+}

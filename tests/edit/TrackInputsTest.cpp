@@ -1,0 +1,47 @@
+#include "EditFixtures.h"
+#include "TrackInputs.h"
+
+#include <gtest/gtest.h>
+
+using namespace reelbox;
+
+TEST(TrackInputs, OnePerTrackWithStemsStartAndHiddenParts) {
+    test::EditFixture f;
+    Take take;
+    take.folder = QStringLiteral("/takes/t");
+    take.info = f.state.info;
+    take.info.edit.hidden[f.audio2().key()] = {{1, 2}};
+    const QString overdubMovie = QStringLiteral("/takes/t/overdubs/o.mov");
+    EXPECT_EQ(mediaFiles(take), (QStringList{"/takes/t/take.mov", overdubMovie}));
+
+    const std::map<QString, QStringList> stems{{"/takes/t/take.mov", {"m0.caf", "m1.caf"}},
+                                               {overdubMovie, {"o0.caf"}}};
+    const auto inputs = trackInputs(take, stems);
+    ASSERT_EQ(inputs.size(), 3u);
+    EXPECT_EQ(inputs[0].stem, QStringLiteral("m0.caf"));
+    EXPECT_EQ(inputs[0].start, 0);
+    EXPECT_TRUE(inputs[0].hidden.empty());
+    EXPECT_EQ(inputs[1].stem, QStringLiteral("m1.caf"));
+    EXPECT_EQ(inputs[1].hidden, (SpanList{{1, 2}}));
+    EXPECT_EQ(inputs[2].stem, QStringLiteral("o0.caf"));
+    EXPECT_DOUBLE_EQ(inputs[2].start, 1.5); // start + nudge
+    EXPECT_EQ(inputs[2].track.id, f.overdubTrack);
+}
+
+TEST(TrackInputs, TracksWithoutStemsAreLeftOut) {
+    test::EditFixture f;
+    Take take;
+    take.folder = QStringLiteral("/takes/t");
+    take.info = f.state.info;
+    take.info.tracks[1].source.channel = 5; // beyond the movie's stems
+    Track orphan;
+    orphan.source = Track::Source::overdub(QUuid::createUuid(), 0);
+    take.info.tracks.push_back(orphan);
+
+    const auto inputs = trackInputs(take, {{"/takes/t/take.mov", {"m0.caf", "m1.caf"}}});
+    ASSERT_EQ(inputs.size(), 1u); // no stems for the overdub, none for channel 5
+    EXPECT_EQ(inputs[0].track.id, f.input1);
+
+    take.info.mainRemoved = true;
+    EXPECT_EQ(mediaFiles(take), QStringList{"/takes/t/overdubs/o.mov"});
+}

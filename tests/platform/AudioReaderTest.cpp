@@ -1,0 +1,133 @@
+#include "media/AudioReader.h"
+#include "MediaFixtures.h"
+#include "media/AudioFile.h"
+#include "media/MovieInfo.h"
+
+#include "Error.h"
+
+#include <QTemporaryDir>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <numbers>
+
+using namespace reelbox;
+using namespace reelbox::testing;
+
+namespace {
+
+// Every sample of a float movie lands at its own frame, with the video stream skipped, and
+// the buffer times count the frames before them.
+TEST(AudioReader, FloatMovieReadsBackSampleExact) {
+    QTemporaryDir dir;
+    MovieWriterSettings settings;
+    settings.videoSize = QSize(160, 90);
+    settings.audioChannels = 3;
+    const qint64 frames = 48000 + 1234;
+    const QString path = writeMovie(
+        dir.filePath("take.mov"), settings, 31, frames,
+        [&](int i) { return indexedPicture(settings.videoSize, i); },
+        [](qint64 n, int c) { return staircase(n, c, 3); });
+
+    const DecodedAudio audio = readAllAudio(path);
+    ASSERT_EQ(audio.channels, 3);
+    ASSERT_EQ(audio.frames(), frames);
+    for (qint64 n = 0; n < frames; ++n)
+        for (int c = 0; c < 3; ++c)
+            ASSERT_EQ(audio.samples[size_t(n * 3 + c)], staircase(n, c, 3)) << n << " " << c;
+    ASSERT_GT(audio.bufferTimes.size(), 1u);
+    for (size_t i = 0; i < audio.bufferTimes.size(); ++i)
+        EXPECT_NEAR(audio.bufferTimes[i], audio.bufferStarts[i] / 48000.0, 1e-6);
+}
+
+// A track that starts after the movie's start keeps its place on the file's time line.
+TEST(AudioReader, LateTrackReportsItsStart) {
+    QTemporaryDir dir;
+    MovieWriterSettings settings;
+    settings.videoSize = QSize(160, 90);
+    settings.audioChannels = 1;
+    const QString path = writeMovie(
+        dir.filePath("late.mov"), settings, 30, 24000,
+        [&](int i) { return indexedPicture(settings.videoSize, i); },
+        [](qint64 n, int c) { return staircase(n, c, 1); }, 0.5);
+
+    const MovieInfo info = probeMovie(path);
+    ASSERT_EQ(info.audio.size(), 1u);
+    EXPECT_NEAR(info.audio[0].startSeconds, 0.5, 1e-6);
+    EXPECT_NEAR(info.audio[0].durationSeconds, 0.5, 1e-6);
+
+    AudioReader reader(path);
+    EXPECT_NEAR(reader.startSeconds(), 0.5, 1e-6);
+    AudioBuffer buffer;
+    ASSERT_TRUE(reader.read(buffer));
+    EXPECT_NEAR(buffer.ptsSeconds, 0.5, 1e-6);
+    EXPECT_EQ(buffer.samples[0], staircase(0, 0, 1));
+}
+
+double countZeroCrossings(const std::vector<float>& samples, int channels, int channel, qint64 from,
+                          qint64 to) {
+    int crossings = 0;
+    for (qint64 n = from + 1; n < to; ++n) {
+        const float a = samples[size_t((n - 1) * channels + channel)];
+        const float b = samples[size_t(n * channels + channel)];
+        if ((a < 0) != (b < 0))
+            ++crossings;
+    }
+    return crossings;
+}
+
+// 44.1 kHz float input comes out at 48 kHz: the right length, and a tone keeps its pitch.
+TEST(AudioReader, ResamplesOtherRatesTo48k) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("tone.caf");
+    const int rate = 44100;
+    const qint64 frames = rate * 2;
+    std::vector<std::vector<float>> channels(2, std::vector<float>(size_t(frames)));
+    for (qint64 n = 0; n < frames; ++n) {
+        channels[0][size_t(n)] = 0.5f * float(std::sin(2 * std::numbers::pi * 1000 * n / rate));
+        channels[1][size_t(n)] = 0.5f * float(std::sin(2 * std::numbers::pi * 3000 * n / rate));
+    }
+    writeAudioFile(path, channels, rate);
+
+    AudioReader reader(path);
+    EXPECT_EQ(reader.sourceSampleRate(), rate);
+    const DecodedAudio audio = readAllAudio(path);
+    ASSERT_EQ(audio.channels, 2);
+    EXPECT_NEAR(double(audio.frames()), 96000.0, 1.0) << audio.frames();
+    // One second in the middle: 2 crossings per period.
+    EXPECT_NEAR(countZeroCrossings(audio.samples, 2, 0, 24000, 72000), 2000, 2);
+    EXPECT_NEAR(countZeroCrossings(audio.samples, 2, 1, 24000, 72000), 6000, 2);
+}
+
+// 16-bit input is converted to float in ±1 and resampled.
+TEST(AudioReader, ConvertsIntegerSamples) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("ramp.wav");
+    const int rate = 44100;
+    std::vector<qint16> samples(size_t(rate), 16384); // half scale, mono, one second
+    writeWav16(path, 1, rate, samples);
+
+    const DecodedAudio audio = readAllAudio(path);
+    ASSERT_EQ(audio.channels, 1);
+    EXPECT_NEAR(double(audio.frames()), 48000.0, 1.0) << audio.frames();
+    // Away from the edges the resampled level is the input's.
+    for (qint64 n = 1000; n < 47000; n += 500)
+        EXPECT_NEAR(audio.samples[size_t(n)], 0.5f, 1e-3) << n;
+}
+
+TEST(AudioReader, StopsCleanlyAtTheEnd) {
+    QTemporaryDir dir;
+    MovieWriterSettings settings;
+    settings.audioChannels = 2;
+    const QString path = writeMovie(dir.filePath("short.mov"), settings, 0, 100, {},
+                                    [](qint64 n, int c) { return staircase(n, c, 2); });
+    AudioReader reader(path);
+    AudioBuffer buffer;
+    qint64 total = 0;
+    while (reader.read(buffer))
+        total += buffer.frames;
+    EXPECT_EQ(total, 100);
+    EXPECT_FALSE(reader.read(buffer));
+    EXPECT_EQ(buffer.frames, 0);
+}
+
+} // namespace

@@ -1,0 +1,125 @@
+#include "MediaFixtures.h"
+
+#include "media/AudioReader.h"
+
+#include <QFile>
+#include <QtEndian>
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+namespace reelbox::testing {
+
+QString writeMovie(const QString& path, const MovieWriterSettings& settings, int videoFrames,
+                   qint64 audioFrames, const PictureSource& picture, const SampleSource& sample,
+                   double audioStartSeconds) {
+    MovieWriter writer(path, settings);
+    const int channels = settings.audioChannels;
+    const bool video = !settings.videoSize.isEmpty();
+    const int chunkSizes[] = {1024, 480, 777, 2048, 4096};
+    std::vector<float> chunk;
+    qint64 audioWritten = 0;
+    int chunkIndex = 0;
+    int frame = 0;
+    auto audioTime = [&] { return audioStartSeconds + double(audioWritten) / settings.sampleRate; };
+    while ((video && frame < videoFrames) || (channels > 0 && audioWritten < audioFrames)) {
+        const bool audioNext =
+            channels > 0 && audioWritten < audioFrames &&
+            (!video || frame >= videoFrames || audioTime() < double(frame) / settings.frameRate);
+        if (audioNext) {
+            const qint64 count =
+                std::min<qint64>(chunkSizes[chunkIndex++ % 5], audioFrames - audioWritten);
+            chunk.resize(size_t(count * channels));
+            for (qint64 i = 0; i < count; ++i)
+                for (int c = 0; c < channels; ++c)
+                    chunk[size_t(i * channels + c)] = sample(audioWritten + i, c);
+            writer.writeAudio(chunk.data(), count, audioTime());
+            audioWritten += count;
+        } else {
+            writer.writeVideoFrame(picture(frame), double(frame) / settings.frameRate);
+            ++frame;
+        }
+    }
+    writer.finish();
+    return path;
+}
+
+float staircase(qint64 frame, int channel, int channels) {
+    // Exact in float up to 2^24 samples.
+    return float((frame * channels + channel) % (1 << 24)) / float(1 << 24) - 0.5f;
+}
+
+namespace {
+constexpr int levelBase = 24;
+constexpr int levelStep = 20;
+} // namespace
+
+QImage indexedPicture(QSize size, int index) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(
+        qRgb(levelBase + (index % 10) * levelStep, 128, levelBase + (index / 10) * levelStep));
+    return image;
+}
+
+int indexOfColour(const QImage& image) {
+    const QRgb centre = image.pixel(image.width() / 2, image.height() / 2);
+    auto level = [](int value) -> int {
+        const double step = double(value - levelBase) / levelStep;
+        const long rounded = std::lround(step);
+        return std::abs(step - double(rounded)) < 0.3 && rounded >= 0 && rounded <= 9 ? int(rounded)
+                                                                                      : -1;
+    };
+    const int units = level(qRed(centre));
+    const int tens = level(qBlue(centre));
+    return units < 0 || tens < 0 ? -1 : tens * 10 + units;
+}
+
+DecodedAudio readAllAudio(const QString& path) {
+    AudioReader reader(path);
+    DecodedAudio result;
+    result.channels = reader.channelCount();
+    AudioBuffer buffer;
+    while (reader.read(buffer)) {
+        if (qint64(buffer.samples.size()) != buffer.frames * result.channels)
+            throw std::logic_error("buffer size does not match its frame count");
+        result.bufferTimes.push_back(buffer.ptsSeconds);
+        result.bufferStarts.push_back(result.frames());
+        result.samples.insert(result.samples.end(), buffer.samples.begin(), buffer.samples.end());
+    }
+    return result;
+}
+
+void writeWav16(const QString& path, int channels, int sampleRate,
+                const std::vector<qint16>& interleaved) {
+    QByteArray bytes;
+    auto put32 = [&](quint32 v) {
+        char b[4];
+        qToLittleEndian(v, b);
+        bytes.append(b, 4);
+    };
+    auto put16 = [&](quint16 v) {
+        char b[2];
+        qToLittleEndian(v, b);
+        bytes.append(b, 2);
+    };
+    const quint32 dataBytes = quint32(interleaved.size() * 2);
+    bytes.append("RIFF");
+    put32(36 + dataBytes);
+    bytes.append("WAVEfmt ");
+    put32(16);
+    put16(1); // PCM
+    put16(quint16(channels));
+    put32(quint32(sampleRate));
+    put32(quint32(sampleRate * channels * 2));
+    put16(quint16(channels * 2));
+    put16(16);
+    bytes.append("data");
+    put32(dataBytes);
+    for (const qint16 s : interleaved)
+        put16(quint16(s));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        throw std::runtime_error("can't write the WAV fixture");
+}
+
+} // namespace reelbox::testing
