@@ -62,11 +62,13 @@ namespace {
 
 constexpr std::uint32_t opaque = 0xff000000u;
 
-// Fixed point: weights in 1/16384, the horizontal pass keeps 7 fraction bits (fits int16),
-// the vertical pass brings 7 + 14 = 21 bits back to bytes.
+// Fixed point: tap weights in 1/16384; the horizontal pass keeps 7 fraction bits (fits
+// int16), the vertical pass brings 7 + 14 = 21 bits back to bytes.
 constexpr int weightBits = 14;
 constexpr int weightOne = 1 << weightBits;
 constexpr int rowBits = 7;
+constexpr int rowShift = weightBits - rowBits;
+constexpr int outShift = weightBits + rowBits;
 
 // An edge at e goes to the pixel boundary floor(e + 0.5); far-off edges are clamped.
 int snap(double e) {
@@ -91,50 +93,83 @@ struct Plane {
     }
 };
 
-// Where each output index along one axis samples: two source indices and the weight of the
-// second (the first gets weightOne minus it).
+// The filter along one axis: every output pixel reads `count` consecutive source pixels from
+// its `start`, weighted by its `count` weights (summing to weightOne).
 struct Taps {
-    std::vector<int> first, second;
-    std::vector<std::int32_t> weights; // packed (weightOne - w) | w << 16, as pmaddwd wants
-    bool identity = true;              // every sample lands on a whole pixel, no weight
-
-    int weight(std::size_t i) const { return weights[i] >> 16; }
+    int count = 0;
+    std::vector<int> start;
+    std::vector<std::int16_t> weights;
 };
 
-// Samples a crop [origin, origin + length) of a source `size` pixels long onto `span` output
-// pixels, for output indices [from, to). Pixel centres map to pixel centres; samples are kept
-// inside the crop and the source.
+// Filters a crop [origin, origin + length) of a source `size` pixels long onto `span` output
+// pixels, for output indices [from, to). Enlarging (or 1:1) is bilinear between pixel
+// centres; shrinking averages the source area under each output pixel. Only pixels of the
+// crop (and of the source) are read.
 void makeTaps(Taps& taps, double origin, double length, int size, int span, int from, int to,
               bool mirror) {
-    const auto count = std::size_t(to - from);
-    taps.first.resize(count);
-    taps.second.resize(count);
-    taps.weights.resize(count);
-    taps.identity = true;
-
     const double scale = length / span;
-    double lo = origin;
-    double hi = origin + length - 1;
-    if (hi < lo)
-        lo = hi = origin + length / 2 - 0.5;
-    lo = std::clamp(lo, 0.0, double(size - 1));
-    hi = std::clamp(hi, 0.0, double(size - 1));
+    const bool area = scale > 1;
+    taps.count = std::min(size, area ? int(std::ceil(scale)) + 1 : 2);
+    const int n = taps.count;
+    const auto outputs = std::size_t(to - from);
+    taps.start.resize(outputs);
+    taps.weights.assign(outputs * std::size_t(n), 0);
 
-    for (std::size_t k = 0; k < count; ++k) {
-        const double t = (from + double(k) + 0.5) * scale;
-        const double u = std::clamp(mirror ? origin + length - t - 0.5 : origin + t - 0.5, lo, hi);
-        int i = int(std::floor(u));
-        int w = int(std::lround((u - i) * weightOne));
-        if (w == weightOne) {
-            ++i;
-            w = 0;
+    // The part of the source that may be read.
+    double lo = std::max(origin, 0.0);
+    double hi = std::min(origin + length, double(size));
+    if (hi <= lo) {
+        lo = std::clamp(std::floor(origin + length / 2), 0.0, double(size - 1));
+        hi = lo + 1;
+    }
+
+    std::vector<double> weights(std::size_t(std::max(n, 2)));
+    for (std::size_t k = 0; k < outputs; ++k) {
+        int first = 0;
+        int used = 0;
+        const double t0 = (from + double(k)) * scale;
+        if (area) {
+            double a = mirror ? origin + length - t0 - scale : origin + t0;
+            double b = a + scale;
+            a = std::clamp(a, lo, hi);
+            b = std::clamp(b, lo, hi);
+            if (b - a < 1e-9) {
+                a = std::min(a, hi - 1e-3);
+                b = a + 1e-3;
+            }
+            first = int(std::floor(a));
+            used = std::min(int(std::ceil(b)) - first, n);
+            for (int j = 0; j < used; ++j)
+                weights[std::size_t(j)] =
+                    std::min(b, first + j + 1.0) - std::max(a, double(first + j));
+        } else {
+            const double c = t0 + scale / 2;
+            const double u =
+                std::clamp(mirror ? origin + length - c : origin + c, lo + 0.5,
+                           std::max(lo + 0.5, hi - 0.5)) - 0.5;
+            first = int(std::floor(u));
+            const double f = u - first;
+            used = f > 0 && n > 1 ? 2 : 1;
+            weights[0] = 1 - f;
+            weights[1] = f;
         }
-        const int j = w == 0 ? i : std::min(i + 1, size - 1);
-        if (w != 0)
-            taps.identity = false;
-        taps.first[k] = i;
-        taps.second[k] = j;
-        taps.weights[k] = std::int32_t(unsigned(weightOne - w) | unsigned(w) << 16);
+
+        const int start = std::clamp(first, 0, size - n);
+        taps.start[k] = start;
+        std::int16_t* w = taps.weights.data() + k * std::size_t(n);
+        double total = 0;
+        for (int j = 0; j < used; ++j)
+            total += weights[std::size_t(j)];
+        int sum = 0;
+        int largest = first - start;
+        for (int j = 0; j < used; ++j) {
+            const int q = int(std::lround(weights[std::size_t(j)] / total * weightOne));
+            w[first - start + j] = std::int16_t(q);
+            sum += q;
+            if (q > w[largest])
+                largest = first - start + j;
+        }
+        w[largest] = std::int16_t(w[largest] + weightOne - sum);
     }
 }
 
@@ -144,73 +179,95 @@ inline std::uint32_t load32(const std::uint32_t* p) {
     return v;
 }
 
-// One source row to `count` pixels of 4 int16 channels, each channel × 128.
+inline std::int32_t weightPair(const std::int16_t* w) {
+    return std::int32_t(std::uint16_t(w[0]) | std::uint32_t(std::uint16_t(w[1])) << 16);
+}
+
+// One source row filtered into 4 int16 channels per output pixel, each channel × 128.
 void horizontalPass(const std::uint32_t* src, const Taps& taps, std::int16_t* out) {
-    const int count = int(taps.first.size());
-    const int* first = taps.first.data();
-    const int* second = taps.second.data();
-    const std::int32_t* weights = taps.weights.data();
-    int i = 0;
+    const int outputs = int(taps.start.size());
+    const int n = taps.count;
+    int k = 0;
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
-    const __m128i round = _mm_set1_epi32(1 << (weightBits - rowBits - 1));
-    for (; i + 2 <= count; i += 2) {
-        __m128i r[2];
-        for (int k = 0; k < 2; ++k) {
-            const __m128i a = _mm_cvtsi32_si128(int(load32(src + first[i + k])));
-            const __m128i b = _mm_cvtsi32_si128(int(load32(src + second[i + k])));
-            // (a.b, b.b, a.g, b.g, …) as int16 pairs
-            const __m128i pairs = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, b), zero);
-            const __m128i sum = _mm_madd_epi16(pairs, _mm_set1_epi32(weights[i + k]));
-            r[k] = _mm_srai_epi32(_mm_add_epi32(sum, round), weightBits - rowBits);
+    const __m128i round = _mm_set1_epi32(1 << (rowShift - 1));
+    auto pixel = [&](int at) {
+        const std::uint32_t* p = src + taps.start[std::size_t(at)];
+        const std::int16_t* w = taps.weights.data() + std::size_t(at) * std::size_t(n);
+        __m128i sum = _mm_setzero_si128();
+        int t = 0;
+        for (; t + 2 <= n; t += 2) {
+            const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + t));
+            // (p0.b, p1.b, p0.g, p1.g, …) as int16 pairs
+            const __m128i pairs =
+                _mm_unpacklo_epi8(_mm_unpacklo_epi8(v, _mm_srli_si128(v, 4)), zero);
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(pairs, _mm_set1_epi32(weightPair(w + t))));
         }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), _mm_packs_epi32(r[0], r[1]));
-    }
+        if (t < n) {
+            const __m128i v = _mm_cvtsi32_si128(int(load32(p + t)));
+            const __m128i wide = _mm_unpacklo_epi16(_mm_unpacklo_epi8(v, zero), zero);
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(wide, _mm_set1_epi32(std::uint16_t(w[t]))));
+        }
+        return _mm_srai_epi32(_mm_add_epi32(sum, round), rowShift);
+    };
+    for (; k + 2 <= outputs; k += 2)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * k),
+                         _mm_packs_epi32(pixel(k), pixel(k + 1)));
 #endif
-    for (; i < count; ++i) {
-        const std::uint32_t a = load32(src + first[i]);
-        const std::uint32_t b = load32(src + second[i]);
-        const int wb = weights[i] >> 16;
-        const int wa = weightOne - wb;
+    for (; k < outputs; ++k) {
+        const std::uint32_t* p = src + taps.start[std::size_t(k)];
+        const std::int16_t* w = taps.weights.data() + std::size_t(k) * std::size_t(n);
         for (int c = 0; c < 4; ++c) {
-            const int va = int(a >> (8 * c) & 0xff);
-            const int vb = int(b >> (8 * c) & 0xff);
-            out[4 * i + c] = std::int16_t((va * wa + vb * wb + (1 << (weightBits - rowBits - 1))) >>
-                                          (weightBits - rowBits));
+            int sum = 0;
+            for (int t = 0; t < n; ++t)
+                sum += int(load32(p + t) >> (8 * c) & 0xff) * w[t];
+            out[4 * k + c] = std::int16_t((sum + (1 << (rowShift - 1))) >> rowShift);
         }
     }
 }
 
-// Blends two pass rows into `count` opaque output pixels.
-void verticalPass(const std::int16_t* top, const std::int16_t* bottom, std::int32_t weights,
-                  int count, std::uint32_t* out) {
-    constexpr int shift = weightBits + rowBits;
-    const int n = 4 * count;
+// Filters n pass rows into `count` opaque output pixels.
+void verticalPass(const std::int16_t* const* rows, const std::int16_t* weights, int n, int count,
+                  std::uint32_t* out) {
+    const int channels = 4 * count;
     int j = 0;
 #if defined(__SSE2__)
-    const __m128i w = _mm_set1_epi32(weights);
-    const __m128i round = _mm_set1_epi32(1 << (shift - 1));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i round = _mm_set1_epi32(1 << (outShift - 1));
     const __m128i alpha = _mm_set1_epi32(int(opaque));
-    auto blend = [&](int at) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + at));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + at));
-        const __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi16(a, b), w);
-        const __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi16(a, b), w);
-        return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, round), shift),
-                               _mm_srai_epi32(_mm_add_epi32(hi, round), shift));
+    auto eight = [&](int at) {
+        __m128i lo = _mm_setzero_si128();
+        __m128i hi = _mm_setzero_si128();
+        int t = 0;
+        for (; t + 2 <= n; t += 2) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[t] + at));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[t + 1] + at));
+            const __m128i w = _mm_set1_epi32(weightPair(weights + t));
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), w));
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), w));
+        }
+        if (t < n) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[t] + at));
+            const __m128i w = _mm_set1_epi32(std::uint16_t(weights[t]));
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, zero), w));
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, zero), w));
+        }
+        return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, round), outShift),
+                               _mm_srai_epi32(_mm_add_epi32(hi, round), outShift));
     };
-    for (; j + 16 <= n; j += 16) {
-        const __m128i bytes = _mm_packus_epi16(blend(j), blend(j + 8));
+    for (; j + 16 <= channels; j += 16) {
+        const __m128i bytes = _mm_packus_epi16(eight(j), eight(j + 8));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j / 4), _mm_or_si128(bytes, alpha));
     }
 #endif
-    const int wb = weights >> 16;
-    const int wa = weightOne - wb;
-    for (; j < n; j += 4) {
+    for (; j < channels; j += 4) {
         std::uint32_t px = opaque;
         for (int c = 0; c < 3; ++c) {
-            const int v = (top[j + c] * wa + bottom[j + c] * wb + (1 << (shift - 1))) >> shift;
-            px |= std::uint32_t(std::clamp(v, 0, 255)) << (8 * c);
+            int sum = 0;
+            for (int t = 0; t < n; ++t)
+                sum += rows[t][j + c] * weights[t];
+            px |= std::uint32_t(std::clamp((sum + (1 << (outShift - 1))) >> outShift, 0, 255))
+                  << (8 * c);
         }
         out[j / 4] = px;
     }
@@ -228,96 +285,17 @@ void copyRowMirrored(const std::uint32_t* __restrict src, std::uint32_t* __restr
         dst[i] = src[-i] | opaque;
 }
 
-// Averages 2×2 (or 2×1, 1×2) blocks of one row pair; an odd last column repeats itself.
-void halveRow(const std::uint32_t* a, const std::uint32_t* b, int width, bool horizontal,
-              std::uint32_t* out) {
-    if (!horizontal) {
-        int i = 0;
-#if defined(__SSE2__)
-        for (; i + 4 <= width; i += 4) {
-            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
-            const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_avg_epu8(x, y));
-        }
-#endif
-        for (; i < width; ++i) {
-            std::uint32_t px = 0;
-            for (int c = 0; c < 4; ++c)
-                px |= ((load32(a + i) >> (8 * c) & 0xff) + (load32(b + i) >> (8 * c) & 0xff) + 1) >>
-                          1 << (8 * c);
-            out[i] = px;
-        }
-        return;
-    }
-    const int half = (width + 1) / 2;
-    int k = 0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i two = _mm_set1_epi16(2);
-    for (; 2 * k + 4 <= width; k += 2) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2 * k));
-        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * k));
-        const __m128i lo = _mm_add_epi16(_mm_unpacklo_epi8(x, zero), _mm_unpacklo_epi8(y, zero));
-        const __m128i hi = _mm_add_epi16(_mm_unpackhi_epi8(x, zero), _mm_unpackhi_epi8(y, zero));
-        const __m128i sums =
-            _mm_unpacklo_epi64(_mm_add_epi16(lo, _mm_srli_si128(lo, 8)),
-                               _mm_add_epi16(hi, _mm_srli_si128(hi, 8)));
-        const __m128i avg = _mm_srli_epi16(_mm_add_epi16(sums, two), 2);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k), _mm_packus_epi16(avg, zero));
-    }
-#endif
-    for (; k < half; ++k) {
-        const int i0 = 2 * k;
-        const int i1 = std::min(i0 + 1, width - 1);
-        std::uint32_t px = 0;
-        for (int c = 0; c < 4; ++c) {
-            const auto at = [c](const std::uint32_t* row, int i) {
-                return load32(row + i) >> (8 * c) & 0xff;
-            };
-            px |= ((at(a, i0) + at(a, i1) + at(b, i0) + at(b, i1) + 2) >> 2) << (8 * c);
-        }
-        out[k] = px;
-    }
-}
-
 // Buffers kept per thread between frames.
 struct Scratch {
-    std::vector<std::uint32_t> mips[2];
-    std::vector<std::int16_t> rows[2];
+    std::vector<std::vector<std::int16_t>> rows;
+    std::vector<int> rowTags;
+    std::vector<const std::int16_t*> rowPointers;
     Taps xs, ys;
 };
 
 Scratch& scratch() {
     thread_local Scratch s;
     return s;
-}
-
-// Halves the part of `plane` under `crop` along the axes that shrink by more than 2× and
-// updates the crop to the new plane's pixels.
-Plane halve(const Plane& plane, RectD& crop, bool horizontal, bool vertical,
-            std::vector<std::uint32_t>& buffer) {
-    const int x0 = std::clamp(int(std::floor(crop.x)), 0, plane.width - 1);
-    const int x1 = std::clamp(int(std::ceil(crop.maxX())), x0 + 1, plane.width);
-    const int y0 = std::clamp(int(std::floor(crop.y)), 0, plane.height - 1);
-    const int y1 = std::clamp(int(std::ceil(crop.maxY())), y0 + 1, plane.height);
-    const int width = x1 - x0;
-    const int height = y1 - y0;
-    const int outWidth = horizontal ? (width + 1) / 2 : width;
-    const int outHeight = vertical ? (height + 1) / 2 : height;
-    buffer.resize(std::size_t(outWidth) * std::size_t(outHeight));
-
-    for (int r = 0; r < outHeight; ++r) {
-        const int ya = y0 + (vertical ? 2 * r : r);
-        const int yb = vertical ? std::min(ya + 1, y1 - 1) : ya;
-        halveRow(plane.row(ya) + x0, plane.row(yb) + x0, width, horizontal,
-                 buffer.data() + std::size_t(r) * std::size_t(outWidth));
-    }
-
-    const double fx = horizontal ? 0.5 : 1.0;
-    const double fy = vertical ? 0.5 : 1.0;
-    crop = {(crop.x - x0) * fx, (crop.y - y0) * fy, crop.width * fx, crop.height * fy};
-    return {reinterpret_cast<const uchar*>(buffer.data()), qsizetype(outWidth) * 4, outWidth,
-            outHeight};
 }
 
 struct Target {
@@ -357,35 +335,23 @@ Cover coverOf(const DrawOp& op, const Target& target) {
     return k;
 }
 
-void draw(const Target& target, const DrawOp& op, const Cover& cover, Plane plane,
+void draw(const Target& target, const DrawOp& op, const Cover& cover, const Plane& plane,
           Scratch& s) {
-    RectD crop = op.crop;
+    const RectD& crop = op.crop;
     const int spanX = cover.x1 - cover.x0;
     const int spanY = cover.y1 - cover.y0;
-
-    // Shrinks beyond 2× go through 2×2 box halvings first, so bilinear sees at most 2×.
-    for (int level = 0;; ++level) {
-        const bool hx = crop.width / spanX > 2 && plane.width > 1;
-        const bool hy = crop.height / spanY > 2 && plane.height > 1;
-        if (!hx && !hy)
-            break;
-        plane = halve(plane, crop, hx, hy, s.mips[level % 2]);
-    }
-
     const int width = cover.vx1 - cover.vx0;
-    makeTaps(s.xs, crop.x, crop.width, plane.width, spanX, cover.vx0 - cover.x0,
-             cover.vx1 - cover.x0, op.mirror);
-    makeTaps(s.ys, crop.y, crop.height, plane.height, spanY, cover.vy0 - cover.y0,
-             cover.vy1 - cover.y0, false);
 
-    const bool sameSize = crop.width == spanX && crop.height == spanY;
+    const bool whole = crop.x == std::floor(crop.x) && crop.y == std::floor(crop.y);
     const bool inside = crop.x >= 0 && crop.y >= 0 && crop.maxX() <= plane.width &&
                         crop.maxY() <= plane.height;
-    if (sameSize && inside && s.xs.identity && s.ys.identity) {
-        // 1:1 on whole pixels: consecutive source pixels, so plain row copies.
-        const int sx = s.xs.first.front();
+    if (whole && inside && crop.width == spanX && crop.height == spanY) {
+        // 1:1 on whole pixels: plain row copies.
+        const int sy = int(crop.y) + cover.vy0 - cover.y0;
+        const int dx = cover.vx0 - cover.x0;
+        const int sx = op.mirror ? int(crop.maxX()) - 1 - dx : int(crop.x) + dx;
         for (int y = cover.vy0; y < cover.vy1; ++y) {
-            const std::uint32_t* src = plane.row(s.ys.first[std::size_t(y - cover.vy0)]) + sx;
+            const std::uint32_t* src = plane.row(sy + y - cover.vy0) + sx;
             std::uint32_t* dst = target.row(y) + cover.vx0;
             if (op.mirror)
                 copyRowMirrored(src, dst, width);
@@ -395,26 +361,33 @@ void draw(const Target& target, const DrawOp& op, const Cover& cover, Plane plan
         return;
     }
 
-    // Separable bilinear; the two source rows in use are cached across output rows.
-    for (auto& row : s.rows)
-        row.resize(std::size_t(width) * 4);
-    int cached[2] = {-1, -1};
-    auto fetch = [&](int sourceRow, int keep) {
-        for (int slot = 0; slot < 2; ++slot)
-            if (cached[slot] == sourceRow)
-                return slot;
-        const int slot = cached[0] == keep ? 1 : 0;
-        horizontalPass(plane.row(sourceRow), s.xs, s.rows[slot].data());
-        cached[slot] = sourceRow;
-        return slot;
-    };
+    makeTaps(s.xs, crop.x, crop.width, plane.width, spanX, cover.vx0 - cover.x0,
+             cover.vx1 - cover.x0, op.mirror);
+    makeTaps(s.ys, crop.y, crop.height, plane.height, spanY, cover.vy0 - cover.y0,
+             cover.vy1 - cover.y0, false);
+
+    // Separable: each source row is filtered horizontally once and kept while output rows
+    // still need it (rows of one output pixel are consecutive, so a ring of n slots will do).
+    const int n = s.ys.count;
+    if (int(s.rows.size()) < n)
+        s.rows.resize(std::size_t(n));
+    for (int i = 0; i < n; ++i)
+        s.rows[std::size_t(i)].resize(std::size_t(width) * 4);
+    s.rowTags.assign(std::size_t(n), -1);
+    s.rowPointers.resize(std::size_t(n));
     for (int y = cover.vy0; y < cover.vy1; ++y) {
         const auto k = std::size_t(y - cover.vy0);
-        const int a = s.ys.first[k];
-        const int b = s.ys.second[k];
-        const int top = fetch(a, b);
-        const int bottom = fetch(b, a);
-        verticalPass(s.rows[top].data(), s.rows[bottom].data(), s.ys.weights[k], width,
+        const int first = s.ys.start[k];
+        for (int t = 0; t < n; ++t) {
+            const int sourceRow = first + t;
+            const auto slot = std::size_t(sourceRow % n);
+            if (s.rowTags[slot] != sourceRow) {
+                horizontalPass(plane.row(sourceRow), s.xs, s.rows[slot].data());
+                s.rowTags[slot] = sourceRow;
+            }
+            s.rowPointers[std::size_t(t)] = s.rows[slot].data();
+        }
+        verticalPass(s.rowPointers.data(), s.ys.weights.data() + k * std::size_t(n), n, width,
                      target.row(y) + cover.vx0);
     }
 }

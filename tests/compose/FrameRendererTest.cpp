@@ -1,0 +1,396 @@
+#include "FrameRenderer.h"
+
+#include <gtest/gtest.h>
+
+#include <QColor>
+#include <QImage>
+#include <QPainter>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+
+using namespace reelbox;
+
+namespace {
+
+const QRgb red = qRgb(255, 0, 0);
+const QRgb green = qRgb(0, 255, 0);
+const QRgb blue = qRgb(0, 0, 255);
+const QRgb white = qRgb(255, 255, 255);
+const QRgb black = qRgb(0, 0, 0);
+
+constexpr std::int32_t mainID = 1;
+constexpr std::int32_t overdubID = 2;
+
+QImage solid(int width, int height, QRgb colour) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+// Left half one colour, right half another.
+QImage halves(int width, int height, QRgb left, QRgb right) {
+    QImage image = solid(width, height, left);
+    QPainter(&image).fillRect(width / 2, 0, width - width / 2, height, QColor(right));
+    return image;
+}
+
+QImage quadrants(int width, int height, QRgb tl, QRgb tr, QRgb bl, QRgb br) {
+    QImage image(width, height, QImage::Format_RGB32);
+    QPainter painter(&image);
+    painter.fillRect(0, 0, width / 2, height / 2, QColor(tl));
+    painter.fillRect(width / 2, 0, width / 2, height / 2, QColor(tr));
+    painter.fillRect(0, height / 2, width / 2, height / 2, QColor(bl));
+    painter.fillRect(width / 2, height / 2, width / 2, height / 2, QColor(br));
+    return image;
+}
+
+struct Frames {
+    std::map<std::int32_t, QImage> images;
+
+    FrameLookup lookup() const {
+        return [this](std::int32_t id) -> const QImage* {
+            auto it = images.find(id);
+            return it == images.end() ? nullptr : &it->second;
+        };
+    }
+};
+
+// A red main and a blue overdub, 64 × 36.
+Frames redAndBlue() {
+    return {{{mainID, solid(64, 36, red)}, {overdubID, solid(64, 36, blue)}}};
+}
+
+LiveSnapshot::Layer layer(std::int32_t id, RectD tile, RectD crop) {
+    return {id, tile, crop, {64, 36}};
+}
+
+// Two 64 × 36 sources side by side on a 64 × 36 canvas, each showing its middle.
+LiveSnapshot split() {
+    return {{64, 36},
+            {layer(mainID, {0, 0, 32, 36}, {16, 0, 32, 36}),
+             layer(overdubID, {32, 0, 32, 36}, {16, 0, 32, 36})},
+            false};
+}
+
+// The main on the whole canvas, the overdub small in the bottom-right corner.
+LiveSnapshot pip() {
+    return {{64, 36},
+            {layer(mainID, {0, 0, 64, 36}, {0, 0, 64, 36}),
+             layer(overdubID, {44, 24, 16, 9}, {0, 0, 64, 36})},
+            false};
+}
+
+QImage render(const LiveSnapshot& snapshot, QSize output, const Frames& frames) {
+    return renderFrame(output, drawOps(snapshot, output), frames.lookup());
+}
+
+// Every pixel of `area` has `colour` (alpha ignored); reports the first that does not.
+::testing::AssertionResult filled(const QImage& image, QRect area, QRgb colour) {
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if ((image.pixel(x, y) | 0xff000000u) != (colour | 0xff000000u))
+                return ::testing::AssertionFailure()
+                       << "pixel (" << x << ", " << y << ") is " << std::hex << image.pixel(x, y)
+                       << ", not " << colour;
+    return ::testing::AssertionSuccess();
+}
+
+// The export's transform for a crop shown in a tile.
+Affine exportTransform(RectD tile, RectD crop, bool mirror) {
+    Affine t = Affine::translation(-crop.x, -crop.y);
+    if (mirror)
+        t = t.then({-1, 0, 0, 1, crop.width, 0});
+    return t.then(Affine::scaling(tile.width / crop.width, tile.height / crop.height))
+        .then(Affine::translation(tile.x, tile.y));
+}
+
+// The video composition of the same placements: drawn sources 1 … n-1, then source 0.
+VideoComposition exportOf(const LiveSnapshot& snapshot) {
+    VideoComposition composition;
+    composition.renderSize = snapshot.canvas;
+    auto instruction = [&](const LiveSnapshot::Layer& l) {
+        return LayerInstruction{l.trackID, l.crop, exportTransform(l.tile, l.crop, snapshot.mirror)};
+    };
+    for (std::size_t i = 1; i < snapshot.layers.size(); ++i)
+        composition.layers.push_back(instruction(snapshot.layers[i]));
+    if (!snapshot.layers.empty())
+        composition.layers.push_back(instruction(snapshot.layers.front()));
+    return composition;
+}
+
+void expectSameOps(const std::vector<DrawOp>& actual, const std::vector<DrawOp>& expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (std::size_t i = 0; i < actual.size(); ++i) {
+        std::ostringstream where;
+        where << "op " << i << ": " << actual[i] << " vs " << expected[i];
+        SCOPED_TRACE(where.str());
+        EXPECT_EQ(actual[i].trackID, expected[i].trackID);
+        EXPECT_EQ(actual[i].crop, expected[i].crop);
+        EXPECT_EQ(actual[i].mirror, expected[i].mirror);
+        EXPECT_NEAR(actual[i].destination.x, expected[i].destination.x, 1e-9);
+        EXPECT_NEAR(actual[i].destination.y, expected[i].destination.y, 1e-9);
+        EXPECT_NEAR(actual[i].destination.width, expected[i].destination.width, 1e-9);
+        EXPECT_NEAR(actual[i].destination.height, expected[i].destination.height, 1e-9);
+    }
+}
+
+} // namespace
+
+TEST(DrawOps, PreviewFitsTheCanvasCentredWithItsAspect) {
+    LiveSnapshot snapshot = pip();
+    snapshot.mirror = true;
+    // 64 × 36 into 160 × 54: scale 1.5, 112 × 54 centred at x 24.
+    const auto ops = drawOps(snapshot, {160, 54});
+    ASSERT_EQ(ops.size(), 2u);
+    EXPECT_EQ(ops[0], (DrawOp{mainID, {0, 0, 64, 36}, {24, 0, 96, 54}, true}));
+    EXPECT_EQ(ops[1], (DrawOp{overdubID, {0, 0, 64, 36}, {24 + 66, 36, 24, 13.5}, true}));
+
+    EXPECT_TRUE(drawOps(LiveSnapshot{{0, 36}, pip().layers, false}, {64, 36}).empty());
+    EXPECT_TRUE(drawOps(LiveSnapshot{{64, 36}, {}, false}, {64, 36}).empty());
+}
+
+TEST(DrawOps, ExportMatchesThePreviewAtCanvasSize) {
+    for (bool mirror : {false, true}) {
+        SCOPED_TRACE(mirror ? "mirrored" : "not mirrored");
+        for (LiveSnapshot snapshot : {split(), pip()}) {
+            snapshot.mirror = mirror;
+            const QSize canvas(64, 36);
+            const VideoComposition composition = exportOf(snapshot);
+            expectSameOps(drawOps(composition), drawOps(snapshot, canvas));
+
+            const Frames frames = {{{mainID, halves(64, 36, red, green)},
+                                    {overdubID, quadrants(64, 36, blue, white, green, red)}}};
+            EXPECT_EQ(renderFrame(canvas, drawOps(composition), frames.lookup()),
+                      render(snapshot, canvas, frames));
+        }
+    }
+}
+
+TEST(DrawOps, ExportPutsItsFirstLayerOnTop) {
+    // Two small tiles overlapping: the export's first instruction (drawn source 1) wins.
+    LiveSnapshot snapshot{{64, 36},
+                          {layer(mainID, {0, 0, 64, 36}, {0, 0, 64, 36}),
+                           layer(overdubID, {20, 10, 20, 10}, {0, 0, 64, 36}),
+                           layer(3, {30, 10, 20, 10}, {0, 0, 64, 36})},
+                          false};
+    Frames frames = redAndBlue();
+    frames.images[3] = solid(64, 36, green);
+    const QImage exported =
+        renderFrame(QSize(64, 36), drawOps(exportOf(snapshot)), frames.lookup());
+    EXPECT_TRUE(filled(exported, {30, 10, 10, 10}, blue));
+    EXPECT_TRUE(filled(exported, {40, 10, 10, 10}, green));
+    EXPECT_TRUE(filled(exported, {0, 0, 20, 36}, red));
+    // The preview draws in snapshot order, so the last is on top there.
+    EXPECT_TRUE(filled(render(snapshot, {64, 36}, frames), {30, 10, 20, 10}, green));
+}
+
+TEST(FrameRenderer, DrawsEachLayoutsColoursInTheirTiles) {
+    const Frames frames = redAndBlue();
+    const QSize size(64, 36);
+
+    const QImage sideBySide = render(split(), size, frames);
+    EXPECT_TRUE(filled(sideBySide, {0, 0, 32, 36}, red));
+    EXPECT_TRUE(filled(sideBySide, {32, 0, 32, 36}, blue));
+
+    const QImage small = render(pip(), size, frames);
+    EXPECT_TRUE(filled(small, {44, 24, 16, 9}, blue));
+    EXPECT_TRUE(filled(small, {0, 0, 64, 24}, red));
+    EXPECT_TRUE(filled(small, {0, 24, 44, 12}, red));
+    EXPECT_TRUE(filled(small, {60, 24, 4, 12}, red));
+    EXPECT_TRUE(filled(small, {44, 33, 16, 3}, red));
+
+    const LiveSnapshot mainOnly{{64, 36}, {layer(mainID, {0, 0, 64, 36}, {0, 0, 64, 36})}, false};
+    EXPECT_TRUE(filled(render(mainOnly, size, frames), {0, 0, 64, 36}, red));
+}
+
+TEST(FrameRenderer, CentresACanvasOfAnotherAspectBetweenBlackBars) {
+    // A portrait canvas 20 × 36 in a 64 × 36 output: scale 1, x 22 … 41.
+    const LiveSnapshot portrait{{20, 36}, {layer(mainID, {0, 0, 20, 36}, {22, 0, 20, 36})}, false};
+    const QImage image = render(portrait, {64, 36}, redAndBlue());
+    EXPECT_TRUE(filled(image, {0, 0, 22, 36}, black));
+    EXPECT_TRUE(filled(image, {22, 0, 20, 36}, red));
+    EXPECT_TRUE(filled(image, {42, 0, 22, 36}, black));
+
+    // A landscape canvas in a portrait output: bars above and below.
+    const LiveSnapshot landscape{{32, 18}, {layer(mainID, {0, 0, 32, 18}, {0, 0, 64, 36})}, false};
+    const QImage tall = render(landscape, {32, 40}, redAndBlue());
+    EXPECT_TRUE(filled(tall, {0, 0, 32, 11}, black));
+    EXPECT_TRUE(filled(tall, {0, 11, 32, 18}, red));
+    EXPECT_TRUE(filled(tall, {0, 29, 32, 11}, black));
+}
+
+TEST(FrameRenderer, LargerOutputsScaleTheWholeCanvas) {
+    // Canvas 32 × 18 split in two; the output is twice as large, then wider still.
+    const LiveSnapshot snapshot{{32, 18},
+                                {layer(mainID, {0, 0, 16, 18}, {24, 0, 16, 18}),
+                                 layer(overdubID, {16, 0, 16, 18}, {24, 0, 16, 18})},
+                                false};
+    const QImage twice = render(snapshot, {64, 36}, redAndBlue());
+    EXPECT_TRUE(filled(twice, {0, 0, 32, 36}, red));
+    EXPECT_TRUE(filled(twice, {32, 0, 32, 36}, blue));
+
+    const QImage wide = render(snapshot, {80, 36}, redAndBlue());
+    EXPECT_TRUE(filled(wide, {0, 0, 8, 36}, black));
+    EXPECT_TRUE(filled(wide, {8, 0, 32, 36}, red));
+    EXPECT_TRUE(filled(wide, {40, 0, 32, 36}, blue));
+    EXPECT_TRUE(filled(wide, {72, 0, 8, 36}, black));
+}
+
+TEST(FrameRenderer, MirrorFlipsEachLayerWithinItsOwnTile) {
+    // The main is red | green, the overdub blue | white; each crop shows the middle 32 columns.
+    const Frames frames = {
+        {{mainID, halves(64, 36, red, green)}, {overdubID, halves(64, 36, blue, white)}}};
+    LiveSnapshot snapshot = split();
+
+    const QImage plain = render(snapshot, {64, 36}, frames);
+    EXPECT_TRUE(filled(plain, {0, 0, 16, 36}, red));
+    EXPECT_TRUE(filled(plain, {16, 0, 16, 36}, green));
+    EXPECT_TRUE(filled(plain, {32, 0, 16, 36}, blue));
+    EXPECT_TRUE(filled(plain, {48, 0, 16, 36}, white));
+
+    snapshot.mirror = true;
+    for (QSize size : {QSize(64, 36), QSize(128, 72), QSize(48, 27)}) {
+        const QImage mirrored = render(snapshot, size, frames);
+        const int quarter = size.width() / 4;
+        const int h = size.height();
+        EXPECT_TRUE(filled(mirrored, {0, 0, quarter - 1, h}, green)) << size.width();
+        EXPECT_TRUE(filled(mirrored, {quarter + 1, 0, quarter - 1, h}, red)) << size.width();
+        EXPECT_TRUE(filled(mirrored, {2 * quarter, 0, quarter - 1, h}, white)) << size.width();
+        EXPECT_TRUE(filled(mirrored, {3 * quarter + 1, 0, quarter - 1, h}, blue)) << size.width();
+    }
+}
+
+TEST(FrameRenderer, MissingFramesSkipTheirLayer) {
+    Frames onlyMain = redAndBlue();
+    onlyMain.images.erase(overdubID);
+    EXPECT_TRUE(filled(render(pip(), {64, 36}, onlyMain), {0, 0, 64, 36}, red));
+
+    Frames onlyOverdub = redAndBlue();
+    onlyOverdub.images.erase(mainID);
+    const QImage image = render(pip(), {64, 36}, onlyOverdub);
+    EXPECT_TRUE(filled(image, {44, 24, 16, 9}, blue));
+    EXPECT_TRUE(filled(image, {0, 0, 64, 24}, black));
+    EXPECT_TRUE(filled(image, {0, 24, 44, 12}, black));
+
+    onlyOverdub.images[mainID] = QImage(); // a null frame counts as none
+    EXPECT_EQ(render(pip(), {64, 36}, onlyOverdub), image);
+}
+
+TEST(FrameRenderer, NothingToDrawIsBlack) {
+    const Frames frames = redAndBlue();
+    QImage image = solid(64, 36, white);
+    renderFrame(image, drawOps(LiveSnapshot{{64, 36}, {}, false}, {64, 36}), frames.lookup());
+    EXPECT_TRUE(filled(image, {0, 0, 64, 36}, black));
+
+    image.fill(white);
+    renderFrame(image, drawOps(LiveSnapshot{{0, 0}, split().layers, false}, {64, 36}),
+                frames.lookup());
+    EXPECT_TRUE(filled(image, {0, 0, 64, 36}, black));
+
+    // Layers entirely outside the output draw nothing and leave black.
+    image.fill(white);
+    renderFrame(image, {{mainID, {0, 0, 64, 36}, {64, 0, 10, 10}, false}}, frames.lookup());
+    EXPECT_TRUE(filled(image, {0, 0, 64, 36}, black));
+
+    // Another output format is turned into a 32-bit one.
+    QImage other(64, 36, QImage::Format_RGB888);
+    other.fill(white);
+    renderFrame(other, drawOps(split(), {64, 36}), frames.lookup());
+    EXPECT_TRUE(filled(other, {0, 0, 32, 36}, red));
+}
+
+TEST(FrameRenderer, TheCropSelectsThePartOfTheSource) {
+    const Frames frames = {{{mainID, quadrants(64, 36, red, green, blue, white)}}};
+    auto show = [&](RectD crop, QSize output) {
+        return renderFrame(output, {{mainID, crop, {0, 0, double(output.width()),
+                                                    double(output.height())}, false}},
+                           frames.lookup());
+    };
+    EXPECT_TRUE(filled(show({32, 18, 32, 18}, {32, 18}), {0, 0, 32, 18}, white));
+    EXPECT_TRUE(filled(show({0, 18, 32, 18}, {32, 18}), {0, 0, 32, 18}, blue));
+    // Scaled up or down, nothing from outside the crop bleeds in, even at its edges.
+    EXPECT_TRUE(filled(show({32, 0, 32, 18}, {96, 54}), {0, 0, 96, 54}, green));
+    EXPECT_TRUE(filled(show({0, 0, 32, 18}, {7, 5}), {0, 0, 7, 5}, red));
+    EXPECT_TRUE(filled(show({0, 0, 32, 18}, {20, 11}), {0, 0, 20, 11}, red));
+
+    // The source's own format does not matter.
+    Frames other = {{{mainID, frames.images.at(mainID).convertToFormat(QImage::Format_RGB888)}}};
+    EXPECT_TRUE(filled(renderFrame(QSize(32, 18), {{mainID, {32, 18, 32, 18}, {0, 0, 32, 18}, false}},
+                                   other.lookup()),
+                       {0, 0, 32, 18}, white));
+}
+
+TEST(FrameRenderer, DestinationEdgesSnapToTheNearestPixel) {
+    const Frames frames = redAndBlue();
+    // Edges at 10.4 and 20.6 cover pixels 10 … 20; tiles sharing an edge at 31.5 meet there.
+    const QImage image = renderFrame(QSize(64, 36),
+                                     {{mainID, {0, 0, 64, 36}, {10.4, 2.5, 10.2, 4.49}, false},
+                                      {overdubID, {0, 0, 64, 36}, {0, 10, 31.5, 4}, false},
+                                      {mainID, {0, 0, 64, 36}, {31.5, 10, 32.5, 4}, false}},
+                                     frames.lookup());
+    EXPECT_TRUE(filled(image, {10, 3, 11, 4}, red));
+    EXPECT_TRUE(filled(image, {9, 2, 13, 1}, black));
+    EXPECT_TRUE(filled(image, {9, 7, 13, 1}, black));
+    EXPECT_TRUE(filled(image, {9, 3, 1, 4}, black));
+    EXPECT_TRUE(filled(image, {21, 3, 1, 4}, black));
+    EXPECT_TRUE(filled(image, {0, 10, 32, 4}, blue));
+    EXPECT_TRUE(filled(image, {32, 10, 32, 4}, red));
+}
+
+TEST(FrameRenderer, EnlargingIsBilinear) {
+    // Red rises 5 a pixel across, green 6 a pixel down; enlarged 2× both stay straight lines.
+    QImage ramp(48, 27, QImage::Format_RGB32);
+    for (int y = 0; y < 27; ++y)
+        for (int x = 0; x < 48; ++x)
+            ramp.setPixel(x, y, qRgb(10 + 5 * x, 20 + 6 * y, 77));
+    const Frames frames = {{{mainID, ramp}}};
+    for (bool mirror : {false, true}) {
+        const QImage image = renderFrame(
+            QSize(96, 54), {{mainID, {0, 0, 48, 27}, {0, 0, 96, 54}, mirror}}, frames.lookup());
+        // Output pixel i samples source position i / 2 - 0.25, held at the edge pixels.
+        auto exact = [](int i, int last, double base, double step) {
+            return base + step * std::clamp(i / 2.0 - 0.25, 0.0, double(last));
+        };
+        for (int y = 0; y < 54; ++y)
+            for (int x = 0; x < 96; ++x) {
+                const QRgb p = image.pixel(x, y);
+                const int sx = mirror ? 95 - x : x;
+                ASSERT_LE(std::abs(qRed(p) - exact(sx, 47, 10, 5)), 2) << x << ", " << y;
+                ASSERT_LE(std::abs(qGreen(p) - exact(y, 26, 20, 6)), 2) << x << ", " << y;
+                ASSERT_EQ(qBlue(p), 77);
+                if (x > 0) {
+                    const int before = qRed(image.pixel(x - 1, y));
+                    ASSERT_TRUE(mirror ? qRed(p) <= before : qRed(p) >= before) << x << ", " << y;
+                }
+                if (y > 0)
+                    ASSERT_GE(qGreen(p), qGreen(image.pixel(x, y - 1))) << x << ", " << y;
+            }
+    }
+}
+
+TEST(FrameRenderer, ShrinkingAveragesInsteadOfPicking) {
+    // Columns white, black, black repeating: shrunk 3× every pixel is their mean, 85; picking
+    // pixels would give 0 or 255.
+    QImage stripes(96, 54, QImage::Format_RGB32);
+    for (int x = 0; x < 96; ++x)
+        for (int y = 0; y < 54; ++y)
+            stripes.setPixel(x, y, x % 3 == 0 ? white : black);
+    // And a fine checkerboard, shrunk 4× both ways, is flat grey.
+    QImage checks(96, 56, QImage::Format_RGB32);
+    for (int x = 0; x < 96; ++x)
+        for (int y = 0; y < 56; ++y)
+            checks.setPixel(x, y, (x + y) % 2 ? white : black);
+    const Frames frames = {{{mainID, stripes}, {overdubID, checks}}};
+
+    const QImage thirds = renderFrame(QSize(32, 18), {{mainID, {0, 0, 96, 54}, {0, 0, 32, 18}, false}},
+                                      frames.lookup());
+    const QImage grey = renderFrame(
+        QSize(24, 14), {{overdubID, {0, 0, 96, 56}, {0, 0, 24, 14}, false}}, frames.lookup());
+    for (int y = 0; y < 18; ++y)
+        for (int x = 0; x < 32; ++x)
+            ASSERT_NEAR(qGreen(thirds.pixel(x, y)), 85, 1) << x << ", " << y;
+    for (int y = 0; y < 14; ++y)
+        for (int x = 0; x < 24; ++x)
+            ASSERT_NEAR(qGreen(grey.pixel(x, y)), 128, 1) << x << ", " << y;
+}
