@@ -24,7 +24,8 @@ double numberValue(const QStringList& args, int& index, double minimum) {
     bool ok = false;
     const double value = optionValue(args, index).toDouble(&ok);
     if (!ok || !(value >= minimum))
-        throw UsageError{QStringLiteral("%1 needs a number of at least %2").arg(option).arg(minimum)};
+        throw UsageError{
+            QStringLiteral("%1 needs a number of at least %2").arg(option).arg(minimum)};
     return value;
 }
 
@@ -33,7 +34,8 @@ int intValue(const QStringList& args, int& index, int minimum) {
     bool ok = false;
     const int value = optionValue(args, index).toInt(&ok);
     if (!ok || value < minimum)
-        throw UsageError{QStringLiteral("%1 needs a whole number of at least %2").arg(option).arg(minimum)};
+        throw UsageError{
+            QStringLiteral("%1 needs a whole number of at least %2").arg(option).arg(minimum)};
     return value;
 }
 
@@ -117,11 +119,13 @@ int runWaveform(const QStringList& args) {
         peaks.reserve(qsizetype(waveform.peaks.size()));
         for (float p : waveform.peaks)
             peaks << jsonNumber(double(p));
-        printLine(jsonObject({{QStringLiteral("bucketDuration"), jsonNumber(waveform.bucketDuration)},
-                              {QStringLiteral("peaks"), jsonArray(peaks)}}));
+        printLine(
+            jsonObject({{QStringLiteral("bucketDuration"), jsonNumber(waveform.bucketDuration)},
+                        {QStringLiteral("peaks"), jsonArray(peaks)}}));
     } else {
-        const float maximum =
-            waveform.peaks.empty() ? 0 : *std::max_element(waveform.peaks.begin(), waveform.peaks.end());
+        const float maximum = waveform.peaks.empty()
+                                  ? 0
+                                  : *std::max_element(waveform.peaks.begin(), waveform.peaks.end());
         printLine(QStringLiteral("peaks %1\nmaximum %2\nduration %3")
                       .arg(waveform.peaks.size())
                       .arg(double(maximum), 0, 'g', 6)
@@ -145,12 +149,14 @@ int runFilmstrip(const QStringList& args) {
             movie = positional(movie, args[i], "filmstrip");
     }
     if (movie.isEmpty() || out.isEmpty() || count < 1 || height < 1)
-        throw UsageError{QStringLiteral("filmstrip needs a movie, --count N, --height H and --out DIR")};
+        throw UsageError{
+            QStringLiteral("filmstrip needs a movie, --count N, --height H and --out DIR")};
     if (!QDir().mkpath(out))
         throw Error(QStringLiteral("can't create %1").arg(out));
     const auto images = Filmstrip::frames(movie, count, height);
     for (size_t i = 0; i < images.size(); ++i) {
-        const QString path = QDir(out).filePath(QStringLiteral("frame-%1.png").arg(i, 2, 10, QChar(u'0')));
+        const QString path =
+            QDir(out).filePath(QStringLiteral("frame-%1.png").arg(i, 2, 10, QChar(u'0')));
         if (!images[i].save(path, "PNG"))
             throw Error(QStringLiteral("can't write %1").arg(path));
         printLine(path);

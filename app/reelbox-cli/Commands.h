@@ -20,6 +20,8 @@ int runWaveform(const QStringList& args);
 int runFilmstrip(const QStringList& args);
 int runThumbnail(const QStringList& args);
 int runMix(const QStringList& args);
+int runExport(const QStringList& args);
+int runFrame(const QStringList& args);
 
 // Takes the value after an option such as --root; throws UsageError when it is missing.
 QString optionValue(const QStringList& args, int& index);

@@ -28,6 +28,12 @@ Commands:
   thumbnail TAKE_DIR                make the take's thumbnail.jpg; prints its path
   mix TAKE_DIR OUT.caf [--monitor]  mix the take's sound over its kept spans (or, with
                                     --monitor, the whole timeline); prints the analysis
+  export TAKE_DIR OUT [--format h264|hevc|audio]
+                                    stems, mix, picture and encoding as the editor exports;
+                                    prints the file's path
+  frame TAKE_DIR --at SECONDS OUT.png [--live]
+                                    the picture at that output time as exported, or with
+                                    --live as the preview shows it
 
 Options:
   -h, --help                        show this text
@@ -75,6 +81,10 @@ int main(int argc, char* argv[]) {
             return runThumbnail(args);
         if (command == u"mix")
             return runMix(args);
+        if (command == u"export")
+            return runExport(args);
+        if (command == u"frame")
+            return runFrame(args);
         throw UsageError{QStringLiteral("unknown command \"%1\"").arg(command)};
     } catch (const UsageError& e) {
         printError(

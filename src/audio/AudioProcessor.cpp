@@ -4,8 +4,8 @@
 #include "FlushDenormals.h"
 #include "MixSteps.h"
 #include "Reverb.h"
+#include "SampleOps.h"
 #include "StemError.h"
-#include "media/AudioFile.h"
 
 #include <QFile>
 #include <algorithm>
@@ -58,12 +58,10 @@ void addReverb(ReverbRoom room, const Bus& bus, Bus& mix, const std::stop_token&
     for (qint64 at = 0; at < total; at += blockFrames) {
         throwIfCancelled(token);
         const qint64 n = std::min(blockFrames, total - at);
-        reverb.process(bus.left.data() + at, bus.right.data() + at, wetLeft.data(),
-                       wetRight.data(), size_t(n));
-        for (qint64 i = 0; i < n; ++i) {
-            mix.left[size_t(at + i)] += wetLeft[size_t(i)];
-            mix.right[size_t(at + i)] += wetRight[size_t(i)];
-        }
+        reverb.process(bus.left.data() + at, bus.right.data() + at, wetLeft.data(), wetRight.data(),
+                       size_t(n));
+        dsp::add(wetLeft.data(), mix.left.data() + at, size_t(n));
+        dsp::add(wetRight.data(), mix.right.data() + at, size_t(n));
     }
 }
 
@@ -104,33 +102,35 @@ Analysis render(const std::vector<TrackInput>& tracks, const MasterSettings& mas
             progress(double(done) / double(steps));
     };
 
+    // One track's buffer at a time, reused from track to track.
+    Buffer samples;
     for (const TrackInput* sound : sounding) {
         const TrackInput& input = *sound;
         const Track& track = input.track;
         throwIfCancelled(token);
-        Buffer samples = splice(input.stem, input.start, spans, lengths, total);
+        splice(samples, input.stem, input.start, spans, lengths, total);
         silenceHidden(samples, input.hidden, spans, lengths);
         processTrack(samples, track.effects, token);
 
         const StereoGain gain = panGains(track.volumeDB, track.pan);
-        for (qint64 i = 0; i < total; ++i) {
-            mix.left[size_t(i)] += samples[size_t(i)] * gain.left;
-            mix.right[size_t(i)] += samples[size_t(i)] * gain.right;
-        }
         // The send is taken after volume and pan.
         const float send = float(track.effects.reverbSend);
         if (send > 0) {
             Bus& bus = rooms[track.effects.reverbRoom];
             if (bus.left.empty())
                 bus = {Buffer(size_t(total), 0.0f), Buffer(size_t(total), 0.0f)};
-            for (qint64 i = 0; i < total; ++i) {
-                bus.left[size_t(i)] += samples[size_t(i)] * gain.left * send;
-                bus.right[size_t(i)] += samples[size_t(i)] * gain.right * send;
-            }
+            dsp::addPannedWithSend(samples.data(), gain.left, gain.right, send, mix.left.data(),
+                                   mix.right.data(), bus.left.data(), bus.right.data(),
+                                   size_t(total));
+        } else {
+            dsp::addPanned(samples.data(), gain.left, gain.right, mix.left.data(),
+                           mix.right.data(), size_t(total));
         }
         report();
     }
+    Buffer().swap(samples);
 
+    // Each room's bus is released as soon as its reverb is in the mix.
     for (auto it = rooms.begin(); it != rooms.end(); it = rooms.erase(it)) {
         throwIfCancelled(token);
         addReverb(it->first, it->second, mix, token);
@@ -144,20 +144,11 @@ Analysis render(const std::vector<TrackInput>& tracks, const MasterSettings& mas
     if (master.normalize && peak > silenceThreshold)
         analysis.normalizeGainDB = std::min(normalizeTargetDB - analysis.peakDB, normalizeCeilingDB);
     const float factor = float(std::pow(10.0, (master.volumeDB + analysis.normalizeGainDB) / 20));
-    scale(mix.left, factor);
-    scale(mix.right, factor);
-
-    for (Buffer* channel : {&mix.left, &mix.right}) {
-        if (total >= rampFrames)
-            fadeIn(channel->data(), rampFrames);
-        const qint64 n = std::min(total, rampFrames);
-        fadeOut(channel->data() + total - n, n);
-        hardClip(*channel);
-    }
 
     throwIfCancelled(token);
     QFile::remove(outputPath);
-    writeAudioFile(outputPath, {mix.left, mix.right}, sampleRate);
+    // Master gain, edge fades and clip, a chunk at a time as the file is written.
+    finishAndWrite(outputPath, mix.left, mix.right, factor);
     return analysis;
 }
 

@@ -13,10 +13,10 @@ namespace reelbox::AudioProcessor {
 
 // One track that may sound in the mix.
 struct TrackInput {
-    QString stem;      // the mono stem of the track's channel
-    double start = 0;  // take time at which the stem's first frame sounds
-    Track track;       // mute, solo, volume, pan and effects
-    SpanList hidden;   // spans hidden on the track's lane
+    QString stem;     // the mono stem of the track's channel
+    double start = 0; // take time at which the stem's first frame sounds
+    Track track;      // mute, solo, volume, pan and effects
+    SpanList hidden;  // spans hidden on the track's lane
 };
 
 struct Analysis {
@@ -31,8 +31,7 @@ struct Analysis {
 // fails or is cancelled. Throws StemError::noAudio for an empty span list, Error, Cancelled.
 // `progress` hears the fraction done after each track and each room.
 Analysis render(const std::vector<TrackInput>& tracks, const MasterSettings& master,
-                const SpanList& spans, const QString& outputPath,
-                const std::stop_token& token = {},
+                const SpanList& spans, const QString& outputPath, const std::stop_token& token = {},
                 const std::function<void(double)>& progress = {});
 
 } // namespace reelbox::AudioProcessor

@@ -5,6 +5,7 @@
 #include "Equalizer.h"
 #include "FlushDenormals.h"
 #include "PeakLimiter.h"
+#include "SampleOps.h"
 #include "media/AudioFile.h"
 
 #include <algorithm>
@@ -68,8 +69,24 @@ qint64 readChannel0(AudioFileReader& stem, qint64 from, float* out, qint64 frame
 
 Buffer splice(const QString& stemPath, double inputStart, const SpanList& spans,
               const std::vector<std::uint32_t>& lengths, qint64 total) {
-    Buffer result(size_t(std::max<qint64>(total, 0)), 0.0f);
+    Buffer result;
+    splice(result, stemPath, inputStart, spans, lengths, total);
+    return result;
+}
+
+void splice(Buffer& into, const QString& stemPath, double inputStart, const SpanList& spans,
+            const std::vector<std::uint32_t>& lengths, qint64 total) {
+    total = std::max<qint64>(total, 0);
     AudioFileReader stem(stemPath);
+    into.resize(size_t(total));
+    float* const result = into.data();
+    // Silence over [from, to) of the buffer; the frames that aren't read are set here.
+    const auto silence = [&](qint64 from, qint64 to) {
+        from = std::clamp<qint64>(from, 0, total);
+        to = std::clamp<qint64>(to, 0, total);
+        if (from < to)
+            std::fill(result + from, result + to, 0.0f);
+    };
     const qint64 stemLength = stem.frames();
     qint64 write = 0;
     const size_t count = std::min(spans.size(), lengths.size());
@@ -85,19 +102,22 @@ Buffer splice(const QString& stemPath, double inputStart, const SpanList& spans,
             remaining -= silent;
             source = 0;
         }
-        if (remaining > 0 && source < stemLength) {
-            const qint64 frames = std::min(stemLength - source, remaining);
-            readChannel0(stem, source, result.data() + destination, frames);
+        silence(write, destination);
+        qint64 filled = destination;
+        if (remaining > 0 && source < stemLength && destination < total) {
+            const qint64 frames = std::min({stemLength - source, remaining, total - destination});
+            filled += readChannel0(stem, source, result + destination, frames);
         }
+        silence(filled, write + length); // past the stem's end
         // Ramps at the seams between spans only.
         if (i > 0 && write + rampFrames <= total)
-            fadeIn(result.data() + write, rampFrames);
+            fadeIn(result + write, rampFrames);
         const qint64 end = write + length;
         if (i + 1 < count && end >= rampFrames && end <= total)
-            fadeOut(result.data() + end - rampFrames, rampFrames);
+            fadeOut(result + end - rampFrames, rampFrames);
         write += length;
     }
-    return result;
+    silence(write, total);
 }
 
 void silenceHidden(Buffer& buffer, const SpanList& hidden, const SpanList& spans,
@@ -116,7 +136,8 @@ void silenceHidden(Buffer& buffer, const SpanList& hidden, const SpanList& spans
             if (!(lo < hi))
                 continue;
             const qint64 a = offset + qint64((lo - span.start) * sampleRate);
-            const qint64 b = std::min(offset + qint64((hi - span.start) * sampleRate), offset + length);
+            const qint64 b =
+                std::min(offset + qint64((hi - span.start) * sampleRate), offset + length);
             if (!(b > a))
                 continue;
             std::fill(buffer.begin() + std::clamp<qint64>(a, 0, size),
@@ -136,8 +157,9 @@ void processTrack(Buffer& buffer, const TrackEffects& effects, const std::stop_t
     const dsp::ScopedFlushDenormals flushDenormals;
     const qint64 size = qint64(buffer.size());
     if (effects.eqEnabled) {
-        dsp::Equalizer eq(sampleRate, {effects.lowCut, float(effects.lowGain), float(effects.midGain),
-                                       float(effects.midFrequency), float(effects.highGain)});
+        dsp::Equalizer eq(sampleRate,
+                          {effects.lowCut, float(effects.lowGain), float(effects.midGain),
+                           float(effects.midFrequency), float(effects.highGain)});
         for (qint64 at = 0; at < size; at += blockFrames) {
             throwIfCancelled(token);
             eq.process(buffer.data() + at, size_t(std::min(blockFrames, size - at)));
@@ -161,23 +183,47 @@ StereoGain panGains(double volumeDB, double pan) {
 }
 
 float peakLevel(const Buffer& left, const Buffer& right) {
-    float peak = 0;
-    for (const Buffer* channel : {&left, &right})
-        for (float x : *channel)
-            peak = std::max(peak, std::fabs(x));
-    return peak;
+    return std::max(dsp::peakMagnitude(left.data(), left.size()),
+                    dsp::peakMagnitude(right.data(), right.size()));
 }
 
-void scale(Buffer& samples, float factor) {
-    if (factor == 1.0f)
-        return;
-    for (float& x : samples)
-        x *= factor;
-}
+void finishAndWrite(const QString& path, Buffer& left, Buffer& right, float factor) {
+    const qint64 total = qint64(std::min(left.size(), right.size()));
+    const bool scaled = factor != 1.0f;
+    // The faded frames, [0, headEnd) and [tailStart, total), are scaled and faded first; the
+    // frames between them, [headEnd, middleEnd), are scaled chunk by chunk below. Either
+    // way every sample is scaled, faded (at the edges), then clipped, in that order.
+    const qint64 headEnd = total >= rampFrames ? rampFrames : 0;
+    const qint64 tailStart = total - std::min(total, rampFrames);
+    const qint64 middleEnd = std::max(headEnd, tailStart);
+    for (Buffer* channel : {&left, &right}) {
+        float* const x = channel->data();
+        if (scaled) {
+            dsp::scale(x, size_t(headEnd), factor);
+            dsp::scale(x + middleEnd, size_t(total - middleEnd), factor);
+        }
+        if (total >= rampFrames)
+            fadeIn(x, rampFrames);
+        fadeOut(x + tailStart, total - tailStart);
+    }
 
-void hardClip(Buffer& samples) {
-    for (float& x : samples)
-        x = std::clamp(x, -1.0f, 1.0f);
+    constexpr qint64 chunkFrames = 16384;
+    AudioFileWriter writer(path, 2, sampleRate);
+    std::vector<float> interleaved(size_t(2 * std::min(total, chunkFrames)));
+    for (qint64 at = 0; at < total; at += chunkFrames) {
+        const qint64 n = std::min(chunkFrames, total - at);
+        const qint64 from = std::clamp(headEnd, at, at + n);
+        const qint64 to = std::clamp(middleEnd, at, at + n);
+        for (Buffer* channel : {&left, &right}) {
+            float* const x = channel->data();
+            if (scaled && from < to)
+                dsp::scale(x + from, size_t(to - from), factor);
+            dsp::clip(x + at, size_t(n));
+        }
+        dsp::interleave(left.data() + at, right.data() + at, interleaved.data(), size_t(n));
+        writer.write(interleaved.data(), n);
+    }
+    writer.close();
 }
 
 } // namespace reelbox::mix

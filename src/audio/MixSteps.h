@@ -13,7 +13,7 @@
 namespace reelbox::mix {
 
 inline constexpr int sampleRate = 48000;
-inline constexpr qint64 rampFrames = 384;  // 8 ms, every fade of the mix
+inline constexpr qint64 rampFrames = 384;   // 8 ms, every fade of the mix
 inline constexpr qint64 blockFrames = 4096; // largest block between cancellation checks
 
 using Buffer = std::vector<float>;
@@ -30,6 +30,10 @@ void fadeOut(float* samples, qint64 n);
 // `inputStart` is the take time of the stem's first frame. Throws Error on a read failure.
 Buffer splice(const QString& stemPath, double inputStart, const SpanList& spans,
               const std::vector<std::uint32_t>& lengths, qint64 total);
+// The same into a buffer that is reused from one track to the next: it is resized to `total`
+// and every frame is written, whatever it held before.
+void splice(Buffer& into, const QString& stemPath, double inputStart, const SpanList& spans,
+            const std::vector<std::uint32_t>& lengths, qint64 total);
 
 // Silences the parts of a spliced track hidden on its lane, with ramps either side.
 void silenceHidden(Buffer& buffer, const SpanList& hidden, const SpanList& spans,
@@ -46,8 +50,15 @@ struct StereoGain {
 };
 StereoGain panGains(double volumeDB, double pan);
 
+// The largest absolute sample of the two channels.
 float peakLevel(const Buffer& left, const Buffer& right);
-void scale(Buffer& samples, float factor); // a factor of exactly 1 does nothing
-void hardClip(Buffer& samples);
+
+// The end of the mix, after the normalize measurement: every sample scaled by `factor`
+// (nothing is done for exactly 1), the first 384 frames faded in when there are that many,
+// the last min(total, 384) faded out, every sample clipped to -1 ... +1, and the pair written
+// as a stereo 32-bit float file. The work is done a chunk at a time just before the chunk is
+// written, so the mix is passed over once; the buffers are left scaled, faded and clipped.
+// Throws Error when the file can't be written.
+void finishAndWrite(const QString& path, Buffer& left, Buffer& right, float factor);
 
 } // namespace reelbox::mix

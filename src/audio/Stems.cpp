@@ -92,7 +92,8 @@ QString stemPath(const QString& moviePath, qint64 modificationTimeSeconds, int c
                  const QString& cacheFolder) {
     const QString base = QFileInfo(moviePath).completeBaseName();
     return QDir(cacheFolder)
-        .filePath(QStringLiteral("%1-%2-ch%3.caf").arg(base).arg(modificationTimeSeconds).arg(channel));
+        .filePath(
+            QStringLiteral("%1-%2-ch%3.caf").arg(base).arg(modificationTimeSeconds).arg(channel));
 }
 
 QStringList extract(const QString& moviePath, const QString& cacheFolder,
@@ -111,7 +112,8 @@ QStringList extract(const QString& moviePath, const QString& cacheFolder,
     QStringList stems;
     for (int c = 0; c < channels; ++c)
         stems << stemPath(moviePath, movie.modificationTimeSeconds, c, cacheFolder);
-    if (std::all_of(stems.begin(), stems.end(), [](const QString& p) { return QFileInfo::exists(p); }))
+    if (std::all_of(stems.begin(), stems.end(),
+                    [](const QString& p) { return QFileInfo::exists(p); }))
         return stems;
 
     std::unique_ptr<AudioReader> reader;

@@ -49,8 +49,7 @@ Waveform Waveform::load(const QString& stemPath, double startSeconds,
         waveform.peaks.assign(size_t(offset), 0.0f);
     else
         skip = -offset;
-    waveform.peaks.reserve(waveform.peaks.size() +
-                           size_t(file.frames() / samplesPerBucket + 1));
+    waveform.peaks.reserve(waveform.peaks.size() + size_t(file.frames() / samplesPerBucket + 1));
 
     const qint64 capacity = samplesPerBucket * bucketsPerRead;
     std::vector<float> buffer(size_t(capacity * channels));

@@ -67,8 +67,8 @@ Take makeSyntheticTake(TakeLibrary& library, const SyntheticTakeOptions& options
                         options.frameRate, token);
 
     TakeInfo& info = take.info;
-    info.name = QStringLiteral("Take ") +
-                QLocale().toString(QDateTime::currentDateTime(), QStringLiteral("ddd d MMM, HH:mm"));
+    info.name = QStringLiteral("Take ") + QLocale().toString(QDateTime::currentDateTime(),
+                                                             QStringLiteral("ddd d MMM, HH:mm"));
     info.createdAt = nowInWholeSeconds();
     info.duration = probeMovie(take.moviePath()).durationSeconds;
     info.cameraName = QStringLiteral("Test Camera");
@@ -83,8 +83,8 @@ Take makeSyntheticTake(TakeLibrary& library, const SyntheticTakeOptions& options
         overdub.fileName = uuidString(overdub.id) + QStringLiteral(".mov");
         overdub.createdAt = info.createdAt;
         overdub.start = options.seconds * (k + 1) / (options.overdubs + 2);
-        const double length = std::max(0.5, std::min(options.seconds / 2,
-                                                      options.seconds - overdub.start));
+        const double length =
+            std::max(0.5, std::min(options.seconds / 2, options.seconds - overdub.start));
         overdub.hasVideo = !options.audioOnlyOverdubs && !options.size.isEmpty();
         overdub.showVideo = true;
         QDir().mkpath(take.overdubsFolder());

@@ -10,8 +10,9 @@ Ticks CompositionTrack::end() const {
 }
 
 const CompositionSegment* CompositionTrack::segmentAt(Ticks t) const {
-    auto it = std::upper_bound(segments.begin(), segments.end(), t,
-                               [](Ticks time, const CompositionSegment& s) { return time < s.start; });
+    auto it =
+        std::upper_bound(segments.begin(), segments.end(), t,
+                         [](Ticks time, const CompositionSegment& s) { return time < s.start; });
     if (it == segments.begin())
         return nullptr;
     --it;
@@ -53,8 +54,9 @@ void Composition::insert(std::int32_t trackID, const CompositionSegment& segment
     CompositionTrack* t = track(trackID);
     if (!t || segment.duration <= 0)
         return;
-    auto at = std::upper_bound(t->segments.begin(), t->segments.end(), segment.start,
-                               [](Ticks time, const CompositionSegment& s) { return time < s.start; });
+    auto at =
+        std::upper_bound(t->segments.begin(), t->segments.end(), segment.start,
+                         [](Ticks time, const CompositionSegment& s) { return time < s.start; });
     t->segments.insert(at, segment);
 }
 

@@ -27,7 +27,7 @@ struct CompositionSegment {
     int sourceTrack = 0;   // index among the source's tracks of the same kind
     Ticks sourceStart = 0; // on the source's own time line
     Ticks duration = 0;
-    Ticks start = 0;       // on the composition's time line
+    Ticks start = 0; // on the composition's time line
 
     Ticks end() const { return start + duration; }
     bool operator==(const CompositionSegment&) const = default;

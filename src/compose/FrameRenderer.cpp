@@ -1,5 +1,6 @@
 #include "FrameRenderer.h"
 
+#include <QtGlobal>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -138,15 +139,18 @@ void makeTaps(Taps& taps, double origin, double length, int size, int span, int 
                 b = a + 1e-3;
             }
             first = int(std::floor(a));
-            used = std::min(int(std::ceil(b)) - first, n);
+            used = std::min({int(std::ceil(b)) - first, n, size - first});
             for (int j = 0; j < used; ++j)
                 weights[std::size_t(j)] =
                     std::min(b, first + j + 1.0) - std::max(a, double(first + j));
         } else {
             const double c = t0 + scale / 2;
-            const double u =
-                std::clamp(mirror ? origin + length - c : origin + c, lo + 0.5,
-                           std::max(lo + 0.5, hi - 0.5)) - 0.5;
+            // Between the first and last readable pixel centres (a sliver of a pixel at
+            // the end of the source still reads only that pixel).
+            const double u = std::min(std::clamp(mirror ? origin + length - c : origin + c,
+                                                 lo + 0.5, std::max(lo + 0.5, hi - 0.5)) -
+                                          0.5,
+                                      double(size - 1));
             first = int(std::floor(u));
             const double f = u - first;
             used = f > 0 && n > 1 ? 2 : 1;
@@ -155,6 +159,7 @@ void makeTaps(Taps& taps, double origin, double length, int size, int span, int 
         }
 
         const int start = std::clamp(first, 0, size - n);
+        Q_ASSERT(first >= start && first - start + used <= n);
         taps.start[k] = start;
         std::int16_t* w = taps.weights.data() + k * std::size_t(n);
         double total = 0;
@@ -179,97 +184,143 @@ inline std::uint32_t load32(const std::uint32_t* p) {
     return v;
 }
 
-inline std::int32_t weightPair(const std::int16_t* w) {
-    return std::int32_t(std::uint16_t(w[0]) | std::uint32_t(std::uint16_t(w[1])) << 16);
+// Two int16 weights side by side, as pmaddwd pairs them; w1 may be past the last tap.
+inline std::int32_t weightPair(std::int16_t w0, std::int16_t w1) {
+    return std::int32_t(std::uint16_t(w0) | std::uint32_t(std::uint16_t(w1)) << 16);
+}
+
+// Every output's weights as pairs, each pair four times over: one load per SSE register.
+void packPairs(const Taps& taps, std::vector<std::int32_t>& packed) {
+    const int n = taps.count;
+    const int pairs = (n + 1) / 2;
+    const std::size_t outputs = taps.start.size();
+    packed.resize(outputs * std::size_t(pairs) * 4);
+    std::int32_t* out = packed.data();
+    for (std::size_t k = 0; k < outputs; ++k) {
+        const std::int16_t* w = taps.weights.data() + k * std::size_t(n);
+        for (int t = 0; t < n; t += 2) {
+            const std::int32_t pair = weightPair(w[t], t + 1 < n ? w[t + 1] : std::int16_t(0));
+            for (int r = 0; r < 4; ++r)
+                *out++ = pair;
+        }
+    }
 }
 
 // One source row filtered into 4 int16 channels per output pixel, each channel × 128.
-void horizontalPass(const std::uint32_t* src, const Taps& taps, std::int16_t* out) {
+// N is the tap count, or 0 for "taps.count".
+template <int N>
+void horizontalPass(const std::uint32_t* src, const Taps& taps,
+                    [[maybe_unused]] const std::vector<std::int32_t>& packed, std::int16_t* out) {
     const int outputs = int(taps.start.size());
-    const int n = taps.count;
+    const int n = N ? N : taps.count;
+    const int* starts = taps.start.data();
     int k = 0;
 #if defined(__SSE2__)
+    const int pairs = (n + 1) / 2;
     const __m128i zero = _mm_setzero_si128();
     const __m128i round = _mm_set1_epi32(1 << (rowShift - 1));
     auto pixel = [&](int at) {
-        const std::uint32_t* p = src + taps.start[std::size_t(at)];
-        const std::int16_t* w = taps.weights.data() + std::size_t(at) * std::size_t(n);
-        __m128i sum = _mm_setzero_si128();
+        const std::uint32_t* p = src + starts[at];
+        const auto* w =
+            reinterpret_cast<const __m128i*>(packed.data()) + std::size_t(at) * std::size_t(pairs);
+        __m128i sum = round;
         int t = 0;
         for (; t + 2 <= n; t += 2) {
             const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + t));
             // (p0.b, p1.b, p0.g, p1.g, …) as int16 pairs
-            const __m128i pairs =
-                _mm_unpacklo_epi8(_mm_unpacklo_epi8(v, _mm_srli_si128(v, 4)), zero);
-            sum = _mm_add_epi32(sum, _mm_madd_epi16(pairs, _mm_set1_epi32(weightPair(w + t))));
+            const __m128i two = _mm_unpacklo_epi8(_mm_unpacklo_epi8(v, _mm_srli_si128(v, 4)), zero);
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(two, _mm_loadu_si128(w + t / 2)));
         }
         if (t < n) {
             const __m128i v = _mm_cvtsi32_si128(int(load32(p + t)));
-            const __m128i wide = _mm_unpacklo_epi16(_mm_unpacklo_epi8(v, zero), zero);
-            sum = _mm_add_epi32(sum, _mm_madd_epi16(wide, _mm_set1_epi32(std::uint16_t(w[t]))));
+            const __m128i one = _mm_unpacklo_epi16(_mm_unpacklo_epi8(v, zero), zero);
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(one, _mm_loadu_si128(w + t / 2)));
         }
-        return _mm_srai_epi32(_mm_add_epi32(sum, round), rowShift);
+        return _mm_srai_epi32(sum, rowShift);
     };
     for (; k + 2 <= outputs; k += 2)
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * k),
                          _mm_packs_epi32(pixel(k), pixel(k + 1)));
 #endif
     for (; k < outputs; ++k) {
-        const std::uint32_t* p = src + taps.start[std::size_t(k)];
+        const std::uint32_t* p = src + starts[k];
         const std::int16_t* w = taps.weights.data() + std::size_t(k) * std::size_t(n);
         for (int c = 0; c < 4; ++c) {
-            int sum = 0;
+            int sum = 1 << (rowShift - 1);
             for (int t = 0; t < n; ++t)
                 sum += int(load32(p + t) >> (8 * c) & 0xff) * w[t];
-            out[4 * k + c] = std::int16_t((sum + (1 << (rowShift - 1))) >> rowShift);
+            out[4 * k + c] = std::int16_t(sum >> rowShift);
         }
     }
 }
 
-// Filters n pass rows into `count` opaque output pixels.
+// Filters N (or n) pass rows into `count` opaque output pixels.
+template <int N>
 void verticalPass(const std::int16_t* const* rows, const std::int16_t* weights, int n, int count,
                   std::uint32_t* out) {
+    if constexpr (N != 0)
+        n = N;
     const int channels = 4 * count;
     int j = 0;
 #if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i round = _mm_set1_epi32(1 << (outShift - 1));
-    const __m128i alpha = _mm_set1_epi32(int(opaque));
-    auto eight = [&](int at) {
-        __m128i lo = _mm_setzero_si128();
-        __m128i hi = _mm_setzero_si128();
-        int t = 0;
-        for (; t + 2 <= n; t += 2) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[t] + at));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[t + 1] + at));
-            const __m128i w = _mm_set1_epi32(weightPair(weights + t));
-            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), w));
-            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), w));
+    constexpr int maxPairs = 8;
+    if (n <= 2 * maxPairs) {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i round = _mm_set1_epi32(1 << (outShift - 1));
+        const __m128i alpha = _mm_set1_epi32(int(opaque));
+        __m128i w[maxPairs];
+        for (int t = 0; t < n; t += 2)
+            w[t / 2] = _mm_set1_epi32(weightPair(weights[t], t + 1 < n ? weights[t + 1] : 0));
+        auto eight = [&](int at) {
+            __m128i lo = round;
+            __m128i hi = round;
+            int t = 0;
+            for (; t + 2 <= n; t += 2) {
+                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[t] + at));
+                const __m128i b =
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[t + 1] + at));
+                lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), w[t / 2]));
+                hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), w[t / 2]));
+            }
+            if (t < n) {
+                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[t] + at));
+                lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, zero), w[t / 2]));
+                hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, zero), w[t / 2]));
+            }
+            return _mm_packs_epi32(_mm_srai_epi32(lo, outShift), _mm_srai_epi32(hi, outShift));
+        };
+        for (; j + 16 <= channels; j += 16) {
+            const __m128i bytes = _mm_packus_epi16(eight(j), eight(j + 8));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j / 4), _mm_or_si128(bytes, alpha));
         }
-        if (t < n) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[t] + at));
-            const __m128i w = _mm_set1_epi32(std::uint16_t(weights[t]));
-            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, zero), w));
-            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, zero), w));
-        }
-        return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, round), outShift),
-                               _mm_srai_epi32(_mm_add_epi32(hi, round), outShift));
-    };
-    for (; j + 16 <= channels; j += 16) {
-        const __m128i bytes = _mm_packus_epi16(eight(j), eight(j + 8));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j / 4), _mm_or_si128(bytes, alpha));
     }
 #endif
     for (; j < channels; j += 4) {
         std::uint32_t px = opaque;
         for (int c = 0; c < 3; ++c) {
-            int sum = 0;
+            int sum = 1 << (outShift - 1);
             for (int t = 0; t < n; ++t)
                 sum += rows[t][j + c] * weights[t];
-            px |= std::uint32_t(std::clamp((sum + (1 << (outShift - 1))) >> outShift, 0, 255))
-                  << (8 * c);
+            px |= std::uint32_t(std::clamp(sum >> outShift, 0, 255)) << (8 * c);
         }
         out[j / 4] = px;
+    }
+}
+
+using HorizontalPass = void (*)(const std::uint32_t*, const Taps&, const std::vector<std::int32_t>&,
+                                std::int16_t*);
+using VerticalPass = void (*)(const std::int16_t* const*, const std::int16_t*, int, int,
+                              std::uint32_t*);
+
+// Unrolled versions for the common tap counts: 2 for enlarging, up to 5 for shrinking by 4×.
+template <int N = 5> std::pair<HorizontalPass, VerticalPass> passesFor(int n, int m) {
+    HorizontalPass h = n == N ? &horizontalPass<N> : nullptr;
+    VerticalPass v = m == N ? &verticalPass<N> : nullptr;
+    if constexpr (N > 1) {
+        const auto [h2, v2] = passesFor<N - 1>(n, m);
+        return {h ? h : h2, v ? v : v2};
+    } else {
+        return {h ? h : &horizontalPass<0>, v ? v : &verticalPass<0>};
     }
 }
 
@@ -290,6 +341,7 @@ struct Scratch {
     std::vector<std::vector<std::int16_t>> rows;
     std::vector<int> rowTags;
     std::vector<const std::int16_t*> rowPointers;
+    std::vector<std::int32_t> packed;
     Taps xs, ys;
 };
 
@@ -309,8 +361,8 @@ struct Target {
 
 // The output pixels an op covers, snapped and clipped; empty when nothing is drawn.
 struct Cover {
-    int x0 = 0, x1 = 0, y0 = 0, y1 = 0;         // snapped destination
-    int vx0 = 0, vx1 = 0, vy0 = 0, vy1 = 0;     // the part inside the output
+    int x0 = 0, x1 = 0, y0 = 0, y1 = 0;     // snapped destination
+    int vx0 = 0, vx1 = 0, vy0 = 0, vy1 = 0; // the part inside the output
     bool empty() const { return vx1 <= vx0 || vy1 <= vy0; }
 };
 
@@ -343,8 +395,8 @@ void draw(const Target& target, const DrawOp& op, const Cover& cover, const Plan
     const int width = cover.vx1 - cover.vx0;
 
     const bool whole = crop.x == std::floor(crop.x) && crop.y == std::floor(crop.y);
-    const bool inside = crop.x >= 0 && crop.y >= 0 && crop.maxX() <= plane.width &&
-                        crop.maxY() <= plane.height;
+    const bool inside =
+        crop.x >= 0 && crop.y >= 0 && crop.maxX() <= plane.width && crop.maxY() <= plane.height;
     if (whole && inside && crop.width == spanX && crop.height == spanY) {
         // 1:1 on whole pixels: plain row copies.
         const int sy = int(crop.y) + cover.vy0 - cover.y0;
@@ -368,6 +420,8 @@ void draw(const Target& target, const DrawOp& op, const Cover& cover, const Plan
 
     // Separable: each source row is filtered horizontally once and kept while output rows
     // still need it (rows of one output pixel are consecutive, so a ring of n slots will do).
+    packPairs(s.xs, s.packed);
+    const auto [horizontal, vertical] = passesFor(s.xs.count, s.ys.count);
     const int n = s.ys.count;
     if (int(s.rows.size()) < n)
         s.rows.resize(std::size_t(n));
@@ -382,13 +436,13 @@ void draw(const Target& target, const DrawOp& op, const Cover& cover, const Plan
             const int sourceRow = first + t;
             const auto slot = std::size_t(sourceRow % n);
             if (s.rowTags[slot] != sourceRow) {
-                horizontalPass(plane.row(sourceRow), s.xs, s.rows[slot].data());
+                horizontal(plane.row(sourceRow), s.xs, s.packed, s.rows[slot].data());
                 s.rowTags[slot] = sourceRow;
             }
             s.rowPointers[std::size_t(t)] = s.rows[slot].data();
         }
-        verticalPass(s.rowPointers.data(), s.ys.weights.data() + k * std::size_t(n), n, width,
-                     target.row(y) + cover.vx0);
+        vertical(s.rowPointers.data(), s.ys.weights.data() + k * std::size_t(n), n, width,
+                 target.row(y) + cover.vx0);
     }
 }
 

@@ -31,9 +31,12 @@ struct Affine {
     static Affine scaling(double sx, double sy) { return {sx, 0, 0, sy, 0, 0}; }
     // This map followed by `next`.
     Affine then(const Affine& next) const {
-        return {a * next.a + b * next.c,           a * next.b + b * next.d,
-                c * next.a + d * next.c,           c * next.b + d * next.d,
-                tx * next.a + ty * next.c + next.tx, tx * next.b + ty * next.d + next.ty};
+        return {a * next.a + b * next.c,
+                a * next.b + b * next.d,
+                c * next.a + d * next.c,
+                c * next.b + d * next.d,
+                tx * next.a + ty * next.c + next.tx,
+                tx * next.b + ty * next.d + next.ty};
     }
     double mapX(double x, double y) const { return a * x + c * y + tx; }
     double mapY(double x, double y) const { return b * x + d * y + ty; }

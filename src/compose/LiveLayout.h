@@ -13,9 +13,9 @@ namespace reelbox {
 struct LiveSnapshot {
     struct Layer {
         std::int32_t trackID = 0;
-        RectD tile;        // canvas pixels
-        RectD crop;        // source pixels
-        SizeD sourceSize;  // carried, not used for drawing
+        RectD tile;       // canvas pixels
+        RectD crop;       // source pixels
+        SizeD sourceSize; // carried, not used for drawing
         bool operator==(const Layer&) const = default;
     };
 

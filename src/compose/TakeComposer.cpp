@@ -32,7 +32,8 @@ SpanList withoutHidden(const TimeSpan& span, const SpanList& hidden) {
 
 // Adds the first video track of a movie, cut to the spans; none when it has no video.
 std::optional<VideoLayer> addVideo(Composition& composition, const QString& path, double start,
-                                   const SpanList& spans, const SpanList& hidden, const Lane& lane) {
+                                   const SpanList& spans, const SpanList& hidden,
+                                   const Lane& lane) {
     const MovieInfo movie = probeMovie(path);
     if (movie.video.empty())
         return std::nullopt;
@@ -50,13 +51,13 @@ std::optional<VideoLayer> addVideo(Composition& composition, const QString& path
             const Ticks from = std::max(toTicks(piece.start) - offset, sourceStart);
             const Ticks to = std::min(toTicks(piece.end) - offset, sourceEnd);
             if (to > from)
-                composition.insert(trackID, {path, 0, from, to - from,
-                                             cursor + (from - (spanStart - offset))});
+                composition.insert(
+                    trackID, {path, 0, from, to - from, cursor + (from - (spanStart - offset))});
         }
         cursor += spanEnd - spanStart;
     }
-    return VideoLayer{trackID, {double(video.naturalSize.width()), double(video.naturalSize.height())},
-                      lane};
+    return VideoLayer{
+        trackID, {double(video.naturalSize.width()), double(video.naturalSize.height())}, lane};
 }
 
 double positionFactor(double p) {
@@ -150,8 +151,8 @@ std::vector<RectD> layout(int count, SizeD canvas, ExportSettings::VideoLayout s
         }
         const double tileWidth = even(W / columns), tileHeight = even(H / rows);
         for (int i = 0; i < count; ++i)
-            tiles.push_back({tileWidth * (i % columns), tileHeight * (i / columns), tileWidth,
-                             tileHeight});
+            tiles.push_back(
+                {tileWidth * (i % columns), tileHeight * (i / columns), tileWidth, tileHeight});
         return tiles;
     }
     // Picture in picture: the first fills the canvas, the others stack up the bottom right.
@@ -185,15 +186,16 @@ std::vector<VideoSource> visible(const std::vector<VideoSource>& sources, const 
     return drawn;
 }
 
-Picture picture(const std::vector<VideoSource>& sources, const TakeInfo& info,
-                SizeD canvasSource, const ExportSettings& settings, Ticks duration) {
+Picture picture(const std::vector<VideoSource>& sources, const TakeInfo& info, SizeD canvasSource,
+                const ExportSettings& settings, Ticks duration) {
     const std::vector<VideoSource> drawn = visible(sources, info, settings);
     const SizeD canvas = cropRect(canvasSource, aspectRatio(settings.aspect), {}).size();
     std::vector<SizeD> sizes;
     for (const VideoSource& s : drawn)
         sizes.push_back(s.size);
     const std::vector<RectD> tiles =
-        drawn.empty() ? std::vector<RectD>{} : layout(int(drawn.size()), canvas, settings.layout, sizes);
+        drawn.empty() ? std::vector<RectD>{}
+                      : layout(int(drawn.size()), canvas, settings.layout, sizes);
 
     Picture result;
     std::vector<LayerInstruction> layers;
@@ -272,8 +274,7 @@ Result build(const Take& take, const SpanList& spans, const std::optional<QStrin
         result.videoComposition = std::move(p.videoComposition);
         result.placements = std::move(p.placements);
     } else {
-        result.renderSize =
-            cropRect(result.canvasSource, aspectRatio(settings.aspect), {}).size();
+        result.renderSize = cropRect(result.canvasSource, aspectRatio(settings.aspect), {}).size();
     }
     return result;
 }

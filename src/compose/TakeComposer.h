@@ -32,10 +32,10 @@ struct VideoSource {
 struct Result {
     Composition composition;
     std::optional<VideoComposition> videoComposition; // none without video or duration
-    SizeD renderSize;                                  // the canvas
-    SizeD canvasSource;                                // what the canvas was cut from
-    std::vector<Placement> placements;                 // drawn videos, in drawing-list order
-    std::vector<VideoSource> videoSources;             // every video layer, in layer order
+    SizeD renderSize;                                 // the canvas
+    SizeD canvasSource;                               // what the canvas was cut from
+    std::vector<Placement> placements;                // drawn videos, in drawing-list order
+    std::vector<VideoSource> videoSources;            // every video layer, in layer order
 };
 
 struct Picture {
@@ -50,8 +50,8 @@ Result build(const Take& take, const SpanList& spans, const std::optional<QStrin
              const ExportSettings& settings, bool includeOverdubVideo);
 
 // The picture for the given sources; also used to refresh it without rebuilding.
-Picture picture(const std::vector<VideoSource>& sources, const TakeInfo& info,
-                SizeD canvasSource, const ExportSettings& settings, Ticks duration);
+Picture picture(const std::vector<VideoSource>& sources, const TakeInfo& info, SizeD canvasSource,
+                const ExportSettings& settings, Ticks duration);
 
 // The sources that are drawn, in the given order.
 std::vector<VideoSource> visible(const std::vector<VideoSource>& sources, const TakeInfo& info,

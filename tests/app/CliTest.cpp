@@ -136,8 +136,8 @@ TEST_F(CliTest, DemoRecordMakesAListedTake) {
 }
 
 TEST_F(CliTest, SyntheticTakeThroughStemsWaveformFilmstripThumbnailAndMix) {
-    const Result made = cli({"synth-take", "--root", root(), "--seconds", "1.5", "--channels",
-                             "2", "--size", "96x54", "--overdubs", "1"});
+    const Result made = cli({"synth-take", "--root", root(), "--seconds", "1.5", "--channels", "2",
+                             "--size", "96x54", "--overdubs", "1"});
     ASSERT_EQ(made.status, 0) << made.err.toStdString();
     const QString take = made.out.trimmed();
     EXPECT_TRUE(QFileInfo::exists(QDir(take).filePath("take.json")));

@@ -1,5 +1,5 @@
-#include "MediaFixtures.h"
 #include "Stems.h"
+#include "MediaFixtures.h"
 #include "media/AudioFile.h"
 #include "media/MovieInfo.h"
 
@@ -29,7 +29,8 @@ protected:
         return fixtures::writeMovie(
             dir.filePath(name), settings, videoFrames, frames,
             [](int i) { return fixtures::indexedPicture(QSize(64, 36), i); },
-            [channels](qint64 f, int c) { return fixtures::staircase(f, c, channels); }, audioStart);
+            [channels](qint64 f, int c) { return fixtures::staircase(f, c, channels); },
+            audioStart);
     }
 
     QStringList finalStems() const {
@@ -89,7 +90,8 @@ TEST_F(StemsTest, AChangedMovieGetsNewStems) {
     const QStringList first = Stems::extract(movie, cache());
     QFile f(movie);
     ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-    ASSERT_TRUE(f.setFileTime(QDateTime::fromSecsSinceEpoch(1234), QFileDevice::FileModificationTime));
+    ASSERT_TRUE(
+        f.setFileTime(QDateTime::fromSecsSinceEpoch(1234), QFileDevice::FileModificationTime));
     f.close();
     const QStringList second = Stems::extract(movie, cache());
     EXPECT_EQ(QFileInfo(second[0]).fileName(), QStringLiteral("take-1234-ch0.caf"));

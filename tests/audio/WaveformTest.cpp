@@ -1,5 +1,5 @@
-#include "Error.h"
 #include "Waveform.h"
+#include "Error.h"
 #include "media/AudioFile.h"
 
 #include <QTemporaryDir>

@@ -1,5 +1,5 @@
-#include "Stems.h"
 #include "SyntheticTake.h"
+#include "Stems.h"
 #include "TestSupport.h"
 #include "media/AudioFile.h"
 #include "media/FrameGrabber.h"

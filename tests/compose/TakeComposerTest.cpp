@@ -1,5 +1,5 @@
-#include "MediaFixtures.h"
 #include "TakeComposer.h"
+#include "MediaFixtures.h"
 #include "media/AudioFile.h"
 
 #include <QDir>
@@ -56,8 +56,9 @@ TEST(TakeComposerLayout, SplitGrids) {
     const auto three = layout(3, hd, Layout::split, {});
     EXPECT_EQ(three[2], (RectD{1280, 0, 640, 1080}));
     const auto four = layout(4, hd, Layout::split, {});
-    EXPECT_EQ(four, (std::vector<RectD>{{0, 0, 960, 540}, {960, 0, 960, 540},
-                                        {0, 540, 960, 540}, {960, 540, 960, 540}}));
+    EXPECT_EQ(four,
+              (std::vector<RectD>{
+                  {0, 0, 960, 540}, {960, 0, 960, 540}, {0, 540, 960, 540}, {960, 540, 960, 540}}));
     const auto five = layout(5, hd, Layout::split, {});
     EXPECT_EQ(five[2], (RectD{1280, 0, 640, 540}));
     EXPECT_EQ(five[4], (RectD{640, 540, 640, 540})); // a short last row is left-aligned
@@ -161,7 +162,8 @@ protected:
         settings.videoSize = size;
         QDir().mkpath(QFileInfo(path).path());
         fixtures::writeMovie(
-            path, settings, frames, 0, [=](int i) { return fixtures::indexedPicture(size, i % 100); },
+            path, settings, frames, 0,
+            [=](int i) { return fixtures::indexedPicture(size, i % 100); },
             [](qint64, int) { return 0.0f; });
     }
 
@@ -198,9 +200,9 @@ TEST_F(TakeComposerBuild, SpansLaidEndToEndWithHiddenPartsLeftEmpty) {
     ASSERT_EQ(r.videoSources.size(), 1u);
     const auto segments = segmentsOf(r, r.videoSources[0].trackID);
     const QString movie = take.moviePath();
-    EXPECT_EQ(segments, (std::vector<CompositionSegment>{{movie, 0, 0, 300, 0},
-                                                         {movie, 0, 450, 150, 450},
-                                                         {movie, 0, 1200, 600, 600}}));
+    EXPECT_EQ(segments,
+              (std::vector<CompositionSegment>{
+                  {movie, 0, 0, 300, 0}, {movie, 0, 450, 150, 450}, {movie, 0, 1200, 600, 600}}));
     EXPECT_EQ(r.composition.duration(), 1200);
     EXPECT_EQ(r.canvasSource, (SizeD{96, 54}));
     EXPECT_EQ(r.renderSize, (SizeD{96, 54}));
@@ -269,8 +271,8 @@ TEST(CompositionEditing, RemovingATimeRangeShiftsLaterMaterial) {
     c.insert(id, {"a", 0, 0, 600, 0});
     c.insert(id, {"a", 0, 900, 300, 900});
     c.removeTimeRange(300, 700);
-    EXPECT_EQ(c.track(id)->segments, (std::vector<CompositionSegment>{{"a", 0, 0, 300, 0},
-                                                                      {"a", 0, 1000, 200, 300}}));
+    EXPECT_EQ(c.track(id)->segments,
+              (std::vector<CompositionSegment>{{"a", 0, 0, 300, 0}, {"a", 0, 1000, 200, 300}}));
     EXPECT_EQ(c.duration(), 500);
     EXPECT_EQ(c.track(id)->segmentAt(299)->start, 0);
     EXPECT_EQ(c.track(id)->segmentAt(300)->sourceStart, 1000);

@@ -1,5 +1,5 @@
-#include "EditFixtures.h"
 #include "TrackInputs.h"
+#include "EditFixtures.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
 #include "TestCameraPattern.h"
 
+#include <QRect>
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -30,25 +31,24 @@ public:
         }
     }
 
+    void fill(const QRect& rect, QRgb colour) {
+        fill(rect.x(), rect.y(), rect.width(), rect.height(), colour);
+    }
+
     // One digit in a cell of width `w` and height 2w, segments `t` thick.
     void digit(int x, int y, int w, int t, int value, QRgb colour) {
-        const int h = 2 * w;
-        const int mid = y + (h - t) / 2;
-        const uint8_t segments = digitSegments[size_t(value)];
-        if (segments & 0x01)
-            fill(x, y, w, t, colour); // a
-        if (segments & 0x02)
-            fill(x + w - t, y, t, h / 2, colour); // b
-        if (segments & 0x04)
-            fill(x + w - t, y + h / 2, t, h / 2, colour); // c
-        if (segments & 0x08)
-            fill(x, y + h - t, w, t, colour); // d
-        if (segments & 0x10)
-            fill(x, y + h / 2, t, h / 2, colour); // e
-        if (segments & 0x20)
-            fill(x, y, t, h / 2, colour); // f
-        if (segments & 0x40)
-            fill(x, mid, w, t, colour); // g
+        const int half = w;
+        const std::array<QRect, 7> segments{QRect(x, y, w, t),                   // a
+                                            QRect(x + w - t, y, t, half),        // b
+                                            QRect(x + w - t, y + half, t, half), // c
+                                            QRect(x, y + 2 * w - t, w, t),       // d
+                                            QRect(x, y + half, t, half),         // e
+                                            QRect(x, y, t, half),                // f
+                                            QRect(x, y + half - t / 2, w, t)};   // g
+        for (size_t s = 0; s < segments.size(); ++s) {
+            if (digitSegments[size_t(value)] & (1u << s))
+                fill(segments[s], colour);
+        }
     }
 
 private:

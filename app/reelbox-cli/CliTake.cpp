@@ -1,0 +1,76 @@
+#include "CliTake.h"
+
+#include "Error.h"
+#include "Stems.h"
+#include "TakeLibrary.h"
+#include "TrackInputs.h"
+
+#include <QDir>
+#include <cstdio>
+#include <unistd.h>
+
+namespace reelbox::cli {
+
+Take loadTake(const QString& folder) {
+    const auto take = TakeLibrary::readTake(QDir(folder).absolutePath());
+    if (!take)
+        throw Error(QStringLiteral("%1 is not a readable take").arg(folder));
+    return *take;
+}
+
+QString cacheFolderOf(const Take& take) {
+    const QString cache = QDir(TakeLibrary::defaultCacheRoot()).filePath(take.folderName());
+    if (!QDir().mkpath(cache))
+        throw Error(QStringLiteral("can't create the cache folder %1").arg(cache));
+    return cache;
+}
+
+Mix mixTake(const Take& take, const SpanList& spans, const QString& output,
+            const std::function<void(const QString&, double)>& stage) {
+    const QString cache = cacheFolderOf(take);
+    std::map<QString, QStringList> stems;
+    const QStringList files = mediaFiles(take);
+    for (int i = 0; i < files.size(); ++i) {
+        if (stage)
+            stage(QStringLiteral("Extracting stems"), double(i) / files.size());
+        stems[files[i]] = Stems::extract(files[i], cache);
+    }
+    const auto inputs = trackInputs(take, stems);
+    if (inputs.empty())
+        return {};
+    Mix mix;
+    mix.analysis =
+        AudioProcessor::render(inputs, take.info.master, spans, output, {}, [&](double f) {
+            if (stage)
+                stage(QStringLiteral("Mixing"), f);
+        });
+    mix.path = output;
+    return mix;
+}
+
+ProgressPrinter::ProgressPrinter() : m_terminal(isatty(fileno(stderr)) == 1) {}
+
+void ProgressPrinter::operator()(const QString& stage, double fraction) {
+    const int percent = int(std::clamp(fraction, 0.0, 1.0) * 100);
+    if (stage == m_stage && percent == m_lastPercent)
+        return;
+    m_stage = stage;
+    m_lastPercent = percent;
+    const QByteArray name = stage.leftJustified(18).toUtf8();
+    if (m_terminal) {
+        const int filled = percent * 30 / 100;
+        std::fprintf(stderr, "\r%s [%s%s] %3d%%", name.constData(),
+                     std::string(size_t(filled), '#').c_str(),
+                     std::string(size_t(30 - filled), ' ').c_str(), percent);
+    } else {
+        std::fprintf(stderr, "%s %d%%\n", name.trimmed().constData(), percent);
+    }
+    std::fflush(stderr);
+}
+
+void ProgressPrinter::done() {
+    if (m_terminal && m_lastPercent >= 0)
+        std::fprintf(stderr, "\n");
+}
+
+} // namespace reelbox::cli

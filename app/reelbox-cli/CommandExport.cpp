@@ -1,0 +1,140 @@
+#include "CliTake.h"
+#include "Commands.h"
+#include "Output.h"
+
+#include "CompositionFrameSource.h"
+#include "Error.h"
+#include "FrameRenderer.h"
+#include "TakeComposer.h"
+#include "TakeExporter.h"
+
+#include <QDir>
+#include <QUuid>
+
+namespace reelbox::cli {
+
+using reelbox::Error;
+
+namespace {
+
+std::optional<ExportSettings::Format> formatNamed(const QString& name) {
+    if (name == u"h264")
+        return ExportSettings::Format::h264;
+    if (name == u"hevc")
+        return ExportSettings::Format::hevc;
+    if (name == u"audio")
+        return ExportSettings::Format::audio;
+    return std::nullopt;
+}
+
+} // namespace
+
+int runExport(const QStringList& args) {
+    QString folder, output;
+    std::optional<ExportSettings::Format> format;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == u"--format") {
+            format = formatNamed(optionValue(args, i));
+            if (!format)
+                throw UsageError{QStringLiteral("--format is h264, hevc or audio")};
+        } else if (args[i].startsWith(u"--")) {
+            throw UsageError{QStringLiteral("export: unexpected argument \"%1\"").arg(args[i])};
+        } else if (folder.isEmpty()) {
+            folder = args[i];
+        } else if (output.isEmpty()) {
+            output = args[i];
+        } else {
+            throw UsageError{QStringLiteral("export: unexpected argument \"%1\"").arg(args[i])};
+        }
+    }
+    if (folder.isEmpty() || output.isEmpty())
+        throw UsageError{QStringLiteral("export needs a take folder and an output file")};
+
+    const Take take = loadTake(folder);
+    ExportSettings settings = take.info.exportSettings;
+    if (format)
+        settings.format = *format;
+    const SpanList spans = take.info.edit.keptSpans(take.info.timelineDuration());
+
+    ProgressPrinter printer;
+    const QString mixPath =
+        QDir(cacheFolderOf(take))
+            .filePath(QStringLiteral("mix-%1.caf")
+                          .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()));
+    const Mix mix = mixTake(take, spans, mixPath, std::ref(printer));
+    const TakeComposer::Result result = TakeComposer::build(take, spans, mix.path, settings, true);
+    try {
+        TakeExporter::exportTake(result, settings.format, output,
+                                 [&](double f) { printer(QStringLiteral("Exporting"), f); });
+    } catch (...) {
+        printer.done();
+        if (mix.path)
+            QFile::remove(*mix.path);
+        throw;
+    }
+    printer.done();
+    if (mix.path)
+        QFile::remove(*mix.path);
+    printLine(QFileInfo(output).absoluteFilePath());
+    return success;
+}
+
+int runFrame(const QStringList& args) {
+    QString folder, output;
+    double at = -1;
+    bool live = false;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == u"--at") {
+            bool ok = false;
+            at = optionValue(args, i).toDouble(&ok);
+            if (!ok || at < 0)
+                throw UsageError{QStringLiteral("--at needs a time in seconds, 0 or more")};
+        } else if (args[i] == u"--live") {
+            live = true;
+        } else if (args[i].startsWith(u"--")) {
+            throw UsageError{QStringLiteral("frame: unexpected argument \"%1\"").arg(args[i])};
+        } else if (folder.isEmpty()) {
+            folder = args[i];
+        } else if (output.isEmpty()) {
+            output = args[i];
+        } else {
+            throw UsageError{QStringLiteral("frame: unexpected argument \"%1\"").arg(args[i])};
+        }
+    }
+    if (folder.isEmpty() || output.isEmpty() || at < 0)
+        throw UsageError{
+            QStringLiteral("frame needs a take folder, --at SECONDS and an output file")};
+
+    const Take take = loadTake(folder);
+    const SpanList spans = take.info.edit.keptSpans(take.info.timelineDuration());
+    const TakeComposer::Result result =
+        TakeComposer::build(take, spans, std::nullopt, take.info.exportSettings, true);
+
+    CompositionFrameSource source(result.composition);
+    const auto frames = source.framesAt(toTicks(at));
+    const FrameLookup lookup = [&](std::int32_t id) -> const QImage* {
+        auto it = frames.find(id);
+        return it == frames.end() ? nullptr : &it->second;
+    };
+    QImage picture;
+    if (live) {
+        LiveSnapshot snapshot;
+        snapshot.canvas = result.renderSize;
+        snapshot.mirror = take.info.exportSettings.mirror;
+        for (const auto& p : result.placements)
+            snapshot.layers.push_back({p.trackID, p.tile, p.crop, p.sourceSize});
+        const QSize size(int(result.canvasSource.width), int(result.canvasSource.height));
+        picture = renderFrame(size, drawOps(snapshot, size), lookup);
+    } else {
+        const QSize size(int(result.renderSize.width), int(result.renderSize.height));
+        picture = result.videoComposition
+                      ? renderFrame(size, drawOps(*result.videoComposition), lookup)
+                      : renderFrame(size, {}, lookup);
+    }
+    if (!picture.save(output, "PNG"))
+        throw Error(QStringLiteral("can't write %1").arg(output));
+    printLine(QFileInfo(output).absoluteFilePath());
+    return success;
+}
+
+} // namespace reelbox::cli

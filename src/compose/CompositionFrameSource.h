@@ -1,0 +1,29 @@
+#pragma once
+
+#include "Composition.h"
+
+#include <QImage>
+#include <map>
+#include <memory>
+
+namespace reelbox {
+
+class VideoDecoder;
+
+// The decoded frame of every video track of a composition at a composition time. Keeps one
+// decoder per track, so asking for increasing times decodes each source once, in order.
+class CompositionFrameSource {
+public:
+    explicit CompositionFrameSource(const Composition& composition);
+    ~CompositionFrameSource();
+
+    // Track ID → frame; a track with nothing at that time (an empty stretch, past its
+    // source's end) has no entry. Throws Error when a source can't be decoded.
+    std::map<std::int32_t, QImage> framesAt(Ticks time);
+
+private:
+    const Composition& m_composition;
+    std::map<std::pair<std::int32_t, QString>, std::unique_ptr<VideoDecoder>> m_decoders;
+};
+
+} // namespace reelbox

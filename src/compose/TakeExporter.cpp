@@ -1,0 +1,244 @@
+#include "TakeExporter.h"
+
+#include "Cancellation.h"
+#include "CaptureError.h"
+#include "CompositionFrameSource.h"
+#include "FrameQueue.h"
+#include "FrameRenderer.h"
+#include "media/AudioFile.h"
+#include "media/Mp4Writer.h"
+
+#include <QFile>
+#include <chrono>
+#include <cmath>
+#include <exception>
+#include <thread>
+
+namespace reelbox::TakeExporter {
+
+namespace {
+
+constexpr int sampleRate = 48000;
+constexpr qint64 framesPerTick = sampleRate / ticksPerSecond; // 80
+constexpr qint64 audioChunk = 4096;
+constexpr int queuedFrames = 4;
+constexpr auto progressInterval = std::chrono::milliseconds(100);
+
+// Reads the sound of one composition audio track as interleaved stereo, silence in its gaps.
+class CompositionAudio {
+public:
+    explicit CompositionAudio(const CompositionTrack* track) : m_track(track) {}
+
+    void read(float* stereo, qint64 from, qint64 frames) {
+        std::fill_n(stereo, frames * 2, 0.0f);
+        if (!m_track)
+            return;
+        for (const CompositionSegment& segment : m_track->segments) {
+            const qint64 begin = std::max(from, segment.start * framesPerTick);
+            const qint64 end = std::min(from + frames, segment.end() * framesPerTick);
+            if (end <= begin)
+                continue;
+            AudioFileReader& file = reader(segment.sourcePath);
+            const qint64 source =
+                segment.sourceStart * framesPerTick + (begin - segment.start * framesPerTick);
+            if (source >= file.frames())
+                continue;
+            file.seek(source);
+            const int channels = file.channels();
+            m_scratch.resize(size_t((end - begin) * channels));
+            const qint64 got = file.read(m_scratch.data(), end - begin);
+            float* out = stereo + (begin - from) * 2;
+            for (qint64 i = 0; i < got; ++i) {
+                out[i * 2] = m_scratch[size_t(i * channels)];
+                out[i * 2 + 1] = m_scratch[size_t(i * channels + std::min(1, channels - 1))];
+            }
+        }
+    }
+
+private:
+    AudioFileReader& reader(const QString& path) {
+        if (!m_reader || m_path != path) {
+            m_reader = std::make_unique<AudioFileReader>(path);
+            m_path = path;
+        }
+        return *m_reader;
+    }
+
+    const CompositionTrack* m_track;
+    std::unique_ptr<AudioFileReader> m_reader;
+    QString m_path;
+    std::vector<float> m_scratch;
+};
+
+class Progress {
+public:
+    explicit Progress(const std::function<void(double)>& callback) : m_callback(callback) {}
+    void report(double fraction) {
+        if (!m_callback)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_last < progressInterval)
+            return;
+        m_last = now;
+        m_callback(std::clamp(fraction, 0.0, 0.999));
+    }
+
+private:
+    const std::function<void(double)>& m_callback;
+    std::chrono::steady_clock::time_point m_last{};
+};
+
+// Removes the temporary file on every way out but success.
+struct TemporaryFile {
+    QString path;
+    bool kept = false;
+    ~TemporaryFile() {
+        if (!kept)
+            QFile::remove(path);
+    }
+};
+
+int evenDown(double x) {
+    return std::max(2, int(x) / 2 * 2);
+}
+
+void writeAudioUpTo(Mp4Writer& writer, CompositionAudio& audio, qint64& written, qint64 until,
+                    std::vector<float>& buffer) {
+    while (written < until) {
+        const qint64 n = std::min(audioChunk, until - written);
+        audio.read(buffer.data(), written, n);
+        writer.writeAudio(buffer.data(), n);
+        written += n;
+    }
+}
+
+void exportWithVideo(Mp4Writer& writer, const TakeComposer::Result& result, QSize size,
+                     CompositionAudio* audio, Progress& progress, const std::stop_token& token) {
+    const Ticks duration = result.composition.duration();
+    const VideoComposition& video = *result.videoComposition;
+    const qint64 frameCount = (duration + video.frameDuration - 1) / video.frameDuration;
+    const qint64 audioFrames = duration * framesPerTick;
+    const std::vector<DrawOp> ops = drawOps(video);
+
+    FrameQueue queue(queuedFrames, size, QImage::Format_RGB32);
+    std::exception_ptr failure;
+    // Decoding and drawing on one thread, encoding on this one (the encoders thread too).
+    std::jthread drawing([&](std::stop_token stop) {
+        try {
+            CompositionFrameSource frames(result.composition);
+            for (qint64 i = 0; i < frameCount && !stop.stop_requested(); ++i) {
+                auto image = queue.takeFree(stop);
+                if (!image)
+                    break;
+                const auto decoded = frames.framesAt(i * video.frameDuration);
+                renderFrame(*image, ops, [&](std::int32_t id) -> const QImage* {
+                    auto it = decoded.find(id);
+                    return it == decoded.end() ? nullptr : &it->second;
+                });
+                queue.push(std::move(*image));
+            }
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        queue.finish();
+    });
+    std::stop_callback cancelDrawing(token, [&] { drawing.request_stop(); });
+
+    std::vector<float> buffer(size_t(audioChunk * 2));
+    qint64 audioWritten = 0;
+    try {
+        for (qint64 i = 0; i < frameCount; ++i) {
+            throwIfCancelled(token);
+            auto frame = queue.pop();
+            if (!frame)
+                break;
+            if (audio)
+                writeAudioUpTo(writer, *audio, audioWritten,
+                               std::min(audioFrames, (i + 1) * video.frameDuration * framesPerTick),
+                               buffer);
+            writer.writeVideoFrame(*frame, i);
+            queue.giveBack(std::move(*frame));
+            progress.report(double((i + 1) * video.frameDuration) / double(duration));
+        }
+    } catch (...) {
+        queue.close();
+        drawing.request_stop();
+        throw;
+    }
+    drawing.join();
+    if (failure)
+        std::rethrow_exception(failure);
+    throwIfCancelled(token);
+    if (audio)
+        writeAudioUpTo(writer, *audio, audioWritten, audioFrames, buffer);
+}
+
+void exportAudioOnly(Mp4Writer& writer, const TakeComposer::Result& result, CompositionAudio& audio,
+                     Progress& progress, const std::stop_token& token) {
+    const qint64 total = result.composition.duration() * framesPerTick;
+    std::vector<float> buffer(size_t(audioChunk * 2));
+    for (qint64 written = 0; written < total;) {
+        throwIfCancelled(token);
+        writeAudioUpTo(writer, audio, written, std::min(total, written + audioChunk * 16), buffer);
+        progress.report(double(written) / double(total));
+    }
+}
+
+} // namespace
+
+void exportTake(const TakeComposer::Result& result, ExportSettings::Format format,
+                const QString& destination, const std::function<void(double)>& progress,
+                const std::stop_token& token) {
+    const auto audioTracks = result.composition.tracks(CompositionTrack::Kind::audio);
+    const CompositionTrack* audioTrack = audioTracks.empty() ? nullptr : audioTracks.front();
+    const bool audioOnly = format == ExportSettings::Format::audio;
+    const bool withVideo =
+        !audioOnly && result.videoComposition.has_value() && result.composition.duration() > 0;
+    if (!withVideo && !audioTrack)
+        throw Error(QStringLiteral("There is nothing to export."));
+
+    Mp4WriterSettings settings;
+    settings.video = !withVideo                               ? Mp4WriterSettings::Video::none
+                     : format == ExportSettings::Format::hevc ? Mp4WriterSettings::Video::hevc
+                                                              : Mp4WriterSettings::Video::h264;
+    const QSize size(evenDown(result.renderSize.width), evenDown(result.renderSize.height));
+    settings.videoSize = size;
+    settings.audio = audioTrack != nullptr;
+    settings.m4a = audioOnly;
+
+    QFile::remove(destination);
+    TemporaryFile temporary{destination + QStringLiteral(".partial")};
+    QFile::remove(temporary.path);
+    Progress reporter(progress);
+    {
+        std::unique_ptr<Mp4Writer> writer;
+        try {
+            writer = std::make_unique<Mp4Writer>(temporary.path, settings);
+        } catch (const EncoderUnavailable&) {
+            throw CaptureError::writerFailed(QStringLiteral("export isn't available"));
+        }
+        CompositionAudio audio(audioTrack);
+        if (withVideo)
+            exportWithVideo(*writer, result, size, audioTrack ? &audio : nullptr, reporter, token);
+        else
+            exportAudioOnly(*writer, result, audio, reporter, token);
+        throwIfCancelled(token);
+        writer->finish();
+    }
+    QFile::remove(destination);
+    if (!QFile::rename(temporary.path, destination))
+        throw Error(QStringLiteral("Couldn't save the export as \"%1\".").arg(destination));
+    temporary.kept = true;
+    if (progress)
+        progress(1.0);
+}
+
+QString suggestedFileName(const TakeInfo& info) {
+    QString name = info.name;
+    name.replace(u'/', u'-').replace(u':', u'.');
+    return name + (info.exportSettings.format == ExportSettings::Format::audio
+                       ? QStringLiteral(".m4a")
+                       : QStringLiteral(".mp4"));
+}
+
+} // namespace reelbox::TakeExporter

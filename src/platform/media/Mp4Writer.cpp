@@ -1,0 +1,247 @@
+#include "Mp4Writer.h"
+
+#include "internal/Av.h"
+
+#include <QFile>
+#include <vector>
+
+extern "C" {
+#include <libavutil/opt.h>
+}
+
+namespace reelbox {
+
+namespace {
+constexpr int audioRate = 48000;
+constexpr int audioChannels = 2;
+constexpr qint64 audioBitRate = 256000;
+
+struct DictionaryDeleter {
+    void operator()(AVDictionary* d) const { av_dict_free(&d); }
+};
+} // namespace
+
+struct Mp4Writer::State {
+    QString what;
+    Mp4WriterSettings settings;
+    av::OutputPtr output;
+    av::CodecPtr video;
+    av::CodecPtr audio;
+    AVStream* videoStream = nullptr;
+    AVStream* audioStream = nullptr;
+    av::SwsPtr scaler;
+    av::FramePtr picture;
+    av::FramePtr sound;
+    av::PacketPtr packet = av::makePacket();
+    std::vector<float> pending; // interleaved stereo not yet encoded
+    int64_t audioPts = 0;
+    bool finished = false;
+
+    int check(int code) const {
+        if (code < 0)
+            throw Error(what + QStringLiteral(": ") + av::errorText(code));
+        return code;
+    }
+
+    void addVideo() {
+        const bool hevc = settings.video == Mp4WriterSettings::Video::hevc;
+        const char* name = hevc ? "libx265" : "libx264";
+        const AVCodec* codec = avcodec_find_encoder_by_name(name);
+        if (!codec)
+            throw EncoderUnavailable(QStringLiteral("The %1 encoder is missing").arg(name));
+        video.reset(avcodec_alloc_context3(codec));
+        if (!video)
+            throw Error(QStringLiteral("Out of memory"));
+        video->width = settings.videoSize.width();
+        video->height = settings.videoSize.height();
+        video->time_base = AVRational{1, settings.frameRate};
+        video->framerate = AVRational{settings.frameRate, 1};
+        video->pix_fmt = AV_PIX_FMT_YUV420P;
+        video->color_range = AVCOL_RANGE_MPEG;
+        const bool hd = video->height >= 720;
+        video->colorspace = hd ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+        video->color_primaries = hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
+        video->color_trc = hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
+        video->thread_count = 0;
+        if (output->oformat->flags & AVFMT_GLOBALHEADER)
+            video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        av_opt_set(video->priv_data, "preset", "medium", 0);
+        av_opt_set(video->priv_data, "crf", hevc ? "22" : "18", 0);
+        if (hevc)
+            av_opt_set(video->priv_data, "x265-params", "log-level=none", 0);
+        check(avcodec_open2(video.get(), codec, nullptr));
+
+        videoStream = avformat_new_stream(output.get(), nullptr);
+        if (!videoStream)
+            throw Error(QStringLiteral("Out of memory"));
+        check(avcodec_parameters_from_context(videoStream->codecpar, video.get()));
+        videoStream->time_base = video->time_base;
+        videoStream->avg_frame_rate = video->framerate;
+        if (hevc)
+            videoStream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1'); // plays everywhere
+
+        picture = av::makeFrame();
+        picture->format = video->pix_fmt;
+        picture->width = video->width;
+        picture->height = video->height;
+        check(av_frame_get_buffer(picture.get(), 0));
+        scaler.reset(sws_getContext(video->width, video->height, AV_PIX_FMT_BGRA, video->width,
+                                    video->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
+                                    nullptr, nullptr));
+        if (!scaler)
+            throw Error(what + QStringLiteral(": can't convert pictures"));
+        const int* coefficients = sws_getCoefficients(hd ? SWS_CS_ITU709 : SWS_CS_ITU601);
+        sws_setColorspaceDetails(scaler.get(), coefficients, 1, coefficients, 0, 0, 1 << 16,
+                                 1 << 16);
+    }
+
+    void addAudio() {
+        const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+        if (!codec)
+            throw EncoderUnavailable(QStringLiteral("The AAC encoder is missing"));
+        audio.reset(avcodec_alloc_context3(codec));
+        if (!audio)
+            throw Error(QStringLiteral("Out of memory"));
+        audio->sample_fmt = AV_SAMPLE_FMT_FLTP;
+        audio->sample_rate = audioRate;
+        audio->ch_layout = AV_CHANNEL_LAYOUT_STEREO;
+        audio->bit_rate = audioBitRate;
+        audio->profile = FF_PROFILE_AAC_LOW;
+        audio->time_base = AVRational{1, audioRate};
+        if (output->oformat->flags & AVFMT_GLOBALHEADER)
+            audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        check(avcodec_open2(audio.get(), codec, nullptr));
+
+        audioStream = avformat_new_stream(output.get(), nullptr);
+        if (!audioStream)
+            throw Error(QStringLiteral("Out of memory"));
+        check(avcodec_parameters_from_context(audioStream->codecpar, audio.get()));
+        audioStream->time_base = audio->time_base;
+
+        sound = av::makeFrame();
+        sound->format = audio->sample_fmt;
+        sound->sample_rate = audioRate;
+        check(av_channel_layout_copy(&sound->ch_layout, &audio->ch_layout));
+        sound->nb_samples = audio->frame_size > 0 ? audio->frame_size : 1024;
+        check(av_frame_get_buffer(sound.get(), 0));
+    }
+
+    // Sends a frame (or the end, with nullptr) and writes every packet that comes out.
+    void encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame) {
+        check(avcodec_send_frame(codec, frame));
+        for (;;) {
+            const int received = avcodec_receive_packet(codec, packet.get());
+            if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
+                return;
+            check(received);
+            av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
+            packet->stream_index = stream->index;
+            check(av_interleaved_write_frame(output.get(), packet.get()));
+        }
+    }
+
+    // Encodes whole AAC frames from the pending samples; with `all`, the short last one too.
+    void encodePending(bool all) {
+        const qint64 frameSize = sound->nb_samples;
+        qint64 used = 0;
+        const qint64 available = qint64(pending.size()) / audioChannels;
+        while (available - used >= frameSize || (all && available > used)) {
+            const qint64 n = std::min(frameSize, available - used);
+            check(av_frame_make_writable(sound.get()));
+            sound->nb_samples = int(n);
+            auto* left = reinterpret_cast<float*>(sound->data[0]);
+            auto* right = reinterpret_cast<float*>(sound->data[1]);
+            const float* in = pending.data() + used * audioChannels;
+            for (qint64 i = 0; i < n; ++i) {
+                left[i] = in[i * 2];
+                right[i] = in[i * 2 + 1];
+            }
+            sound->pts = audioPts;
+            audioPts += n;
+            encode(audio.get(), audioStream, sound.get());
+            sound->nb_samples = int(frameSize);
+            used += n;
+        }
+        pending.erase(pending.begin(), pending.begin() + used * audioChannels);
+    }
+};
+
+Mp4Writer::Mp4Writer(const QString& path, const Mp4WriterSettings& settings)
+    : d(std::make_unique<State>()) {
+    av::installLogging();
+    d->what = QStringLiteral("Can't write “%1”").arg(av::displayName(path));
+    d->settings = settings;
+    const bool withVideo = settings.video != Mp4WriterSettings::Video::none;
+    if (withVideo && (settings.videoSize.width() < 2 || settings.videoSize.height() < 2 ||
+                      settings.videoSize.width() % 2 || settings.videoSize.height() % 2 ||
+                      settings.frameRate <= 0))
+        throw Error(d->what + QStringLiteral(": the picture size must be even"));
+    if (!withVideo && !settings.audio)
+        throw Error(d->what + QStringLiteral(": there is nothing to write"));
+
+    // The muxer reopens the file by its name to move the index to the front.
+    const QByteArray url = "file:" + QFile::encodeName(path);
+    AVFormatContext* raw = nullptr;
+    d->check(avformat_alloc_output_context2(&raw, nullptr, settings.m4a ? "ipod" : "mp4",
+                                            url.constData()));
+    d->output.reset(raw);
+    if (withVideo)
+        d->addVideo();
+    if (settings.audio)
+        d->addAudio();
+
+    d->check(avio_open(&d->output->pb, url.constData(), AVIO_FLAG_WRITE));
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "movflags", "+faststart", 0); // the index goes before the media data
+    std::unique_ptr<AVDictionary, DictionaryDeleter> owned(options);
+    AVDictionary* passed = owned.release();
+    const int written = avformat_write_header(d->output.get(), &passed);
+    owned.reset(passed);
+    d->check(written);
+}
+
+Mp4Writer::~Mp4Writer() = default;
+
+void Mp4Writer::writeVideoFrame(const QImage& frame, qint64 frameIndex) {
+    if (!d->video || d->finished)
+        return;
+    const QImage source =
+        frame.format() == QImage::Format_RGB32 || frame.format() == QImage::Format_ARGB32
+            ? frame
+            : frame.convertToFormat(QImage::Format_RGB32);
+    const QImage sized =
+        source.size() == d->settings.videoSize
+            ? source
+            : source.scaled(d->settings.videoSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    d->check(av_frame_make_writable(d->picture.get()));
+    const uint8_t* planes[4] = {sized.constBits(), nullptr, nullptr, nullptr};
+    const int strides[4] = {int(sized.bytesPerLine()), 0, 0, 0};
+    sws_scale(d->scaler.get(), planes, strides, 0, sized.height(), d->picture->data,
+              d->picture->linesize);
+    d->picture->pts = frameIndex;
+    d->encode(d->video.get(), d->videoStream, d->picture.get());
+}
+
+void Mp4Writer::writeAudio(const float* interleavedStereo, qint64 frames) {
+    if (!d->audio || d->finished || frames <= 0)
+        return;
+    d->pending.insert(d->pending.end(), interleavedStereo,
+                      interleavedStereo + frames * audioChannels);
+    d->encodePending(false);
+}
+
+void Mp4Writer::finish() {
+    if (d->finished)
+        return;
+    d->finished = true;
+    if (d->audio) {
+        d->encodePending(true);
+        d->encode(d->audio.get(), d->audioStream, nullptr);
+    }
+    if (d->video)
+        d->encode(d->video.get(), d->videoStream, nullptr);
+    d->check(av_write_trailer(d->output.get()));
+    d->check(avio_closep(&d->output->pb));
+}
+
+} // namespace reelbox

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "Error.h"
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <memory>
+
+namespace reelbox {
+
+// An encoder the export needs is missing from the FFmpeg build.
+class EncoderUnavailable : public Error {
+public:
+    using Error::Error;
+};
+
+struct Mp4WriterSettings {
+    enum class Video { none, h264, hevc };
+
+    Video video = Video::h264; // h264: libx264 medium CRF 18; hevc: libx265 medium CRF 22, hvc1
+    QSize videoSize;           // even width and height
+    int frameRate = 30;        // constant
+    bool audio = true;         // AAC-LC, 48 kHz stereo, 256 kb/s
+    bool m4a = false;          // audio only, in an M4A (ipod) container
+};
+
+// Writes an MP4 (or M4A) with the index at the front (faststart), exactly at `path`.
+// Video frames are numbered from 0 at the constant frame rate; audio is interleaved stereo
+// float at 48 kHz, laid down gap-free from time 0. Throws EncoderUnavailable when an encoder
+// is missing, Error for other failures. A writer destroyed without finish() leaves whatever it
+// wrote; the caller removes it.
+class Mp4Writer {
+public:
+    Mp4Writer(const QString& path, const Mp4WriterSettings& settings);
+    ~Mp4Writer();
+    Mp4Writer(const Mp4Writer&) = delete;
+    Mp4Writer& operator=(const Mp4Writer&) = delete;
+
+    void writeVideoFrame(const QImage& frame, qint64 frameIndex); // any QImage format
+    void writeAudio(const float* interleavedStereo, qint64 frames);
+    void finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> d;
+};
+
+} // namespace reelbox

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <memory>
+
+namespace reelbox {
+
+// Decodes a movie's first video track for playback and export: frames are asked for at
+// increasing times and come from decoding forward; a time behind the current position, or
+// far ahead of it, seeks to the key frame before it first.
+class VideoDecoder {
+public:
+    // Throws Error when the file can't be opened or has no decodable video.
+    explicit VideoDecoder(const QString& path);
+    ~VideoDecoder();
+    VideoDecoder(const VideoDecoder&) = delete;
+    VideoDecoder& operator=(const VideoDecoder&) = delete;
+
+    QSize naturalSize() const; // rotation applied
+
+    // The frame on screen at `seconds` on the file's time line: the last frame whose time is
+    // at or before it (the first frame for earlier times). Format_RGB32 at the natural size
+    // with the display rotation applied. A null image when the movie has no frame there
+    // (past its end). Throws Error on a decoding failure.
+    QImage frameAt(double seconds);
+
+private:
+    struct State;
+    std::unique_ptr<State> d;
+};
+
+} // namespace reelbox

@@ -1,0 +1,67 @@
+#include "LiveLayout.h"
+#include "FrameRenderer.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <atomic>
+#include <thread>
+
+using namespace reelbox;
+
+namespace {
+
+// Snapshot number n: n + 1 layers side by side, all from track n, on an n-wide canvas.
+LiveSnapshot numbered(int n) {
+    LiveSnapshot snapshot;
+    snapshot.canvas = {double(16 * (n % 4 + 1)), 9};
+    for (int i = 0; i <= n % 4; ++i)
+        snapshot.layers.push_back({n, {16.0 * i, 0, 16, 9}, {0, 0, 16, 9}, {16, 9}});
+    snapshot.mirror = n % 2 == 1;
+    return snapshot;
+}
+
+} // namespace
+
+TEST(LiveLayout, StartsEmptyAndDrawsBlack) {
+    LiveLayout layout;
+    const LiveSnapshot snapshot = layout.current();
+    EXPECT_EQ(snapshot, LiveSnapshot{});
+    const QImage image = renderFrame(QSize(16, 9), drawOps(snapshot, {16, 9}), nullptr);
+    EXPECT_EQ(image.pixel(8, 4), qRgb(0, 0, 0));
+}
+
+TEST(LiveLayout, DrawingSeesOnlyWholeSnapshotsWhileTheyAreReplaced) {
+    LiveLayout layout;
+    layout.replace(numbered(0));
+    constexpr int count = 400;
+    std::atomic<bool> done = false;
+
+    std::thread editor([&] {
+        for (int n = 1; n < count; ++n)
+            layout.replace(numbered(n));
+        done = true;
+    });
+
+    QImage frame(16, 9, QImage::Format_RGB32);
+    frame.fill(qRgb(200, 30, 30));
+    int last = 0;
+    int draws = 0;
+    while (!done || draws == 0) {
+        const LiveSnapshot snapshot = layout.current();
+        ASSERT_FALSE(snapshot.layers.empty());
+        const int n = snapshot.layers.front().trackID;
+        ASSERT_GE(n, last); // never an older snapshot after a newer one
+        ASSERT_EQ(snapshot, numbered(n));
+        last = n;
+
+        const QSize size(int(snapshot.canvas.width), 9);
+        const QImage image = renderFrame(size, drawOps(snapshot, size), [&](std::int32_t id) {
+            return id == n ? &frame : nullptr;
+        });
+        ASSERT_EQ(image.pixel(size.width() - 1, 8), qRgb(200, 30, 30));
+        ++draws;
+    }
+    editor.join();
+    EXPECT_EQ(layout.current(), numbered(count - 1));
+}

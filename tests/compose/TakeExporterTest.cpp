@@ -1,0 +1,239 @@
+#include "TakeExporter.h"
+#include "CaptureError.h"
+#include "MediaFixtures.h"
+#include "TakeComposer.h"
+#include "media/AudioFile.h"
+#include "media/AudioReader.h"
+#include "media/FrameGrabber.h"
+#include "media/MovieInfo.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace reelbox;
+namespace fixtures = reelbox::testing;
+
+namespace {
+
+constexpr int rate = 48000;
+
+QImage solid(QSize size, QRgb colour) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+void writeVideo(const QString& path, int frames, QSize size, QRgb colour) {
+    MovieWriterSettings settings;
+    settings.videoSize = size;
+    QDir().mkpath(QFileInfo(path).path());
+    fixtures::writeMovie(
+        path, settings, frames, 0, [=](int) { return solid(size, colour); },
+        [](qint64, int) { return 0.0f; });
+}
+
+// The mix: a 440 Hz tone that swells, so the export's sound can be matched against it.
+std::vector<float> toneMix(qint64 frames) {
+    std::vector<float> samples(static_cast<size_t>(frames));
+    for (qint64 i = 0; i < frames; ++i)
+        samples[size_t(i)] = 0.4f * float(std::sin(2 * M_PI * 440 * double(i) / rate)) *
+                             float(0.3 + 0.7 * double(i) / double(frames));
+    return samples;
+}
+
+// Top-level MP4 boxes in file order.
+QStringList topLevelBoxes(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList boxes;
+    qint64 at = 0;
+    while (at + 8 <= file.size()) {
+        file.seek(at);
+        const QByteArray header = file.read(16);
+        quint64 size = qFromBigEndian<quint32>(header.constData());
+        const QString type = QString::fromLatin1(header.mid(4, 4));
+        if (size == 1)
+            size = qFromBigEndian<quint64>(header.constData() + 8);
+        if (size < 8)
+            break;
+        boxes << type;
+        at += qint64(size);
+    }
+    return boxes;
+}
+
+double correlationAtBestLag(const std::vector<float>& a, const std::vector<float>& b, int maxLag) {
+    double best = 0;
+    const size_t n = std::min(a.size(), b.size());
+    for (int lag = 0; lag <= maxLag; ++lag) {
+        double ab = 0, aa = 0, bb = 0;
+        for (size_t i = size_t(rate / 10); i + size_t(lag) < n - size_t(rate / 10); ++i) {
+            ab += double(a[i]) * b[i + size_t(lag)];
+            aa += double(a[i]) * a[i];
+            bb += double(b[i + size_t(lag)]) * b[i + size_t(lag)];
+        }
+        if (aa > 0 && bb > 0)
+            best = std::max(best, ab / std::sqrt(aa * bb));
+    }
+    return best;
+}
+
+class TakeExporterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        take.folder = dir.filePath("take");
+        take.info.name = QStringLiteral("Export");
+        take.info.duration = 2;
+        writeVideo(take.moviePath(), 60, QSize(96, 54), qRgb(220, 20, 20));
+        Overdub o;
+        o.id = QUuid::createUuid();
+        o.fileName = QStringLiteral("blue.mov");
+        o.start = 0;
+        o.duration = 2;
+        o.hasVideo = o.showVideo = true;
+        take.info.overdubs.push_back(o);
+        writeVideo(QDir(take.overdubsFolder()).filePath(o.fileName), 60, QSize(96, 54),
+                   qRgb(20, 20, 220));
+        mix = toneMix(2 * rate);
+        writeAudioFile(mixPath(), {mix, mix}, rate);
+    }
+
+    QString mixPath() const { return dir.filePath("mix.caf"); }
+    QString out(const char* name) const { return dir.filePath(name); }
+
+    TakeComposer::Result composed(const ExportSettings& settings, bool withAudio = true) const {
+        return TakeComposer::build(
+            take, {{0, 2}}, withAudio ? std::optional(mixPath()) : std::nullopt, settings, true);
+    }
+
+    QTemporaryDir dir;
+    Take take;
+    std::vector<float> mix;
+};
+
+} // namespace
+
+TEST_F(TakeExporterTest, H264SideBySideWithItsSound) {
+    ExportSettings settings; // side by side, original aspect
+    std::vector<double> progress;
+    const QString path = out("take.mp4");
+    TakeExporter::exportTake(composed(settings), ExportSettings::Format::h264, path,
+                             [&](double f) { progress.push_back(f); });
+
+    const MovieInfo info = probeMovie(path);
+    ASSERT_EQ(info.video.size(), 1u);
+    ASSERT_EQ(info.audio.size(), 1u);
+    EXPECT_EQ(info.video[0].naturalSize, QSize(96, 54));
+    EXPECT_EQ(info.audio[0].channelCount, 2);
+    EXPECT_EQ(info.audio[0].sampleRate, rate);
+    EXPECT_NEAR(info.video[0].durationSeconds, 2.0, 1.0 / 30 + 1e-6);
+    const QStringList boxes = topLevelBoxes(path);
+    ASSERT_TRUE(boxes.contains("moov") && boxes.contains("mdat"));
+    EXPECT_LT(boxes.indexOf("moov"), boxes.indexOf("mdat")); // the index comes first
+
+    // Red on the left, blue on the right.
+    FrameGrabber grabber(path);
+    const QImage frame = grabber.imageAt(1.0, 0, {});
+    EXPECT_GT(qRed(frame.pixel(20, 27)), 180);
+    EXPECT_LT(qBlue(frame.pixel(20, 27)), 70);
+    EXPECT_GT(qBlue(frame.pixel(75, 27)), 180);
+    EXPECT_LT(qRed(frame.pixel(75, 27)), 70);
+
+    // The sound is the mix.
+    AudioReader reader(path);
+    AudioBuffer buffer;
+    std::vector<float> left;
+    while (reader.read(buffer))
+        for (qint64 i = 0; i < buffer.frames; ++i)
+            left.push_back(buffer.samples[size_t(i * 2)]);
+    EXPECT_NEAR(double(left.size()), 2.0 * rate, 2048 + 1024);
+    EXPECT_GT(correlationAtBestLag(mix, left, 2048), 0.95);
+
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back(), 1.0);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_EQ(std::count(progress.begin(), progress.end(), 1.0), 1);
+    EXPECT_FALSE(QFile::exists(path + ".partial"));
+}
+
+TEST_F(TakeExporterTest, HevcInAPortraitCanvas) {
+    ExportSettings settings;
+    settings.aspect = ExportSettings::Aspect::portrait;
+    settings.layout = ExportSettings::VideoLayout::main;
+    const QString path = out("take.mp4");
+    const TakeComposer::Result result = composed(settings);
+    TakeExporter::exportTake(result, ExportSettings::Format::hevc, path);
+    const MovieInfo info = probeMovie(path);
+    ASSERT_EQ(info.video.size(), 1u);
+    EXPECT_EQ(info.video[0].naturalSize,
+              QSize(int(result.renderSize.width), int(result.renderSize.height)));
+    EXPECT_EQ(info.video[0].naturalSize, QSize(30, 54));
+}
+
+TEST_F(TakeExporterTest, SoundOnlyAndTakesWithoutVideo) {
+    const QString m4a = out("take.m4a");
+    TakeExporter::exportTake(composed({}), ExportSettings::Format::audio, m4a);
+    MovieInfo info = probeMovie(m4a);
+    EXPECT_TRUE(info.video.empty());
+    ASSERT_EQ(info.audio.size(), 1u);
+    EXPECT_NEAR(info.durationSeconds, 2.0, 0.05);
+    const QStringList boxes = topLevelBoxes(m4a);
+    EXPECT_LT(boxes.indexOf("moov"), boxes.indexOf("mdat"));
+
+    take.info.mainRemoved = true;
+    take.info.overdubs.clear();
+    const TakeComposer::Result noVideo = composed({});
+    ASSERT_FALSE(noVideo.videoComposition);
+    const QString mp4 = out("sound.mp4");
+    TakeExporter::exportTake(noVideo, ExportSettings::Format::h264, mp4);
+    info = probeMovie(mp4);
+    EXPECT_TRUE(info.video.empty());
+    EXPECT_EQ(info.audio.size(), 1u);
+}
+
+TEST_F(TakeExporterTest, AnExistingFileIsReplaced) {
+    const QString path = out("take.mp4");
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old contents");
+    old.close();
+    TakeExporter::exportTake(composed({}, false), ExportSettings::Format::h264, path);
+    EXPECT_GT(QFileInfo(path).size(), 1000);
+    EXPECT_EQ(probeMovie(path).audio.size(), 0u);
+}
+
+TEST_F(TakeExporterTest, CancellingLeavesNothingBehind) {
+    const QString path = out("take.mp4");
+    std::stop_source stop;
+    std::vector<double> progress;
+    int calls = 0;
+    EXPECT_THROW(TakeExporter::exportTake(
+                     composed({}), ExportSettings::Format::h264, path,
+                     [&](double f) {
+                         progress.push_back(f);
+                         if (++calls == 1)
+                             stop.request_stop();
+                     },
+                     stop.get_token()),
+                 Cancelled);
+    stop.request_stop();
+    EXPECT_THROW(TakeExporter::exportTake(composed({}), ExportSettings::Format::h264, path, {},
+                                          stop.get_token()),
+                 Cancelled);
+    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_FALSE(QFile::exists(path + ".partial"));
+    EXPECT_EQ(std::count(progress.begin(), progress.end(), 1.0), 0);
+}
+
+TEST(TakeExporterNames, SuggestedFileNames) {
+    TakeInfo info;
+    info.name = QStringLiteral("a/b:c");
+    EXPECT_EQ(TakeExporter::suggestedFileName(info), QStringLiteral("a-b.c.mp4"));
+    info.exportSettings.format = ExportSettings::Format::audio;
+    EXPECT_EQ(TakeExporter::suggestedFileName(info), QStringLiteral("a-b.c.m4a"));
+}
