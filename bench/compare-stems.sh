@@ -12,16 +12,24 @@ movie="$work/stems-${seconds}s-8ch.mov"
 
 if [ ! -f "$movie" ]; then
     echo "Making the fixture $movie ..." >&2
+    # One minute of 1080p HEVC, repeated (copied, not re-encoded) under fresh 8-channel sound.
+    picture="$work/picture-60s-1080p.mov"
+    if [ ! -f "$picture" ]; then
+        ffmpeg -v error -y -f lavfi -i "testsrc2=size=1920x1080:rate=30:duration=60" \
+            -c:v libx265 -preset ultrafast -x265-params "keyint=30:log-level=none" -tag:v hvc1 \
+            "$picture.tmp.mov"
+        mv "$picture.tmp.mov" "$picture"
+    fi
     tones=""
     for c in 0 1 2 3 4 5 6 7; do
         tones+="0.25*sin($((220 * (c + 1)))*2*PI*t)"
         [ "$c" -lt 7 ] && tones+="|"
     done
-    ffmpeg -v error -y \
-        -f lavfi -i "smptehdbars=size=1920x1080:rate=30:duration=$seconds" \
+    loops=$(( (seconds + 59) / 60 ))
+    ffmpeg -v error -y -stream_loop "$loops" -i "$picture" \
         -f lavfi -i "aevalsrc=exprs=$tones:s=48000:d=$seconds" \
-        -c:v libx265 -preset ultrafast -x265-params "keyint=30:log-level=none" -tag:v hvc1 \
-        -c:a pcm_f32le -shortest "$movie"
+        -map 0:v -map 1:a -c:v copy -c:a pcm_f32le -t "$seconds" "$movie.tmp.mov"
+    mv "$movie.tmp.mov" "$movie"
 fi
 
 timed() { # prints the wall time of a command in seconds

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The headless demo: a temporary library with a take from the test camera and microphone,
-# listed, described, split into stems, drawn as waveforms and mixed.
+# listed, described, split into stems, drawn as waveforms, mixed, drawn and exported.
 set -euo pipefail
 bin="${1:-build/bin}"
 cli="$bin/reelbox-cli"
@@ -41,3 +41,12 @@ echo
 echo "== reelbox-cli mix"
 "$cli" mix "$take" "$library/mix.caf"
 echo "Mix written to $library/mix.caf"
+
+echo
+echo "== reelbox-cli frame (the picture at 2 s, side by side)"
+"$cli" frame "$take" --at 2 "$library/frame.png"
+
+echo
+echo "== reelbox-cli export (MP4, H.264, the overdub side by side)"
+movie=$("$cli" export "$take" "$library/demo.mp4" --format h264)
+echo "Exported to $movie"
