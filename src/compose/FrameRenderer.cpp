@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -432,17 +431,23 @@ void draw(const Target& target, const DrawOp& op, const Cover& cover, const Plan
     for (int y = cover.vy0; y < cover.vy1; ++y) {
         const auto k = std::size_t(y - cover.vy0);
         const int first = s.ys.start[k];
+        const std::int16_t* weights = s.ys.weights.data() + k * std::size_t(n);
+        const std::int16_t* used = nullptr;
         for (int t = 0; t < n; ++t) {
+            if (weights[t] == 0)
+                continue; // pointed at any filtered row below
             const int sourceRow = first + t;
             const auto slot = std::size_t(sourceRow % n);
             if (s.rowTags[slot] != sourceRow) {
                 horizontal(plane.row(sourceRow), s.xs, s.packed, s.rows[slot].data());
                 s.rowTags[slot] = sourceRow;
             }
-            s.rowPointers[std::size_t(t)] = s.rows[slot].data();
+            used = s.rowPointers[std::size_t(t)] = s.rows[slot].data();
         }
-        vertical(s.rowPointers.data(), s.ys.weights.data() + k * std::size_t(n), n, width,
-                 target.row(y) + cover.vx0);
+        for (int t = 0; t < n; ++t)
+            if (weights[t] == 0)
+                s.rowPointers[std::size_t(t)] = used;
+        vertical(s.rowPointers.data(), weights, n, width, target.row(y) + cover.vx0);
     }
 }
 
