@@ -11,6 +11,8 @@ namespace reelbox {
 namespace {
 // Asking this far past the picture on screen seeks instead of decoding all the way.
 constexpr double seekAheadSeconds = 2.0;
+// A picture whose time differs from the asked time by rounding alone counts as on time.
+constexpr double timeSlackSeconds = 1e-4;
 } // namespace
 
 struct VideoDecoder::State {
@@ -120,8 +122,9 @@ QSize VideoDecoder::naturalSize() const {
     return d->naturalSize;
 }
 
-QImage VideoDecoder::frameAt(double seconds) {
-    if (d->endSeconds > 0 && seconds >= d->endSeconds)
+QImage VideoDecoder::frameAt(double asked) {
+    const double seconds = asked + timeSlackSeconds;
+    if (d->endSeconds > 0 && asked >= d->endSeconds)
         return {};
     const bool behind = d->haveShown && seconds < d->ptsOf(*d->shown);
     const bool farAhead = d->haveShown && seconds - d->ptsOf(*d->shown) > seekAheadSeconds &&

@@ -1,0 +1,56 @@
+#include "CompositionFrameSource.h"
+#include "MediaFixtures.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace reelbox;
+namespace fixtures = reelbox::testing;
+
+namespace {
+
+QString numberedMovie(const QString& path, int frames, int base) {
+    MovieWriterSettings settings;
+    settings.videoSize = QSize(64, 36);
+    return fixtures::writeMovie(
+        path, settings, frames, 0,
+        [=](int i) { return fixtures::indexedPicture(QSize(64, 36), (base + i) % 100); },
+        [](qint64, int) { return 0.0f; });
+}
+
+} // namespace
+
+TEST(CompositionFrameSource, TheFrameOfEveryTrackAtATime) {
+    QTemporaryDir dir;
+    const QString a = numberedMovie(dir.filePath("a.mov"), 60, 0);  // 2 s, frames 0 … 59
+    const QString b = numberedMovie(dir.filePath("b.mov"), 30, 60); // 1 s, colours 60 … 89
+    Composition composition;
+    const auto main = composition.addTrack(CompositionTrack::Kind::video);
+    const auto overdub = composition.addTrack(CompositionTrack::Kind::video);
+    // Main: source 0 … 0.5 s at 0, then source 1.5 … 2 s at 0.5 s (a cut in between).
+    composition.insert(main, {a, 0, 0, 300, 0});
+    composition.insert(main, {a, 0, 900, 300, 300});
+    // Overdub: its whole second from 0.25 s.
+    composition.insert(overdub, {b, 0, 0, 600, 150});
+
+    CompositionFrameSource source(composition);
+    auto frames = source.framesAt(0);
+    ASSERT_EQ(frames.size(), 1u); // the overdub hasn't begun
+    EXPECT_EQ(fixtures::indexOfColour(frames.at(main)), 0);
+
+    frames = source.framesAt(200); // 1/3 s
+    EXPECT_EQ(fixtures::indexOfColour(frames.at(main)), 10);
+    EXPECT_EQ(fixtures::indexOfColour(frames.at(overdub)), 60 + 2);
+
+    frames = source.framesAt(320); // after the cut: source 1.5 s + 20 ticks
+    EXPECT_EQ(fixtures::indexOfColour(frames.at(main)), 46);
+    EXPECT_EQ(fixtures::indexOfColour(frames.at(overdub)), 60 + 8);
+
+    frames = source.framesAt(760); // past the overdub's end
+    EXPECT_EQ(frames.count(overdub), 0u);
+    EXPECT_EQ(frames.count(main), 0u); // and past the main's last segment
+
+    // Going back in time seeks.
+    frames = source.framesAt(20);
+    EXPECT_EQ(fixtures::indexOfColour(frames.at(main)), 1);
+}
