@@ -67,7 +67,7 @@ Track benchTrack(int k) {
 // Music-like content: a melody of harmonic notes with a plucked envelope on a pitch of its
 // own per track, a little noise, and now and then a hard accent that drives the limiter.
 void makeStem(const QString& path, int track, qint64 frames) {
-    std::mt19937 random(std::uint32_t(1234 + track));
+    std::mt19937 generator(std::uint32_t(1234 + track));
     std::uniform_real_distribution<double> uniform(-1, 1);
     std::uniform_int_distribution<int> degree(0, 7);
     static constexpr int scale[] = {0, 2, 4, 5, 7, 9, 11, 12};
@@ -83,8 +83,8 @@ void makeStem(const QString& path, int track, qint64 frames) {
         const qint64 n = std::min<qint64>(qint64(chunk.size()), frames - done);
         for (qint64 i = 0; i < n; ++i) {
             if (noteLeft == 0) {
-                noteLeft = rate / 8 * (1 + int(random() % 4)); // 125 … 500 ms
-                const double f = root * std::pow(2.0, scale[degree(random)] / 12.0);
+                noteLeft = rate / 8 * (1 + int(generator() % 4)); // 125 … 500 ms
+                const double f = root * std::pow(2.0, scale[degree(generator)] / 12.0);
                 const double w = 2 * std::numbers::pi * f / rate;
                 c1 = std::cos(w), s1 = std::sin(w);
                 c2 = std::cos(2 * w), s2 = std::sin(2 * w);
@@ -93,14 +93,14 @@ void makeStem(const QString& path, int track, qint64 frames) {
                 y1 = y2 = y3 = 0;
                 attack = 0;
                 decay = std::exp(-1.0 / (0.25 * rate));
-                level = (random() % 16 == 0) ? 1.3 : 0.35 + 0.3 * (random() % 100) / 100.0;
+                level = (generator() % 16 == 0) ? 1.3 : 0.35 + 0.3 * (generator() % 100) / 100.0;
             }
             --noteLeft;
             attack = std::min(1.0, attack + 1.0 / 240); // 5 ms rise, then a 250 ms decay
             const double tone = y1 + 0.4 * y2 + 0.2 * y3;
             const double sample = level * attack * tone;
             level *= decay;
-            chunk[size_t(i)] = float(sample / 1.6 + 0.01 * uniform(random));
+            chunk[size_t(i)] = float(sample / 1.6 + 0.01 * uniform(generator));
             const double nx1 = x1 * c1 - y1 * s1, ny1 = x1 * s1 + y1 * c1;
             const double nx2 = x2 * c2 - y2 * s2, ny2 = x2 * s2 + y2 * c2;
             const double nx3 = x3 * c3 - y3 * s3, ny3 = x3 * s3 + y3 * c3;
@@ -211,7 +211,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench-mix: %s\n", e.what());
         return 1;
     }
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     const double total = double(mix::spanLengths(spans).front());
     const double budget = (2 + 2 * roomCount + 1) * total * 4 * 1.1 / 1e6;

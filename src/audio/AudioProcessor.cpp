@@ -1,7 +1,6 @@
 #include "AudioProcessor.h"
 
 #include "Cancellation.h"
-#include "FlushDenormals.h"
 #include "MixSteps.h"
 #include "Reverb.h"
 #include "SampleOps.h"
@@ -70,7 +69,8 @@ void addReverb(ReverbRoom room, const Bus& bus, Bus& mix, const std::stop_token&
 Analysis render(const std::vector<TrackInput>& tracks, const MasterSettings& master,
                 const SpanList& spans, const QString& outputPath, const std::stop_token& token,
                 const std::function<void(double)>& progress) {
-    const dsp::ScopedFlushDenormals flushDenormals;
+    // No denormal flush here: the mixing is plain float arithmetic down to the smallest
+    // values, and each effect holds the flush for its own loops.
     const std::vector<std::uint32_t> lengths = spanLengths(spans);
     qint64 total = 0;
     for (std::uint32_t length : lengths)
@@ -123,8 +123,8 @@ Analysis render(const std::vector<TrackInput>& tracks, const MasterSettings& mas
                                    mix.right.data(), bus.left.data(), bus.right.data(),
                                    size_t(total));
         } else {
-            dsp::addPanned(samples.data(), gain.left, gain.right, mix.left.data(),
-                           mix.right.data(), size_t(total));
+            dsp::addPanned(samples.data(), gain.left, gain.right, mix.left.data(), mix.right.data(),
+                           size_t(total));
         }
         report();
     }
@@ -142,7 +142,8 @@ Analysis render(const std::vector<TrackInput>& tracks, const MasterSettings& mas
     Analysis analysis;
     analysis.peakDB = 20 * std::log10(std::max(double(peak), logFloor));
     if (master.normalize && peak > silenceThreshold)
-        analysis.normalizeGainDB = std::min(normalizeTargetDB - analysis.peakDB, normalizeCeilingDB);
+        analysis.normalizeGainDB =
+            std::min(normalizeTargetDB - analysis.peakDB, normalizeCeilingDB);
     const float factor = float(std::pow(10.0, (master.volumeDB + analysis.normalizeGainDB) / 20));
 
     throwIfCancelled(token);

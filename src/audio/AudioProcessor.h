@@ -28,7 +28,9 @@ struct Analysis {
 // Mixes the tracks over the played spans, laid end to end, into a stereo 32-bit float CAF at
 // 48 kHz: each track spliced, hidden parts silenced, its effects, volume and pan, the shared
 // reverb rooms, normalize and master volume, edge fades and a clip. Nothing is written when it
-// fails or is cancelled. Throws StemError::noAudio for an empty span list, Error, Cancelled.
+// is cancelled or fails before the output; a failure while writing may leave part of a file,
+// which the caller does not use. Throws StemError::noAudio for an empty span list, Error,
+// Cancelled.
 // `progress` hears the fraction done after each track and each room.
 Analysis render(const std::vector<TrackInput>& tracks, const MasterSettings& master,
                 const SpanList& spans, const QString& outputPath, const std::stop_token& token = {},

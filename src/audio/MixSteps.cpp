@@ -11,9 +11,59 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <numbers>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace reelbox::mix {
+
+namespace {
+
+constexpr std::size_t hugePage = std::size_t(2) << 20;
+// Blocks from this size on are mapped on their own.
+constexpr std::size_t mappedFrom = 2 * hugePage;
+
+std::size_t roundUpToHugePage(std::size_t bytes) {
+    return (bytes + hugePage - 1) / hugePage * hugePage;
+}
+
+} // namespace
+
+void* allocateSamples(std::size_t bytes) {
+#if defined(__linux__)
+    if (bytes >= mappedFrom) {
+        // Map one huge page more than needed, keep the aligned part, give the rest back.
+        const std::size_t size = roundUpToHugePage(bytes);
+        void* mapped = mmap(nullptr, size + hugePage, PROT_READ | PROT_WRITE,
+                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED)
+            throw std::bad_alloc();
+        auto* const start = static_cast<char*>(mapped);
+        const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(start);
+        auto* const aligned = start + (hugePage - address % hugePage) % hugePage;
+        if (aligned > start)
+            munmap(start, std::size_t(aligned - start));
+        if (aligned + size < start + size + hugePage)
+            munmap(aligned + size, std::size_t(start + size + hugePage - (aligned + size)));
+        madvise(aligned, size, MADV_HUGEPAGE); // only advice: 4 KB pages if it is refused
+        return aligned;
+    }
+#endif
+    return ::operator new(bytes);
+}
+
+void freeSamples(void* block, std::size_t bytes) noexcept {
+#if defined(__linux__)
+    if (bytes >= mappedFrom) {
+        munmap(block, roundUpToHugePage(bytes));
+        return;
+    }
+#endif
+    ::operator delete(block);
+}
 
 std::vector<std::uint32_t> spanLengths(const SpanList& spans) {
     std::vector<std::uint32_t> lengths;

@@ -3,7 +3,9 @@
 #include "Composition.h"
 
 #include <QImage>
+#include <QRect>
 #include <map>
+#include <optional>
 #include <memory>
 
 namespace reelbox {
@@ -21,8 +23,14 @@ public:
     // source's end) has no entry. Throws Error when a source can't be decoded.
     std::map<std::int32_t, QImage> framesAt(Ticks time);
 
+    // From now on only the listed tracks are decoded, and of each frame only the pixels
+    // inside its rectangle (source pixels) are guaranteed; the rest of the image may hold
+    // anything. For a picture that draws only parts of its sources.
+    void limitTo(std::map<std::int32_t, QRect> regions);
+
 private:
     const Composition& m_composition;
+    std::optional<std::map<std::int32_t, QRect>> m_regions;
     std::map<std::pair<std::int32_t, QString>, std::unique_ptr<VideoDecoder>> m_decoders;
 };
 

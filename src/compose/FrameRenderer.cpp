@@ -87,6 +87,7 @@ struct Plane {
     qsizetype stride = 0;
     int width = 0;
     int height = 0;
+    bool opaque = false; // alpha is 0xff already (Format_RGB32)
 
     const std::uint32_t* row(int y) const {
         return reinterpret_cast<const std::uint32_t*>(bits + y * stride);
@@ -323,7 +324,12 @@ template <int N = 5> std::pair<HorizontalPass, VerticalPass> passesFor(int n, in
     }
 }
 
-void copyRow(const std::uint32_t* __restrict src, std::uint32_t* __restrict dst, int count) {
+void copyRow(const std::uint32_t* __restrict src, std::uint32_t* __restrict dst, int count,
+             bool alreadyOpaque) {
+    if (alreadyOpaque) {
+        std::memcpy(dst, src, std::size_t(count) * 4);
+        return;
+    }
     for (int i = 0; i < count; ++i)
         dst[i] = src[i] | opaque;
 }
@@ -407,7 +413,7 @@ void draw(const Target& target, const DrawOp& op, const Cover& cover, const Plan
             if (op.mirror)
                 copyRowMirrored(src, dst, width);
             else
-                copyRow(src, dst, width);
+                copyRow(src, dst, width, plane.opaque);
         }
         return;
     }
@@ -504,7 +510,9 @@ void renderFrame(QImage& output, const std::vector<DrawOp>& ops, const FrameLook
         if (!frames[i])
             continue;
         const QImage& f = *frames[i];
-        draw(target, ops[i], covers[i], {f.constBits(), f.bytesPerLine(), f.width(), f.height()},
+        draw(target, ops[i], covers[i],
+             {f.constBits(), f.bytesPerLine(), f.width(), f.height(),
+              f.format() == QImage::Format_RGB32},
              s);
     }
 }

@@ -43,9 +43,10 @@ using FrameLookup = std::function<const QImage*(std::int32_t trackID)>;
 // Edges: a destination edge at e snaps to pixel boundary floor(e + 0.5), so a pixel is
 // covered when its centre lies inside the rectangle and tiles that share an edge neither
 // overlap nor leave a gap. The crop is mapped exactly onto the snapped rectangle.
-// Scaling is bilinear on pixel centres, never reading outside the crop; a shrink of more
-// than 2× first halves the crop with a 2×2 box filter until at most 2× remains. An exact
-// 1:1 layer on whole pixels is copied.
+// Scaling is separable, per axis: bilinear between pixel centres when enlarging, the average
+// of the source area under each output pixel when shrinking (a box filter, so fine detail
+// averages out instead of shimmering). It never reads outside the crop; a crop hanging off
+// the frame repeats the frame's edge. A 1:1 layer on whole pixels is copied.
 //
 // Frames should be RGB32 or ARGB32 (any other format is converted first, slowly); alpha is
 // ignored. Safe to call from several threads at once.

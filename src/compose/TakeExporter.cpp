@@ -9,9 +9,11 @@
 #include "media/Mp4Writer.h"
 
 #include <QFile>
+#include <QRectF>
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <map>
 #include <thread>
 
 namespace reelbox::TakeExporter {
@@ -112,6 +114,20 @@ void writeAudioUpTo(Mp4Writer& writer, CompositionAudio& audio, qint64& written,
     }
 }
 
+// The part of each track's frame that the picture draws (with a pixel to spare for the
+// filter's reach); tracks without a layer aren't decoded at all.
+std::map<std::int32_t, QRect> drawnRegions(const std::vector<DrawOp>& ops) {
+    std::map<std::int32_t, QRect> regions;
+    for (const DrawOp& op : ops) {
+        const QRect r = QRectF(op.crop.x, op.crop.y, op.crop.width, op.crop.height)
+                            .toAlignedRect()
+                            .adjusted(-1, -1, 1, 1);
+        QRect& region = regions[op.trackID];
+        region = region.isNull() ? r : region.united(r);
+    }
+    return regions;
+}
+
 void exportWithVideo(Mp4Writer& writer, const TakeComposer::Result& result, QSize size,
                      CompositionAudio* audio, Progress& progress, const std::stop_token& token) {
     const Ticks duration = result.composition.duration();
@@ -126,6 +142,7 @@ void exportWithVideo(Mp4Writer& writer, const TakeComposer::Result& result, QSiz
     std::jthread drawing([&](std::stop_token stop) {
         try {
             CompositionFrameSource frames(result.composition);
+            frames.limitTo(drawnRegions(ops));
             for (qint64 i = 0; i < frameCount && !stop.stop_requested(); ++i) {
                 auto image = queue.takeFree(stop);
                 if (!image)

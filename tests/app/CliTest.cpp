@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QImage>
 #include <QProcess>
 #include <gtest/gtest.h>
 
@@ -183,4 +184,40 @@ TEST_F(CliTest, MediaCommandsFailWithOneLine) {
     EXPECT_EQ(cli({"waveform", home.filePath("missing.caf")}).status, 1);
     EXPECT_EQ(cli({"mix", home.filePath("nowhere"), home.filePath("m.caf")}).status, 1);
     EXPECT_EQ(cli({"synth-take", "--seconds", "-1"}).status, 2);
+}
+
+TEST_F(CliTest, ExportAndFramesOfASyntheticTake) {
+    const Result made = cli({"synth-take", "--root", root(), "--seconds", "1", "--channels", "1",
+                             "--size", "128x72", "--overdubs", "1"});
+    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+    const QString take = made.out.trimmed();
+
+    // The take is landscape; a square export aspect shows the preview's black bars with --live.
+    TakeInfo info = decodeTakeInfo(test::readFile(QDir(take).filePath("take.json")));
+    info.exportSettings.aspect = ExportSettings::Aspect::square;
+    writeFile(QDir(take).filePath("take.json"), encodeTakeInfo(info));
+
+    const Result exported = cli({"export", take, home.filePath("out.mp4")});
+    ASSERT_EQ(exported.status, 0) << exported.err.toStdString();
+    EXPECT_EQ(exported.out.trimmed(), home.filePath("out.mp4"));
+    EXPECT_TRUE(exported.err.contains("Exporting 100%")) << exported.err.toStdString();
+    EXPECT_GT(QFileInfo(home.filePath("out.mp4")).size(), 1000);
+
+    const Result audio = cli({"export", take, home.filePath("out.m4a"), "--format", "audio"});
+    ASSERT_EQ(audio.status, 0) << audio.err.toStdString();
+    EXPECT_EQ(cli({"export", take, home.filePath("x.mp4"), "--format", "mov"}).status, 2);
+
+    const Result picture = cli({"frame", take, "--at", "0.5", home.filePath("f.png")});
+    ASSERT_EQ(picture.status, 0) << picture.err.toStdString();
+    EXPECT_EQ(QImage(home.filePath("f.png")).size(), QSize(72, 72)); // the square canvas
+    const Result live = cli({"frame", take, "--at", "0.5", home.filePath("l.png"), "--live"});
+    ASSERT_EQ(live.status, 0) << live.err.toStdString();
+    const QImage preview(home.filePath("l.png"));
+    EXPECT_EQ(preview.size(), QSize(128, 72)); // the canvas source, with bars
+    EXPECT_EQ(qGray(preview.pixel(5, 36)), 0);
+    EXPECT_EQ(qGray(preview.pixel(122, 36)), 0);
+
+    const Result missing = cli({"export", home.filePath("nowhere"), home.filePath("x.mp4")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_FALSE(QFileInfo::exists(home.filePath("x.mp4")));
 }

@@ -1,12 +1,17 @@
 #include "AudioProcessor.h"
 #include "MixSteps.h"
+#include "SampleOps.h"
 #include "StemError.h"
 #include "media/AudioFile.h"
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <gtest/gtest.h>
+#include <limits>
 
 using namespace reelbox;
 using AudioProcessor::TrackInput;
@@ -354,4 +359,145 @@ TEST_F(AudioProcessorTest, TheMixHasThePlayedLengthAndTheReverbTailIsCut) {
     ASSERT_EQ(mixed.channels.size(), 2u);
     EXPECT_EQ(mixed.channels[0].size(), size_t(2 * rate));
     EXPECT_EQ(mixed.channels[1].size(), size_t(2 * rate));
+}
+
+TEST(SampleOps, BlockLoopsMatchTheScalarArithmetic) {
+    // Odd lengths and offsets, so the vector loops run with their remainders and unaligned.
+    std::vector<float> in(1031), left(1031), right(1031), busLeft(1031), busRight(1031);
+    for (size_t i = 0; i < in.size(); ++i) {
+        in[i] = std::sin(float(i) * 0.731f) * (1.0f + float(i % 7));
+        left[i] = float(i % 13) * 0.01f;
+        right[i] = -float(i % 5) * 0.02f;
+        busLeft[i] = float(i % 3) * 0.5f;
+        busRight[i] = -float(i % 11) * 0.25f;
+    }
+    const float gl = 0.8123f, gr = 0.3377f, send = 0.37f;
+    for (size_t offset : {size_t(0), size_t(1), size_t(3)}) {
+        for (size_t n : {size_t(0), size_t(1), size_t(7), size_t(8), size_t(9), size_t(1027)}) {
+            auto l = left, r = right, bl = busLeft, br = busRight;
+            dsp::addPannedWithSend(in.data() + offset, gl, gr, send, l.data() + offset,
+                                   r.data() + offset, bl.data() + offset, br.data() + offset, n);
+            auto l2 = left, r2 = right;
+            dsp::addPanned(in.data() + offset, gl, gr, l2.data() + offset, r2.data() + offset, n);
+            for (size_t i = 0; i < in.size(); ++i) {
+                const bool inside = i >= offset && i < offset + n;
+                const float s = in[i];
+                ASSERT_EQ(l[i], inside ? left[i] + s * gl : left[i]) << i;
+                ASSERT_EQ(r[i], inside ? right[i] + s * gr : right[i]) << i;
+                ASSERT_EQ(bl[i], inside ? busLeft[i] + s * gl * send : busLeft[i]) << i;
+                ASSERT_EQ(br[i], inside ? busRight[i] + s * gr * send : busRight[i]) << i;
+                ASSERT_EQ(l2[i], l[i]) << i;
+                ASSERT_EQ(r2[i], r[i]) << i;
+            }
+
+            auto sum = left;
+            dsp::add(in.data() + offset, sum.data() + offset, n);
+            auto scaled = in;
+            dsp::scale(scaled.data() + offset, n, 1.7f);
+            auto clipped = in;
+            dsp::clip(clipped.data() + offset, n);
+            for (size_t i = 0; i < in.size(); ++i) {
+                const bool inside = i >= offset && i < offset + n;
+                ASSERT_EQ(sum[i], inside ? left[i] + in[i] : left[i]) << i;
+                ASSERT_EQ(scaled[i], inside ? in[i] * 1.7f : in[i]) << i;
+                ASSERT_EQ(clipped[i], inside ? std::clamp(in[i], -1.0f, 1.0f) : in[i]) << i;
+            }
+
+            std::vector<float> both(2 * n + 2, -9.0f);
+            dsp::interleave(left.data() + offset, right.data() + offset, both.data(), n);
+            for (size_t i = 0; i < n; ++i) {
+                ASSERT_EQ(both[2 * i], left[offset + i]);
+                ASSERT_EQ(both[2 * i + 1], right[offset + i]);
+            }
+            EXPECT_EQ(both[2 * n], -9.0f); // nothing past the end
+        }
+    }
+}
+
+TEST(SampleOps, PeakFindsTheLargestMagnitudeAnywhere) {
+    std::vector<float> x(1037, 0.25f);
+    EXPECT_EQ(dsp::peakMagnitude(x.data(), 0), 0.0f);
+    for (size_t at : {size_t(0), size_t(5), size_t(8), size_t(517), size_t(1031), size_t(1036)}) {
+        auto y = x;
+        y[at] = -0.75f;
+        EXPECT_EQ(dsp::peakMagnitude(y.data(), y.size()), 0.75f) << at;
+        EXPECT_EQ(dsp::peakMagnitude(y.data() + 1, y.size() - 1), at >= 1 ? 0.75f : 0.25f) << at;
+    }
+    // Passed over, as std::max passes over it.
+    x[9] = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_EQ(dsp::peakMagnitude(x.data(), x.size()), 0.25f);
+}
+
+TEST_F(AudioProcessorTest, SplicingIntoAReusedBufferWritesEveryFrame) {
+    const QString s = stem(2 * rate);
+    // Short spans (overlapping ramps), a span before the stem begins and one past its end,
+    // an empty span, and a total longer than the spans.
+    const SpanList spans{{0.5, 0.5 + 100.0 / rate},  {0.2, 0.6}, {1.0, 1.0}, {1.9, 2.3}, {3.0, 3.1},
+                         {1.25, 1.25 + 300.0 / rate}};
+    const auto lengths = mix::spanLengths(spans);
+    qint64 sum = 0;
+    for (auto length : lengths)
+        sum += length;
+    for (double start : {0.0, 0.4}) {
+        for (qint64 total : {sum, sum + 5000}) {
+            const mix::Buffer fresh = mix::splice(s, start, spans, lengths, total);
+            mix::Buffer reused(size_t(total + 777), std::numeric_limits<float>::quiet_NaN());
+            mix::splice(reused, s, start, spans, lengths, total);
+            ASSERT_EQ(reused.size(), size_t(total));
+            for (qint64 i = 0; i < total; ++i)
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(reused[size_t(i)]),
+                          std::bit_cast<std::uint32_t>(fresh[size_t(i)]))
+                    << "start " << start << " total " << total << " frame " << i;
+            for (qint64 i = sum; i < total; ++i)
+                ASSERT_EQ(fresh[size_t(i)], 0.0f) << i;
+        }
+    }
+    // The span before the stem begins: 0.4 s × 48,000 frames of it are silent.
+    const mix::Buffer late = mix::splice(s, 0.4, spans, lengths, sum);
+    const qint64 second = lengths[0];
+    EXPECT_EQ(late[size_t(second + 384)], 0.0f);
+    EXPECT_EQ(late[size_t(second + 9599)], 0.0f);
+    EXPECT_EQ(late[size_t(second + 9600)], step(0));
+}
+
+TEST_F(AudioProcessorTest, MasterGainFadesAndClipOnEveryFrameInOrder) {
+    // A louder-than-full-scale signal, turned up by the master volume: every frame must be
+    // scaled, then faded at the edges, then clipped, across the chunks of the file writer.
+    const auto wave = [](qint64 i) { return 0.9f * std::sin(float(i) * 0.013f); };
+    for (qint64 frames : {qint64(100), qint64(500), qint64(800), qint64(40000)}) {
+        const QString s = stem(frames, wave);
+        const double volumeDB = 7.5;
+        const AudioData mixed = renderAndRead({{s, 0, leftTrack(), {}}},
+                                              {{0, double(frames) / rate}}, {volumeDB, false});
+        ASSERT_EQ(mixed.channels[0].size(), size_t(frames));
+        const float factor = float(std::pow(10.0, volumeDB / 20));
+        std::vector<float> expected(static_cast<size_t>(frames));
+        for (qint64 i = 0; i < frames; ++i)
+            expected[size_t(i)] = wave(i) * factor; // pan −1: the left gain is exactly 1
+        if (frames >= 384)
+            mix::fadeIn(expected.data(), 384);
+        const qint64 n = std::min<qint64>(frames, 384);
+        mix::fadeOut(expected.data() + frames - n, n);
+        int clipped = 0;
+        for (qint64 i = 0; i < frames; ++i) {
+            clipped += std::fabs(expected[size_t(i)]) > 1.0f;
+            ASSERT_EQ(mixed.channels[0][size_t(i)], std::clamp(expected[size_t(i)], -1.0f, 1.0f))
+                << frames << " frames, frame " << i;
+        }
+        if (frames == 40000) {
+            EXPECT_GT(clipped, 1000);
+        }
+    }
+}
+
+TEST_F(AudioProcessorTest, TheMixIsPlainFloatArithmeticDownToTheSmallestValues) {
+    // Subnormal samples pass through a track without effects, at unity gain, untouched.
+    const float tiny = 3e-40f;
+    ASSERT_EQ(std::fpclassify(tiny), FP_SUBNORMAL);
+    const QString s = stem(rate, [=](qint64 i) { return i % 2 ? tiny : -tiny; });
+    AudioProcessor::Analysis analysis;
+    const AudioData mixed = renderAndRead({{s, 0, leftTrack(), {}}}, {{0, 1}}, plain(), &analysis);
+    EXPECT_EQ(mixed.channels[0][1000], -tiny);
+    EXPECT_EQ(mixed.channels[0][1001], tiny);
+    EXPECT_NEAR(analysis.peakDB, -180, 1e-9); // floored at 1e-9 all the same
 }

@@ -166,6 +166,18 @@ TEST(DrawOps, ExportMatchesThePreviewAtCanvasSize) {
                       render(snapshot, canvas, frames));
         }
     }
+
+    // With more layers the two orders differ, but tiles that do not overlap give one picture.
+    const LiveSnapshot three{{96, 54},
+                             {layer(mainID, {0, 0, 32, 54}, {10, 0, 32, 54}),
+                              layer(overdubID, {32, 0, 32, 54}, {20, 0, 32, 54}),
+                              layer(3, {64, 0, 32, 54}, {30, 0, 32, 54})},
+                             true};
+    Frames frames = {{{mainID, halves(64, 54, red, green)},
+                      {overdubID, quadrants(64, 54, blue, white, green, red)},
+                      {3, halves(64, 54, white, blue)}}};
+    EXPECT_EQ(renderFrame(QSize(96, 54), drawOps(exportOf(three)), frames.lookup()),
+              render(three, {96, 54}, frames));
 }
 
 TEST(DrawOps, ExportPutsItsFirstLayerOnTop) {
@@ -298,6 +310,22 @@ TEST(FrameRenderer, NothingToDrawIsBlack) {
     other.fill(white);
     renderFrame(other, drawOps(split(), {64, 36}), frames.lookup());
     EXPECT_TRUE(filled(other, {0, 0, 32, 36}, red));
+}
+
+TEST(FrameRenderer, LayersAreOpaqueWhateverTheirAlpha) {
+    QImage clear(64, 36, QImage::Format_ARGB32);
+    clear.fill(qRgba(255, 0, 0, 0)); // red with alpha 0, not premultiplied
+    const Frames frames = {{{mainID, clear}}};
+    QImage output(64, 36, QImage::Format_ARGB32);
+    output.fill(Qt::transparent);
+    // One layer copied 1:1, one scaled.
+    renderFrame(output,
+                {{mainID, {0, 0, 32, 36}, {0, 0, 32, 36}, false},
+                 {mainID, {0, 0, 64, 36}, {32, 0, 32, 36}, false}},
+                frames.lookup());
+    for (int y = 0; y < 36; ++y)
+        for (int x = 0; x < 64; ++x)
+            ASSERT_EQ(output.pixel(x, y), qRgba(255, 0, 0, 255)) << x << ", " << y;
 }
 
 TEST(FrameRenderer, TheCropSelectsThePartOfTheSource) {

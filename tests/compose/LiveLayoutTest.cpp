@@ -11,7 +11,7 @@ using namespace reelbox;
 
 namespace {
 
-// Snapshot number n: n + 1 layers side by side, all from track n, on an n-wide canvas.
+// Snapshot number n: 1 to 4 tiles side by side, all from track n, mirrored when n is odd.
 LiveSnapshot numbered(int n) {
     LiveSnapshot snapshot;
     snapshot.canvas = {double(16 * (n % 4 + 1)), 9};

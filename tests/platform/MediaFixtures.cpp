@@ -89,6 +89,31 @@ DecodedAudio readAllAudio(const QString& path) {
     return result;
 }
 
+QStringList topLevelBoxes(const QString& path, QString* brand) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw std::runtime_error("can't read " + path.toStdString());
+    QStringList boxes;
+    qint64 at = 0;
+    while (at + 8 <= file.size()) {
+        file.seek(at);
+        const QByteArray header = file.read(16);
+        quint64 size = qFromBigEndian<quint32>(header.constData());
+        const QString type = QString::fromLatin1(header.mid(4, 4));
+        if (size == 1 && header.size() == 16)
+            size = qFromBigEndian<quint64>(header.constData() + 8);
+        else if (size == 0)
+            size = quint64(file.size() - at); // to the end of the file
+        if (size < 8)
+            throw std::runtime_error("a box smaller than its header in " + path.toStdString());
+        if (type == u"ftyp" && brand)
+            *brand = QString::fromLatin1(header.mid(8, 4));
+        boxes << type;
+        at += qint64(size);
+    }
+    return boxes;
+}
+
 void writeWav16(const QString& path, int channels, int sampleRate,
                 const std::vector<qint16>& interleaved) {
     QByteArray bytes;

@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <vector>
 
@@ -36,6 +37,10 @@ struct DecodedAudio {
     qint64 frames() const { return channels ? qint64(samples.size()) / channels : 0; }
 };
 DecodedAudio readAllAudio(const QString& path);
+
+// The four-character types of an MP4 / QuickTime file's top-level boxes, in file order;
+// `brand` (when given) receives the major brand of its "ftyp" box.
+QStringList topLevelBoxes(const QString& path, QString* brand = nullptr);
 
 // Writes a 16-bit PCM WAV by hand, for input that is neither float nor 48 kHz.
 void writeWav16(const QString& path, int channels, int sampleRate,

@@ -13,8 +13,8 @@ void add(const float* __restrict in, float* __restrict out, std::size_t n) {
         out[i] += in[i];
 }
 
-void addPanned(const float* __restrict in, float leftGain, float rightGain,
-               float* __restrict left, float* __restrict right, std::size_t n) {
+void addPanned(const float* __restrict in, float leftGain, float rightGain, float* __restrict left,
+               float* __restrict right, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         left[i] += in[i] * leftGain;
         right[i] += in[i] * rightGain;
@@ -22,8 +22,8 @@ void addPanned(const float* __restrict in, float leftGain, float rightGain,
 }
 
 void addPannedWithSend(const float* __restrict in, float leftGain, float rightGain, float send,
-                       float* __restrict left, float* __restrict right,
-                       float* __restrict busLeft, float* __restrict busRight, std::size_t n) {
+                       float* __restrict left, float* __restrict right, float* __restrict busLeft,
+                       float* __restrict busRight, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         const float l = in[i] * leftGain;
         const float r = in[i] * rightGain;
@@ -69,8 +69,8 @@ void clip(float* __restrict x, std::size_t n) {
         x[i] = std::clamp(x[i], -1.0f, 1.0f);
 }
 
-void interleave(const float* __restrict left, const float* __restrict right,
-                float* __restrict out, std::size_t n) {
+void interleave(const float* __restrict left, const float* __restrict right, float* __restrict out,
+                std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         out[2 * i] = left[i];
         out[2 * i + 1] = right[i];

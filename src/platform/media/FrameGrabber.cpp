@@ -3,8 +3,8 @@
 #include "Cancellation.h"
 #include "Error.h"
 #include "internal/Av.h"
+#include "internal/PictureConversion.h"
 
-#include <QTransform>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -23,23 +23,6 @@ QSize fitInside(QSize size, QSize maxSize) {
             std::max(1, int(std::lround(size.height() * scale)))};
 }
 
-int colourMatrix(const AVFrame& frame) {
-    if (frame.colorspace != AVCOL_SPC_UNSPECIFIED)
-        return frame.colorspace;
-    return frame.height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
-}
-
-bool fullRange(const AVFrame& frame) {
-    switch (frame.format) {
-    case AV_PIX_FMT_YUVJ420P:
-    case AV_PIX_FMT_YUVJ422P:
-    case AV_PIX_FMT_YUVJ444P:
-        return true;
-    default:
-        return frame.color_range == AVCOL_RANGE_JPEG;
-    }
-}
-
 } // namespace
 
 struct FrameGrabber::State {
@@ -51,7 +34,7 @@ struct FrameGrabber::State {
     av::PacketPtr packet = av::makePacket();
     av::FramePtr current = av::makeFrame();
     av::FramePtr previous = av::makeFrame();
-    av::SwsPtr scaler;
+    PictureConverter converter;
     int rotation = 0;
     QSize naturalSize;
     // Index entries carry decoding times; a key frame is shown this many ticks later (the
@@ -246,26 +229,7 @@ QImage FrameGrabber::State::convert(const AVFrame& frame, QSize maxSize) {
     QSize target = fitInside(displayed, maxSize);
     if (turned)
         target.transpose();
-
-    SwsContext* cached = sws_getCachedContext(
-        scaler.release(), frame.width, frame.height, AVPixelFormat(frame.format), target.width(),
-        target.height(), AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    scaler.reset(cached);
-    if (!scaler)
-        fail(AVERROR(EINVAL));
-    const int* coefficients = sws_getCoefficients(colourMatrix(frame));
-    sws_setColorspaceDetails(scaler.get(), coefficients, fullRange(frame), coefficients, 1, 0,
-                             1 << 16, 1 << 16);
-
-    QImage image(target, QImage::Format_RGB32);
-    if (image.isNull())
-        throw Error(QStringLiteral("Out of memory"));
-    uint8_t* planes[4] = {image.bits(), nullptr, nullptr, nullptr};
-    int strides[4] = {int(image.bytesPerLine()), 0, 0, 0};
-    sws_scale(scaler.get(), frame.data, frame.linesize, 0, frame.height, planes, strides);
-    if (rotation != 0)
-        image = image.transformed(QTransform().rotate(rotation));
-    return image;
+    return converter.convert(frame, rotation, target);
 }
 
 } // namespace reelbox

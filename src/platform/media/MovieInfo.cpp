@@ -45,11 +45,15 @@ MovieInfo probeMovie(const QString& path) {
             QSize size(parameters->width, parameters->height);
             if (av::displayRotation(stream) % 180 != 0)
                 size.transpose();
-            info.video.push_back({int(i), start, duration, size, frameRate(stream)});
+            info.video.push_back({int(i), start, duration, size, frameRate(stream),
+                                  QString::fromLatin1(avcodec_get_name(parameters->codec_id)),
+                                  av::fourcc(parameters->codec_tag),
+                                  std::max<qint64>(0, stream->nb_frames)});
         } else if (parameters->codec_type == AVMEDIA_TYPE_AUDIO &&
                    parameters->ch_layout.nb_channels > 0 && parameters->sample_rate > 0) {
             info.audio.push_back({int(i), start, duration, parameters->ch_layout.nb_channels,
-                                  parameters->sample_rate});
+                                  parameters->sample_rate,
+                                  QString::fromLatin1(avcodec_get_name(parameters->codec_id))});
         } else {
             continue;
         }

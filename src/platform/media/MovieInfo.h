@@ -14,6 +14,9 @@ struct VideoTrackInfo {
     double durationSeconds = 0;
     QSize naturalSize; // as displayed: rotation applied
     double frameRate = 0;
+    QString codecName; // FFmpeg's short name: "h264", "hevc"
+    QString codecTag;  // the sample entry's four characters: "avc1", "hvc1"; empty if none
+    qint64 frameCount = 0; // as the container states it; 0 when it doesn't
 };
 
 struct AudioTrackInfo {
@@ -22,6 +25,7 @@ struct AudioTrackInfo {
     double durationSeconds = 0;
     int channelCount = 0;
     int sampleRate = 0;
+    QString codecName; // FFmpeg's short name: "aac", "pcm_f32le"
 };
 
 struct MovieInfo {

@@ -76,6 +76,7 @@ struct MovieWriter::State {
     av::FramePtr picture;
     av::SwsPtr scaler;
     int64_t lastVideoPts = AV_NOPTS_VALUE;
+    int64_t lastVideoDts = AV_NOPTS_VALUE; // of the last packet, in the encoder's time base
 
     AVStream* audioStream = nullptr;
     int64_t nextAudioPts = AV_NOPTS_VALUE; // in frames
@@ -277,6 +278,7 @@ void MovieWriter::State::encodeVideo(const AVFrame* frame) {
         check(received);
         if (packet->duration <= 0)
             packet->duration = frameTicks;
+        av::repairVideoDts(*packet, lastVideoDts, 64 * frameTicks);
         av_packet_rescale_ts(packet.get(), video->time_base, videoStream->time_base);
         packet->stream_index = videoStream->index;
         check(av_interleaved_write_frame(output.get(), packet.get()));

@@ -35,6 +35,8 @@ struct Mp4Writer::State {
     av::PacketPtr packet = av::makePacket();
     std::vector<float> pending; // interleaved stereo not yet encoded
     int64_t audioPts = 0;
+    int64_t lastFrameIndex = -1;
+    int64_t lastVideoDts = AV_NOPTS_VALUE;
     bool finished = false;
 
     int check(int code) const {
@@ -134,6 +136,8 @@ struct Mp4Writer::State {
             if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
                 return;
             check(received);
+            if (codec == video.get())
+                av::repairVideoDts(*packet, lastVideoDts, 64); // see repairVideoDts
             av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
             packet->stream_index = stream->index;
             check(av_interleaved_write_frame(output.get(), packet.get()));
@@ -205,6 +209,8 @@ Mp4Writer::~Mp4Writer() = default;
 void Mp4Writer::writeVideoFrame(const QImage& frame, qint64 frameIndex) {
     if (!d->video || d->finished)
         return;
+    if (frame.isNull() || frameIndex <= d->lastFrameIndex)
+        throw Error(d->what + QStringLiteral(": frame %1 is empty or out of order").arg(frameIndex));
     const QImage source =
         frame.format() == QImage::Format_RGB32 || frame.format() == QImage::Format_ARGB32
             ? frame
@@ -220,6 +226,7 @@ void Mp4Writer::writeVideoFrame(const QImage& frame, qint64 frameIndex) {
               d->picture->linesize);
     d->picture->pts = frameIndex;
     d->encode(d->video.get(), d->videoStream, d->picture.get());
+    d->lastFrameIndex = frameIndex;
 }
 
 void Mp4Writer::writeAudio(const float* interleavedStereo, qint64 frames) {

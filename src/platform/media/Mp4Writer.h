@@ -37,7 +37,9 @@ public:
     Mp4Writer(const Mp4Writer&) = delete;
     Mp4Writer& operator=(const Mp4Writer&) = delete;
 
-    void writeVideoFrame(const QImage& frame, qint64 frameIndex); // any QImage format
+    // Any QImage format, scaled to the video size when it differs. Frame indexes increase
+    // (gaps hold the previous picture); an empty frame or an index out of order throws Error.
+    void writeVideoFrame(const QImage& frame, qint64 frameIndex);
     void writeAudio(const float* interleavedStereo, qint64 frames);
     void finish();
 

@@ -4,15 +4,17 @@
 #include "internal/Av.h"
 #include "internal/PictureConversion.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace reelbox {
 
 namespace {
-// Asking this far past the picture on screen seeks instead of decoding all the way.
+// Asking this far past the picture on screen seeks instead of decoding all the way, when a
+// key frame lies in between.
 constexpr double seekAheadSeconds = 2.0;
-// A picture whose time differs from the asked time by rounding alone counts as on time.
-constexpr double timeSlackSeconds = 1e-4;
+// Seeks that land on a key frame shown after the time asked for go back this many times.
+constexpr int seekAttempts = 4;
 } // namespace
 
 struct VideoDecoder::State {
@@ -28,24 +30,39 @@ struct VideoDecoder::State {
     bool haveAhead = false;
     bool ended = false;
     bool draining = false;
-    double endSeconds = 0;
+    int64_t startTicks = 0; // stream ticks
+    double endSeconds = 0;  // 0 when the duration is unknown
+    // A key frame is shown this many stream ticks after it is decoded (the reordering delay);
+    // learnt from the key frames read so far.
+    int64_t keyDelay = 0;
     int rotation = 0;
     QSize naturalSize;
     PictureConverter converter;
     QImage image;
-    double imagePts = std::nan("");
+    int64_t imagePts = AV_NOPTS_VALUE;
+    QRect imageRegion; // what of `image` was converted; empty = all of it
 
     void fail(int code) const { throw Error(what + QStringLiteral(": ") + av::errorText(code)); }
 
-    double ptsOf(const AVFrame& frame) const {
+    // Times are compared in stream ticks: a time asked for in seconds is rounded to the
+    // nearest tick, so a frame boundary computed another way (1/30 s from composition ticks)
+    // still finds the frame that starts there.
+    int64_t toStream(double seconds) const {
+        const double ticks = seconds / av_q2d(stream->time_base);
+        if (std::isnan(ticks))
+            return startTicks;
+        return int64_t(std::llround(std::clamp(ticks, -9.0e18, 9.0e18)));
+    }
+    int64_t ptsOf(const AVFrame& frame) const {
         const int64_t pts =
             frame.best_effort_timestamp != AV_NOPTS_VALUE ? frame.best_effort_timestamp : frame.pts;
-        return pts == AV_NOPTS_VALUE ? 0.0 : av::seconds(pts, stream->time_base);
+        return pts == AV_NOPTS_VALUE ? startTicks : pts;
     }
+    bool isFirstPicture(int64_t pts) const { return pts <= startTicks; }
 
-    void seek(double seconds) {
-        const auto timestamp = int64_t(std::llround(seconds / av_q2d(stream->time_base)));
+    void seekTo(int64_t timestamp) {
         if (av_seek_frame(format.get(), streamIndex, timestamp, AVSEEK_FLAG_BACKWARD) < 0) {
+            // Before the first key frame: start from the beginning.
             const int64_t first = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
             const int sought = av_seek_frame(format.get(), streamIndex, first,
                                              AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
@@ -56,9 +73,58 @@ struct VideoDecoder::State {
         haveShown = haveAhead = ended = draining = false;
     }
 
+    // Positions decoding at the key frame shown at or before `time` and decodes it into
+    // `ahead`. An index of decoding times (as some containers keep) may lead to a key frame
+    // shown after the time; then the search goes one key frame further back.
+    void seekBefore(int64_t time) {
+        int64_t target = time;
+        for (int attempt = 1;; ++attempt) {
+            seekTo(target);
+            if (!receive(ahead.get())) {
+                ended = true;
+                return;
+            }
+            haveAhead = true;
+            const int64_t found = ptsOf(*ahead);
+            if (found <= time || isFirstPicture(found) || attempt == seekAttempts)
+                return;
+            target = std::min(target, found - keyDelay) - 1;
+        }
+    }
+
+    // Whether jumping ahead to `time` is better done by seeking.
+    bool worthSeeking(int64_t time) const {
+        const int64_t shownPts = ptsOf(*shown);
+        if (av::seconds(time - shownPts, stream->time_base) <= seekAheadSeconds ||
+            (haveAhead && ptsOf(*ahead) > time))
+            return false;
+        const int entry = av_index_search_timestamp(stream, time - keyDelay, AVSEEK_FLAG_BACKWARD);
+        if (entry < 0)
+            return true;
+        // Only when the key frame to start from is past the picture on screen.
+        return avformat_index_get_entry(stream, entry)->timestamp + keyDelay > shownPts;
+    }
+
+    // The next packet of the stream into `packet`; false at the end of the file.
+    bool readPacket() {
+        for (;;) {
+            const int read = av_read_frame(format.get(), packet.get());
+            if (read == AVERROR_EOF)
+                return false;
+            if (read < 0)
+                fail(read);
+            if (packet->stream_index == streamIndex)
+                break;
+            av_packet_unref(packet.get());
+        }
+        if ((packet->flags & AV_PKT_FLAG_KEY) && packet->pts != AV_NOPTS_VALUE &&
+            packet->dts != AV_NOPTS_VALUE)
+            keyDelay = std::max(keyDelay, packet->pts - packet->dts);
+        return true;
+    }
+
     // The next decoded picture into `into`; false at the end.
     bool receive(AVFrame* into) {
-        int lastError = 0;
         for (;;) {
             const int received = avcodec_receive_frame(decoder.get(), into);
             if (received == 0)
@@ -69,27 +135,36 @@ struct VideoDecoder::State {
                 fail(received);
             if (draining)
                 return false;
-            // Feed the next packet of the stream.
-            int read = 0;
-            for (;;) {
-                read = av_read_frame(format.get(), packet.get());
-                if (read < 0 || packet->stream_index == streamIndex)
-                    break;
-                av_packet_unref(packet.get());
-            }
-            if (read == AVERROR_EOF) {
+            if (!readPacket()) {
                 draining = true;
                 avcodec_send_packet(decoder.get(), nullptr);
                 continue;
             }
-            if (read < 0)
-                fail(read);
-            const int sent = avcodec_send_packet(decoder.get(), packet.get());
+            // A damaged packet is skipped; the pictures that still decode are shown.
+            avcodec_send_packet(decoder.get(), packet.get());
             av_packet_unref(packet.get());
-            if (sent < 0 && sent != AVERROR(EAGAIN))
-                lastError = sent; // a damaged packet: go on with the next
         }
-        (void)lastError;
+    }
+
+    // Decodes forward until `shown` is the picture on screen at `time`.
+    void advance(int64_t time) {
+        for (;;) {
+            if (!haveAhead) {
+                if (ended || !receive(ahead.get())) {
+                    ended = true;
+                    return;
+                }
+                haveAhead = true;
+            }
+            if (haveShown && ptsOf(*ahead) > time)
+                return;
+            std::swap(shown, ahead);
+            av_frame_unref(ahead.get());
+            haveShown = true;
+            haveAhead = false;
+            if (ptsOf(*shown) > time)
+                return; // before the first picture: the first is shown
+        }
     }
 };
 
@@ -110,8 +185,10 @@ VideoDecoder::VideoDecoder(const QString& path) : d(std::make_unique<State>()) {
     d->naturalSize = QSize(parameters->width, parameters->height);
     if (d->rotation % 180 != 0)
         d->naturalSize.transpose();
-    d->endSeconds = av::streamStartSeconds(d->format.get(), d->stream) +
-                    av::streamDurationSeconds(d->format.get(), d->stream);
+    const double start = av::streamStartSeconds(d->format.get(), d->stream);
+    d->startTicks = d->toStream(start);
+    const double duration = av::streamDurationSeconds(d->format.get(), d->stream);
+    d->endSeconds = duration > 0 ? start + duration : 0;
     // Pictures are asked for in order: frame threads keep both cores busy.
     d->decoder = av::openDecoder(d->stream, 2, FF_THREAD_FRAME | FF_THREAD_SLICE, d->what);
 }
@@ -122,41 +199,34 @@ QSize VideoDecoder::naturalSize() const {
     return d->naturalSize;
 }
 
-QImage VideoDecoder::frameAt(double asked) {
-    const double seconds = asked + timeSlackSeconds;
-    if (d->endSeconds > 0 && asked >= d->endSeconds)
+QImage VideoDecoder::frameAt(double seconds, const QRect& region) {
+    const int64_t time = d->toStream(seconds);
+    if (d->endSeconds > 0 && time >= d->toStream(d->endSeconds))
         return {};
-    const bool behind = d->haveShown && seconds < d->ptsOf(*d->shown);
-    const bool farAhead = d->haveShown && seconds - d->ptsOf(*d->shown) > seekAheadSeconds &&
-                          (!d->haveAhead || d->ptsOf(*d->ahead) <= seconds);
-    if (behind || farAhead)
-        d->seek(seconds);
-
-    for (;;) {
-        if (!d->haveAhead) {
-            if (d->ended || !d->receive(d->ahead.get())) {
-                d->ended = true;
-                break;
-            }
-            d->haveAhead = true;
-        }
-        if (!d->haveShown || d->ptsOf(*d->ahead) <= seconds) {
-            std::swap(d->shown, d->ahead);
-            av_frame_unref(d->ahead.get());
-            d->haveShown = true;
-            d->haveAhead = false;
-            if (d->ptsOf(*d->shown) > seconds)
-                break; // before the first picture: show the first
-            continue;
-        }
-        break;
+    if (d->haveShown) {
+        const int64_t shownPts = d->ptsOf(*d->shown);
+        const bool behind = time < shownPts && !d->isFirstPicture(shownPts);
+        if (behind || (time > shownPts && d->worthSeeking(time)))
+            d->seekBefore(time);
     }
+    d->advance(time);
     if (!d->haveShown)
         d->fail(AVERROR_INVALIDDATA);
-    const double pts = d->ptsOf(*d->shown);
-    if (pts != d->imagePts) {
-        d->image = d->converter.convert(*d->shown, d->rotation);
+
+    // The region in the decoded picture's pixels; a turned picture is converted whole.
+    const QRect wanted = d->rotation == 0 ? region : QRect();
+    const int64_t pts = d->ptsOf(*d->shown);
+    const bool converted =
+        pts == d->imagePts &&
+        (d->imageRegion.isEmpty() || (!wanted.isEmpty() && d->imageRegion.contains(wanted)));
+    if (!converted) {
+        if (d->rotation != 0) {
+            d->image = d->converter.convert(*d->shown, d->rotation);
+        } else {
+            d->converter.convertInto(d->image, *d->shown, wanted);
+        }
         d->imagePts = pts;
+        d->imageRegion = wanted;
     }
     return d->image;
 }

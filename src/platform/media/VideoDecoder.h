@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <memory>
@@ -8,7 +9,7 @@
 namespace reelbox {
 
 // Decodes a movie's first video track for playback and export: frames are asked for at
-// increasing times and come from decoding forward; a time behind the current position, or
+// increasing times and come from decoding forward; a time behind the current picture, or
 // far ahead of it, seeks to the key frame before it first.
 class VideoDecoder {
 public:
@@ -24,7 +25,11 @@ public:
     // at or before it (the first frame for earlier times). Format_RGB32 at the natural size
     // with the display rotation applied. A null image when the movie has no frame there
     // (past its end). Throws Error on a decoding failure.
-    QImage frameAt(double seconds);
+    //
+    // With a `region` (natural-size pixels), only the pixels inside it are guaranteed; the
+    // rest of the image may hold anything. The image's buffer is reused for the next frame
+    // once every copy of the returned image is gone, so steady decoding allocates nothing.
+    QImage frameAt(double seconds, const QRect& region = {});
 
 private:
     struct State;

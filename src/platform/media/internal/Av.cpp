@@ -9,6 +9,7 @@ extern "C" {
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 
@@ -163,6 +164,29 @@ CodecPtr openDecoder(const AVStream* stream, int threads, int threadType, const 
     context->thread_type = threadType;
     check(avcodec_open2(context.get(), codec, nullptr), what);
     return context;
+}
+
+void repairVideoDts(AVPacket& packet, int64_t& lastDts, int64_t maxDelay) {
+    if (packet.pts != AV_NOPTS_VALUE) {
+        const bool plausible = packet.dts != AV_NOPTS_VALUE && packet.dts <= packet.pts &&
+                               packet.pts - packet.dts <= maxDelay &&
+                               (lastDts == AV_NOPTS_VALUE || packet.dts > lastDts);
+        if (!plausible)
+            packet.dts = lastDts == AV_NOPTS_VALUE ? packet.pts : std::max(packet.pts, lastDts + 1);
+    }
+    if (packet.dts != AV_NOPTS_VALUE)
+        lastDts = packet.dts;
+}
+
+QString fourcc(uint32_t tag) {
+    if (tag == 0)
+        return {};
+    QString text;
+    for (int i = 0; i < 4; ++i) {
+        const char c = char((tag >> (8 * i)) & 0xff);
+        text += c >= 0x20 && c < 0x7f ? QChar::fromLatin1(c) : QChar(u'?');
+    }
+    return text;
 }
 
 } // namespace reelbox::av

@@ -79,6 +79,16 @@ int displayRotation(const AVStream* stream);
 // FF_THREAD_FRAME and/or FF_THREAD_SLICE. Throws Error with `what` as the prefix.
 CodecPtr openDecoder(const AVStream* stream, int threads, int threadType, const QString& what);
 
+// Repairs the decoding time of an encoded video packet before it goes to a muxer. libx265 3.5
+// hands out an uninitialised decoding delay when it is flushed before its first B-frame
+// decision (a movie of a frame or two), so a decoding time that is missing, after the
+// presentation time, more than `maxDelay` before it, or not after `lastDts` is replaced by the
+// presentation time (kept after `lastDts`). `lastDts` starts as AV_NOPTS_VALUE.
+void repairVideoDts(AVPacket& packet, int64_t& lastDts, int64_t maxDelay);
+
+// The codec tag as four printable characters ("avc1", "hvc1"), empty when there is none.
+QString fourcc(uint32_t tag);
+
 inline double seconds(int64_t timestamp, AVRational timeBase) {
     return double(timestamp) * av_q2d(timeBase);
 }

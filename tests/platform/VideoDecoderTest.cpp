@@ -1,0 +1,302 @@
+#include "media/VideoDecoder.h"
+#include "MediaFixtures.h"
+
+#include "Error.h"
+#include "media/MovieInfo.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <gtest/gtest.h>
+
+using namespace reelbox;
+using namespace reelbox::testing;
+
+namespace {
+
+constexpr int fps = 30;
+
+// Four seconds of 30 fps pictures, picture i in the colour of i % 100, key frames every
+// second (0, 30, 60, 90) and B-frames between them, so key frames are decoded before they
+// are shown.
+class VideoDecoderTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        directory = new QTemporaryDir;
+        MovieWriterSettings settings;
+        settings.videoSize = QSize(160, 90);
+        settings.audioChannels = 2;
+        moviePath = writeMovie(
+            directory->filePath("colours.mov"), settings, 4 * fps, 4 * 48000,
+            [&](int i) { return indexedPicture(settings.videoSize, i % 100); },
+            [](qint64 n, int c) { return staircase(n, c, 2); });
+    }
+    static void TearDownTestSuite() {
+        delete directory;
+        directory = nullptr;
+    }
+    // The colour index of the picture at `seconds`; -2 for a null image.
+    static int pictureAt(VideoDecoder& decoder, double seconds) {
+        const QImage image = decoder.frameAt(seconds);
+        return image.isNull() ? -2 : indexOfColour(image);
+    }
+    static QTemporaryDir* directory;
+    static QString moviePath;
+};
+QTemporaryDir* VideoDecoderTest::directory = nullptr;
+QString VideoDecoderTest::moviePath;
+
+TEST_F(VideoDecoderTest, IncreasingTimesGiveThePictureOnScreen) {
+    VideoDecoder decoder(moviePath);
+    EXPECT_EQ(decoder.naturalSize(), QSize(160, 90));
+    for (int i = 0; i < 4 * fps; ++i) {
+        // The start of the frame, its middle and just before the next one.
+        for (const double seconds :
+             {double(i) / fps, (i + 0.5) / fps, double(i + 1) / fps - 1e-4}) {
+            const QImage image = decoder.frameAt(seconds);
+            ASSERT_FALSE(image.isNull()) << seconds;
+            EXPECT_EQ(image.size(), QSize(160, 90));
+            EXPECT_EQ(image.format(), QImage::Format_RGB32);
+            EXPECT_EQ(indexOfColour(image), i % 100) << "at " << seconds;
+        }
+    }
+    // The same time twice gives the same picture.
+    EXPECT_EQ(pictureAt(decoder, 3.5), (3 * fps + fps / 2) % 100);
+    EXPECT_EQ(pictureAt(decoder, 3.5), (3 * fps + fps / 2) % 100);
+}
+
+TEST_F(VideoDecoderTest, TimesBeforeTheFirstPictureGiveTheFirst) {
+    VideoDecoder decoder(moviePath);
+    EXPECT_EQ(pictureAt(decoder, -1.0), 0);
+    EXPECT_EQ(pictureAt(decoder, -0.5), 0);
+    EXPECT_EQ(pictureAt(decoder, 0.02), 0);
+    EXPECT_EQ(pictureAt(decoder, 0.04), 1);
+    EXPECT_EQ(pictureAt(decoder, -0.01), 0);
+    EXPECT_EQ(pictureAt(decoder, 0.1), 3);
+}
+
+// Going back, and jumping ahead by more than a key frame interval, both seek; the picture
+// is the one on screen, also right before a key frame (which is decoded before it is shown).
+TEST_F(VideoDecoderTest, TimesBehindOrFarAheadSeek) {
+    VideoDecoder decoder(moviePath);
+    struct Case {
+        double seconds;
+        int frame;
+    };
+    const std::vector<Case> cases{
+        {2.5, 75},  {0.99, 29}, {1.0, 30},  {0.0, 0},   {2.99, 89}, {1.99, 59},  {1.97, 59},
+        {0.5, 15},  {3.999, 119}, {0.9999, 29}, {3.0, 90}, {2.9999, 89}, {0.0, 0}, {3.9, 117},
+        {1.5, 45},  {2.0, 60},  {0.01, 0},  {0.0334, 1}};
+    for (const Case& c : cases)
+        EXPECT_EQ(pictureAt(decoder, c.seconds), c.frame % 100) << "at " << c.seconds;
+}
+
+TEST_F(VideoDecoderTest, FarAheadFromTheStart) {
+    for (const double target : {2.99, 2.1, 3.5, 3.85}) {
+        VideoDecoder decoder(moviePath);
+        EXPECT_EQ(pictureAt(decoder, 0.0), 0);
+        EXPECT_EQ(pictureAt(decoder, target), int(target * fps) % 100) << "at " << target;
+        EXPECT_EQ(pictureAt(decoder, target + 0.1), int((target + 0.1) * fps) % 100)
+            << "at " << target + 0.1;
+    }
+}
+
+TEST_F(VideoDecoderTest, PastTheEndIsNullAndDecodingGoesOn) {
+    VideoDecoder decoder(moviePath);
+    EXPECT_EQ(pictureAt(decoder, 3.99), 119 % 100);
+    EXPECT_TRUE(decoder.frameAt(4.0).isNull());
+    EXPECT_TRUE(decoder.frameAt(60.0).isNull());
+    EXPECT_EQ(pictureAt(decoder, 1.5), 45);
+    EXPECT_EQ(pictureAt(decoder, 1.6), 48);
+    // Straight to the end of a fresh decoder.
+    VideoDecoder fresh(moviePath);
+    EXPECT_TRUE(fresh.frameAt(5.0).isNull());
+    EXPECT_EQ(pictureAt(fresh, 3.98), 119 % 100);
+}
+
+// A picture handed out stays as it was while later ones are decoded into reused buffers.
+TEST_F(VideoDecoderTest, PicturesHandedOutKeepTheirContents) {
+    VideoDecoder decoder(moviePath);
+    std::vector<QImage> kept;
+    for (int i = 10; i < 20; ++i)
+        kept.push_back(decoder.frameAt((i + 0.5) / fps));
+    for (int i = 30; i < 40; ++i)
+        decoder.frameAt((i + 0.5) / fps); // nothing kept: buffers may be reused
+    for (size_t k = 0; k < kept.size(); ++k)
+        EXPECT_EQ(indexOfColour(kept[k]), 10 + int(k));
+}
+
+// With a region only that part is guaranteed; asking for the whole picture afterwards (at the
+// same time) gives all of it.
+TEST_F(VideoDecoderTest, RegionsConvertOnlyWhatIsAsked) {
+    VideoDecoder decoder(moviePath);
+    const QRect region(60, 30, 40, 30); // holds the centre
+    for (int i = 0; i < 40; ++i) {
+        const QImage part = decoder.frameAt((i + 0.5) / fps, region);
+        ASSERT_EQ(part.size(), QSize(160, 90));
+        EXPECT_EQ(indexOfColour(part), i);
+        // The region's corners too.
+        for (const QPoint corner : {region.topLeft(), region.bottomRight()})
+            EXPECT_EQ(indexOfColour(part.copy(QRect(corner, QSize(1, 1)))), i) << i;
+    }
+    const QImage whole = decoder.frameAt(39.5 / fps);
+    EXPECT_EQ(indexOfColour(whole), 39);
+    for (const QPoint corner : {QPoint(0, 0), QPoint(159, 0), QPoint(0, 89), QPoint(159, 89)})
+        EXPECT_EQ(indexOfColour(whole.copy(QRect(corner, QSize(1, 1)))), 39)
+            << corner.x() << "," << corner.y();
+}
+
+// Pictures written with BT.709 colours at a small size come back in their colours: the
+// decoder follows the movie's colour tags, not a guess from the picture height.
+TEST(VideoDecoder, ColoursFollowTheMoviesTags) {
+    QTemporaryDir dir;
+    MovieWriterSettings settings;
+    settings.videoSize = QSize(64, 36);
+    const std::vector<QRgb> colours{qRgb(220, 30, 30), qRgb(30, 200, 40), qRgb(40, 40, 220),
+                                    qRgb(128, 128, 128), qRgb(235, 235, 235), qRgb(16, 16, 16)};
+    const QString path = writeMovie(
+        dir.filePath("colours.mov"), settings, int(colours.size()), 0,
+        [&](int i) {
+            QImage image(settings.videoSize, QImage::Format_RGB32);
+            image.fill(colours[size_t(i)]);
+            return image;
+        },
+        {});
+    VideoDecoder decoder(path);
+    for (size_t i = 0; i < colours.size(); ++i) {
+        const QRgb got = decoder.frameAt((double(i) + 0.5) / fps).pixel(32, 18);
+        EXPECT_NEAR(qRed(got), qRed(colours[i]), 6) << i;
+        EXPECT_NEAR(qGreen(got), qGreen(colours[i]), 6) << i;
+        EXPECT_NEAR(qBlue(got), qBlue(colours[i]), 6) << i;
+    }
+}
+
+// A movie whose pictures begin late shows its first picture for every earlier time.
+TEST(VideoDecoder, LateFirstPicture) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("late.mov");
+    MovieWriterSettings settings;
+    settings.videoSize = QSize(64, 36);
+    {
+        MovieWriter writer(path, settings);
+        for (int i = 0; i < 20; ++i)
+            ASSERT_TRUE(
+                writer.writeVideoFrame(indexedPicture(settings.videoSize, i), 0.5 + double(i) / fps));
+        writer.finish();
+    }
+    const double start = probeMovie(path).video.at(0).startSeconds;
+    VideoDecoder decoder(path);
+    EXPECT_EQ(indexOfColour(decoder.frameAt(0.0)), 0);
+    EXPECT_EQ(indexOfColour(decoder.frameAt(start / 2)), 0);
+    EXPECT_EQ(indexOfColour(decoder.frameAt(start + 1.5 / fps)), 1);
+    EXPECT_EQ(indexOfColour(decoder.frameAt(start / 2)), 0); // behind: back to the first
+    EXPECT_EQ(indexOfColour(decoder.frameAt(start + 19.5 / fps)), 19);
+    EXPECT_TRUE(decoder.frameAt(start + 20.5 / fps).isNull());
+}
+
+class VideoDecoderRotation : public ::testing::TestWithParam<int> {};
+
+// The display rotation is applied: a picture whose left half is red, turned clockwise.
+TEST_P(VideoDecoderRotation, PicturesAreTurned) {
+    const int rotation = GetParam();
+    QTemporaryDir dir;
+    MovieWriterSettings settings;
+    settings.videoSize = QSize(160, 90);
+    settings.rotationDegrees = rotation;
+    QImage picture(settings.videoSize, QImage::Format_RGB32);
+    picture.fill(qRgb(0, 0, 230));
+    for (int y = 0; y < 90; ++y)
+        for (int x = 0; x < 80; ++x)
+            picture.setPixel(x, y, qRgb(230, 0, 0));
+    const QString path =
+        writeMovie(dir.filePath("turned.mov"), settings, 3, 0, [&](int) { return picture; }, {});
+
+    VideoDecoder decoder(path);
+    const QSize expected = rotation % 180 ? QSize(90, 160) : QSize(160, 90);
+    EXPECT_EQ(decoder.naturalSize(), expected);
+    // Where the red half ends up, and where the blue one does.
+    QPoint red, blue;
+    switch (rotation) {
+    case 90: red = {45, 20}, blue = {45, 140}; break;
+    case 180: red = {140, 45}, blue = {20, 45}; break;
+    case 270: red = {45, 140}, blue = {45, 20}; break;
+    default: red = {20, 45}, blue = {140, 45}; break;
+    }
+    // A region (in the turned picture) doesn't change what is shown.
+    for (const QRect region : {QRect(), QRect(QPoint(0, 0), expected)}) {
+        const QImage image = decoder.frameAt(1.0 / fps, region);
+        ASSERT_EQ(image.size(), expected);
+        EXPECT_GT(qRed(image.pixel(red)), 180) << rotation;
+        EXPECT_LT(qBlue(image.pixel(red)), 60) << rotation;
+        EXPECT_GT(qBlue(image.pixel(blue)), 180) << rotation;
+        EXPECT_LT(qRed(image.pixel(blue)), 60) << rotation;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Degrees, VideoDecoderRotation, ::testing::Values(0, 90, 180, 270));
+
+TEST(VideoDecoder, FilesWithoutPicturesFailToOpen) {
+    QTemporaryDir dir;
+    auto messageOf = [](const QString& path) {
+        try {
+            VideoDecoder decoder(path);
+        } catch (const Error& error) {
+            return error.message();
+        }
+        return QStringLiteral("opened");
+    };
+    EXPECT_TRUE(messageOf(dir.filePath("missing.mov")).startsWith(u"Can't open “missing.mov”: "));
+
+    const QString text = dir.filePath("notes.mov");
+    QFile file(text);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("Not a movie at all.\n").repeated(500));
+    file.close();
+    EXPECT_TRUE(messageOf(text).startsWith(u"Can't open “notes.mov”: "));
+
+    MovieWriterSettings settings;
+    settings.audioChannels = 1;
+    const QString sound = writeMovie(dir.filePath("sound.mov"), settings, 0, 4800, {},
+                                     [](qint64, int) { return 0.f; });
+    EXPECT_EQ(messageOf(sound), QStringLiteral("“sound.mov” has no video"));
+}
+
+// Damage inside the media data: every request either gives a picture of the right size or
+// fails with an Error; nothing crashes, and a later request still works.
+TEST(VideoDecoder, DamagedMediaData) {
+    QTemporaryDir dir;
+    MovieWriterSettings settings;
+    settings.videoSize = QSize(160, 90);
+    const QString path = writeMovie(
+        dir.filePath("whole.mov"), settings, 60, 0,
+        [&](int i) { return indexedPicture(settings.videoSize, i); }, {});
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    // The middle third of the media data; the index stays intact.
+    const qsizetype mdat = bytes.indexOf("mdat") - 4;
+    ASSERT_GE(mdat, 0);
+    const qsizetype size = qFromBigEndian<quint32>(bytes.constData() + mdat);
+    ASSERT_GT(size, 300);
+    for (qsizetype i = mdat + size / 3; i < mdat + 2 * size / 3; i += 29)
+        bytes[i] = char(0x5a);
+    file.seek(0);
+    file.write(bytes);
+    file.close();
+
+    VideoDecoder decoder(path);
+    int pictures = 0;
+    for (const double t : {0.0, 0.3, 0.6, 0.9, 1.2, 1.5, 1.9, 0.1, 1.95}) {
+        try {
+            const QImage image = decoder.frameAt(t);
+            if (!image.isNull()) {
+                EXPECT_EQ(image.size(), QSize(160, 90));
+                ++pictures;
+            }
+        } catch (const Error&) {
+        }
+    }
+    EXPECT_GT(pictures, 0); // the undamaged start still decodes
+}
+
+} // namespace
