@@ -4,9 +4,9 @@
 //   bench-export TAKE_DIR MIX.caf OUT [--format h264|hevc|audio] [--stages]
 //
 // Prints the wall time of the export. With --stages it first times the stages on their
-// own, one after the other on this thread: decoding every frame the export draws (only the
-// parts it draws), decoding and drawing, and the picture conversion the encoder is fed with,
-// so a slow export can be traced to its stage. bench/compare-export.sh runs it.
+// own, one after the other on this thread: decoding every frame the export draws as it was
+// decoded (4:2:0) and converted to BGRA (only the parts drawn), and decoding and drawing with
+// the renderer, so a slow export can be traced to its stage. bench/compare-export.sh runs it.
 
 #include "CompositionFrameSource.h"
 #include "FrameRenderer.h"
@@ -57,10 +57,22 @@ void timeStages(const TakeComposer::Result& result) {
         CompositionFrameSource source(result.composition);
         source.limitTo(drawnRegions(ops));
         const auto start = Clock::now();
+        qint64 unconverted = 0;
+        for (qint64 i = 0; i < frames; ++i)
+            unconverted += source.yuvFramesAt(i * video.frameDuration).has_value();
+        const double seconds = since(start);
+        std::printf("decode 4:2:0:  %.3f s (%.2f ms a frame; %lld of %lld frames as decoded)\n",
+                    seconds, 1e3 * seconds / frames, static_cast<long long>(unconverted),
+                    static_cast<long long>(frames));
+    }
+    {
+        CompositionFrameSource source(result.composition);
+        source.limitTo(drawnRegions(ops));
+        const auto start = Clock::now();
         for (qint64 i = 0; i < frames; ++i)
             source.framesAt(i * video.frameDuration);
         const double seconds = since(start);
-        std::printf("decode:        %.3f s (%.2f ms a frame)\n", seconds, 1e3 * seconds / frames);
+        std::printf("decode BGRA:   %.3f s (%.2f ms a frame)\n", seconds, 1e3 * seconds / frames);
     }
     {
         CompositionFrameSource source(result.composition);

@@ -22,13 +22,15 @@ take="$fixture/take"
 overdubID="6F1C2D3E-4A5B-4C6D-8E9F-A0B1C2D3E4F5"
 mkdir -p "$work"
 
-# One minute of 1080p HEVC per source (x265 ultrafast, a key frame a second, as Reelbox
-# records), looped (copied, not re-encoded) when more is asked for.
+# One minute of 1080p HEVC per source (x265 ultrafast, a key frame a second, BT.709, as
+# Reelbox records), looped (copied, not re-encoded) when more is asked for.
 source_picture() { # NAME FILTER
     local path="$work/$1"
     if [ ! -f "$path" ]; then
         echo "Making $path ..." >&2
-        ffmpeg -v error -y -f lavfi -i "$2" -pix_fmt yuv420p \
+        ffmpeg -v error -y -f lavfi -i "$2" \
+            -vf "scale=out_color_matrix=bt709:out_range=tv,format=yuv420p" \
+            -colorspace bt709 -color_primaries bt709 -color_trc bt709 -color_range tv \
             -c:v libx265 -preset ultrafast -x265-params "keyint=30:log-level=none" -tag:v hvc1 \
             "$path.tmp.mov"
         mv "$path.tmp.mov" "$path"
@@ -37,19 +39,23 @@ source_picture() { # NAME FILTER
 }
 
 if [ ! -f "$take/take.json" ]; then
-    main_picture=$(source_picture picture-60s-1080p.mov "testsrc2=size=1920x1080:rate=30:duration=60")
-    overdub_picture=$(source_picture overdub-60s-1080p.mov \
+    main_picture=$(source_picture export-main-60s-1080p.mov "testsrc2=size=1920x1080:rate=30:duration=60")
+    overdub_picture=$(source_picture export-overdub-60s-1080p.mov \
         "testsrc=size=1920x1080:rate=30:duration=60,hue=h=120")
     echo "Making the take $take ..." >&2
     rm -rf "$fixture" && mkdir -p "$take/overdubs"
     loops=$(( (seconds + 59) / 60 ))
+    # The container keeps the BT.709 tags of the pictures (an untagged HD picture is open to
+    # interpretation; both sides must read the colours the same way).
+    bt709=(-colorspace bt709 -color_primaries bt709 -color_trc bt709 -color_range tv)
     ffmpeg -v error -y -stream_loop "$loops" -i "$main_picture" \
         -f lavfi -i "aevalsrc=exprs=0.3*sin(220*2*PI*t)|0.3*sin(330*2*PI*t):s=48000:d=$seconds" \
-        -map 0:v -map 1:a -c:v copy -c:a pcm_f32le -t "$seconds" "$take/take.tmp.mov"
+        -map 0:v -map 1:a -c:v copy "${bt709[@]}" -c:a pcm_f32le -t "$seconds" "$take/take.tmp.mov"
     mv "$take/take.tmp.mov" "$take/take.mov"
     ffmpeg -v error -y -stream_loop "$loops" -i "$overdub_picture" \
         -f lavfi -i "aevalsrc=exprs=0.3*sin(440*2*PI*t)*sin(2*PI*t):s=48000:d=$seconds" \
-        -map 0:v -map 1:a -c:v copy -c:a pcm_f32le -t "$seconds" "$take/overdubs/$overdubID.mov"
+        -map 0:v -map 1:a -c:v copy "${bt709[@]}" -c:a pcm_f32le -t "$seconds" \
+        "$take/overdubs/$overdubID.mov"
     effects='"effects": {"compression": 0.4, "compressorEnabled": false, "eqEnabled": false,
         "highGain": 0, "lowCut": false, "lowGain": 0, "midFrequency": 800, "midGain": 0,
         "reverbRoom": "Medium Room", "reverbSend": 0}'

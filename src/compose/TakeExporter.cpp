@@ -14,6 +14,7 @@
 #include <cmath>
 #include <exception>
 #include <map>
+#include <optional>
 #include <thread>
 
 namespace reelbox::TakeExporter {
@@ -128,6 +129,73 @@ std::map<std::int32_t, QRect> drawnRegions(const std::vector<DrawOp>& ops) {
     return regions;
 }
 
+// A frame on its way to the encoder: a 4:2:0 picture put together straight from the decoded
+// ones when the layout allows it, otherwise the renderer's image.
+struct DrawnFrame {
+    QImage image;
+    YuvPicture yuv;
+    bool isYuv = false;
+};
+
+// One layer as a plain copy between 4:2:0 pictures.
+struct YuvCopy {
+    std::int32_t trackID = 0;
+    QRect crop;
+    QPoint at;
+    bool mirror = false;
+};
+
+bool isEvenWhole(double v) {
+    return std::isfinite(v) && v == std::floor(v) && std::fmod(v, 2.0) == 0.0;
+}
+
+// The picture's layers as copies, when every one is drawn 1:1 on whole, even pixels (side by
+// side and single layouts of same-sized sources are), so the renderer's picture is exactly
+// the decoded pixels moved about. None when a layer is scaled or off that grid.
+std::optional<std::vector<YuvCopy>> yuvCopies(const std::vector<DrawOp>& ops) {
+    std::vector<YuvCopy> copies;
+    for (const DrawOp& op : ops) {
+        const RectD& c = op.crop;
+        const RectD& d = op.destination;
+        if (!isEvenWhole(c.x) || !isEvenWhole(c.y) || !isEvenWhole(c.width) ||
+            !isEvenWhole(c.height) || c.width <= 0 || c.height <= 0 ||
+            !std::isfinite(d.x) || !std::isfinite(d.y) || !std::isfinite(d.width) ||
+            !std::isfinite(d.height))
+            return std::nullopt;
+        // The renderer's edges: e goes to the pixel boundary floor(e + 0.5).
+        const double x0 = std::floor(d.x + 0.5), x1 = std::floor(d.maxX() + 0.5);
+        const double y0 = std::floor(d.y + 0.5), y1 = std::floor(d.maxY() + 0.5);
+        if (x1 - x0 != c.width || y1 - y0 != c.height || !isEvenWhole(x0) || !isEvenWhole(y0) ||
+            std::abs(x0) > 1e6 || std::abs(y0) > 1e6)
+            return std::nullopt;
+        copies.push_back({op.trackID, QRect(int(c.x), int(c.y), int(c.width), int(c.height)),
+                          QPoint(int(x0), int(y0)), op.mirror});
+    }
+    return copies;
+}
+
+// Puts the picture together from the decoded 4:2:0 frames; false when one of them can't be
+// copied as it is (another colour matrix, or the crop reaching outside it).
+bool composeYuv(YuvPicture& output, const std::vector<YuvCopy>& copies,
+                const std::map<std::int32_t, YuvPicture>& frames) {
+    for (const auto& [id, frame] : frames) {
+        if (frame.matrix() != output.matrix())
+            return false;
+    }
+    for (const YuvCopy& copy : copies) {
+        const auto it = frames.find(copy.trackID);
+        if (it != frames.end() && !QRect(QPoint(0, 0), it->second.size()).contains(copy.crop))
+            return false;
+    }
+    output.fillBlack();
+    for (const YuvCopy& copy : copies) {
+        const auto it = frames.find(copy.trackID);
+        if (it != frames.end()) // a layer without a frame is left out, as the renderer does
+            output.copyFrom(it->second, copy.crop, copy.at, copy.mirror);
+    }
+    return true;
+}
+
 void exportWithVideo(Mp4Writer& writer, const TakeComposer::Result& result, QSize size,
                      CompositionAudio* audio, Progress& progress, const std::stop_token& token) {
     const Ticks duration = result.composition.duration();
@@ -135,8 +203,10 @@ void exportWithVideo(Mp4Writer& writer, const TakeComposer::Result& result, QSiz
     const qint64 frameCount = (duration + video.frameDuration - 1) / video.frameDuration;
     const qint64 audioFrames = duration * framesPerTick;
     const std::vector<DrawOp> ops = drawOps(video);
+    const std::optional<std::vector<YuvCopy>> copies = yuvCopies(ops);
+    const YuvPicture::Matrix matrix = writer.colourMatrix();
 
-    FrameQueue queue(queuedFrames, size, QImage::Format_RGB32);
+    FrameQueue<DrawnFrame> queue(queuedFrames);
     std::exception_ptr failure;
     // Decoding and drawing on one thread, encoding on this one (the encoders thread too).
     std::jthread drawing([&](std::stop_token stop) {
@@ -144,15 +214,28 @@ void exportWithVideo(Mp4Writer& writer, const TakeComposer::Result& result, QSiz
             CompositionFrameSource frames(result.composition);
             frames.limitTo(drawnRegions(ops));
             for (qint64 i = 0; i < frameCount && !stop.stop_requested(); ++i) {
-                auto image = queue.takeFree(stop);
-                if (!image)
+                auto frame = queue.takeFree(stop);
+                if (!frame)
                     break;
-                const auto decoded = frames.framesAt(i * video.frameDuration);
-                renderFrame(*image, ops, [&](std::int32_t id) -> const QImage* {
-                    auto it = decoded.find(id);
-                    return it == decoded.end() ? nullptr : &it->second;
-                });
-                queue.push(std::move(*image));
+                const Ticks time = i * video.frameDuration;
+                frame->isYuv = false;
+                if (copies) {
+                    if (const auto decoded = frames.yuvFramesAt(time)) {
+                        if (frame->yuv.isNull())
+                            frame->yuv = YuvPicture(size, matrix);
+                        frame->isYuv = composeYuv(frame->yuv, *copies, *decoded);
+                    }
+                }
+                if (!frame->isYuv) {
+                    if (frame->image.isNull())
+                        frame->image = QImage(size, QImage::Format_RGB32);
+                    const auto decoded = frames.framesAt(time);
+                    renderFrame(frame->image, ops, [&](std::int32_t id) -> const QImage* {
+                        auto it = decoded.find(id);
+                        return it == decoded.end() ? nullptr : &it->second;
+                    });
+                }
+                queue.push(std::move(*frame));
             }
         } catch (...) {
             failure = std::current_exception();
@@ -173,7 +256,10 @@ void exportWithVideo(Mp4Writer& writer, const TakeComposer::Result& result, QSiz
                 writeAudioUpTo(writer, *audio, audioWritten,
                                std::min(audioFrames, (i + 1) * video.frameDuration * framesPerTick),
                                buffer);
-            writer.writeVideoFrame(*frame, i);
+            if (frame->isYuv)
+                writer.writeVideoFrame(frame->yuv, i);
+            else
+                writer.writeVideoFrame(frame->image, i);
             queue.giveBack(std::move(*frame));
             progress.report(double((i + 1) * video.frameDuration) / double(duration));
         }
@@ -220,6 +306,7 @@ void exportTake(const TakeComposer::Result& result, ExportSettings::Format forma
                                                               : Mp4WriterSettings::Video::h264;
     const QSize size(evenDown(result.renderSize.width), evenDown(result.renderSize.height));
     settings.videoSize = size;
+    settings.bt709 = true; // as Reelbox records, so its pictures pass through unconverted
     settings.audio = audioTrack != nullptr;
     settings.m4a = audioOnly;
 

@@ -2,6 +2,9 @@
 #include "CaptureError.h"
 #include "MediaFixtures.h"
 #include "TakeComposer.h"
+#include "CompositionFrameSource.h"
+#include "FrameRenderer.h"
+#include "media/VideoDecoder.h"
 #include "media/AudioFile.h"
 #include "media/AudioReader.h"
 #include "media/FrameGrabber.h"
@@ -27,6 +30,35 @@ QImage solid(QSize size, QRgb colour) {
     return image;
 }
 
+// Two colours side by side (or one above the other), so that a crop, a mirror or a swapped
+// layer shows.
+void writeHalves(const QString& path, int frames, QSize size, QRgb first, QRgb second,
+                 bool stacked) {
+    MovieWriterSettings settings;
+    settings.videoSize = size;
+    QImage picture(size, QImage::Format_RGB32);
+    picture.fill(second);
+    for (int y = 0; y < (stacked ? size.height() / 2 : size.height()); ++y)
+        for (int x = 0; x < (stacked ? size.width() : size.width() / 3); ++x)
+            picture.setPixel(x, y, first);
+    QDir().mkpath(QFileInfo(path).path());
+    fixtures::writeMovie(
+        path, settings, frames, 0, [&](int) { return picture; }, [](qint64, int) { return 0.0f; });
+}
+
+double meanDifference(const QImage& a, const QImage& b) {
+    if (a.size() != b.size())
+        return 255;
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
+                   std::abs(qBlue(p) - qBlue(q));
+        }
+    return sum / (3.0 * a.width() * a.height());
+}
+
 void writeVideo(const QString& path, int frames, QSize size, QRgb colour) {
     MovieWriterSettings settings;
     settings.videoSize = size;
@@ -43,28 +75,6 @@ std::vector<float> toneMix(qint64 frames) {
         samples[size_t(i)] = 0.4f * float(std::sin(2 * M_PI * 440 * double(i) / rate)) *
                              float(0.3 + 0.7 * double(i) / double(frames));
     return samples;
-}
-
-// Top-level MP4 boxes in file order.
-QStringList topLevelBoxes(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QStringList boxes;
-    qint64 at = 0;
-    while (at + 8 <= file.size()) {
-        file.seek(at);
-        const QByteArray header = file.read(16);
-        quint64 size = qFromBigEndian<quint32>(header.constData());
-        const QString type = QString::fromLatin1(header.mid(4, 4));
-        if (size == 1)
-            size = qFromBigEndian<quint64>(header.constData() + 8);
-        if (size < 8)
-            break;
-        boxes << type;
-        at += qint64(size);
-    }
-    return boxes;
 }
 
 double correlationAtBestLag(const std::vector<float>& a, const std::vector<float>& b, int maxLag) {
@@ -132,7 +142,7 @@ TEST_F(TakeExporterTest, H264SideBySideWithItsSound) {
     EXPECT_EQ(info.audio[0].channelCount, 2);
     EXPECT_EQ(info.audio[0].sampleRate, rate);
     EXPECT_NEAR(info.video[0].durationSeconds, 2.0, 1.0 / 30 + 1e-6);
-    const QStringList boxes = topLevelBoxes(path);
+    const QStringList boxes = fixtures::topLevelBoxes(path);
     ASSERT_TRUE(boxes.contains("moov") && boxes.contains("mdat"));
     EXPECT_LT(boxes.indexOf("moov"), boxes.indexOf("mdat")); // the index comes first
 
@@ -161,6 +171,42 @@ TEST_F(TakeExporterTest, H264SideBySideWithItsSound) {
     EXPECT_FALSE(QFile::exists(path + ".partial"));
 }
 
+// However a frame is put together for the encoder (the decoded pictures copied as they are
+// when every layer is drawn 1:1, the renderer otherwise), the export shows the picture the
+// renderer draws from the video composition.
+TEST_F(TakeExporterTest, ExportShowsTheRenderersPicture) {
+    writeHalves(take.moviePath(), 60, QSize(96, 54), qRgb(220, 20, 20), qRgb(20, 200, 20), false);
+    writeHalves(QDir(take.overdubsFolder()).filePath(take.info.overdubs[0].fileName), 60,
+                QSize(96, 54), qRgb(20, 20, 220), qRgb(230, 230, 230), true);
+    for (const auto layout : {ExportSettings::VideoLayout::split, ExportSettings::VideoLayout::pip,
+                              ExportSettings::VideoLayout::main}) {
+        for (const bool mirror : {false, true}) {
+            ExportSettings settings;
+            settings.layout = layout;
+            settings.mirror = mirror;
+            const TakeComposer::Result result = composed(settings, false);
+            ASSERT_TRUE(result.videoComposition);
+            const QString path = out("picture.mp4");
+            TakeExporter::exportTake(result, ExportSettings::Format::h264, path);
+
+            const QSize size(int(result.renderSize.width), int(result.renderSize.height));
+            const std::vector<DrawOp> ops = drawOps(*result.videoComposition);
+            CompositionFrameSource sources(result.composition);
+            VideoDecoder exported(path);
+            for (const double t : {0.5, 1.5}) {
+                const auto frames = sources.framesAt(toTicks(t));
+                const QImage expected = renderFrame(size, ops, [&](std::int32_t id) {
+                    auto it = frames.find(id);
+                    return it == frames.end() ? nullptr : &it->second;
+                });
+                const QImage actual = exported.frameAt(t + 1.0 / 60);
+                EXPECT_LT(meanDifference(expected, actual), 4.0)
+                    << "layout " << int(layout) << (mirror ? " mirrored" : "") << " at " << t;
+            }
+        }
+    }
+}
+
 TEST_F(TakeExporterTest, HevcInAPortraitCanvas) {
     ExportSettings settings;
     settings.aspect = ExportSettings::Aspect::portrait;
@@ -182,7 +228,7 @@ TEST_F(TakeExporterTest, SoundOnlyAndTakesWithoutVideo) {
     EXPECT_TRUE(info.video.empty());
     ASSERT_EQ(info.audio.size(), 1u);
     EXPECT_NEAR(info.durationSeconds, 2.0, 0.05);
-    const QStringList boxes = topLevelBoxes(m4a);
+    const QStringList boxes = fixtures::topLevelBoxes(m4a);
     EXPECT_LT(boxes.indexOf("moov"), boxes.indexOf("mdat"));
 
     take.info.mainRemoved = true;

@@ -249,6 +249,52 @@ TEST(Mp4Writer, AcceptsAnyImageFormatAndSize) {
     }
 }
 
+// 4:2:0 pictures of the video's size and colour matrix go to the encoder as they are.
+TEST(Mp4Writer, DecodedPicturesPassStraightThrough) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("yuv.mp4");
+    const QSize size(64, 36);
+    {
+        Mp4WriterSettings small;
+        small.videoSize = QSize(96, 54);
+        EXPECT_EQ(Mp4Writer(dir.filePath("601.mp4"), small).colourMatrix(),
+                  YuvPicture::Matrix::bt601);
+        small.bt709 = true;
+        EXPECT_EQ(Mp4Writer(dir.filePath("709.mp4"), small).colourMatrix(),
+                  YuvPicture::Matrix::bt709);
+    }
+    {
+        Mp4WriterSettings settings;
+        settings.videoSize = size;
+        settings.bt709 = true;
+        settings.audio = false;
+        Mp4Writer writer(path, settings);
+        YuvPicture white(size, YuvPicture::Matrix::bt709);
+        white.fillBlack();
+        for (int y = 0; y < size.height(); ++y)
+            std::fill_n(white.plane(0) + y * white.stride(0), size.width(), std::uint8_t(235));
+        YuvPicture frame(size, YuvPicture::Matrix::bt709);
+        frame.fillBlack();
+        frame.copyFrom(white, QRect(0, 0, 32, 36), QPoint(0, 0), false); // the left half
+        for (int i = 0; i < 3; ++i)
+            writer.writeVideoFrame(frame, i);
+        EXPECT_THROW(writer.writeVideoFrame(YuvPicture(QSize(32, 18), YuvPicture::Matrix::bt709), 3),
+                     Error);
+        EXPECT_THROW(writer.writeVideoFrame(YuvPicture(size, YuvPicture::Matrix::bt601), 3), Error);
+        EXPECT_THROW(writer.writeVideoFrame(frame, 2), Error);
+        writer.finish();
+    }
+    EXPECT_EQ(probeMovie(path).video.at(0).frameCount, 3);
+    VideoDecoder decoder(path);
+    for (int i = 0; i < 3; ++i) {
+        const QImage image = decoder.frameAt((i + 0.5) / 30);
+        for (const int y : {2, 18, 33}) {
+            EXPECT_GT(qGray(image.pixel(8, y)), 245) << i;
+            EXPECT_LT(qGray(image.pixel(56, y)), 10) << i;
+        }
+    }
+}
+
 // Very short movies: HEVC flushed after one or two pictures still makes a valid file.
 TEST(Mp4Writer, OneAndTwoFrameMovies) {
     QTemporaryDir dir;

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtEndian>
+#include <optional>
 #include <gtest/gtest.h>
 
 using namespace reelbox;
@@ -126,6 +127,35 @@ TEST_F(VideoDecoderTest, PicturesHandedOutKeepTheirContents) {
         EXPECT_EQ(indexOfColour(kept[k]), 10 + int(k));
 }
 
+// The decoded 4:2:0 pictures as they are: the BT.709 luma of each indexed colour, shared
+// buffers that keep their samples while decoding goes on, a null picture past the end.
+TEST_F(VideoDecoderTest, DecodedPicturesAsTheyAre) {
+    VideoDecoder decoder(moviePath);
+    auto lumaOf = [](int index) {
+        const QRgb c = indexedPicture(QSize(1, 1), index).pixel(0, 0);
+        return 16.0 + 219.0 * (0.2126 * qRed(c) + 0.7152 * qGreen(c) + 0.0722 * qBlue(c)) / 255;
+    };
+    auto centreLuma = [](const YuvPicture& picture) {
+        return double(picture.plane(0)[45 * picture.stride(0) + 80]);
+    };
+    std::optional<YuvPicture> kept;
+    for (int i = 0; i < 40; ++i) {
+        const std::optional<YuvPicture> picture = decoder.yuvFrameAt((i + 0.5) / fps);
+        ASSERT_TRUE(picture.has_value());
+        ASSERT_FALSE(picture->isNull());
+        EXPECT_EQ(picture->size(), QSize(160, 90));
+        EXPECT_EQ(picture->matrix(), YuvPicture::Matrix::bt709);
+        EXPECT_NEAR(centreLuma(*picture), lumaOf(i), 1.6) << i;
+        EXPECT_EQ(indexOfColour(decoder.frameAt((i + 0.5) / fps)), i); // the same picture
+        if (i == 5)
+            kept = picture;
+    }
+    EXPECT_NEAR(centreLuma(*kept), lumaOf(5), 1.6);
+    const std::optional<YuvPicture> past = decoder.yuvFrameAt(4.5);
+    ASSERT_TRUE(past.has_value());
+    EXPECT_TRUE(past->isNull());
+}
+
 // With a region only that part is guaranteed; asking for the whole picture afterwards (at the
 // same time) gives all of it.
 TEST_F(VideoDecoderTest, RegionsConvertOnlyWhatIsAsked) {
@@ -222,6 +252,8 @@ TEST_P(VideoDecoderRotation, PicturesAreTurned) {
     case 270: red = {45, 140}, blue = {45, 20}; break;
     default: red = {20, 45}, blue = {140, 45}; break;
     }
+    // Turned pictures are only handed out converted.
+    EXPECT_EQ(decoder.yuvFrameAt(0.0).has_value(), rotation == 0);
     // A region (in the turned picture) doesn't change what is shown.
     for (const QRect region : {QRect(), QRect(QPoint(0, 0), expected)}) {
         const QImage image = decoder.frameAt(1.0 / fps, region);

@@ -6,6 +6,7 @@
 #include <vector>
 
 extern "C" {
+#include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 }
 
@@ -60,7 +61,7 @@ struct Mp4Writer::State {
         video->framerate = AVRational{settings.frameRate, 1};
         video->pix_fmt = AV_PIX_FMT_YUV420P;
         video->color_range = AVCOL_RANGE_MPEG;
-        const bool hd = video->height >= 720;
+        const bool hd = settings.bt709 || video->height >= 720;
         video->colorspace = hd ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
         video->color_primaries = hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
         video->color_trc = hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
@@ -227,6 +228,28 @@ void Mp4Writer::writeVideoFrame(const QImage& frame, qint64 frameIndex) {
     d->picture->pts = frameIndex;
     d->encode(d->video.get(), d->videoStream, d->picture.get());
     d->lastFrameIndex = frameIndex;
+}
+
+void Mp4Writer::writeVideoFrame(const YuvPicture& frame, qint64 frameIndex) {
+    if (!d->video || d->finished)
+        return;
+    if (frame.isNull() || frameIndex <= d->lastFrameIndex)
+        throw Error(d->what + QStringLiteral(": frame %1 is empty or out of order").arg(frameIndex));
+    if (frame.size() != d->settings.videoSize || frame.matrix() != colourMatrix())
+        throw Error(d->what + QStringLiteral(": a picture of another size or colour matrix"));
+    d->check(av_frame_make_writable(d->picture.get()));
+    const uint8_t* planes[4] = {frame.plane(0), frame.plane(1), frame.plane(2), nullptr};
+    const int strides[4] = {frame.stride(0), frame.stride(1), frame.stride(2), 0};
+    av_image_copy(d->picture->data, d->picture->linesize, planes, strides, AV_PIX_FMT_YUV420P,
+                  d->picture->width, d->picture->height);
+    d->picture->pts = frameIndex;
+    d->encode(d->video.get(), d->videoStream, d->picture.get());
+    d->lastFrameIndex = frameIndex;
+}
+
+YuvPicture::Matrix Mp4Writer::colourMatrix() const {
+    return d->video && d->video->colorspace == AVCOL_SPC_BT709 ? YuvPicture::Matrix::bt709
+                                                                : YuvPicture::Matrix::bt601;
 }
 
 void Mp4Writer::writeAudio(const float* interleavedStereo, qint64 frames) {

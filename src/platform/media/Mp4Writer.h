@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Error.h"
+#include "YuvPicture.h"
 
 #include <QImage>
 #include <QSize>
@@ -21,6 +22,9 @@ struct Mp4WriterSettings {
     Video video = Video::h264; // h264: libx264 medium CRF 18; hevc: libx265 medium CRF 22, hvc1
     QSize videoSize;           // even width and height
     int frameRate = 30;        // constant
+    // Colours: BT.709 from 720 lines up and BT.601 below, or BT.709 at every size (to match
+    // sources recorded in it, whose pictures can then be passed on without conversion).
+    bool bt709 = false;
     bool audio = true;         // AAC-LC, 48 kHz stereo, 256 kb/s
     bool m4a = false;          // audio only, in an M4A (ipod) container
 };
@@ -40,6 +44,10 @@ public:
     // Any QImage format, scaled to the video size when it differs. Frame indexes increase
     // (gaps hold the previous picture); an empty frame or an index out of order throws Error.
     void writeVideoFrame(const QImage& frame, qint64 frameIndex);
+    // A picture of the video's size and colour matrix, passed to the encoder as it is.
+    // Throws Error when it doesn't fit.
+    void writeVideoFrame(const YuvPicture& frame, qint64 frameIndex);
+    YuvPicture::Matrix colourMatrix() const; // of the video
     void writeAudio(const float* interleavedStereo, qint64 frames);
     void finish();
 

@@ -166,6 +166,9 @@ struct VideoDecoder::State {
                 return; // before the first picture: the first is shown
         }
     }
+
+    // Makes `shown` the picture on screen at `seconds`; false past the end.
+    bool position(double seconds);
 };
 
 VideoDecoder::VideoDecoder(const QString& path) : d(std::make_unique<State>()) {
@@ -199,20 +202,25 @@ QSize VideoDecoder::naturalSize() const {
     return d->naturalSize;
 }
 
-QImage VideoDecoder::frameAt(double seconds, const QRect& region) {
-    const int64_t time = d->toStream(seconds);
-    if (d->endSeconds > 0 && time >= d->toStream(d->endSeconds))
-        return {};
-    if (d->haveShown) {
-        const int64_t shownPts = d->ptsOf(*d->shown);
-        const bool behind = time < shownPts && !d->isFirstPicture(shownPts);
-        if (behind || (time > shownPts && d->worthSeeking(time)))
-            d->seekBefore(time);
+bool VideoDecoder::State::position(double seconds) {
+    const int64_t time = toStream(seconds);
+    if (endSeconds > 0 && time >= toStream(endSeconds))
+        return false;
+    if (haveShown) {
+        const int64_t shownPts = ptsOf(*shown);
+        const bool behind = time < shownPts && !isFirstPicture(shownPts);
+        if (behind || (time > shownPts && worthSeeking(time)))
+            seekBefore(time);
     }
-    d->advance(time);
-    if (!d->haveShown)
-        d->fail(AVERROR_INVALIDDATA);
+    advance(time);
+    if (!haveShown)
+        fail(AVERROR_INVALIDDATA);
+    return true;
+}
 
+QImage VideoDecoder::frameAt(double seconds, const QRect& region) {
+    if (!d->position(seconds))
+        return {};
     // The region in the decoded picture's pixels; a turned picture is converted whole.
     const QRect wanted = d->rotation == 0 ? region : QRect();
     const int64_t pts = d->ptsOf(*d->shown);
@@ -229,6 +237,36 @@ QImage VideoDecoder::frameAt(double seconds, const QRect& region) {
         d->imageRegion = wanted;
     }
     return d->image;
+}
+
+std::optional<YuvPicture> VideoDecoder::yuvFrameAt(double seconds) {
+    if (!d->position(seconds))
+        return YuvPicture();
+    const AVFrame& frame = *d->shown;
+    if (d->rotation != 0 || frame.format != AV_PIX_FMT_YUV420P || frame.width % 2 ||
+        frame.height % 2 || pictureFullRange(frame))
+        return std::nullopt;
+    YuvPicture::Matrix matrix;
+    switch (pictureMatrix(frame)) { // AVColorSpace numbers, which SWS_CS_* follow
+    case AVCOL_SPC_BT709:
+        matrix = YuvPicture::Matrix::bt709;
+        break;
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M:
+        matrix = YuvPicture::Matrix::bt601;
+        break;
+    default:
+        return std::nullopt;
+    }
+    // A new reference to the decoded buffers keeps them while the picture is in use.
+    std::shared_ptr<AVFrame> reference(av_frame_clone(&frame),
+                                       [](AVFrame* f) { av_frame_free(&f); });
+    if (!reference)
+        throw Error(QStringLiteral("Out of memory"));
+    return YuvPicture(QSize(frame.width, frame.height), matrix,
+                      {reference->data[0], reference->data[1], reference->data[2]},
+                      {reference->linesize[0], reference->linesize[1], reference->linesize[2]},
+                      reference);
 }
 
 } // namespace reelbox

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "YuvPicture.h"
+
 #include <QImage>
 #include <QRect>
 #include <QSize>
 #include <QString>
 #include <memory>
+#include <optional>
 
 namespace reelbox {
 
@@ -30,6 +33,12 @@ public:
     // rest of the image may hold anything. The image's buffer is reused for the next frame
     // once every copy of the returned image is gone, so steady decoding allocates nothing.
     QImage frameAt(double seconds, const QRect& region = {});
+
+    // The same picture as it was decoded, without any conversion, when it is 8-bit 4:2:0 in
+    // limited range with BT.601 or BT.709 colours, an even size and no display rotation; a
+    // null picture past the end. None when the movie's pictures aren't like that (frameAt
+    // then converts them). The decoded buffers are shared, not copied.
+    std::optional<YuvPicture> yuvFrameAt(double seconds);
 
 private:
     struct State;

@@ -11,16 +11,14 @@ extern "C" {
 
 namespace reelbox {
 
-namespace {
-
-int colourMatrix(const AVFrame& frame) {
+int pictureMatrix(const AVFrame& frame) {
     // The SWS_CS_* numbers are the AVColorSpace ones for the matrices swscale knows.
     if (frame.colorspace != AVCOL_SPC_UNSPECIFIED && frame.colorspace != AVCOL_SPC_RGB)
         return frame.colorspace;
     return frame.height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
 }
 
-bool fullRange(const AVFrame& frame) {
+bool pictureFullRange(const AVFrame& frame) {
     switch (frame.format) {
     case AV_PIX_FMT_YUVJ420P:
     case AV_PIX_FMT_YUVJ422P:
@@ -30,6 +28,8 @@ bool fullRange(const AVFrame& frame) {
         return frame.color_range == AVCOL_RANGE_JPEG;
     }
 }
+
+namespace {
 
 [[noreturn]] void cannotConvert() {
     throw Error(QStringLiteral("Can't convert a picture: ") + av::errorText(AVERROR(EINVAL)));
@@ -58,7 +58,7 @@ QImage PictureConverter::convert(const AVFrame& frame, int rotation, QSize size)
     if (size.isEmpty())
         size = QSize(frame.width, frame.height);
     SwsContext* scaler = scalerFor({frame.width, frame.height, frame.format, size.width(),
-                                    size.height(), colourMatrix(frame), fullRange(frame)});
+                                    size.height(), pictureMatrix(frame), pictureFullRange(frame)});
     QImage image(size, QImage::Format_RGB32);
     if (image.isNull())
         throw Error(QStringLiteral("Out of memory"));
@@ -120,7 +120,7 @@ void PictureConverter::convertInto(QImage& image, const AVFrame& frame, const QR
     }
 
     SwsContext* scaler = scalerFor({x1 - x0, y1 - y0, frame.format, x1 - x0, y1 - y0,
-                                    colourMatrix(frame), fullRange(frame)});
+                                    pictureMatrix(frame), pictureFullRange(frame)});
     uint8_t* out[4] = {image.bits() + ptrdiff_t(y0) * image.bytesPerLine() + ptrdiff_t(x0) * 4,
                        nullptr, nullptr, nullptr};
     int strides[4] = {int(image.bytesPerLine()), 0, 0, 0};

@@ -10,6 +10,12 @@
 
 namespace reelbox {
 
+// The colour matrix a decoded picture is read with, as an SWS_CS_* number: its tag, or for an
+// untagged picture BT.709 from 720 lines up and BT.601 below.
+int pictureMatrix(const AVFrame& frame);
+// Whether its samples use the full 0 … 255 range.
+bool pictureFullRange(const AVFrame& frame);
+
 // Converts decoded pictures (any software pixel format) to Format_RGB32 with the colour
 // matrix and range the frame is tagged with (BT.709 from 720 lines up, BT.601 below, when it
 // isn't tagged). Keeps its scaler between pictures of the same shape.
