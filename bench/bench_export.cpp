@@ -93,8 +93,8 @@ void timeStages(const TakeComposer::Result& result) {
 }
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: bench-export TAKE_DIR MIX.caf OUT [--format h264|hevc|audio] [--stages]\n");
+    std::fprintf(
+        stderr, "usage: bench-export TAKE_DIR MIX.caf OUT [--format h264|hevc|audio] [--stages]\n");
     return 2;
 }
 
@@ -124,7 +124,8 @@ int main(int argc, char** argv) {
         }
     }
     try {
-        const auto take = TakeLibrary::readTake(QDir(QString::fromLocal8Bit(argv[1])).absolutePath());
+        const auto take =
+            TakeLibrary::readTake(QDir(QString::fromLocal8Bit(argv[1])).absolutePath());
         if (!take) {
             std::fprintf(stderr, "%s is not a readable take\n", argv[1]);
             return 1;

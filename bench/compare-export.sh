@@ -6,7 +6,7 @@
 #
 # Usage: bench/compare-export.sh [BIN_DIR] [SECONDS]   (defaults: build/bin, 60)
 #
-# Three figures, each the best of two runs:
+# Three figures, each the best of two rounds (wall and CPU time):
 #   reelbox-cli export   the whole command (stems, mix, composition, export); the stems are
 #                        cached after the first run, the mix is made every time
 #   bench-export         TakeExporter alone over a mix made beforehand (when BIN_DIR has it)
@@ -97,12 +97,11 @@ if [ ! -f "$mix" ]; then
     mv "$mix.tmp.caf" "$mix"
 fi
 
-timed() { # prints the wall time of a command in seconds
-    local start end
-    start=$(date +%s.%N)
-    "$@" > /dev/null 2>&1
-    end=$(date +%s.%N)
-    echo "$end - $start" | bc -l
+measure() { # FUNCTION: prints the wall time and the CPU time (user + system) in seconds
+    local TIMEFORMAT="%R %U %S" out wall user system
+    out=$( { time "$1" > /dev/null 2>&1; } 2>&1 ) || return 1
+    read -r wall user system <<< "$out"
+    echo "$wall $(echo "$user + $system" | bc -l)"
 }
 
 ours() { "$bin/reelbox-cli" export "$take" "$fixture/ours.mp4" --format h264; }
@@ -117,28 +116,32 @@ theirs() {
         "$fixture/theirs.mp4"
 }
 
-best() { # FUNCTION: the best of two runs
-    local b=999999 t
-    for _ in 1 2; do
-        t=$(timed "$1")
-        b=$(echo "if ($t < $b) $t else $b" | bc -l)
+min() { echo "if ($1 < $2) $1 else $2" | bc -l; }
+
+# Two rounds, the three commands taking turns so that a change in the machine's load falls on
+# all of them; the best of each.
+declare -A wall=([ours]=999999 [export_only]=999999 [theirs]=999999)
+declare -A cpu=([ours]=999999 [export_only]=999999 [theirs]=999999)
+runs=(ours theirs)
+[ -x "$bin/bench-export" ] && runs=(ours export_only theirs)
+for _ in 1 2; do
+    for run in "${runs[@]}"; do
+        result=$(measure "$run") || { echo "$run failed" >&2; exit 1; }
+        read -r w c <<< "$result"
+        wall[$run]=$(min "$w" "${wall[$run]}")
+        cpu[$run]=$(min "$c" "${cpu[$run]}")
     done
-    echo "$b"
+done
+
+report() { # LABEL RUN
+    printf '%-20s %8.2f s wall (ratio %.2f)   %8.2f s CPU (ratio %.2f)\n' "$1" \
+        "${wall[$2]}" "$(echo "${wall[$2]} / ${wall[theirs]}" | bc -l)" \
+        "${cpu[$2]}" "$(echo "${cpu[$2]} / ${cpu[theirs]}" | bc -l)"
 }
-
-best_ours=$(best ours)
-best_export=""
-if [ -x "$bin/bench-export" ]; then
-    best_export=$(best export_only)
-fi
-best_theirs=$(best theirs)
-
-printf 'reelbox-cli export: %8.2f s   ratio %.2f\n' "$best_ours" "$(echo "$best_ours / $best_theirs" | bc -l)"
-if [ -n "$best_export" ]; then
-    printf 'bench-export:       %8.2f s   ratio %.2f\n' "$best_export" "$(echo "$best_export / $best_theirs" | bc -l)"
-fi
-printf 'ffmpeg:             %8.2f s\n' "$best_theirs"
-echo "goal: ratio <= 1.0 (${seconds} s of 1080p, two HEVC sources side by side to H.264)"
+report "reelbox-cli export:" ours
+[ -x "$bin/bench-export" ] && report "bench-export:" export_only
+printf '%-20s %8.2f s wall                %8.2f s CPU\n' "ffmpeg:" "${wall[theirs]}" "${cpu[theirs]}"
+echo "goal: wall ratio <= 1.0 (${seconds} s of 1080p, two HEVC sources side by side to H.264)"
 
 # The two pictures should agree: PSNR of ours against ffmpeg's over the first seconds.
 psnr=$(ffmpeg -v info -t 5 -i "$fixture/ours.mp4" -t 5 -i "$fixture/theirs.mp4" \

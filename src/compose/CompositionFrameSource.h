@@ -6,8 +6,8 @@
 #include <QImage>
 #include <QRect>
 #include <map>
-#include <optional>
 #include <memory>
+#include <optional>
 
 namespace reelbox {
 

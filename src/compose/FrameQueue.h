@@ -13,7 +13,8 @@ namespace reelbox {
 // pool of frames that go back and forth so steady work allocates nothing.
 template <class Frame> class FrameQueue {
 public:
-    explicit FrameQueue(int capacity, const std::function<Frame()>& make = [] { return Frame(); }) {
+    explicit FrameQueue(
+        int capacity, const std::function<Frame()>& make = [] { return Frame(); }) {
         for (int i = 0; i < capacity; ++i)
             m_free.push_back(make());
     }

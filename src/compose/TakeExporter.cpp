@@ -158,9 +158,8 @@ std::optional<std::vector<YuvCopy>> yuvCopies(const std::vector<DrawOp>& ops) {
         const RectD& c = op.crop;
         const RectD& d = op.destination;
         if (!isEvenWhole(c.x) || !isEvenWhole(c.y) || !isEvenWhole(c.width) ||
-            !isEvenWhole(c.height) || c.width <= 0 || c.height <= 0 ||
-            !std::isfinite(d.x) || !std::isfinite(d.y) || !std::isfinite(d.width) ||
-            !std::isfinite(d.height))
+            !isEvenWhole(c.height) || c.width <= 0 || c.height <= 0 || !std::isfinite(d.x) ||
+            !std::isfinite(d.y) || !std::isfinite(d.width) || !std::isfinite(d.height))
             return std::nullopt;
         // The renderer's edges: e goes to the pixel boundary floor(e + 0.5).
         const double x0 = std::floor(d.x + 0.5), x1 = std::floor(d.maxX() + 0.5);

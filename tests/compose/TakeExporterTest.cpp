@@ -1,14 +1,14 @@
 #include "TakeExporter.h"
 #include "CaptureError.h"
-#include "MediaFixtures.h"
-#include "TakeComposer.h"
 #include "CompositionFrameSource.h"
 #include "FrameRenderer.h"
-#include "media/VideoDecoder.h"
+#include "MediaFixtures.h"
+#include "TakeComposer.h"
 #include "media/AudioFile.h"
 #include "media/AudioReader.h"
 #include "media/FrameGrabber.h"
 #include "media/MovieInfo.h"
+#include "media/VideoDecoder.h"
 
 #include <QDir>
 #include <QFile>

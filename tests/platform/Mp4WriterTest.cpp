@@ -74,8 +74,8 @@ Written writeMp4(const QString& path, Mp4WriterSettings::Video video, QSize size
     // Sound and pictures interleaved as the exporter hands them over.
     qint64 audioDone = 0;
     for (int i = 0; i <= frames; ++i) {
-        const qint64 until = i < frames ? std::min(audioFrames, qint64(i + 1) * rate / 30)
-                                        : audioFrames;
+        const qint64 until =
+            i < frames ? std::min(audioFrames, qint64(i + 1) * rate / 30) : audioFrames;
         if (until > audioDone) {
             const std::vector<float> buffer = toneFrames(audioDone, until);
             writer.writeAudio(buffer.data(), until - audioDone);
@@ -195,7 +195,7 @@ TEST(Mp4Writer, M4aHoldsSoundOnly) {
 // Colours survive the trip: BT.601 below 720 lines, BT.709 from there, limited range both.
 TEST(Mp4Writer, ColoursComeBack) {
     QTemporaryDir dir;
-    const std::vector<QRgb> colours{qRgb(220, 30, 30), qRgb(30, 200, 40), qRgb(40, 40, 220),
+    const std::vector<QRgb> colours{qRgb(220, 30, 30),   qRgb(30, 200, 40),   qRgb(40, 40, 220),
                                     qRgb(128, 128, 128), qRgb(240, 240, 240), qRgb(10, 10, 10)};
     for (const QSize size : {QSize(96, 54), QSize(1280, 720)}) {
         const QString path = dir.filePath(QStringLiteral("c%1.mp4").arg(size.height()));
@@ -278,8 +278,8 @@ TEST(Mp4Writer, DecodedPicturesPassStraightThrough) {
         frame.copyFrom(white, QRect(0, 0, 32, 36), QPoint(0, 0), false); // the left half
         for (int i = 0; i < 3; ++i)
             writer.writeVideoFrame(frame, i);
-        EXPECT_THROW(writer.writeVideoFrame(YuvPicture(QSize(32, 18), YuvPicture::Matrix::bt709), 3),
-                     Error);
+        EXPECT_THROW(
+            writer.writeVideoFrame(YuvPicture(QSize(32, 18), YuvPicture::Matrix::bt709), 3), Error);
         EXPECT_THROW(writer.writeVideoFrame(YuvPicture(size, YuvPicture::Matrix::bt601), 3), Error);
         EXPECT_THROW(writer.writeVideoFrame(frame, 2), Error);
         writer.finish();

@@ -7,8 +7,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtEndian>
-#include <optional>
 #include <gtest/gtest.h>
+#include <optional>
 
 using namespace reelbox;
 using namespace reelbox::testing;
@@ -84,10 +84,10 @@ TEST_F(VideoDecoderTest, TimesBehindOrFarAheadSeek) {
         double seconds;
         int frame;
     };
-    const std::vector<Case> cases{
-        {2.5, 75},  {0.99, 29}, {1.0, 30},  {0.0, 0},   {2.99, 89}, {1.99, 59},  {1.97, 59},
-        {0.5, 15},  {3.999, 119}, {0.9999, 29}, {3.0, 90}, {2.9999, 89}, {0.0, 0}, {3.9, 117},
-        {1.5, 45},  {2.0, 60},  {0.01, 0},  {0.0334, 1}};
+    const std::vector<Case> cases{{2.5, 75},  {0.99, 29},   {1.0, 30},  {0.0, 0},     {2.99, 89},
+                                  {1.99, 59}, {1.97, 59},   {0.5, 15},  {3.999, 119}, {0.9999, 29},
+                                  {3.0, 90},  {2.9999, 89}, {0.0, 0},   {3.9, 117},   {1.5, 45},
+                                  {2.0, 60},  {0.01, 0},    {0.0334, 1}};
     for (const Case& c : cases)
         EXPECT_EQ(pictureAt(decoder, c.seconds), c.frame % 100) << "at " << c.seconds;
 }
@@ -182,16 +182,15 @@ TEST(VideoDecoder, ColoursFollowTheMoviesTags) {
     QTemporaryDir dir;
     MovieWriterSettings settings;
     settings.videoSize = QSize(64, 36);
-    const std::vector<QRgb> colours{qRgb(220, 30, 30), qRgb(30, 200, 40), qRgb(40, 40, 220),
+    const std::vector<QRgb> colours{qRgb(220, 30, 30),   qRgb(30, 200, 40),   qRgb(40, 40, 220),
                                     qRgb(128, 128, 128), qRgb(235, 235, 235), qRgb(16, 16, 16)};
-    const QString path = writeMovie(
-        dir.filePath("colours.mov"), settings, int(colours.size()), 0,
-        [&](int i) {
-            QImage image(settings.videoSize, QImage::Format_RGB32);
-            image.fill(colours[size_t(i)]);
-            return image;
-        },
-        {});
+    const QString path = writeMovie(dir.filePath("colours.mov"), settings, int(colours.size()), 0,
+                                    [&](int i) {
+                                        QImage image(settings.videoSize, QImage::Format_RGB32);
+                                        image.fill(colours[size_t(i)]);
+                                        return image;
+                                    },
+                                    {});
     VideoDecoder decoder(path);
     for (size_t i = 0; i < colours.size(); ++i) {
         const QRgb got = decoder.frameAt((double(i) + 0.5) / fps).pixel(32, 18);
@@ -210,8 +209,8 @@ TEST(VideoDecoder, LateFirstPicture) {
     {
         MovieWriter writer(path, settings);
         for (int i = 0; i < 20; ++i)
-            ASSERT_TRUE(
-                writer.writeVideoFrame(indexedPicture(settings.videoSize, i), 0.5 + double(i) / fps));
+            ASSERT_TRUE(writer.writeVideoFrame(indexedPicture(settings.videoSize, i),
+                                               0.5 + double(i) / fps));
         writer.finish();
     }
     const double start = probeMovie(path).video.at(0).startSeconds;
@@ -247,10 +246,18 @@ TEST_P(VideoDecoderRotation, PicturesAreTurned) {
     // Where the red half ends up, and where the blue one does.
     QPoint red, blue;
     switch (rotation) {
-    case 90: red = {45, 20}, blue = {45, 140}; break;
-    case 180: red = {140, 45}, blue = {20, 45}; break;
-    case 270: red = {45, 140}, blue = {45, 20}; break;
-    default: red = {20, 45}, blue = {140, 45}; break;
+    case 90:
+        red = {45, 20}, blue = {45, 140};
+        break;
+    case 180:
+        red = {140, 45}, blue = {20, 45};
+        break;
+    case 270:
+        red = {45, 140}, blue = {45, 20};
+        break;
+    default:
+        red = {20, 45}, blue = {140, 45};
+        break;
     }
     // Turned pictures are only handed out converted.
     EXPECT_EQ(decoder.yuvFrameAt(0.0).has_value(), rotation == 0);
@@ -299,9 +306,9 @@ TEST(VideoDecoder, DamagedMediaData) {
     QTemporaryDir dir;
     MovieWriterSettings settings;
     settings.videoSize = QSize(160, 90);
-    const QString path = writeMovie(
-        dir.filePath("whole.mov"), settings, 60, 0,
-        [&](int i) { return indexedPicture(settings.videoSize, i); }, {});
+    const QString path =
+        writeMovie(dir.filePath("whole.mov"), settings, 60, 0,
+                   [&](int i) { return indexedPicture(settings.videoSize, i); }, {});
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadWrite));
     QByteArray bytes = file.readAll();

@@ -14,8 +14,8 @@ struct VideoTrackInfo {
     double durationSeconds = 0;
     QSize naturalSize; // as displayed: rotation applied
     double frameRate = 0;
-    QString codecName; // FFmpeg's short name: "h264", "hevc"
-    QString codecTag;  // the sample entry's four characters: "avc1", "hvc1"; empty if none
+    QString codecName;     // FFmpeg's short name: "h264", "hevc"
+    QString codecTag;      // the sample entry's four characters: "avc1", "hvc1"; empty if none
     qint64 frameCount = 0; // as the container states it; 0 when it doesn't
 };
 

@@ -211,7 +211,8 @@ void Mp4Writer::writeVideoFrame(const QImage& frame, qint64 frameIndex) {
     if (!d->video || d->finished)
         return;
     if (frame.isNull() || frameIndex <= d->lastFrameIndex)
-        throw Error(d->what + QStringLiteral(": frame %1 is empty or out of order").arg(frameIndex));
+        throw Error(d->what +
+                    QStringLiteral(": frame %1 is empty or out of order").arg(frameIndex));
     const QImage source =
         frame.format() == QImage::Format_RGB32 || frame.format() == QImage::Format_ARGB32
             ? frame
@@ -234,7 +235,8 @@ void Mp4Writer::writeVideoFrame(const YuvPicture& frame, qint64 frameIndex) {
     if (!d->video || d->finished)
         return;
     if (frame.isNull() || frameIndex <= d->lastFrameIndex)
-        throw Error(d->what + QStringLiteral(": frame %1 is empty or out of order").arg(frameIndex));
+        throw Error(d->what +
+                    QStringLiteral(": frame %1 is empty or out of order").arg(frameIndex));
     if (frame.size() != d->settings.videoSize || frame.matrix() != colourMatrix())
         throw Error(d->what + QStringLiteral(": a picture of another size or colour matrix"));
     d->check(av_frame_make_writable(d->picture.get()));
@@ -249,7 +251,7 @@ void Mp4Writer::writeVideoFrame(const YuvPicture& frame, qint64 frameIndex) {
 
 YuvPicture::Matrix Mp4Writer::colourMatrix() const {
     return d->video && d->video->colorspace == AVCOL_SPC_BT709 ? YuvPicture::Matrix::bt709
-                                                                : YuvPicture::Matrix::bt601;
+                                                               : YuvPicture::Matrix::bt601;
 }
 
 void Mp4Writer::writeAudio(const float* interleavedStereo, qint64 frames) {

@@ -25,8 +25,8 @@ struct Mp4WriterSettings {
     // Colours: BT.709 from 720 lines up and BT.601 below, or BT.709 at every size (to match
     // sources recorded in it, whose pictures can then be passed on without conversion).
     bool bt709 = false;
-    bool audio = true;         // AAC-LC, 48 kHz stereo, 256 kb/s
-    bool m4a = false;          // audio only, in an M4A (ipod) container
+    bool audio = true; // AAC-LC, 48 kHz stereo, 256 kb/s
+    bool m4a = false;  // audio only, in an M4A (ipod) container
 };
 
 // Writes an MP4 (or M4A) with the index at the front (faststart), exactly at `path`.

@@ -72,8 +72,8 @@ void YuvPicture::copyFrom(const YuvPicture& source, const QRect& crop, QPoint at
         const int shift = p == 0 ? 0 : 1;
         const int rows = visible.height() >> shift;
         const int columns = visible.width() >> shift;
-        const std::uint8_t* from = source.plane(p) +
-                                   std::ptrdiff_t((crop.y() + skipY) >> shift) * source.stride(p);
+        const std::uint8_t* from =
+            source.plane(p) + std::ptrdiff_t((crop.y() + skipY) >> shift) * source.stride(p);
         std::uint8_t* to = m_planes[size_t(p)] +
                            std::ptrdiff_t(visible.y() >> shift) * m_strides[size_t(p)] +
                            (visible.x() >> shift);

@@ -82,8 +82,8 @@ void PictureConverter::convertInto(QImage& image, const AVFrame& frame, const QR
     if (!desc)
         cannotConvert();
     QRect area = region.isEmpty() ? QRect(QPoint(0, 0), size) : region & QRect(QPoint(0, 0), size);
-    const bool simple = !(desc->flags & (AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_PAL |
-                                         AV_PIX_FMT_FLAG_HWACCEL));
+    const bool simple = !(
+        desc->flags & (AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_HWACCEL));
     if (area.isEmpty() || !simple)
         area = QRect(QPoint(0, 0), size);
 
