@@ -33,19 +33,6 @@ double since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The part of each track's frame that the picture draws.
-std::map<std::int32_t, QRect> drawnRegions(const std::vector<DrawOp>& ops) {
-    std::map<std::int32_t, QRect> regions;
-    for (const DrawOp& op : ops) {
-        const QRect r = QRectF(op.crop.x, op.crop.y, op.crop.width, op.crop.height)
-                            .toAlignedRect()
-                            .adjusted(-1, -1, 1, 1);
-        QRect& region = regions[op.trackID];
-        region = region.isNull() ? r : region.united(r);
-    }
-    return regions;
-}
-
 void timeStages(const TakeComposer::Result& result) {
     const VideoComposition& video = *result.videoComposition;
     const Ticks duration = result.composition.duration();

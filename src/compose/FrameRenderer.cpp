@@ -523,4 +523,16 @@ QImage renderFrame(QSize output, const std::vector<DrawOp>& ops, const FrameLook
     return image;
 }
 
+std::map<std::int32_t, QRect> drawnRegions(const std::vector<DrawOp>& ops) {
+    std::map<std::int32_t, QRect> regions;
+    for (const DrawOp& op : ops) {
+        const QRect r = QRectF(op.crop.x, op.crop.y, op.crop.width, op.crop.height)
+                            .toAlignedRect()
+                            .adjusted(-1, -1, 1, 1);
+        QRect& region = regions[op.trackID];
+        region = region.isNull() ? r : region.united(r);
+    }
+    return regions;
+}
+
 } // namespace reelbox

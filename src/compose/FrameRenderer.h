@@ -5,9 +5,11 @@
 #include "LiveLayout.h"
 
 #include <QImage>
+#include <QRect>
 #include <QSize>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <ostream>
 #include <vector>
 
@@ -35,6 +37,10 @@ std::vector<DrawOp> drawOps(const LiveSnapshot& snapshot, QSize output);
 std::vector<DrawOp> drawOps(const VideoComposition& composition);
 
 // The decoded frame of a track at the time drawn, or null when the track has none.
+// The part of each track's frame that the ops draw, with a pixel to spare for the filter's
+// reach; tracks without an op have no entry (they need not be decoded).
+std::map<std::int32_t, QRect> drawnRegions(const std::vector<DrawOp>& ops);
+
 using FrameLookup = std::function<const QImage*(std::int32_t trackID)>;
 
 // Draws the ops into `output` (made Format_RGB32 if it is not a 32-bit format): black, then

@@ -115,20 +115,6 @@ void writeAudioUpTo(Mp4Writer& writer, CompositionAudio& audio, qint64& written,
     }
 }
 
-// The part of each track's frame that the picture draws (with a pixel to spare for the
-// filter's reach); tracks without a layer aren't decoded at all.
-std::map<std::int32_t, QRect> drawnRegions(const std::vector<DrawOp>& ops) {
-    std::map<std::int32_t, QRect> regions;
-    for (const DrawOp& op : ops) {
-        const QRect r = QRectF(op.crop.x, op.crop.y, op.crop.width, op.crop.height)
-                            .toAlignedRect()
-                            .adjusted(-1, -1, 1, 1);
-        QRect& region = regions[op.trackID];
-        region = region.isNull() ? r : region.united(r);
-    }
-    return regions;
-}
-
 // A frame on its way to the encoder: a 4:2:0 picture put together straight from the decoded
 // ones when the layout allows it, otherwise the renderer's image.
 struct DrawnFrame {

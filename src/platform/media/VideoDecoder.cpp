@@ -172,22 +172,13 @@ struct VideoDecoder::State {
 };
 
 VideoDecoder::VideoDecoder(const QString& path) : d(std::make_unique<State>()) {
-    d->format = av::openInput(path);
     d->what = QStringLiteral("Can't read the pictures of “%1”").arg(av::displayName(path));
-    d->streamIndex = av::firstStream(d->format.get(), AVMEDIA_TYPE_VIDEO);
-    if (d->streamIndex < 0)
-        throw Error(QStringLiteral("“%1” has no video").arg(av::displayName(path)));
-    for (unsigned i = 0; i < d->format->nb_streams; ++i)
-        if (int(i) != d->streamIndex)
-            d->format->streams[i]->discard = AVDISCARD_ALL;
-    d->stream = d->format->streams[d->streamIndex];
-    const AVCodecParameters* parameters = d->stream->codecpar;
-    if (parameters->width <= 0 || parameters->height <= 0)
-        d->fail(AVERROR_INVALIDDATA);
-    d->rotation = av::displayRotation(d->stream);
-    d->naturalSize = QSize(parameters->width, parameters->height);
-    if (d->rotation % 180 != 0)
-        d->naturalSize.transpose();
+    av::VideoInput input = av::openVideo(path, d->what);
+    d->format = std::move(input.format);
+    d->streamIndex = input.streamIndex;
+    d->stream = input.stream;
+    d->rotation = input.rotation;
+    d->naturalSize = input.naturalSize;
     const double start = av::streamStartSeconds(d->format.get(), d->stream);
     d->startTicks = d->toStream(start);
     const double duration = av::streamDurationSeconds(d->format.get(), d->stream);

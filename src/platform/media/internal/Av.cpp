@@ -189,4 +189,24 @@ QString fourcc(uint32_t tag) {
     return text;
 }
 
+VideoInput openVideo(const QString& path, const QString& what) {
+    VideoInput input;
+    input.format = openInput(path);
+    input.streamIndex = firstStream(input.format.get(), AVMEDIA_TYPE_VIDEO);
+    if (input.streamIndex < 0)
+        throw Error(QStringLiteral("“%1” has no video").arg(displayName(path)));
+    for (unsigned i = 0; i < input.format->nb_streams; ++i)
+        if (int(i) != input.streamIndex)
+            input.format->streams[i]->discard = AVDISCARD_ALL;
+    input.stream = input.format->streams[input.streamIndex];
+    const AVCodecParameters* parameters = input.stream->codecpar;
+    if (parameters->width <= 0 || parameters->height <= 0)
+        throw Error(what + QStringLiteral(": ") + errorText(AVERROR_INVALIDDATA));
+    input.rotation = displayRotation(input.stream);
+    input.naturalSize = QSize(parameters->width, parameters->height);
+    if (input.rotation % 180 != 0)
+        input.naturalSize.transpose();
+    return input;
+}
+
 } // namespace reelbox::av

@@ -11,6 +11,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <QSize>
 #include <QString>
 #include <memory>
 
@@ -77,6 +78,17 @@ int displayRotation(const AVStream* stream);
 
 // A decoder for the stream's parameters, opened; threads 0 = one per core, threadType
 // FF_THREAD_FRAME and/or FF_THREAD_SLICE. Throws Error with `what` as the prefix.
+// The first video track of a file, opened for reading with every other stream discarded.
+struct VideoInput {
+    InputPtr format;
+    int streamIndex = -1;
+    AVStream* stream = nullptr;
+    int rotation = 0;  // clockwise display rotation
+    QSize naturalSize; // as displayed: rotation applied
+};
+// Throws Error("“name” has no video") or Error(what + ": " + FFmpeg's text).
+VideoInput openVideo(const QString& path, const QString& what);
+
 CodecPtr openDecoder(const AVStream* stream, int threads, int threadType, const QString& what);
 
 // Repairs the decoding time of an encoded video packet before it goes to a muxer. libx265 3.5
