@@ -361,59 +361,6 @@ TEST_F(AudioProcessorTest, TheMixHasThePlayedLengthAndTheReverbTailIsCut) {
     EXPECT_EQ(mixed.channels[1].size(), size_t(2 * rate));
 }
 
-TEST(SampleOps, BlockLoopsMatchTheScalarArithmetic) {
-    // Odd lengths and offsets, so the vector loops run with their remainders and unaligned.
-    std::vector<float> in(1031), left(1031), right(1031), busLeft(1031), busRight(1031);
-    for (size_t i = 0; i < in.size(); ++i) {
-        in[i] = std::sin(float(i) * 0.731f) * (1.0f + float(i % 7));
-        left[i] = float(i % 13) * 0.01f;
-        right[i] = -float(i % 5) * 0.02f;
-        busLeft[i] = float(i % 3) * 0.5f;
-        busRight[i] = -float(i % 11) * 0.25f;
-    }
-    const float gl = 0.8123f, gr = 0.3377f, send = 0.37f;
-    for (size_t offset : {size_t(0), size_t(1), size_t(3)}) {
-        for (size_t n : {size_t(0), size_t(1), size_t(7), size_t(8), size_t(9), size_t(1027)}) {
-            auto l = left, r = right, bl = busLeft, br = busRight;
-            dsp::addPannedWithSend(in.data() + offset, gl, gr, send, l.data() + offset,
-                                   r.data() + offset, bl.data() + offset, br.data() + offset, n);
-            auto l2 = left, r2 = right;
-            dsp::addPanned(in.data() + offset, gl, gr, l2.data() + offset, r2.data() + offset, n);
-            for (size_t i = 0; i < in.size(); ++i) {
-                const bool inside = i >= offset && i < offset + n;
-                const float s = in[i];
-                ASSERT_EQ(l[i], inside ? left[i] + s * gl : left[i]) << i;
-                ASSERT_EQ(r[i], inside ? right[i] + s * gr : right[i]) << i;
-                ASSERT_EQ(bl[i], inside ? busLeft[i] + s * gl * send : busLeft[i]) << i;
-                ASSERT_EQ(br[i], inside ? busRight[i] + s * gr * send : busRight[i]) << i;
-                ASSERT_EQ(l2[i], l[i]) << i;
-                ASSERT_EQ(r2[i], r[i]) << i;
-            }
-
-            auto sum = left;
-            dsp::add(in.data() + offset, sum.data() + offset, n);
-            auto scaled = in;
-            dsp::scale(scaled.data() + offset, n, 1.7f);
-            auto clipped = in;
-            dsp::clip(clipped.data() + offset, n);
-            for (size_t i = 0; i < in.size(); ++i) {
-                const bool inside = i >= offset && i < offset + n;
-                ASSERT_EQ(sum[i], inside ? left[i] + in[i] : left[i]) << i;
-                ASSERT_EQ(scaled[i], inside ? in[i] * 1.7f : in[i]) << i;
-                ASSERT_EQ(clipped[i], inside ? std::clamp(in[i], -1.0f, 1.0f) : in[i]) << i;
-            }
-
-            std::vector<float> both(2 * n + 2, -9.0f);
-            dsp::interleave(left.data() + offset, right.data() + offset, both.data(), n);
-            for (size_t i = 0; i < n; ++i) {
-                ASSERT_EQ(both[2 * i], left[offset + i]);
-                ASSERT_EQ(both[2 * i + 1], right[offset + i]);
-            }
-            EXPECT_EQ(both[2 * n], -9.0f); // nothing past the end
-        }
-    }
-}
-
 TEST(SampleOps, PeakFindsTheLargestMagnitudeAnywhere) {
     std::vector<float> x(1037, 0.25f);
     EXPECT_EQ(dsp::peakMagnitude(x.data(), 0), 0.0f);

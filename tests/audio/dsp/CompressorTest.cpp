@@ -56,18 +56,6 @@ TEST(Compressor, SteadyTonesSettleOnTheStaticCurve) {
     }
 }
 
-TEST(Compressor, ReportsItsParametersAndCurve) {
-    const Compressor compressor(0.4, sampleRate);
-    EXPECT_DOUBLE_EQ(compressor.thresholdDB(), -14.0);
-    EXPECT_DOUBLE_EQ(compressor.headRoomDB(), 4.4);
-    EXPECT_DOUBLE_EQ(compressor.makeupGainDB(), 6.3);
-    for (double levelDB : {-40.0, -14.0, -13.0, -5.0, 0.0, 20.0})
-        EXPECT_NEAR(compressor.outputLevelDB(levelDB), expectedOutputDB(0.4, levelDB), 1e-12);
-    // Out-of-range amounts are held to 0 ... 1.
-    EXPECT_DOUBLE_EQ(Compressor(1.7, sampleRate).thresholdDB(), -35.0);
-    EXPECT_DOUBLE_EQ(Compressor(-1, sampleRate).makeupGainDB(), 0.0);
-}
-
 TEST(Compressor, NoCompressionPassesEverythingBelowFullScaleUntouched) {
     const std::vector<float> input = noise(48000, 0.999, 3);
     std::vector<float> x = input;
