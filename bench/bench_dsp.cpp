@@ -6,10 +6,10 @@
 // A mix of 8 tracks x 10 minutes (EQ, compressor and limiter on each, two reverb rooms) is
 // what MixEffects times, on one minute: multiply its time by 10.
 
-#include "Compressor.h"
-#include "Equalizer.h"
-#include "PeakLimiter.h"
-#include "Reverb.h"
+#include "audio/dsp/Compressor.h"
+#include "audio/dsp/Equalizer.h"
+#include "audio/dsp/PeakLimiter.h"
+#include "audio/dsp/Reverb.h"
 
 #include <benchmark/benchmark.h>
 

@@ -8,11 +8,11 @@
 // decoded (4:2:0) and converted to BGRA (only the parts drawn), and decoding and drawing with
 // the renderer, so a slow export can be traced to its stage. bench/compare-export.sh runs it.
 
-#include "CompositionFrameSource.h"
-#include "FrameRenderer.h"
-#include "TakeComposer.h"
-#include "TakeExporter.h"
-#include "TakeLibrary.h"
+#include "compose/CompositionFrameSource.h"
+#include "compose/FrameRenderer.h"
+#include "compose/TakeComposer.h"
+#include "compose/TakeExporter.h"
+#include "model/TakeLibrary.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 // The library's scan and the take.json decoder.
 //   build/bin/bench-library
-#include "TakeInfoCodec.h"
-#include "TakeLibrary.h"
+#include "model/TakeInfoCodec.h"
+#include "model/TakeLibrary.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,9 +2,9 @@
 //   build/bin/bench-media
 // The filmstrip benchmark reads the 10-minute fixture that bench/compare-stems.sh makes
 // (or the movie named by REELBOX_BENCH_MOVIE).
-#include "Filmstrip.h"
-#include "Waveform.h"
-#include "media/AudioFile.h"
+#include "audio/Filmstrip.h"
+#include "audio/Waveform.h"
+#include "platform/media/AudioFile.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>

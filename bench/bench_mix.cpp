@@ -10,9 +10,9 @@
 // it). The budget is the mix (2 × total × 4 bytes), one bus per room (2 × total × 4 each)
 // and one track's buffer (total × 4), plus 10 %. bench/compare-mix.sh runs it against ffmpeg.
 
-#include "AudioProcessor.h"
-#include "MixSteps.h"
-#include "media/AudioFile.h"
+#include "audio/AudioProcessor.h"
+#include "audio/MixSteps.h"
+#include "platform/media/AudioFile.h"
 
 #include <QDir>
 #include <QString>

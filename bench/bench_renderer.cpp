@@ -1,6 +1,6 @@
 // The frame renderer on 1080p: one 1920 × 1080 output from two 1920 × 1080 layers, against
 // QPainter's smooth transform drawing the same picture.
-#include "FrameRenderer.h"
+#include "compose/FrameRenderer.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,9 +1,9 @@
 #include "CliTake.h"
 
-#include "Error.h"
-#include "Stems.h"
-#include "TakeLibrary.h"
-#include "TrackInputs.h"
+#include "audio/Stems.h"
+#include "edit/TrackInputs.h"
+#include "model/TakeLibrary.h"
+#include "platform/Error.h"
 
 #include <QDir>
 #include <cstdio>

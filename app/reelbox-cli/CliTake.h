@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AudioProcessor.h"
-#include "Take.h"
+#include "audio/AudioProcessor.h"
+#include "model/Take.h"
 
 #include <QString>
 #include <functional>

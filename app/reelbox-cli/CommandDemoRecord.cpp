@@ -1,8 +1,8 @@
 #include "Commands.h"
 #include "Output.h"
 
-#include "Error.h"
-#include "TakeLibrary.h"
+#include "model/TakeLibrary.h"
+#include "platform/Error.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,11 +2,11 @@
 #include "Commands.h"
 #include "Output.h"
 
-#include "CompositionFrameSource.h"
-#include "Error.h"
-#include "FrameRenderer.h"
-#include "TakeComposer.h"
-#include "TakeExporter.h"
+#include "compose/CompositionFrameSource.h"
+#include "compose/FrameRenderer.h"
+#include "compose/TakeComposer.h"
+#include "compose/TakeExporter.h"
+#include "platform/Error.h"
 
 #include <QDir>
 #include <QUuid>

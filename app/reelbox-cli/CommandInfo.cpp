@@ -2,10 +2,10 @@
 #include "Commands.h"
 #include "Output.h"
 
-#include "EditOperations.h"
-#include "Group.h"
-#include "TakeInfoCodec.h"
-#include "UuidString.h"
+#include "edit/EditOperations.h"
+#include "edit/Group.h"
+#include "model/TakeInfoCodec.h"
+#include "model/UuidString.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,12 +2,12 @@
 #include "Commands.h"
 #include "Output.h"
 
-#include "Error.h"
-#include "Filmstrip.h"
-#include "Stems.h"
-#include "SyntheticTake.h"
-#include "TakeLibrary.h"
-#include "Waveform.h"
+#include "audio/Filmstrip.h"
+#include "audio/Stems.h"
+#include "audio/Waveform.h"
+#include "capture/SyntheticTake.h"
+#include "model/TakeLibrary.h"
+#include "platform/Error.h"
 
 #include <QDir>
 #include <QRegularExpression>

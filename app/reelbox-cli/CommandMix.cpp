@@ -3,7 +3,7 @@
 #include "Commands.h"
 #include "Output.h"
 
-#include "Error.h"
+#include "platform/Error.h"
 
 #include <cmath>
 

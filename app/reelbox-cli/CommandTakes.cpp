@@ -2,8 +2,8 @@
 #include "Commands.h"
 #include "Output.h"
 
-#include "JsonDate.h"
-#include "TakeLibrary.h"
+#include "model/JsonDate.h"
+#include "model/TakeLibrary.h"
 
 namespace reelbox::cli {
 

@@ -1,7 +1,7 @@
 #include "Commands.h"
 #include "Output.h"
 
-#include "Error.h"
+#include "platform/Error.h"
 
 #include <QCoreApplication>
 

@@ -1,10 +1,10 @@
-#include "AudioProcessor.h"
+#include "audio/AudioProcessor.h"
 
-#include "Cancellation.h"
-#include "MixSteps.h"
-#include "Reverb.h"
-#include "SampleOps.h"
-#include "StemError.h"
+#include "audio/MixSteps.h"
+#include "audio/StemError.h"
+#include "audio/dsp/Reverb.h"
+#include "audio/dsp/SampleOps.h"
+#include "platform/Cancellation.h"
 
 #include <QFile>
 #include <algorithm>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "EditState.h"
-#include "Track.h"
-#include "TrackEffects.h"
+#include "model/EditState.h"
+#include "model/Track.h"
+#include "model/TrackEffects.h"
 
 #include <QString>
 #include <functional>

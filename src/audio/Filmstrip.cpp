@@ -1,8 +1,8 @@
-#include "Filmstrip.h"
+#include "audio/Filmstrip.h"
 
-#include "Cancellation.h"
-#include "media/FrameGrabber.h"
-#include "media/MovieInfo.h"
+#include "platform/Cancellation.h"
+#include "platform/media/FrameGrabber.h"
+#include "platform/media/MovieInfo.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,12 +1,12 @@
-#include "MixSteps.h"
+#include "audio/MixSteps.h"
 
-#include "Cancellation.h"
-#include "Compressor.h"
-#include "Equalizer.h"
-#include "FlushDenormals.h"
-#include "PeakLimiter.h"
-#include "SampleOps.h"
-#include "media/AudioFile.h"
+#include "audio/dsp/Compressor.h"
+#include "audio/dsp/Equalizer.h"
+#include "audio/dsp/FlushDenormals.h"
+#include "audio/dsp/PeakLimiter.h"
+#include "audio/dsp/SampleOps.h"
+#include "platform/Cancellation.h"
+#include "platform/media/AudioFile.h"
 
 #include <algorithm>
 #include <cmath>

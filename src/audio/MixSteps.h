@@ -2,8 +2,8 @@
 
 // The steps of the offline mix, each a small function over whole-take float buffers.
 
-#include "EditState.h"
-#include "Track.h"
+#include "model/EditState.h"
+#include "model/Track.h"
 
 #include <QString>
 #include <cstddef>

@@ -1,9 +1,9 @@
-#include "Stems.h"
+#include "audio/Stems.h"
 
-#include "Cancellation.h"
-#include "media/AudioFile.h"
-#include "media/AudioReader.h"
-#include "media/MovieInfo.h"
+#include "platform/Cancellation.h"
+#include "platform/media/AudioFile.h"
+#include "platform/media/AudioReader.h"
+#include "platform/media/MovieInfo.h"
 
 #include <QDir>
 #include <QFile>

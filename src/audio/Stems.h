@@ -1,6 +1,6 @@
 #pragma once
 
-#include "StemError.h"
+#include "audio/StemError.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,7 +1,7 @@
-#include "Waveform.h"
+#include "audio/Waveform.h"
 
-#include "Cancellation.h"
-#include "media/AudioFile.h"
+#include "platform/Cancellation.h"
+#include "platform/media/AudioFile.h"
 
 #include <cmath>
 #include <immintrin.h>

@@ -1,11 +1,11 @@
-#include "SyntheticTake.h"
+#include "capture/SyntheticTake.h"
 
-#include "Cancellation.h"
-#include "UuidString.h"
-#include "media/MovieInfo.h"
-#include "media/MovieWriter.h"
-#include "virtual/TestCameraPattern.h"
-#include "virtual/TestMicrophoneSignal.h"
+#include "model/UuidString.h"
+#include "platform/Cancellation.h"
+#include "platform/media/MovieInfo.h"
+#include "platform/media/MovieWriter.h"
+#include "platform/virtual/TestCameraPattern.h"
+#include "platform/virtual/TestMicrophoneSignal.h"
 
 #include <QDir>
 #include <QLocale>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Take.h"
-#include "TakeLibrary.h"
+#include "model/Take.h"
+#include "model/TakeLibrary.h"
 
 #include <QSize>
 #include <stop_token>

@@ -1,4 +1,4 @@
-#include "Composition.h"
+#include "compose/Composition.h"
 
 #include <QFileInfo>
 #include <algorithm>

@@ -1,6 +1,6 @@
-#include "CompositionFrameSource.h"
+#include "compose/CompositionFrameSource.h"
 
-#include "media/VideoDecoder.h"
+#include "platform/media/VideoDecoder.h"
 
 namespace reelbox {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Composition.h"
-#include "media/YuvPicture.h"
+#include "compose/Composition.h"
+#include "platform/media/YuvPicture.h"
 
 #include <QImage>
 #include <QRect>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Composition.h"
-#include "Geometry.h"
-#include "LiveLayout.h"
+#include "compose/Composition.h"
+#include "compose/Geometry.h"
+#include "compose/LiveLayout.h"
 
 #include <QImage>
 #include <QRect>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Geometry.h"
+#include "compose/Geometry.h"
 
 #include <cstdint>
 #include <mutex>

@@ -1,6 +1,6 @@
-#include "TakeComposer.h"
+#include "compose/TakeComposer.h"
 
-#include "media/MovieInfo.h"
+#include "platform/media/MovieInfo.h"
 
 #include <QDir>
 #include <algorithm>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Composition.h"
-#include "ExportSettings.h"
-#include "Lane.h"
-#include "Take.h"
+#include "compose/Composition.h"
+#include "model/ExportSettings.h"
+#include "model/Lane.h"
+#include "model/Take.h"
 
 #include <QString>
 #include <optional>

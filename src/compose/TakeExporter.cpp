@@ -1,12 +1,12 @@
-#include "TakeExporter.h"
+#include "compose/TakeExporter.h"
 
-#include "Cancellation.h"
-#include "CaptureError.h"
-#include "CompositionFrameSource.h"
-#include "FrameQueue.h"
-#include "FrameRenderer.h"
-#include "media/AudioFile.h"
-#include "media/Mp4Writer.h"
+#include "compose/CompositionFrameSource.h"
+#include "compose/FrameQueue.h"
+#include "compose/FrameRenderer.h"
+#include "platform/Cancellation.h"
+#include "platform/CaptureError.h"
+#include "platform/media/AudioFile.h"
+#include "platform/media/Mp4Writer.h"
 
 #include <QFile>
 #include <QRectF>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ExportSettings.h"
-#include "TakeComposer.h"
+#include "compose/TakeComposer.h"
+#include "model/ExportSettings.h"
 
 #include <QString>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "EditCommitter.h"
+#include "edit/EditCommitter.h"
 
 namespace reelbox {
 

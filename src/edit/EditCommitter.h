@@ -1,7 +1,7 @@
 #pragma once
 
-#include "EditState.h"
-#include "UndoRegistry.h"
+#include "edit/UndoRegistry.h"
+#include "model/EditState.h"
 
 #include <functional>
 #include <memory>

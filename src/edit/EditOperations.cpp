@@ -1,6 +1,6 @@
-#include "EditOperations.h"
+#include "edit/EditOperations.h"
 
-#include "SelectionOperations.h"
+#include "edit/SelectionOperations.h"
 
 #include <algorithm>
 #include <cmath>

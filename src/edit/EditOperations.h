@@ -1,7 +1,7 @@
 #pragma once
 
-#include "EditingState.h"
-#include "TimeMap.h"
+#include "edit/EditingState.h"
+#include "model/TimeMap.h"
 
 #include <QString>
 

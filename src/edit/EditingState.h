@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Selection.h"
-#include "TakeInfo.h"
+#include "edit/Selection.h"
+#include "model/TakeInfo.h"
 
 #include <QString>
 #include <optional>

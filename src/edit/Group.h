@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Lane.h"
-#include "TakeInfo.h"
-#include "TimeSpan.h"
+#include "model/Lane.h"
+#include "model/TakeInfo.h"
+#include "model/TimeSpan.h"
 
 #include <QString>
 #include <QUuid>

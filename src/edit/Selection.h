@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Lane.h"
-#include "TimeSpan.h"
+#include "model/Lane.h"
+#include "model/TimeSpan.h"
 
 #include <map>
 

@@ -1,4 +1,4 @@
-#include "SelectionOperations.h"
+#include "edit/SelectionOperations.h"
 
 namespace reelbox {
 

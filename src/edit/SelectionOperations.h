@@ -1,7 +1,7 @@
 #pragma once
 
-#include "EditingState.h"
-#include "Group.h"
+#include "edit/EditingState.h"
+#include "edit/Group.h"
 
 #include <optional>
 

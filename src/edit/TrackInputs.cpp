@@ -1,4 +1,4 @@
-#include "TrackInputs.h"
+#include "edit/TrackInputs.h"
 
 #include <QDir>
 

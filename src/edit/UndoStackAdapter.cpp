@@ -1,4 +1,4 @@
-#include "UndoStackAdapter.h"
+#include "edit/UndoStackAdapter.h"
 
 #include <QUndoCommand>
 

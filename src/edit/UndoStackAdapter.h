@@ -1,6 +1,6 @@
 #pragma once
 
-#include "UndoRegistry.h"
+#include "edit/UndoRegistry.h"
 
 #include <QPointer>
 #include <QUndoStack>

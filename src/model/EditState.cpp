@@ -1,4 +1,4 @@
-#include "EditState.h"
+#include "model/EditState.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "ExportSettings.h"
+#include "model/ExportSettings.h"
 
 namespace reelbox {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Lane.h"
+#include "model/Lane.h"
 
 #include <QString>
 #include <array>

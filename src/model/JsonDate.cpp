@@ -1,4 +1,4 @@
-#include "JsonDate.h"
+#include "model/JsonDate.h"
 
 #include <QRegularExpression>
 

@@ -1,6 +1,6 @@
-#include "Lane.h"
+#include "model/Lane.h"
 
-#include "UuidString.h"
+#include "model/UuidString.h"
 
 namespace reelbox {
 

@@ -1,4 +1,4 @@
-#include "Overdub.h"
+#include "model/Overdub.h"
 
 namespace reelbox {
 

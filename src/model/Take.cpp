@@ -1,4 +1,4 @@
-#include "Take.h"
+#include "model/Take.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "TakeInfo.h"
+#include "model/TakeInfo.h"
 
 #include <algorithm>
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "EditState.h"
-#include "ExportSettings.h"
-#include "Overdub.h"
-#include "Track.h"
-#include "TrackEffects.h"
+#include "model/EditState.h"
+#include "model/ExportSettings.h"
+#include "model/Overdub.h"
+#include "model/Track.h"
+#include "model/TrackEffects.h"
 
 #include <QDateTime>
 #include <QString>

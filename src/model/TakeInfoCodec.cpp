@@ -1,7 +1,7 @@
-#include "TakeInfoCodec.h"
+#include "model/TakeInfoCodec.h"
 
-#include "JsonDate.h"
-#include "UuidString.h"
+#include "model/JsonDate.h"
+#include "model/UuidString.h"
 
 #include <cmath>
 #include <limits>

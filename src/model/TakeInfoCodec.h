@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Error.h"
-#include "TakeInfo.h"
+#include "model/TakeInfo.h"
+#include "platform/Error.h"
 
 #include <QByteArray>
 #include <vector>

@@ -1,7 +1,7 @@
-#include "TakeLibrary.h"
+#include "model/TakeLibrary.h"
 
-#include "TakeInfoCodec.h"
-#include "Trash.h"
+#include "model/TakeInfoCodec.h"
+#include "platform/Trash.h"
 
 #include <QDir>
 #include <QFile>

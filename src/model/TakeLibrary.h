@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Take.h"
+#include "model/Take.h"
 
 #include <QDateTime>
 #include <QObject>

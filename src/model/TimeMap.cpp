@@ -1,4 +1,4 @@
-#include "TimeMap.h"
+#include "model/TimeMap.h"
 
 namespace reelbox {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TimeSpan.h"
+#include "model/TimeSpan.h"
 
 #include <vector>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TrackEffects.h"
+#include "model/TrackEffects.h"
 
 #include <QString>
 #include <QUuid>

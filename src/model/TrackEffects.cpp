@@ -1,4 +1,4 @@
-#include "TrackEffects.h"
+#include "model/TrackEffects.h"
 
 namespace reelbox {
 

@@ -1,4 +1,4 @@
-#include "UuidString.h"
+#include "model/UuidString.h"
 
 namespace reelbox {
 

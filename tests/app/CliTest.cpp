@@ -1,6 +1,6 @@
-#include "TakeInfoCodec.h"
-#include "TakeLibrary.h"
-#include "TestSupport.h"
+#include "model/TakeInfoCodec.h"
+#include "model/TakeLibrary.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFileInfo>

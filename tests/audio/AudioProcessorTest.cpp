@@ -1,8 +1,8 @@
-#include "AudioProcessor.h"
-#include "MixSteps.h"
-#include "SampleOps.h"
-#include "StemError.h"
-#include "media/AudioFile.h"
+#include "audio/AudioProcessor.h"
+#include "audio/MixSteps.h"
+#include "audio/StemError.h"
+#include "audio/dsp/SampleOps.h"
+#include "platform/media/AudioFile.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,5 +1,5 @@
-#include "Filmstrip.h"
-#include "MediaFixtures.h"
+#include "audio/Filmstrip.h"
+#include "support/MediaFixtures.h"
 
 #include <QDir>
 #include <QTemporaryDir>

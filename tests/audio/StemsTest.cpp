@@ -1,7 +1,7 @@
-#include "Stems.h"
-#include "MediaFixtures.h"
-#include "media/AudioFile.h"
-#include "media/MovieInfo.h"
+#include "audio/Stems.h"
+#include "platform/media/AudioFile.h"
+#include "platform/media/MovieInfo.h"
+#include "support/MediaFixtures.h"
 
 #include <QDir>
 #include <QFile>

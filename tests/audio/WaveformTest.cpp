@@ -1,6 +1,6 @@
-#include "Waveform.h"
-#include "Error.h"
-#include "media/AudioFile.h"
+#include "audio/Waveform.h"
+#include "platform/Error.h"
+#include "platform/media/AudioFile.h"
 
 #include <QTemporaryDir>
 #include <cmath>

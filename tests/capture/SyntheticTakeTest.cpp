@@ -1,10 +1,10 @@
-#include "SyntheticTake.h"
-#include "Stems.h"
-#include "TestSupport.h"
-#include "media/AudioFile.h"
-#include "media/FrameGrabber.h"
-#include "media/MovieInfo.h"
-#include "virtual/TestMicrophoneSignal.h"
+#include "capture/SyntheticTake.h"
+#include "audio/Stems.h"
+#include "platform/media/AudioFile.h"
+#include "platform/media/FrameGrabber.h"
+#include "platform/media/MovieInfo.h"
+#include "platform/virtual/TestMicrophoneSignal.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <gtest/gtest.h>

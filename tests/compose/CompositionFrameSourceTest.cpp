@@ -1,5 +1,5 @@
-#include "CompositionFrameSource.h"
-#include "MediaFixtures.h"
+#include "compose/CompositionFrameSource.h"
+#include "support/MediaFixtures.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

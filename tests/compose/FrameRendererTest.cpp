@@ -1,4 +1,4 @@
-#include "FrameRenderer.h"
+#include "compose/FrameRenderer.h"
 
 #include <gtest/gtest.h>
 

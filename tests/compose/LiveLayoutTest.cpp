@@ -1,5 +1,5 @@
-#include "LiveLayout.h"
-#include "FrameRenderer.h"
+#include "compose/LiveLayout.h"
+#include "compose/FrameRenderer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "TakeComposer.h"
-#include "MediaFixtures.h"
-#include "media/AudioFile.h"
+#include "compose/TakeComposer.h"
+#include "platform/media/AudioFile.h"
+#include "support/MediaFixtures.h"
 
 #include <QDir>
 #include <QTemporaryDir>

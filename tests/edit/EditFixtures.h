@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EditingState.h"
+#include "edit/EditingState.h"
 
 namespace reelbox::test {
 

@@ -1,6 +1,6 @@
-#include "EditOperations.h"
+#include "edit/EditOperations.h"
 #include "EditFixtures.h"
-#include "SelectionOperations.h"
+#include "edit/SelectionOperations.h"
 
 #include <gtest/gtest.h>
 

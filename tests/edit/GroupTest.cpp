@@ -1,4 +1,4 @@
-#include "Group.h"
+#include "edit/Group.h"
 #include "EditFixtures.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "EditFixtures.h"
-#include "SelectionOperations.h"
+#include "edit/SelectionOperations.h"
 
 #include <gtest/gtest.h>
 

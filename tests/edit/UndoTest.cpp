@@ -1,7 +1,7 @@
-#include "EditCommitter.h"
 #include "EditFixtures.h"
-#include "EditOperations.h"
-#include "UndoStackAdapter.h"
+#include "edit/EditCommitter.h"
+#include "edit/EditOperations.h"
+#include "edit/UndoStackAdapter.h"
 
 #include <QUndoStack>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // libFuzzer target: the take.json decoder must never crash, and whatever it accepts must
 // survive a save and a second read unchanged.
-#include "TakeInfoCodec.h"
+#include "model/TakeInfoCodec.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,5 +1,5 @@
-#include "EditState.h"
-#include "TimeMap.h"
+#include "model/EditState.h"
+#include "model/TimeMap.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "TakeInfoCodec.h"
-#include "TestSupport.h"
+#include "model/TakeInfoCodec.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

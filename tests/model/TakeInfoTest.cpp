@@ -1,5 +1,5 @@
-#include "Take.h"
-#include "TestSupport.h"
+#include "model/Take.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "TakeLibrary.h"
-#include "TakeInfoCodec.h"
-#include "TestSupport.h"
+#include "model/TakeLibrary.h"
+#include "model/TakeInfoCodec.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "media/AudioFile.h"
-#include "MediaFixtures.h"
+#include "platform/media/AudioFile.h"
+#include "support/MediaFixtures.h"
 
-#include "Error.h"
+#include "platform/Error.h"
 
 #include <QFile>
 #include <QTemporaryDir>

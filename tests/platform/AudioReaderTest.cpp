@@ -1,9 +1,9 @@
-#include "media/AudioReader.h"
-#include "MediaFixtures.h"
-#include "media/AudioFile.h"
-#include "media/MovieInfo.h"
+#include "platform/media/AudioReader.h"
+#include "platform/media/AudioFile.h"
+#include "platform/media/MovieInfo.h"
+#include "support/MediaFixtures.h"
 
-#include "Error.h"
+#include "platform/Error.h"
 
 #include <QTemporaryDir>
 #include <cmath>

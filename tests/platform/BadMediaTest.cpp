@@ -1,11 +1,11 @@
-#include "MediaFixtures.h"
-#include "media/AudioFile.h"
-#include "media/AudioReader.h"
-#include "media/FrameGrabber.h"
-#include "media/MovieInfo.h"
-#include "virtual/TestCameraPattern.h"
+#include "platform/media/AudioFile.h"
+#include "platform/media/AudioReader.h"
+#include "platform/media/FrameGrabber.h"
+#include "platform/media/MovieInfo.h"
+#include "platform/virtual/TestCameraPattern.h"
+#include "support/MediaFixtures.h"
 
-#include "Error.h"
+#include "platform/Error.h"
 
 #include <QFile>
 #include <QTemporaryDir>

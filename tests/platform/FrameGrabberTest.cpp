@@ -1,8 +1,8 @@
-#include "media/FrameGrabber.h"
-#include "MediaFixtures.h"
+#include "platform/media/FrameGrabber.h"
+#include "support/MediaFixtures.h"
 
-#include "Cancellation.h"
-#include "Error.h"
+#include "platform/Cancellation.h"
+#include "platform/Error.h"
 
 #include <QTemporaryDir>
 #include <algorithm>

@@ -1,11 +1,11 @@
-#include "media/MovieWriter.h"
-#include "MediaFixtures.h"
-#include "media/FrameGrabber.h"
-#include "media/MovieInfo.h"
-#include "virtual/TestCameraPattern.h"
-#include "virtual/TestMicrophoneSignal.h"
+#include "platform/media/MovieWriter.h"
+#include "platform/media/FrameGrabber.h"
+#include "platform/media/MovieInfo.h"
+#include "platform/virtual/TestCameraPattern.h"
+#include "platform/virtual/TestMicrophoneSignal.h"
+#include "support/MediaFixtures.h"
 
-#include "Error.h"
+#include "platform/Error.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,9 +1,9 @@
-#include "media/Mp4Writer.h"
-#include "MediaFixtures.h"
+#include "platform/media/Mp4Writer.h"
+#include "support/MediaFixtures.h"
 
-#include "Error.h"
-#include "media/MovieInfo.h"
-#include "media/VideoDecoder.h"
+#include "platform/Error.h"
+#include "platform/media/MovieInfo.h"
+#include "platform/media/VideoDecoder.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,5 +1,5 @@
-#include "virtual/TestCameraPattern.h"
-#include "virtual/TestMicrophoneSignal.h"
+#include "platform/virtual/TestCameraPattern.h"
+#include "platform/virtual/TestMicrophoneSignal.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

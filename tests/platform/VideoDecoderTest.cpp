@@ -1,8 +1,8 @@
-#include "media/VideoDecoder.h"
-#include "MediaFixtures.h"
+#include "platform/media/VideoDecoder.h"
+#include "support/MediaFixtures.h"
 
-#include "Error.h"
-#include "media/MovieInfo.h"
+#include "platform/Error.h"
+#include "platform/media/MovieInfo.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
-#include "media/YuvPicture.h"
+#include "platform/media/YuvPicture.h"
 
-#include "Error.h"
+#include "platform/Error.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TakeInfo.h"
+#include "model/TakeInfo.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "Biquad.h"
+#include "audio/dsp/Biquad.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "Compressor.h"
+#include "audio/dsp/Compressor.h"
 
-#include "FastMath.h"
-#include "FlushDenormals.h"
+#include "audio/dsp/FastMath.h"
+#include "audio/dsp/FlushDenormals.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "Equalizer.h"
+#include "audio/dsp/Equalizer.h"
 
-#include "FlushDenormals.h"
+#include "audio/dsp/FlushDenormals.h"
 
 namespace reelbox::dsp {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Biquad.h"
+#include "audio/dsp/Biquad.h"
 
 #include <array>
 #include <cstddef>

@@ -1,6 +1,6 @@
-#include "PeakLimiter.h"
+#include "audio/dsp/PeakLimiter.h"
 
-#include "FlushDenormals.h"
+#include "audio/dsp/FlushDenormals.h"
 
 #include <algorithm>
 #include <cmath>

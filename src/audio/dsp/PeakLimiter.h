@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SlidingMax.h"
+#include "audio/dsp/SlidingMax.h"
 
 #include <cstddef>
 #include <vector>

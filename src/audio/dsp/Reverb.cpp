@@ -1,6 +1,6 @@
-#include "Reverb.h"
+#include "audio/dsp/Reverb.h"
 
-#include "FlushDenormals.h"
+#include "audio/dsp/FlushDenormals.h"
 
 #include <algorithm>
 #include <cmath>

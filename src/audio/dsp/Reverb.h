@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DelayLine.h"
+#include "audio/dsp/DelayLine.h"
 
 #include <array>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "SampleOps.h"
+#include "audio/dsp/SampleOps.h"
 
 #include <algorithm>
 #include <bit>

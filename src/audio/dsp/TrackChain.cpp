@@ -1,7 +1,7 @@
-#include "TrackChain.h"
+#include "audio/dsp/TrackChain.h"
 
-#include "Compressor.h"
-#include "PeakLimiter.h"
+#include "audio/dsp/Compressor.h"
+#include "audio/dsp/PeakLimiter.h"
 
 namespace reelbox::dsp {
 

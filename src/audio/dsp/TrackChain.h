@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Equalizer.h"
+#include "audio/dsp/Equalizer.h"
 
 #include <cstddef>
 

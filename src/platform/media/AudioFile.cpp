@@ -1,6 +1,6 @@
-#include "AudioFile.h"
+#include "platform/media/AudioFile.h"
 
-#include "Error.h"
+#include "platform/Error.h"
 
 #include <sndfile.h>
 

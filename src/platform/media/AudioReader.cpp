@@ -1,7 +1,7 @@
-#include "AudioReader.h"
+#include "platform/media/AudioReader.h"
 
-#include "Error.h"
-#include "internal/Av.h"
+#include "platform/Error.h"
+#include "platform/media/internal/Av.h"
 
 #include <cstring>
 

@@ -1,9 +1,9 @@
-#include "FrameGrabber.h"
+#include "platform/media/FrameGrabber.h"
 
-#include "Cancellation.h"
-#include "Error.h"
-#include "internal/Av.h"
-#include "internal/PictureConversion.h"
+#include "platform/Cancellation.h"
+#include "platform/Error.h"
+#include "platform/media/internal/Av.h"
+#include "platform/media/internal/PictureConversion.h"
 
 #include <algorithm>
 #include <cmath>

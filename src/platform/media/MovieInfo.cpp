@@ -1,7 +1,7 @@
-#include "MovieInfo.h"
+#include "platform/media/MovieInfo.h"
 
-#include "Error.h"
-#include "internal/Av.h"
+#include "platform/Error.h"
+#include "platform/media/internal/Av.h"
 
 #include <QDateTime>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
-#include "MovieWriter.h"
+#include "platform/media/MovieWriter.h"
 
-#include "Error.h"
-#include "internal/Av.h"
+#include "platform/Error.h"
+#include "platform/media/internal/Av.h"
 
 extern "C" {
 #include <libavutil/display.h>

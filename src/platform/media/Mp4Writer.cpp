@@ -1,6 +1,6 @@
-#include "Mp4Writer.h"
+#include "platform/media/Mp4Writer.h"
 
-#include "internal/Av.h"
+#include "platform/media/internal/Av.h"
 
 #include <QFile>
 #include <vector>

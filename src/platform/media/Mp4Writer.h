@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Error.h"
-#include "YuvPicture.h"
+#include "platform/Error.h"
+#include "platform/media/YuvPicture.h"
 
 #include <QImage>
 #include <QSize>

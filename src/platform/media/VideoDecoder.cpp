@@ -1,8 +1,8 @@
-#include "VideoDecoder.h"
+#include "platform/media/VideoDecoder.h"
 
-#include "Error.h"
-#include "internal/Av.h"
-#include "internal/PictureConversion.h"
+#include "platform/Error.h"
+#include "platform/media/internal/Av.h"
+#include "platform/media/internal/PictureConversion.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "YuvPicture.h"
+#include "platform/media/YuvPicture.h"
 
 #include <QImage>
 #include <QRect>

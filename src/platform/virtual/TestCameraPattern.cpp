@@ -1,4 +1,4 @@
-#include "TestCameraPattern.h"
+#include "platform/virtual/TestCameraPattern.h"
 
 #include <QRect>
 #include <algorithm>

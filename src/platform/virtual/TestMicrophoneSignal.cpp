@@ -1,4 +1,4 @@
-#include "TestMicrophoneSignal.h"
+#include "platform/virtual/TestMicrophoneSignal.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "Compressor.h"
+#include "audio/dsp/Compressor.h"
 #include "SignalTools.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "Equalizer.h"
+#include "audio/dsp/Equalizer.h"
 #include "SignalTools.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "PeakLimiter.h"
+#include "audio/dsp/PeakLimiter.h"
 #include "SignalTools.h"
 
 #include <gtest/gtest.h>

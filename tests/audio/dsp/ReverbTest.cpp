@@ -1,4 +1,4 @@
-#include "Reverb.h"
+#include "audio/dsp/Reverb.h"
 #include "SignalTools.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "Av.h"
+#include "platform/media/internal/Av.h"
 
-#include "Error.h"
+#include "platform/Error.h"
 
 extern "C" {
 #include <libavutil/display.h>

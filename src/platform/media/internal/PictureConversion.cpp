@@ -1,6 +1,6 @@
-#include "PictureConversion.h"
+#include "platform/media/internal/PictureConversion.h"
 
-#include "Error.h"
+#include "platform/Error.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>

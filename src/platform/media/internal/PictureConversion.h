@@ -2,7 +2,7 @@
 
 // Decoded pictures to QImage. Internal to reelbox_platform.
 
-#include "Av.h"
+#include "platform/media/internal/Av.h"
 
 #include <QImage>
 #include <QRect>

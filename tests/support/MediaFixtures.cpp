@@ -1,6 +1,6 @@
-#include "MediaFixtures.h"
+#include "support/MediaFixtures.h"
 
-#include "media/AudioReader.h"
+#include "platform/media/AudioReader.h"
 
 #include <QFile>
 #include <QtEndian>

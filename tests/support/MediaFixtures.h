@@ -1,6 +1,6 @@
 #pragma once
 
-#include "media/MovieWriter.h"
+#include "platform/media/MovieWriter.h"
 
 #include <QImage>
 #include <QString>

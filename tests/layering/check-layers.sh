@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Fails when a file in src/ includes a layer above its own, or when the effects (audio/dsp)
+# reach outside themselves. Layers, lowest first: platform model audio compose edit capture ui.
+set -u
+cd "$(dirname "$0")/../../src" || exit 2
+rank() {
+    case "$1" in
+    platform) echo 0 ;; model) echo 1 ;; audio) echo 2 ;; compose) echo 3 ;;
+    edit) echo 4 ;; capture) echo 5 ;; ui) echo 6 ;; *) echo 99 ;;
+    esac
+}
+bad=0
+while IFS= read -r file; do
+    layer=${file%%/*}
+    own=$(rank "$layer")
+    while IFS= read -r inc; do
+        target=${inc%%/*}
+        if [[ "$file" == audio/dsp/* && "$inc" != audio/dsp/* ]]; then
+            echo "$file includes $inc: the effects use nothing outside audio/dsp"; bad=1
+        elif [ "$(rank "$target")" -gt "$own" ]; then
+            echo "$file includes $inc from a layer above $layer"; bad=1
+        fi
+    done < <(sed -n -E 's/^#include "([^"]+)".*/\1/p' "$file")
+done < <(find . -name '*.h' -o -name '*.cpp' | sed 's#^\./##')
+exit $bad
