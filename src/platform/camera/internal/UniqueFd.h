@@ -1,0 +1,49 @@
+#pragma once
+
+// File descriptors and ioctl for the camera code. Internal to reelbox_platform.
+
+#include <cerrno>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#include <utility>
+
+namespace reelbox {
+
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            reset();
+            m_fd = std::exchange(other.m_fd, -1);
+        }
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    void reset() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+// ioctl, repeated when a signal interrupts it. Returns -1 with errno set on failure.
+template <typename T> int xioctl(int fd, unsigned long request, T* argument) {
+    int result;
+    do {
+        result = ::ioctl(fd, request, argument);
+    } while (result == -1 && errno == EINTR);
+    return result;
+}
+
+} // namespace reelbox
