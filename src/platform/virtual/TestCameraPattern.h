@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/media/YuvPicture.h"
+
 #include <QImage>
 #include <QSize>
 #include <QtGlobal>
@@ -16,6 +18,10 @@ public:
 
     // Draws into an existing image (Format_RGB32 or ARGB32) of any size, without allocating.
     static void renderInto(QImage& image, qint64 frameIndex, int frameRate = 30);
+
+    // The same picture drawn straight into a 4:2:0 picture in its colour matrix, without
+    // allocating; the colours are those of the RGB picture, chroma edges at even pixels.
+    static void renderInto(YuvPicture& picture, qint64 frameIndex, int frameRate = 30);
 
     static bool isFlash(qint64 frameIndex, int frameRate) {
         return frameRate > 0 && frameIndex % frameRate == 0;

@@ -1,0 +1,315 @@
+#include "platform/camera/internal/V4l2CameraStream.h"
+
+#include "platform/camera/CameraFrameConverter.h"
+#include "platform/camera/V4l2FormatTable.h"
+#include "platform/camera/internal/PicturePool.h"
+#include "platform/camera/internal/UniqueFd.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <fcntl.h>
+#include <linux/videodev2.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/mman.h>
+#include <thread>
+
+namespace reelbox {
+
+namespace {
+
+Q_LOGGING_CATEGORY(v4l2Log, "reelbox.camera")
+
+constexpr std::uint32_t bufferCount = 8;
+
+// One mmap'ed driver buffer.
+class Mapping {
+public:
+    Mapping(void* data, std::size_t length) : m_data(data), m_length(length) {}
+    ~Mapping() {
+        if (m_data != MAP_FAILED && m_data)
+            ::munmap(m_data, m_length);
+    }
+    Mapping(Mapping&& other) noexcept
+        : m_data(std::exchange(other.m_data, nullptr)), m_length(other.m_length) {}
+    Mapping& operator=(Mapping&&) = delete;
+    Mapping(const Mapping&) = delete;
+    const std::uint8_t* data() const { return static_cast<const std::uint8_t*>(m_data); }
+    std::size_t length() const { return m_length; }
+
+private:
+    void* m_data;
+    std::size_t m_length;
+};
+
+qint64 steadyNowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+YuvPicture::Matrix matrixOf(const v4l2_pix_format& format) {
+    if (format.ycbcr_enc == V4L2_YCBCR_ENC_709)
+        return YuvPicture::Matrix::bt709;
+    if (format.ycbcr_enc == V4L2_YCBCR_ENC_DEFAULT && format.colorspace == V4L2_COLORSPACE_REC709)
+        return YuvPicture::Matrix::bt709;
+    return YuvPicture::Matrix::bt601; // sRGB, JPEG and SMPTE 170M default to BT.601
+}
+
+class V4l2CameraStream final : public CameraStream {
+public:
+    V4l2CameraStream(const QString& path, const CameraFormat& format, double frameRate);
+    ~V4l2CameraStream() override { stop(); }
+
+    void start(FrameHandler onFrame, ErrorHandler onError) override;
+    void stop() override;
+
+    QString name() const override { return m_name; }
+    QSize size() const override { return m_size; }
+    double frameRate() const override { return m_frameRate; }
+    qint64 deliveredFrames() const override { return m_delivered.load(); }
+    qint64 droppedFrames() const override { return m_dropped.load(); }
+
+private:
+    CameraError failure(int errorNumber, const char* what) const {
+        return CameraError::fromErrno(errorNumber, m_name, QString::fromLatin1(what));
+    }
+    void run(FrameHandler onFrame, ErrorHandler onError);
+    // Returns false when the device failed; `error` says how.
+    bool handleFrame(const FrameHandler& onFrame, bool pollError,
+                     std::optional<CameraError>& error);
+
+    QString m_name;
+    UniqueFd m_fd;
+    UniqueFd m_wake;
+    QSize m_size;
+    int m_bytesPerLine = 0;
+    double m_frameRate = 0;
+    std::vector<Mapping> m_buffers;
+    std::unique_ptr<CameraFrameConverter> m_converter;
+    std::unique_ptr<PicturePool> m_pool;
+    std::thread m_thread;
+    bool m_streaming = false;
+    std::atomic<qint64> m_delivered{0};
+    std::atomic<qint64> m_dropped{0};
+    qint64 m_lastSequence = -1;
+};
+
+V4l2CameraStream::V4l2CameraStream(const QString& path, const CameraFormat& format,
+                                   double frameRate)
+    : m_name(v4l2DisplayName(path)) {
+    m_fd = UniqueFd(::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    if (!m_fd.valid())
+        throw failure(errno, "open");
+    const int fd = m_fd.get();
+
+    v4l2_capability cap{};
+    if (xioctl(fd, VIDIOC_QUERYCAP, &cap) != 0)
+        throw failure(errno, "query");
+    const std::uint32_t caps =
+        (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+    if (!(caps & V4L2_CAP_VIDEO_CAPTURE) || !(caps & V4L2_CAP_STREAMING))
+        throw CameraError(CameraError::Kind::unsupportedFormat,
+                          QStringLiteral("%1 isn't a camera Reelbox can record from.").arg(m_name));
+
+    const std::uint32_t pixelFormat = v4l2::fourccCode(format.pixelFormat);
+    v4l2_format fmt{};
+    fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    fmt.fmt.pix.width = std::uint32_t(format.width);
+    fmt.fmt.pix.height = std::uint32_t(format.height);
+    fmt.fmt.pix.pixelformat = pixelFormat;
+    fmt.fmt.pix.field = V4L2_FIELD_NONE;
+    if (xioctl(fd, VIDIOC_S_FMT, &fmt) != 0)
+        throw failure(errno, "set the picture format of");
+    if (fmt.fmt.pix.pixelformat != pixelFormat)
+        throw CameraError(
+            CameraError::Kind::unsupportedFormat,
+            QStringLiteral("%1 doesn't offer the %2 format.").arg(m_name, format.pixelFormat));
+    m_size = QSize(int(fmt.fmt.pix.width), int(fmt.fmt.pix.height));
+    m_bytesPerLine = int(fmt.fmt.pix.bytesperline);
+
+    v4l2_streamparm parm{};
+    parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (frameRate > 0 && xioctl(fd, VIDIOC_G_PARM, &parm) == 0 &&
+        (parm.parm.capture.capability & V4L2_CAP_TIMEPERFRAME)) {
+        parm.parm.capture.timeperframe.numerator = 1000;
+        parm.parm.capture.timeperframe.denominator = std::uint32_t(std::lround(frameRate * 1000));
+        if (xioctl(fd, VIDIOC_S_PARM, &parm) != 0)
+            qCWarning(v4l2Log) << "Can't set the frame rate of" << m_name;
+    }
+    parm = {};
+    parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (xioctl(fd, VIDIOC_G_PARM, &parm) == 0 && parm.parm.capture.timeperframe.numerator != 0)
+        m_frameRate = double(parm.parm.capture.timeperframe.denominator) /
+                      parm.parm.capture.timeperframe.numerator;
+    else
+        m_frameRate = frameRate;
+
+    m_converter = std::make_unique<CameraFrameConverter>(format.pixelFormat, m_size);
+    m_pool = std::make_unique<PicturePool>(m_size, matrixOf(fmt.fmt.pix));
+
+    v4l2_requestbuffers request{};
+    request.count = bufferCount;
+    request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    request.memory = V4L2_MEMORY_MMAP;
+    if (xioctl(fd, VIDIOC_REQBUFS, &request) != 0)
+        throw failure(errno, "get buffers from");
+    if (request.count < 2)
+        throw CameraError(CameraError::Kind::failed,
+                          QStringLiteral("%1 gave too few buffers.").arg(m_name));
+    for (std::uint32_t i = 0; i < request.count; ++i) {
+        v4l2_buffer buffer{};
+        buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        buffer.memory = V4L2_MEMORY_MMAP;
+        buffer.index = i;
+        if (xioctl(fd, VIDIOC_QUERYBUF, &buffer) != 0)
+            throw failure(errno, "get buffers from");
+        void* data =
+            ::mmap(nullptr, buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, buffer.m.offset);
+        if (data == MAP_FAILED)
+            throw failure(errno, "map the buffers of");
+        m_buffers.emplace_back(data, buffer.length);
+    }
+
+    m_wake = UniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!m_wake.valid())
+        throw failure(errno, "set up");
+}
+
+void V4l2CameraStream::start(FrameHandler onFrame, ErrorHandler onError) {
+    if (m_thread.joinable() || m_streaming)
+        return;
+    for (std::uint32_t i = 0; i < m_buffers.size(); ++i) {
+        v4l2_buffer buffer{};
+        buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        buffer.memory = V4L2_MEMORY_MMAP;
+        buffer.index = i;
+        if (xioctl(m_fd.get(), VIDIOC_QBUF, &buffer) != 0)
+            throw failure(errno, "start");
+    }
+    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (xioctl(m_fd.get(), VIDIOC_STREAMON, &type) != 0)
+        throw failure(errno, "start");
+    m_streaming = true;
+    m_thread = std::thread(&V4l2CameraStream::run, this, std::move(onFrame), std::move(onError));
+}
+
+void V4l2CameraStream::stop() {
+    if (m_thread.joinable()) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(m_wake.get(), &one, sizeof one);
+        m_thread.join();
+    }
+    if (m_streaming) {
+        int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        xioctl(m_fd.get(), VIDIOC_STREAMOFF, &type); // fails harmlessly on an unplugged device
+        m_streaming = false;
+    }
+}
+
+void V4l2CameraStream::run(FrameHandler onFrame, ErrorHandler onError) {
+    std::optional<CameraError> error;
+    for (;;) {
+        pollfd fds[2] = {{m_fd.get(), POLLIN, 0}, {m_wake.get(), POLLIN, 0}};
+        const int ready = ::poll(fds, 2, -1);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            error = failure(errno, "read from");
+            break;
+        }
+        if (fds[1].revents)
+            return; // stop() asked
+        if (fds[0].revents & POLLNVAL) {
+            error = failure(ENODEV, "read from");
+            break;
+        }
+        if (fds[0].revents & (POLLIN | POLLERR | POLLHUP)) {
+            if (!handleFrame(onFrame, fds[0].revents & (POLLERR | POLLHUP), error))
+                break;
+        }
+    }
+    if (error && onError)
+        onError(*error);
+}
+
+bool V4l2CameraStream::handleFrame(const FrameHandler& onFrame, bool pollError,
+                                   std::optional<CameraError>& error) {
+    v4l2_buffer buffer{};
+    buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    buffer.memory = V4L2_MEMORY_MMAP;
+    if (xioctl(m_fd.get(), VIDIOC_DQBUF, &buffer) != 0) {
+        if (errno == EAGAIN && !pollError)
+            return true;
+        // EIO can be a passing glitch; anything else (ENODEV: unplugged) ends the stream.
+        if (errno == EIO) {
+            ++m_dropped;
+            return true;
+        }
+        // Nothing to take after the device reported an error: it has gone.
+        error = failure(errno == EAGAIN ? ENODEV : errno, "read from");
+        return false;
+    }
+    const qint64 sequence = buffer.sequence;
+    if (m_lastSequence >= 0 && sequence > m_lastSequence + 1)
+        m_dropped += sequence - m_lastSequence - 1;
+    m_lastSequence = std::max(m_lastSequence, sequence);
+
+    qint64 hostTimeNs;
+    if ((buffer.flags & V4L2_BUF_FLAG_TIMESTAMP_MASK) == V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC)
+        hostTimeNs = qint64(buffer.timestamp.tv_sec) * 1'000'000'000 +
+                     qint64(buffer.timestamp.tv_usec) * 1000;
+    else
+        hostTimeNs = steadyNowNs();
+
+    CameraFrame frame;
+    bool usable = !(buffer.flags & V4L2_BUF_FLAG_ERROR) && buffer.bytesused > 0 &&
+                  buffer.index < m_buffers.size();
+    if (usable) {
+        frame.picture = m_pool->acquire();
+        const Mapping& mapping = m_buffers[buffer.index];
+        usable = m_converter->convert(mapping.data(),
+                                      std::min<std::size_t>(buffer.bytesused, mapping.length()),
+                                      m_bytesPerLine, frame.picture);
+    }
+    if (xioctl(m_fd.get(), VIDIOC_QBUF, &buffer) != 0) {
+        error = failure(errno, "read from");
+        return false;
+    }
+    if (!usable) {
+        ++m_dropped;
+        return true;
+    }
+    frame.hostTimeNs = hostTimeNs;
+    frame.sequence = sequence;
+    ++m_delivered;
+    if (onFrame)
+        onFrame(frame);
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<CameraStream> openV4l2Camera(const QString& path, const CameraFormat& format,
+                                             double frameRate) {
+    return std::make_unique<V4l2CameraStream>(path, format, frameRate);
+}
+
+QString v4l2DisplayName(const QString& path) {
+    const QString node = QFileInfo(QFileInfo(path).canonicalFilePath()).fileName();
+    if (!node.isEmpty()) {
+        QFile file(QStringLiteral("/sys/class/video4linux/%1/name").arg(node));
+        if (file.open(QIODevice::ReadOnly)) {
+            const QString name = QString::fromUtf8(file.readAll()).trimmed();
+            if (!name.isEmpty())
+                return QStringLiteral("“%1”").arg(name);
+        }
+    }
+    return QStringLiteral("“%1”").arg(path);
+}
+
+} // namespace reelbox

@@ -1,0 +1,109 @@
+#include "platform/camera/CameraDevices.h"
+#include "platform/camera/CameraError.h"
+#include "platform/camera/CameraStream.h"
+#include "platform/camera/CameraWatcher.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <cerrno>
+#include <cstring>
+#include <gtest/gtest.h>
+
+using namespace reelbox;
+
+namespace {
+
+void touch(const QString& path) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+}
+
+// Refused devices can't be made for real here (tests run as root, which chmod 000 doesn't
+// stop), so the mapping from the system's error is what is checked.
+TEST(CameraError, SystemErrorsMapToWhatTheRecorderTellsApart) {
+    struct Case {
+        int error;
+        CameraError::Kind kind;
+    };
+    for (const Case& c :
+         {Case{EACCES, CameraError::Kind::permissionDenied},
+          Case{EPERM, CameraError::Kind::permissionDenied},
+          Case{ENOENT, CameraError::Kind::notFound}, Case{ENXIO, CameraError::Kind::notFound},
+          Case{ENODEV, CameraError::Kind::disconnected}, Case{EBUSY, CameraError::Kind::busy},
+          Case{EIO, CameraError::Kind::failed}}) {
+        const CameraError error =
+            CameraError::fromErrno(c.error, QStringLiteral("“Cam”"), QStringLiteral("open"));
+        EXPECT_EQ(error.kind(), c.kind) << c.error;
+        EXPECT_EQ(error.permissionDenied(), c.kind == CameraError::Kind::permissionDenied);
+        EXPECT_TRUE(error.message().contains(QStringLiteral("“Cam”")));
+        EXPECT_TRUE(error.message().contains(QString::fromLocal8Bit(std::strerror(c.error))))
+            << error.what();
+    }
+}
+
+TEST(CameraStream, DevicesThatArentCamerasGiveClearErrors) {
+    QTemporaryDir dir;
+    touch(dir.filePath(QStringLiteral("video3")));
+    struct Case {
+        QString id;
+        CameraError::Kind kind;
+        QString mentions;
+    };
+    const std::vector<Case> cases{
+        {dir.filePath(QStringLiteral("video7")), CameraError::Kind::notFound,
+         QStringLiteral("video7")},
+        {QStringLiteral("usb-Some_Camera"), CameraError::Kind::notFound,
+         QStringLiteral("usb-Some_Camera")},
+        // Opens, but answers no camera question.
+        {dir.filePath(QStringLiteral("video3")), CameraError::Kind::failed,
+         QStringLiteral("video3")},
+    };
+    const CameraFormat format{640, 480, QStringLiteral("YUYV"), {{30, 30}}};
+    for (const Case& c : cases) {
+        try {
+            CameraStream::open(c.id, format, 30);
+            ADD_FAILURE() << c.id.toStdString() << " opened";
+        } catch (const CameraError& error) {
+            EXPECT_EQ(error.kind(), c.kind) << error.what();
+            EXPECT_TRUE(error.message().contains(c.mentions)) << error.what();
+        }
+    }
+}
+
+TEST(CameraDevices, NodesThatArentCapturDevicesAreNotListed) {
+    QTemporaryDir dir;
+    for (const char* name : {"video0", "video12", "videox", "media0"})
+        touch(dir.filePath(QLatin1String(name)));
+    EXPECT_TRUE(listV4l2Cameras(dir.path()).empty());
+    EXPECT_TRUE(listV4l2Cameras(dir.filePath(QStringLiteral("missing"))).empty());
+}
+
+TEST(CameraWatcher, VideoNodesComingAndGoingAreReported) {
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    QTemporaryDir dir;
+    CameraWatcher watcher(dir.path());
+    EXPECT_EQ(watcher.method(), QStringLiteral("inotify"));
+    QSignalSpy changed(&watcher, &CameraWatcher::camerasChanged);
+
+    touch(dir.filePath(QStringLiteral("video9")));
+    EXPECT_TRUE(changed.wait(2000));
+    const qsizetype afterPlug = changed.count();
+
+    touch(dir.filePath(QStringLiteral("audio1")));
+    touch(dir.filePath(QStringLiteral("video9.tmp")));
+    EXPECT_FALSE(changed.wait(200)) << "other files are not cameras";
+    EXPECT_EQ(changed.count(), afterPlug);
+
+    ASSERT_TRUE(QFile::remove(dir.filePath(QStringLiteral("video9"))));
+    EXPECT_TRUE(changed.wait(2000));
+
+    // The default watcher picks whatever this machine offers.
+    CameraWatcher system;
+    EXPECT_FALSE(system.method().isEmpty());
+}
+
+} // namespace
