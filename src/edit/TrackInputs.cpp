@@ -24,7 +24,7 @@ std::vector<AudioProcessor::TrackInput> trackInputs(const Take& take,
         const auto it = stems.find(source->path);
         if (it == stems.end())
             continue;
-        const int channel = track.source.channel;
+        const qint64 channel = track.source.channel;
         if (channel < 0 || channel >= it->second.size())
             continue;
         inputs.push_back({it->second[channel], source->start, track,

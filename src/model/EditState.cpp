@@ -9,8 +9,19 @@ constexpr double minimumKeptLength = 0.01;
 constexpr double minimumSegmentLength = 0.001;
 } // namespace
 
+namespace {
+// A span whose end is not after its start covers nothing.
+SpanList nonEmpty(const SpanList& spans) {
+    SpanList result;
+    for (const TimeSpan& s : spans)
+        if (s.end > s.start)
+            result.push_back(s);
+    return result;
+}
+} // namespace
+
 SpanList EditState::merged(const SpanList& spans) {
-    SpanList sorted = spans;
+    SpanList sorted = nonEmpty(spans);
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](const TimeSpan& a, const TimeSpan& b) { return a.start < b.start; });
     SpanList result;
@@ -24,6 +35,8 @@ SpanList EditState::merged(const SpanList& spans) {
 }
 
 SpanList EditState::subtract(const TimeSpan& d, const SpanList& spans) {
+    if (!(d.end > d.start))
+        return spans;
     SpanList result;
     for (const TimeSpan& s : spans) {
         if (d.start < s.end && s.start < d.end) {
@@ -71,6 +84,8 @@ SpanList EditState::segments(const std::optional<Lane>& lane, double duration) c
     for (double p : splitsIn(lane))
         if (p > 0 && p < duration)
             points.push_back(p);
+    // Stored splits may come in any order; the pieces are always ascending and disjoint.
+    std::sort(points.begin(), points.end());
     points.push_back(duration);
     SpanList result;
     for (size_t i = 1; i < points.size(); ++i) {
@@ -91,7 +106,7 @@ bool EditState::isRemoved(const TimeSpan& span) const {
 
 SpanList EditState::hiddenParts(const Lane& lane) const {
     if (auto it = hidden.find(lane.key()); it != hidden.end())
-        return it->second;
+        return nonEmpty(it->second);
     return {};
 }
 

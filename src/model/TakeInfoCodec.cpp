@@ -4,6 +4,7 @@
 #include "model/UuidString.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <nlohmann/json.hpp>
 
@@ -161,24 +162,20 @@ double toDouble(const Json& j, const char* key) {
     return j.get<double>();
 }
 
-int toInt(const Json& j, const char* key) {
-    if (j.is_number_integer()) {
-        if (j.is_number_unsigned()) {
-            const auto v = j.get<std::uint64_t>();
-            if (v > std::uint64_t(std::numeric_limits<int>::max()))
-                fail(QStringLiteral("The number for \"%1\" doesn't fit.").arg(key));
-            return int(v);
-        }
-        const auto v = j.get<std::int64_t>();
-        if (v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max())
-            fail(QStringLiteral("The number for \"%1\" doesn't fit.").arg(key));
-        return int(v);
-    }
+// A channel number of any size: one that addresses no channel of the movie is kept as it is
+// (the mix leaves it out); only values beyond 64 bits are clamped.
+qint64 toChannel(const Json& j, const char* key) {
+    constexpr auto top = std::numeric_limits<qint64>::max();
+    if (j.is_number_unsigned())
+        return j.get<std::uint64_t>() > std::uint64_t(top) ? top : qint64(j.get<std::uint64_t>());
+    if (j.is_number_integer())
+        return j.get<std::int64_t>();
     if (j.is_number_float()) {
         const double v = j.get<double>();
-        if (v == std::trunc(v) && v >= std::numeric_limits<int>::min() &&
-            v <= std::numeric_limits<int>::max())
-            return int(v);
+        if (v == std::trunc(v))
+            return v >= 9.2e18    ? top
+                   : v <= -9.2e18 ? std::numeric_limits<qint64>::min()
+                                  : qint64(v);
     }
     fail(QStringLiteral("Expected a whole number for \"%1\".").arg(key));
 }
@@ -278,15 +275,12 @@ Track::Source sourceFrom(const Json& j) {
     Track::Source source;
     if (hasInput) {
         const Json& values = asObject(j.at("input"), "input");
-        source = Track::Source::input(toInt(required(values, "channel"), "channel"));
+        source = Track::Source::input(toChannel(required(values, "channel"), "channel"));
     } else {
         const Json& values = asObject(j.at("overdub"), "overdub");
         source = Track::Source::overdub(toUuid(required(values, "id"), "id"),
-                                        toInt(required(values, "channel"), "channel"));
+                                        toChannel(required(values, "channel"), "channel"));
     }
-    // A negative channel would address no channel of any movie.
-    if (source.channel < 0)
-        fail(QStringLiteral("A track's channel can't be negative."));
     return source;
 }
 
@@ -321,6 +315,10 @@ Overdub overdubFrom(const Json& j) {
     o.showVideo = requiredBool(j, "showVideo");
     if (const Json* v = find(j, "audioDeviceID"))
         o.audioDeviceID = toString(*v, "audioDeviceID");
+    // Each value alone may be finite while the times made from them overflow.
+    if (!std::isfinite(o.placedStart()) || !std::isfinite(o.placedStart() + o.duration) ||
+        !std::isfinite(o.start + o.duration))
+        fail(QStringLiteral("An overdub's times are out of range."));
     return o;
 }
 
@@ -486,7 +484,58 @@ void readLegacy(const Json& top, TakeInfo& info) {
     info.master = master;
 }
 
-Json parse(const QByteArray& bytes) {
+bool startsNumber(char c) {
+    return c == '-' || (c >= '0' && c <= '9');
+}
+
+bool inNumber(char c) {
+    return startsNumber(c) || c == '+' || c == '.' || c == 'e' || c == 'E';
+}
+
+// The JSON parser refuses the whole text over one number a double can't hold (1e400).
+// Such numbers become a string, so only the part of the record that holds one fails to read,
+// and falls back as any damaged part does.
+QByteArray withOverflowingNumbersMarked(const QByteArray& bytes) {
+    QByteArray out;
+    bool inString = false;
+    qsizetype copied = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+            continue;
+        }
+        if (c == '"') {
+            inString = true;
+            continue;
+        }
+        if (!startsNumber(c))
+            continue;
+        qsizetype end = i;
+        while (end < bytes.size() && inNumber(bytes[end]))
+            ++end;
+        // Only an exponent or some 300 digits can reach beyond a double.
+        const QByteArrayView token(bytes.constData() + i, end - i);
+        const bool mayOverflow = token.size() > 300 || token.contains('e') || token.contains('E');
+        if (mayOverflow && !std::isfinite(std::strtod(
+                               std::string(token.data(), size_t(token.size())).c_str(), nullptr))) {
+            out.append(bytes.constData() + copied, i - copied);
+            out.append("\"number out of range\"");
+            copied = end;
+        }
+        i = end - 1;
+    }
+    if (copied == 0)
+        return bytes;
+    out.append(bytes.constData() + copied, bytes.size() - copied);
+    return out;
+}
+
+Json parse(const QByteArray& raw) {
+    const QByteArray bytes = withOverflowingNumbersMarked(raw);
     try {
         return Json::parse(bytes.constBegin(), bytes.constEnd());
     } catch (const Json::exception& e) {

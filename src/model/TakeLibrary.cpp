@@ -14,6 +14,7 @@ namespace reelbox {
 
 namespace {
 const QString applicationId = QStringLiteral("org.reelbox.Reelbox");
+constexpr qint64 maximumInfoFileBytes = 16 * 1024 * 1024;
 } // namespace
 
 TakeLibrary::TakeLibrary(QObject* parent) : TakeLibrary(defaultRoot(), {}, parent) {}
@@ -39,13 +40,21 @@ QString TakeLibrary::defaultCacheRoot() {
 }
 
 std::optional<Take> TakeLibrary::readTake(const QString& folder) {
-    QFile file(QDir(folder).filePath(QStringLiteral("take.json")));
+    // Only a plain file of sensible size: a FIFO would block the list, a device never end.
+    const QString path = QDir(folder).filePath(QStringLiteral("take.json"));
+    const QFileInfo info(path);
+    if (!info.exists() || !info.isFile() || info.size() > maximumInfoFileBytes)
+        return std::nullopt;
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.read(maximumInfoFileBytes + 1);
+    if (bytes.size() > maximumInfoFileBytes)
         return std::nullopt;
     Take take;
     take.folder = folder;
     try {
-        take.info = decodeTakeInfo(file.readAll());
+        take.info = decodeTakeInfo(bytes);
     } catch (const DecodeError&) {
         return std::nullopt;
     }
@@ -72,6 +81,17 @@ void TakeLibrary::reload() {
 
 void TakeLibrary::save(const Take& take) {
     const QByteArray bytes = encodeTakeInfo(take.info);
+    // A file the reader would refuse, or read back as something else, never replaces the
+    // one on disk.
+    bool readsBack = false;
+    try {
+        readsBack = encodeTakeInfo(decodeTakeInfo(bytes)) == bytes;
+    } catch (const Error&) {
+    }
+    if (!readsBack)
+        throw Error(QStringLiteral("Couldn't save \"%1\": the take holds values that can't be "
+                                   "written to its file.")
+                        .arg(take.info.name));
     QSaveFile file(take.infoPath());
     if (!file.open(QIODevice::WriteOnly))
         throw Error(

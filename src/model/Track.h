@@ -14,11 +14,13 @@ struct Track {
         enum class Kind { input, overdub };
 
         Kind kind = Kind::input;
-        int channel = 0; // 0-based channel of the movie
-        QUuid overdubId; // only for Kind::overdub
+        qint64 channel = 0; // 0-based channel of the movie; may name none (left out of the mix)
+        QUuid overdubId;    // only for Kind::overdub
 
-        static Source input(int channel) { return {Kind::input, channel, QUuid()}; }
-        static Source overdub(const QUuid& id, int channel) { return {Kind::overdub, channel, id}; }
+        static Source input(qint64 channel) { return {Kind::input, channel, QUuid()}; }
+        static Source overdub(const QUuid& id, qint64 channel) {
+            return {Kind::overdub, channel, id};
+        }
 
         bool isInput() const { return kind == Kind::input; }
         bool isOverdub(const QUuid& id) const { return kind == Kind::overdub && overdubId == id; }

@@ -71,6 +71,32 @@ TEST(EditStateSegments, SplitsCutTheLaneIntoPieces) {
     EXPECT_EQ(e.segments(lane, 10), (SpanList{{0, 5}, {5.0005, 10}}));
 }
 
+// Spans read from a file may be inverted; they cover nothing, and what plays stays ascending
+// and disjoint.
+TEST(EditStateSpans, InvertedSpansAreEmpty) {
+    EditState e;
+    e.cuts = {{6, 2}, {8, 9}};
+    EXPECT_EQ(e.keptSpans(10), (SpanList{{0, 8}, {9, 10}}));
+    EXPECT_EQ(EditState::merged({{5, 1}, {2, 3}, {4, 4}}), (SpanList{{2, 3}}));
+    EXPECT_EQ(EditState::subtract({7, 3}, {{0, 10}}), (SpanList{{0, 10}}));
+
+    const Lane lane = Lane::audio(QUuid::createUuid());
+    e.hidden[lane.key()] = {{4, 1}, {2, 3}};
+    EXPECT_EQ(e.hiddenParts(lane), (SpanList{{2, 3}}));
+
+    e.splits = {7, 2};
+    e.laneSplits[lane.key()] = {5};
+    for (const std::optional<Lane>& l : {std::optional<Lane>(), std::optional<Lane>(lane)}) {
+        const SpanList pieces = e.segments(l, 10);
+        for (size_t i = 1; i < pieces.size(); ++i)
+            EXPECT_LE(pieces[i - 1].end, pieces[i].start);
+        double total = 0;
+        for (const TimeSpan& s : pieces)
+            total += s.length();
+        EXPECT_DOUBLE_EQ(total, 10);
+    }
+}
+
 TEST(EditStateRemoved, TheMidpointDecides) {
     EditState e;
     e.cuts = {{5, 7}};

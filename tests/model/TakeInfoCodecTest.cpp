@@ -1,6 +1,8 @@
 #include "model/TakeInfoCodec.h"
 #include "support/TestSupport.h"
 
+#include <cmath>
+#include <functional>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -250,9 +252,63 @@ TEST(TakeInfoCodec, SourceObjectNeedsExactlyOneCase) {
          {QByteArray(R"({})"), QByteArray(R"({"other": {}})"),
           QByteArray(R"({"input": {"channel": 0}, "overdub": {"id":
               "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D", "channel": 0}})"),
-          QByteArray(R"({"input": {}})"), QByteArray(R"({"input": {"channel": -1}})")}) {
+          QByteArray(R"({"input": {}})"), QByteArray(R"({"input": {"channel": 1.5}})")}) {
         EXPECT_TRUE(decodeTakeInfo(withSource(bad)).tracks.empty()) << bad.toStdString();
     }
+}
+
+// Numbers the file can hold but that mean nothing (or overflow) damage only their own part.
+TEST(TakeInfoCodec, HostileNumbersFailOnlyThePartHoldingThem) {
+    QByteArray overflowingOverdub = goodOverdub;
+    overflowingOverdub.replace("\"start\": 1", "\"start\": 1e308")
+        .replace("\"duration\": 3", "\"duration\": 1e308");
+    struct Case {
+        const char* name;
+        QByteArray extra;
+        std::function<void(const TakeInfo&)> check;
+    };
+    const std::vector<Case> cases{
+        {"master volume beyond a double", oneTrack + R"(, "master": {"volumeDB": 1e400,
+             "normalize": false})",
+         [](const TakeInfo& i) {
+             EXPECT_EQ(i.tracks.size(), 1u);
+             EXPECT_EQ(i.master, MasterSettings());
+         }},
+        {"unknown key beyond a double", oneTrack + R"(, "later": [-1E+400, {"x": 2e999}])",
+         [](const TakeInfo& i) { EXPECT_EQ(i.tracks.size(), 1u); }},
+        {"edit beyond a double", R"("edit": {"inPoint": 3, "cuts": [{"start": 0, "end": 1e400}]})",
+         [](const TakeInfo& i) { EXPECT_EQ(i.edit, EditState()); }},
+        {"digits in strings stay text", R"("cameraName": "1e400")",
+         [](const TakeInfo& i) { EXPECT_EQ(i.cameraName, QStringLiteral("1e400")); }},
+        {"negative channel", QByteArray(oneTrack).replace("\"channel\": 0", "\"channel\": -1"),
+         [](const TakeInfo& i) {
+             ASSERT_EQ(i.tracks.size(), 1u);
+             EXPECT_EQ(i.tracks[0].source, Track::Source::input(-1));
+             EXPECT_EQ(i.master.volumeDB, 0);
+         }},
+        {"channel beyond 32 bits",
+         QByteArray(oneTrack).replace("\"channel\": 0", "\"channel\": 4294967296"),
+         [](const TakeInfo& i) {
+             ASSERT_EQ(i.tracks.size(), 1u);
+             EXPECT_EQ(i.tracks[0].source.channel, 4294967296LL);
+         }},
+        {"overdub times overflow", "\"overdubs\": [" + overflowingOverdub + "]",
+         [](const TakeInfo& i) { EXPECT_TRUE(i.overdubs.empty()); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray json = minimalWith(c.extra);
+        TakeInfo info;
+        ASSERT_NO_THROW(info = decodeTakeInfo(json));
+        c.check(info);
+        EXPECT_TRUE(std::isfinite(info.timelineDuration()));
+        // Whatever was kept saves and reads back as itself.
+        EXPECT_EQ(decodeTakeInfo(encodeTakeInfo(info)), info);
+    }
+    // A required key that overflows still makes the record unreadable.
+    EXPECT_THROW(decodeTakeInfo(R"({"name": "T", "createdAt": "2024-03-01T17:05:09Z",
+                                    "duration": 1e400})"),
+                 DecodeError);
 }
 
 TEST(TakeInfoCodec, TheSourceErrorMessage) {

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace reelbox;
 using reelbox::test::readFile;
@@ -77,6 +78,21 @@ TEST_F(TakeLibraryTest, SkipsWhatIsNotAReadableTake) {
     writeFile(QDir(root()).filePath("nameless/take.json"),
               R"({"createdAt": "2024-01-01T00:00:00Z", "duration": 1})");
     writeFile(QDir(root()).filePath("nameless/take.mov"), "movie");
+
+    // Not plain files: a FIFO would block the reader, /dev/zero never ends.
+    QDir(root()).mkpath("fifo");
+    ASSERT_EQ(mkfifo(QFile::encodeName(QDir(root()).filePath("fifo/take.json")).constData(), 0600),
+              0);
+    writeFile(QDir(root()).filePath("fifo/take.mov"), "movie");
+    QDir(root()).mkpath("zero");
+    ASSERT_TRUE(QFile::link("/dev/zero", QDir(root()).filePath("zero/take.json")));
+    writeFile(QDir(root()).filePath("zero/take.mov"), "movie");
+    // Larger than any take.json: 16 MB and a byte.
+    QDir(root()).mkpath("huge");
+    QByteArray huge = encodeTakeInfo(TakeInfo{});
+    huge.append(QByteArray(16 * 1024 * 1024 + 1 - huge.size(), ' '));
+    writeFile(QDir(root()).filePath("huge/take.json"), huge);
+    writeFile(QDir(root()).filePath("huge/take.mov"), "movie");
 
     TakeLibrary library(root(), cacheRoot());
     EXPECT_EQ(names(library), QStringList{"Good"});
@@ -167,6 +183,20 @@ TEST_F(TakeLibraryTest, SaveFailuresAreThrownAndChangeNothing) {
     Take gone = take;
     gone.folder = QDir(root()).filePath("does not exist");
     EXPECT_THROW(library.save(gone), Error);
+
+    // Records that would be written but not read back as themselves.
+    Take undated = take;
+    undated.info.createdAt = QDateTime();
+    Take farFuture = take;
+    farFuture.info.createdAt = utc(9999, 12, 31, 23, 0, 0).addSecs(7200);
+    Take undatedOverdub = take;
+    undatedOverdub.info.overdubs.push_back(Overdub{});
+    undatedOverdub.info.overdubs.back().id = QUuid::createUuid();
+    undatedOverdub.info.overdubs.back().fileName = QStringLiteral("A.mov");
+    for (const Take& refused : {undated, farFuture, undatedOverdub}) {
+        EXPECT_THROW(library.save(refused), Error);
+        EXPECT_EQ(decodeTakeInfo(readFile(take.infoPath())), take.info);
+    }
 }
 
 TEST_F(TakeLibraryTest, RenameTrimsAndIgnoresEmptyNames) {
