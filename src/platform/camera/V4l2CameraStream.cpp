@@ -2,6 +2,7 @@
 
 #include "platform/camera/CameraFrameConverter.h"
 #include "platform/camera/V4l2FormatTable.h"
+#include "platform/camera/V4l2FrameClock.h"
 #include "platform/camera/internal/PicturePool.h"
 #include "platform/camera/internal/UniqueFd.h"
 
@@ -96,7 +97,7 @@ private:
     bool m_streaming = false;
     std::atomic<qint64> m_delivered{0};
     std::atomic<qint64> m_dropped{0};
-    qint64 m_lastSequence = -1;
+    v4l2::FrameClock m_clock;
 };
 
 V4l2CameraStream::V4l2CameraStream(const QString& path, const CameraFormat& format,
@@ -254,17 +255,11 @@ bool V4l2CameraStream::handleFrame(const FrameHandler& onFrame, bool pollError,
         error = failure(errno == EAGAIN ? ENODEV : errno, "read from");
         return false;
     }
+    const v4l2::BufferStamp stamp{buffer.sequence, buffer.flags, buffer.timestamp.tv_sec,
+                                  buffer.timestamp.tv_usec};
+    m_dropped += m_clock.account(stamp);
     const qint64 sequence = buffer.sequence;
-    if (m_lastSequence >= 0 && sequence > m_lastSequence + 1)
-        m_dropped += sequence - m_lastSequence - 1;
-    m_lastSequence = std::max(m_lastSequence, sequence);
-
-    qint64 hostTimeNs;
-    if ((buffer.flags & V4L2_BUF_FLAG_TIMESTAMP_MASK) == V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC)
-        hostTimeNs = qint64(buffer.timestamp.tv_sec) * 1'000'000'000 +
-                     qint64(buffer.timestamp.tv_usec) * 1000;
-    else
-        hostTimeNs = steadyNowNs();
+    const qint64 hostTimeNs = v4l2::FrameClock::hostTimeNs(stamp, steadyNowNs());
 
     CameraFrame frame;
     bool usable = !(buffer.flags & V4L2_BUF_FLAG_ERROR) && buffer.bytesused > 0 &&

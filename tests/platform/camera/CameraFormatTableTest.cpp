@@ -2,6 +2,7 @@
 // enumeration results into Reelbox's camera formats.
 
 #include "platform/camera/V4l2FormatTable.h"
+#include "platform/camera/V4l2FrameClock.h"
 
 #include <gtest/gtest.h>
 
@@ -192,6 +193,33 @@ TEST(CameraFormatTable, FourCharacterCodesReadBothWays) {
     }
     EXPECT_EQ(fourccText(fourcc('Y', '1', '0', ' ')), QStringLiteral("Y10"));
     EXPECT_EQ(fourccCode(QStringLiteral("MJPG")), 0x47504a4du);
+}
+
+} // namespace
+
+namespace {
+
+TEST(V4l2FrameClock, KernelTimesAreUsedOnlyWhenTheyAreOnTheMonotonicClock) {
+    constexpr std::uint32_t monotonic = 0x2000, copy = 0x4000, startOfExposure = 0x10000;
+    const qint64 now = 5'000'000'000;
+    struct Case {
+        std::uint32_t flags;
+        qint64 expected;
+    };
+    for (const Case& c :
+         {Case{monotonic, 1'234'567'000}, Case{monotonic | startOfExposure, 1'234'567'000},
+          Case{copy, now}, Case{0, now}})
+        EXPECT_EQ(FrameClock::hostTimeNs({7, c.flags, 1, 234'567}, now), c.expected) << c.flags;
+}
+
+TEST(V4l2FrameClock, GapsInTheSequenceAreCountedAsDroppedFrames) {
+    FrameClock clock;
+    std::vector<qint64> missing;
+    for (std::uint32_t sequence : {10u, 11u, 14u, 15u, 20u, 0u, 1u})
+        missing.push_back(clock.account({sequence, 0, 0, 0}));
+    // 12, 13 and 16–19 went missing; a counter that starts again loses nothing.
+    EXPECT_EQ(missing, (std::vector<qint64>{0, 0, 2, 0, 4, 0, 0}));
+    EXPECT_EQ(clock.dropped(), 6);
 }
 
 } // namespace
