@@ -10,7 +10,7 @@
 namespace reelbox {
 
 // Pictures of a movie's first video track at given times, for filmstrips and thumbnails.
-// Keeps its decoder and scaler between requests; not thread-safe (one grabber per thread).
+// A VideoDecoder for stills; not thread-safe (one grabber per thread).
 class FrameGrabber {
 public:
     // Throws Error when the file can't be opened or has no decodable video.

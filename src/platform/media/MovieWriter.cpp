@@ -1,7 +1,9 @@
 #include "platform/media/MovieWriter.h"
 
 #include "platform/Error.h"
+#include "platform/media/PictureConverter.h"
 #include "platform/media/internal/Av.h"
+#include "platform/media/internal/PictureConversion.h"
 
 extern "C" {
 #include <libavutil/display.h>
@@ -39,27 +41,6 @@ QByteArray x265Parameters(int frameRate) {
 constexpr const char* x265Preset = "ultrafast";
 constexpr const char* x265Quality = "23"; // crf when no bit rate is asked for
 
-AVPixelFormat pixelFormat(QImage::Format format) {
-    switch (format) {
-    case QImage::Format_RGB32:
-    case QImage::Format_ARGB32:
-    case QImage::Format_ARGB32_Premultiplied:
-        return Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? AV_PIX_FMT_BGRA : AV_PIX_FMT_ARGB;
-    case QImage::Format_RGBX8888:
-    case QImage::Format_RGBA8888:
-    case QImage::Format_RGBA8888_Premultiplied:
-        return AV_PIX_FMT_RGBA;
-    case QImage::Format_RGB888:
-        return AV_PIX_FMT_RGB24;
-    case QImage::Format_BGR888:
-        return AV_PIX_FMT_BGR24;
-    case QImage::Format_Grayscale8:
-        return AV_PIX_FMT_GRAY8;
-    default:
-        return AV_PIX_FMT_NONE;
-    }
-}
-
 } // namespace
 
 struct MovieWriter::State {
@@ -74,7 +55,7 @@ struct MovieWriter::State {
     av::CodecPtr video;
     AVStream* videoStream = nullptr;
     av::FramePtr picture;
-    av::SwsPtr scaler;
+    PictureConverter converter;
     int64_t lastVideoPts = AV_NOPTS_VALUE;
     int64_t lastVideoDts = AV_NOPTS_VALUE; // of the last packet, in the encoder's time base
 
@@ -236,28 +217,8 @@ bool MovieWriter::writeVideoFrame(const QImage& frame, double ptsSeconds) {
         return false;
 
     try {
-        QImage converted;
-        const QImage* source = &frame;
-        AVPixelFormat format = pixelFormat(frame.format());
-        if (format == AV_PIX_FMT_NONE) {
-            converted = frame.convertToFormat(QImage::Format_RGB32);
-            source = &converted;
-            format = pixelFormat(converted.format());
-        }
-        SwsContext* cached = sws_getCachedContext(
-            d->scaler.release(), source->width(), source->height(), format, d->picture->width,
-            d->picture->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
-        d->scaler.reset(cached);
-        if (!d->scaler)
-            d->check(AVERROR(EINVAL));
-        const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-        sws_setColorspaceDetails(d->scaler.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
-
         d->check(av_frame_make_writable(d->picture.get()));
-        const uint8_t* planes[4] = {source->constBits(), nullptr, nullptr, nullptr};
-        const int strides[4] = {int(source->bytesPerLine()), 0, 0, 0};
-        sws_scale(d->scaler.get(), planes, strides, 0, source->height(), d->picture->data,
-                  d->picture->linesize);
+        d->converter.convert(frame, yuvPictureOf(*d->picture, YuvPicture::Matrix::bt709));
         d->picture->pts = pts;
         d->encodeVideo(d->picture.get());
         d->lastVideoPts = pts;

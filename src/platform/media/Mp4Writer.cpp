@@ -1,6 +1,8 @@
 #include "platform/media/Mp4Writer.h"
 
+#include "platform/media/PictureConverter.h"
 #include "platform/media/internal/Av.h"
+#include "platform/media/internal/PictureConversion.h"
 
 #include <QFile>
 #include <vector>
@@ -30,7 +32,7 @@ struct Mp4Writer::State {
     av::CodecPtr audio;
     AVStream* videoStream = nullptr;
     AVStream* audioStream = nullptr;
-    av::SwsPtr scaler;
+    PictureConverter converter;
     av::FramePtr picture;
     av::FramePtr sound;
     av::PacketPtr packet = av::makePacket();
@@ -88,14 +90,6 @@ struct Mp4Writer::State {
         picture->width = video->width;
         picture->height = video->height;
         check(av_frame_get_buffer(picture.get(), 0));
-        scaler.reset(sws_getContext(video->width, video->height, AV_PIX_FMT_BGRA, video->width,
-                                    video->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
-                                    nullptr, nullptr));
-        if (!scaler)
-            throw Error(what + QStringLiteral(": can't convert pictures"));
-        const int* coefficients = sws_getCoefficients(hd ? SWS_CS_ITU709 : SWS_CS_ITU601);
-        sws_setColorspaceDetails(scaler.get(), coefficients, 1, coefficients, 0, 0, 1 << 16,
-                                 1 << 16);
     }
 
     void addAudio() {
@@ -213,19 +207,8 @@ void Mp4Writer::writeVideoFrame(const QImage& frame, qint64 frameIndex) {
     if (frame.isNull() || frameIndex <= d->lastFrameIndex)
         throw Error(d->what +
                     QStringLiteral(": frame %1 is empty or out of order").arg(frameIndex));
-    const QImage source =
-        frame.format() == QImage::Format_RGB32 || frame.format() == QImage::Format_ARGB32
-            ? frame
-            : frame.convertToFormat(QImage::Format_RGB32);
-    const QImage sized =
-        source.size() == d->settings.videoSize
-            ? source
-            : source.scaled(d->settings.videoSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     d->check(av_frame_make_writable(d->picture.get()));
-    const uint8_t* planes[4] = {sized.constBits(), nullptr, nullptr, nullptr};
-    const int strides[4] = {int(sized.bytesPerLine()), 0, 0, 0};
-    sws_scale(d->scaler.get(), planes, strides, 0, sized.height(), d->picture->data,
-              d->picture->linesize);
+    d->converter.convert(frame, yuvPictureOf(*d->picture, colourMatrix()));
     d->picture->pts = frameIndex;
     d->encode(d->video.get(), d->videoStream, d->picture.get());
     d->lastFrameIndex = frameIndex;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace reelbox {
 
@@ -30,6 +31,8 @@ struct VideoDecoder::State {
     bool haveAhead = false;
     bool ended = false;
     bool draining = false;
+    bool pending = false;   // `packet` holds the next packet, read ahead
+    bool mustSeek = false;  // decoding is off its track (a single key frame was decoded)
     int64_t startTicks = 0; // stream ticks
     double endSeconds = 0;  // 0 when the duration is unknown
     // A key frame is shown this many stream ticks after it is decoded (the reordering delay);
@@ -37,7 +40,7 @@ struct VideoDecoder::State {
     int64_t keyDelay = 0;
     int rotation = 0;
     QSize naturalSize;
-    PictureConverter converter;
+    FrameConverter converter;
     QImage image;
     int64_t imagePts = AV_NOPTS_VALUE;
     QRect imageRegion; // what of `image` was converted; empty = all of it
@@ -70,7 +73,9 @@ struct VideoDecoder::State {
                 fail(sought);
         }
         avcodec_flush_buffers(decoder.get());
-        haveShown = haveAhead = ended = draining = false;
+        if (pending)
+            av_packet_unref(packet.get());
+        haveShown = haveAhead = ended = draining = pending = mustSeek = false;
     }
 
     // Positions decoding at the key frame shown at or before `time` and decodes it into
@@ -107,6 +112,10 @@ struct VideoDecoder::State {
 
     // The next packet of the stream into `packet`; false at the end of the file.
     bool readPacket() {
+        if (pending) {
+            pending = false;
+            return true;
+        }
         for (;;) {
             const int read = av_read_frame(format.get(), packet.get());
             if (read == AVERROR_EOF)
@@ -167,11 +176,34 @@ struct VideoDecoder::State {
         }
     }
 
+    // Makes `shown` the picture on screen at `time`, or the first picture before it.
+    void reposition(int64_t time) {
+        if (haveShown || mustSeek) {
+            const int64_t shownPts = ptsOf(*shown);
+            const bool behind = time < shownPts && !isFirstPicture(shownPts);
+            if (mustSeek || behind || (time > shownPts && worthSeeking(time)))
+                seekBefore(time);
+        }
+        advance(time);
+        if (!haveShown)
+            fail(AVERROR_INVALIDDATA);
+    }
+
     // Makes `shown` the picture on screen at `seconds`; false past the end.
-    bool position(double seconds);
+    bool position(double seconds) {
+        const int64_t time = toStream(seconds);
+        if (endSeconds > 0 && time >= toStream(endSeconds))
+            return false;
+        reposition(time);
+        return true;
+    }
+
+    const AVFrame* keyFrameNear(double seconds, double toleranceSeconds);
+    bool decodeKeyFrame(int64_t keyPts, double seconds, double toleranceSeconds);
+    const AVFrame& nearest(double seconds);
 };
 
-VideoDecoder::VideoDecoder(const QString& path) : d(std::make_unique<State>()) {
+VideoDecoder::VideoDecoder(const QString& path, Access access) : d(std::make_unique<State>()) {
     d->what = QStringLiteral("Can't read the pictures of “%1”").arg(av::displayName(path));
     av::VideoInput input = av::openVideo(path, d->what);
     d->format = std::move(input.format);
@@ -183,30 +215,22 @@ VideoDecoder::VideoDecoder(const QString& path) : d(std::make_unique<State>()) {
     d->startTicks = d->toStream(start);
     const double duration = av::streamDurationSeconds(d->format.get(), d->stream);
     d->endSeconds = duration > 0 ? start + duration : 0;
-    // Pictures are asked for in order: frame threads keep both cores busy.
-    d->decoder = av::openDecoder(d->stream, 2, FF_THREAD_FRAME | FF_THREAD_SLICE, d->what);
+    if (access == Access::sequential) {
+        // Pictures asked for in order: frame threads keep both cores busy.
+        d->decoder = av::openDecoder(d->stream, 2, FF_THREAD_FRAME | FF_THREAD_SLICE, d->what);
+    } else {
+        // Mostly single key frames: slice threads (HEVC wavefronts) share that one picture
+        // between the cores, where frame threads would leave all but one idle.
+        d->decoder = av::openDecoder(d->stream, 0, FF_THREAD_SLICE, d->what);
+    }
+    // The first packet tells the key frames' delay before any index lookup needs it.
+    d->pending = d->readPacket();
 }
 
 VideoDecoder::~VideoDecoder() = default;
 
 QSize VideoDecoder::naturalSize() const {
     return d->naturalSize;
-}
-
-bool VideoDecoder::State::position(double seconds) {
-    const int64_t time = toStream(seconds);
-    if (endSeconds > 0 && time >= toStream(endSeconds))
-        return false;
-    if (haveShown) {
-        const int64_t shownPts = ptsOf(*shown);
-        const bool behind = time < shownPts && !isFirstPicture(shownPts);
-        if (behind || (time > shownPts && worthSeeking(time)))
-            seekBefore(time);
-    }
-    advance(time);
-    if (!haveShown)
-        fail(AVERROR_INVALIDDATA);
-    return true;
 }
 
 QImage VideoDecoder::frameAt(double seconds, const QRect& region) {
@@ -250,14 +274,81 @@ std::optional<YuvPicture> VideoDecoder::yuvFrameAt(double seconds) {
         return std::nullopt;
     }
     // A new reference to the decoded buffers keeps them while the picture is in use.
-    std::shared_ptr<AVFrame> reference(av_frame_clone(&frame),
-                                       [](AVFrame* f) { av_frame_free(&f); });
-    if (!reference)
-        throw Error(QStringLiteral("Out of memory"));
-    return YuvPicture(QSize(frame.width, frame.height), matrix,
-                      {reference->data[0], reference->data[1], reference->data[2]},
-                      {reference->linesize[0], reference->linesize[1], reference->linesize[2]},
-                      reference);
+    return yuvPictureOf(frame, matrix);
+}
+
+QImage VideoDecoder::stillAt(double seconds, double toleranceSeconds, QSize size) {
+    toleranceSeconds = std::max(0.0, toleranceSeconds); // NaN too
+    const AVFrame* picture = d->keyFrameNear(seconds, toleranceSeconds);
+    if (!picture)
+        picture = &d->nearest(seconds);
+    if (!size.isEmpty() && d->rotation % 180 != 0)
+        size.transpose(); // the converter scales before it turns
+    return d->converter.convert(*picture, d->rotation, size);
+}
+
+// The key frame nearest to the time, decoded on its own, when one is within the tolerance.
+const AVFrame* VideoDecoder::State::keyFrameNear(double seconds, double toleranceSeconds) {
+    const int count = avformat_index_get_entries_count(stream);
+    if (count <= 0)
+        return nullptr;
+    // Index entries carry decoding times; a key frame is shown keyDelay ticks later.
+    auto keyPts = [&](int entry) {
+        return avformat_index_get_entry(stream, entry)->timestamp + keyDelay;
+    };
+    const int before =
+        av_index_search_timestamp(stream, toStream(seconds) - keyDelay, AVSEEK_FLAG_BACKWARD);
+    int after = -1;
+    for (int i = std::max(before + 1, 0); i < count; ++i) {
+        if (avformat_index_get_entry(stream, i)->flags & AVINDEX_KEYFRAME) {
+            after = i;
+            break;
+        }
+    }
+    auto distance = [&](int entry) {
+        return entry < 0 ? std::numeric_limits<double>::infinity()
+                         : std::abs(av::seconds(keyPts(entry), stream->time_base) - seconds);
+    };
+    const int near = distance(after) < distance(before) ? after : before;
+    if (!(distance(near) <= toleranceSeconds) ||
+        !decodeKeyFrame(keyPts(near), seconds, toleranceSeconds))
+        return nullptr;
+    return shown.get();
+}
+
+// Decodes only the key frame shown at keyPts into `shown`; false when it isn't within the
+// tolerance after all. Either way the next request seeks.
+bool VideoDecoder::State::decodeKeyFrame(int64_t keyPts, double seconds, double toleranceSeconds) {
+    seekTo(keyPts);
+    mustSeek = true;
+    if (!readPacket())
+        return false;
+    const bool usable =
+        (packet->flags & AV_PKT_FLAG_KEY) && packet->pts != AV_NOPTS_VALUE &&
+        std::abs(av::seconds(packet->pts, stream->time_base) - seconds) <= toleranceSeconds;
+    const int sent = usable ? avcodec_send_packet(decoder.get(), packet.get()) : -1;
+    av_packet_unref(packet.get());
+    if (sent < 0)
+        return false;
+    // Draining hands out the key frame at once, without waiting for the pictures after it.
+    avcodec_send_packet(decoder.get(), nullptr);
+    draining = true;
+    return avcodec_receive_frame(decoder.get(), shown.get()) == 0 &&
+           std::abs(av::seconds(ptsOf(*shown), stream->time_base) - seconds) <= toleranceSeconds;
+}
+
+// The picture nearest to the time: the one on screen or the next, whichever is closer (the
+// later one on a tie); the first or last picture outside the movie.
+const AVFrame& VideoDecoder::State::nearest(double seconds) {
+    const int64_t time = toStream(seconds);
+    reposition(time);
+    if (!haveAhead && !ended) {
+        haveAhead = receive(ahead.get());
+        ended = !haveAhead;
+    }
+    if (haveAhead && ptsOf(*ahead) - time <= time - ptsOf(*shown))
+        return *ahead;
+    return *shown;
 }
 
 } // namespace reelbox

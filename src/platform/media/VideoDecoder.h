@@ -11,13 +11,17 @@
 
 namespace reelbox {
 
-// Decodes a movie's first video track for playback and export: frames are asked for at
-// increasing times and come from decoding forward; a time behind the current picture, or
-// far ahead of it, seeks to the key frame before it first.
+// Decodes a movie's first video track: frames are asked for at increasing times and come from
+// decoding forward; a time behind the current picture, or far ahead of it, seeks to the key
+// frame before it first. Not thread-safe (one decoder per thread).
 class VideoDecoder {
 public:
+    // How pictures will be asked for: in order (playback, export), or here and there (stills
+    // for filmstrips and thumbnails, where single pictures decode faster on slice threads).
+    enum class Access { sequential, scattered };
+
     // Throws Error when the file can't be opened or has no decodable video.
-    explicit VideoDecoder(const QString& path);
+    explicit VideoDecoder(const QString& path, Access access = Access::sequential);
     ~VideoDecoder();
     VideoDecoder(const VideoDecoder&) = delete;
     VideoDecoder& operator=(const VideoDecoder&) = delete;
@@ -39,6 +43,13 @@ public:
     // null picture past the end. None when the movie's pictures aren't like that (frameAt
     // then converts them). The decoded buffers are shared, not copied.
     std::optional<YuvPicture> yuvFrameAt(double seconds);
+
+    // A still: the picture nearest to `seconds` (the first or the last one for times outside
+    // the movie). A key frame within `toleranceSeconds` is taken as it is, which avoids
+    // decoding up to the time. Scaled to `size` (as displayed; the natural size when empty)
+    // with the display rotation applied; a new Format_RGB32 image. Throws Error when no
+    // picture decodes.
+    QImage stillAt(double seconds, double toleranceSeconds, QSize size = {});
 
 private:
     struct State;
