@@ -1,0 +1,196 @@
+// The Test Microphone and Test Output: timing on the host clock, drift, the loopback cable, and
+// the offer of virtual devices when no sound server runs.
+#include "support/PrivatePipeWire.h"
+
+#include "platform/Error.h"
+#include "platform/sound/SoundSystem.h"
+#include "platform/virtual/TestMicrophone.h"
+#include "platform/virtual/TestOutput.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <atomic>
+#include <chrono>
+
+using namespace reelbox;
+
+namespace {
+
+qint64 steadyNs() {
+    return std::chrono::steady_clock::now().time_since_epoch().count();
+}
+
+// Each delivered buffer, checked against the signal the frame index predicts.
+struct MicrophoneLog {
+    static constexpr size_t capacity = 256;
+    std::vector<qint64> stamps = std::vector<qint64>(capacity);
+    std::vector<qint64> lateness = std::vector<qint64>(capacity);
+    std::vector<float> lastChannel = std::vector<float>(capacity * 480);
+    std::atomic<size_t> count{0};
+    std::atomic<int> mismatches{0};
+};
+
+class TestMicrophoneTiming : public ::testing::TestWithParam<double> {};
+
+TEST_P(TestMicrophoneTiming, BuffersFollowTheSkewedSampleClockOfTheHost) {
+    const double ppm = GetParam();
+    TestMicrophone::Options options;
+    options.channels = 3;
+    options.ppm = ppm;
+    const TestMicrophoneSignal signal(3);
+    MicrophoneLog log;
+    {
+        TestMicrophone mic(options, nullptr,
+                           [&](const float* data, int frames, int ch, qint64 host) {
+                               const size_t n = log.count.load();
+                               if (n >= MicrophoneLog::capacity)
+                                   return;
+                               log.stamps[n] = host;
+                               log.lateness[n] = steadyNs() - host;
+                               const qint64 first = TestMicrophone::frameAtOrAfter(host, ppm);
+                               for (int i = 0; i < frames; ++i)
+                                   for (int c = 0; c < ch; ++c)
+                                       if (data[i * ch + c] != signal.sample(c, first + i))
+                                           log.mismatches.fetch_add(1);
+                               log.count.store(n + 1);
+                           });
+        QThread::msleep(200);
+    }
+    const size_t n = log.count.load();
+    ASSERT_GE(n, 15u);
+    EXPECT_EQ(log.mismatches.load(), 0) << "samples differ from the frame the stamp names";
+    const double step = 480 * 1e9 / (48000 * (1 + ppm / 1e6));
+    for (size_t i = 0; i < n; ++i) {
+        // The stamp is exactly a frame instant of the skewed clock.
+        const qint64 frame = TestMicrophone::frameAtOrAfter(log.stamps[i], ppm);
+        EXPECT_EQ(TestMicrophone::hostTimeOfFrame(frame, ppm), log.stamps[i]);
+        if (i > 0) {
+            EXPECT_NEAR(double(log.stamps[i] - log.stamps[i - 1]), step, 1.0);
+        }
+        // Delivered once the buffer has been taken, in real time.
+        EXPECT_GE(log.lateness[i], qint64(step) - 1);
+        EXPECT_LT(log.lateness[i], qint64(step) + 60'000'000);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ppm, TestMicrophoneTiming, ::testing::Values(0.0, 100.0, -250.0));
+
+TEST(TestMicrophoneClock, ClicksFallOnWholeSecondsOfTheHostClock) {
+    const TestMicrophoneSignal signal(2);
+    // With no skew frame 48000 × k is host second k; with +100 ppm it comes 100 µs per second
+    // early.
+    EXPECT_EQ(TestMicrophone::hostTimeOfFrame(48000LL * 86400 * 3, 0), 86400LL * 3 * 1'000'000'000);
+    EXPECT_EQ(TestMicrophone::hostTimeOfFrame(48000LL * 1000, 100.0),
+              qint64(std::llround(1000e9 / 1.0001)));
+    EXPECT_EQ(TestMicrophone::frameAtOrAfter(5'000'000'000, 0), 240000);
+    EXPECT_EQ(signal.sample(0, 240000), signal.sample(1, 240000)) << "a click on every channel";
+    EXPECT_GT(std::abs(signal.sample(0, 240000)), 0.5f);
+}
+
+TEST(TestOutputStream, ReportsTenMillisecondsAndPullsInRealTime) {
+    std::atomic<int> calls{0};
+    std::atomic<qint64> firstHeard{0}, lastHeard{0}, firstAt{0}, lastAt{0};
+    {
+        TestOutput output(2, nullptr, [&](float* d, int frames, int ch, qint64 heard) {
+            std::fill(d, d + frames * ch, 0.0f);
+            const qint64 now = steadyNs();
+            if (calls.fetch_add(1) == 0) {
+                firstHeard = heard;
+                firstAt = now;
+            }
+            lastHeard = heard;
+            lastAt = now;
+        });
+        EXPECT_EQ(output.latencyNs(), 10'000'000);
+        QThread::msleep(250);
+    }
+    ASSERT_GT(calls.load(), 10);
+    // Heard 10 ms (plus wake-up slack) after being asked for.
+    EXPECT_GE(firstHeard - firstAt, 5'000'000);
+    EXPECT_LE(firstHeard - firstAt, 10'000'000);
+    // Buffers are consumed at the rate of the host clock.
+    const double heardSpan = double(lastHeard - firstHeard);
+    EXPECT_NEAR(heardSpan, double(calls.load() - 1) * 10e6, 1.0);
+    EXPECT_NEAR(double(lastAt - firstAt), heardSpan, 30e6);
+}
+
+class LoopbackTest : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override { qputenv("REELBOX_TEST_LOOPBACK_MS", QByteArray::number(GetParam())); }
+    void TearDown() override { qunsetenv("REELBOX_TEST_LOOPBACK_MS"); }
+};
+
+TEST_P(LoopbackTest, TheMicrophoneHearsTheOutputOnItsLastChannelLaterByTheDelay) {
+    const int delayMs = GetParam();
+    SoundSystem sound;
+    // A click 60 ms after the output's first heard instant.
+    std::atomic<qint64> clickAt{0};
+    auto output = sound.openOutput(testOutputId(), [&](float* d, int frames, int ch, qint64 heard) {
+        std::fill(d, d + frames * ch, 0.0f);
+        qint64 expected = 0;
+        clickAt.compare_exchange_strong(expected, heard + 60'000'000);
+        const qint64 offset = (clickAt.load() - heard) * 48000 / 1'000'000'000;
+        if (offset >= 0 && offset < frames)
+            for (int c = 0; c < ch; ++c)
+                d[offset * ch + c] = 0.75f;
+    });
+    std::atomic<qint64> heardAt{0};
+    std::atomic<int> otherNonZero{0};
+    std::atomic<int> channelsSeen{0};
+    auto mic =
+        sound.openInput(testMicrophoneId(), [&](const float* d, int frames, int ch, qint64 host) {
+            channelsSeen = ch;
+            for (int i = 0; i < frames; ++i) {
+                const float v = d[i * ch + ch - 1];
+                if (v == 0.75f && heardAt.load() == 0)
+                    heardAt = TestMicrophone::hostTimeOfFrame(
+                        TestMicrophone::frameAtOrAfter(host, 0) + i, 0);
+                else if (v != 0.0f)
+                    otherNonZero.fetch_add(1);
+            }
+        });
+    ASSERT_TRUE(reelbox::test::waitFor([&] { return heardAt.load() != 0; }, 2000));
+    mic.reset();
+    output.reset();
+    EXPECT_EQ(channelsSeen.load(), 2);
+    EXPECT_NEAR(double(heardAt.load() - clickAt.load()), delayMs * 1e6, 21'000)
+        << "within one frame";
+    EXPECT_EQ(otherNonZero.load(), 0) << "the last channel carries only what was played";
+}
+
+INSTANTIATE_TEST_SUITE_P(DelayMs, LoopbackTest, ::testing::Values(0, 25, 130));
+
+TEST(SoundWithoutServer, OffersTheVirtualDevicesAndNamesWhatIsMissing) {
+    QTemporaryDir empty;
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", empty.path().toUtf8());
+    qunsetenv("REELBOX_VIRTUAL_DEVICES");
+    SoundSystem sound;
+    qputenv("XDG_RUNTIME_DIR", saved);
+    qputenv("REELBOX_VIRTUAL_DEVICES", "1");
+
+    EXPECT_FALSE(sound.hasServer());
+    EXPECT_TRUE(sound.serverProblem().contains(u"No sound server is running (PipeWire)"))
+        << sound.serverProblem().toStdString();
+    ASSERT_EQ(sound.microphones().size(), 1u);
+    EXPECT_EQ(sound.microphones()[0].name, u"Test Microphone"_qs);
+    EXPECT_EQ(sound.microphones()[0].channels, 2);
+    ASSERT_EQ(sound.outputs().size(), 1u);
+    EXPECT_EQ(sound.outputs()[0].name, u"Test Output"_qs);
+    EXPECT_TRUE(sound.defaultMicrophoneId().isEmpty());
+    try {
+        sound.openInput(u"alsa_input.usb-interface"_qs, {});
+        FAIL() << "a real device opened without a server";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.message(), sound.serverProblem());
+    }
+    qputenv("REELBOX_TEST_MIC_CHANNELS", "5");
+    EXPECT_EQ(sound.microphones()[0].channels, 5);
+    EXPECT_EQ(sound.openInput(testMicrophoneId(), {})->channels(), 5);
+    qunsetenv("REELBOX_TEST_MIC_CHANNELS");
+}
+
+} // namespace

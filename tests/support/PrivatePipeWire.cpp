@@ -1,0 +1,173 @@
+#include "PrivatePipeWire.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QThread>
+
+#include <csignal>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace reelbox::test {
+
+void ensureApplication() {
+    if (QCoreApplication::instance())
+        return;
+    static int argc = 1;
+    static char name[] = "reelbox-tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+}
+
+bool waitFor(const std::function<bool()>& done, int ms) {
+    const QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+namespace {
+
+// pipewire first; WirePlumber once the daemon's socket exists.
+const char* const startScript = R"(
+pipewire &
+i=0
+while [ ! -S "$XDG_RUNTIME_DIR/pipewire-0" ] && [ $i -lt 250 ]; do sleep 0.02; i=$((i+1)); done
+exec wireplumber
+)";
+
+bool sessionReady(const QJsonArray& objects) {
+    // WirePlumber's second client appears once it has exported its objects (the defaults).
+    bool manager = false, exported = false;
+    for (const QJsonValue& v : objects) {
+        const QJsonObject o = v.toObject();
+        if (!o.value(u"type").toString().endsWith(u"Client"))
+            continue;
+        const QString name = o.value(u"info")
+                                 .toObject()
+                                 .value(u"props")
+                                 .toObject()
+                                 .value(u"application.name")
+                                 .toString();
+        manager = manager || name == u"WirePlumber";
+        exported = exported || name == u"WirePlumber [export]";
+    }
+    return manager && exported;
+}
+
+} // namespace
+
+PrivatePipeWire::PrivatePipeWire() : m_savedRuntimeDir(qgetenv("XDG_RUNTIME_DIR")) {
+    if (!m_dir.isValid())
+        throw std::runtime_error("no temporary folder for PipeWire");
+    const QString root = m_dir.path();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"XDG_RUNTIME_DIR"_qs, root);
+    env.insert(u"XDG_STATE_HOME"_qs, root + QStringLiteral("/state"));
+    env.insert(u"XDG_CONFIG_HOME"_qs, root + QStringLiteral("/config"));
+    env.insert(u"XDG_DATA_HOME"_qs, root + QStringLiteral("/data"));
+    env.remove(u"PIPEWIRE_REMOTE"_qs);
+    env.remove(u"PIPEWIRE_RUNTIME_DIR"_qs);
+    env.remove(u"DBUS_SESSION_BUS_ADDRESS"_qs);
+    m_daemon.setProcessEnvironment(env);
+    m_daemon.setProcessChannelMode(QProcess::MergedChannels);
+    m_daemon.setChildProcessModifier([] { ::setsid(); });
+    m_daemon.start(u"dbus-run-session"_qs,
+                   {u"--"_qs, u"sh"_qs, u"-c"_qs, QString::fromUtf8(startScript)});
+    if (!m_daemon.waitForStarted(3000))
+        throw std::runtime_error("can't start dbus-run-session: " +
+                                 m_daemon.errorString().toStdString());
+    qputenv("XDG_RUNTIME_DIR", root.toUtf8());
+    qunsetenv("PIPEWIRE_REMOTE");
+
+    const QDeadlineTimer deadline(8000);
+    while (!sessionReady(dump())) {
+        if (deadline.hasExpired() || m_daemon.state() == QProcess::NotRunning) {
+            const std::string output = m_daemon.readAll().toStdString();
+            stop();
+            throw std::runtime_error("the private PipeWire session didn't start: " + output);
+        }
+        QThread::msleep(50);
+    }
+}
+
+PrivatePipeWire::~PrivatePipeWire() {
+    stop();
+}
+
+void PrivatePipeWire::stop() {
+    if (m_daemon.state() != QProcess::NotRunning) {
+        const qint64 group = m_daemon.processId();
+        ::kill(-pid_t(group), SIGTERM);
+        if (!m_daemon.waitForFinished(3000)) {
+            ::kill(-pid_t(group), SIGKILL);
+            m_daemon.waitForFinished(1000);
+        }
+    }
+    qputenv("XDG_RUNTIME_DIR", m_savedRuntimeDir);
+}
+
+QString PrivatePipeWire::run(const QString& program, const QStringList& args) const {
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForFinished(5000) || process.exitCode() != 0)
+        throw std::runtime_error((program + u' ' + args.join(u' ') + QStringLiteral(" failed: ") +
+                                  QString::fromUtf8(process.readAllStandardError()))
+                                     .toStdString());
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QJsonArray PrivatePipeWire::dump() const {
+    QProcess process;
+    process.start(u"pw-dump"_qs, {});
+    if (!process.waitForFinished(3000))
+        return {};
+    return QJsonDocument::fromJson(process.readAllStandardOutput()).array();
+}
+
+int PrivatePipeWire::nodeId(const QString& name) const {
+    for (const QJsonValue& v : dump()) {
+        const QJsonObject o = v.toObject();
+        if (o.value(u"type").toString().endsWith(u"Node") &&
+            o.value(u"info").toObject().value(u"props").toObject().value(u"node.name") ==
+                QJsonValue(name))
+            return o.value(u"id").toInt();
+    }
+    return -1;
+}
+
+void PrivatePipeWire::addNullNode(const QString& name, const QString& description,
+                                  const QString& mediaClass, int channels) {
+    QStringList positions;
+    for (int c = 0; c < channels; ++c)
+        positions << QStringLiteral("AUX%1").arg(c);
+    const QString props =
+        QStringLiteral("{ factory.name=support.null-audio-sink node.name=\"%1\" "
+                       "node.description=\"%2\" media.class=%3 audio.channels=%4 "
+                       "audio.position=[ %5 ] object.linger=true monitor.channel-volumes=true }")
+            .arg(name, description, mediaClass)
+            .arg(channels)
+            .arg(positions.join(u' '));
+    run(u"pw-cli"_qs, {u"create-node"_qs, u"adapter"_qs, props});
+    const QDeadlineTimer deadline(3000);
+    while (nodeId(name) < 0) {
+        if (deadline.hasExpired())
+            throw std::runtime_error("the node " + name.toStdString() + " didn't appear");
+        QThread::msleep(20);
+    }
+}
+
+void PrivatePipeWire::removeNode(const QString& name) {
+    const int id = nodeId(name);
+    if (id < 0)
+        throw std::runtime_error("no node " + name.toStdString());
+    run(u"pw-cli"_qs, {u"destroy"_qs, QString::number(id)});
+}
+
+} // namespace reelbox::test

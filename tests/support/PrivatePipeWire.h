@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+
+namespace reelbox::test {
+
+// A QCoreApplication for tests that need an event loop (made once, kept).
+void ensureApplication();
+
+// Runs the event loop until `done` holds or `ms` pass; returns `done()`.
+bool waitFor(const std::function<bool()>& done, int ms = 3000);
+
+// A PipeWire daemon and WirePlumber of this test alone, in a temporary XDG_RUNTIME_DIR under
+// dbus-run-session; no sound card needed. Points this process's XDG_RUNTIME_DIR at it.
+// Throws std::runtime_error (with the daemon's output) when it can't start.
+class PrivatePipeWire {
+public:
+    PrivatePipeWire();
+    ~PrivatePipeWire();
+    PrivatePipeWire(const PrivatePipeWire&) = delete;
+    PrivatePipeWire& operator=(const PrivatePipeWire&) = delete;
+
+    // A null node ("Audio/Sink" or "Audio/Source") with AUX0… positions that stays until
+    // removed; returns once the daemon lists it.
+    void addNullNode(const QString& name, const QString& description, const QString& mediaClass,
+                     int channels);
+    void removeNode(const QString& name);
+
+    // Everything the daemon knows, as pw-dump prints it.
+    QJsonArray dump() const;
+
+private:
+    void stop();
+    QString run(const QString& program, const QStringList& args) const;
+    int nodeId(const QString& name) const;
+
+    QTemporaryDir m_dir;
+    QProcess m_daemon;
+    QByteArray m_savedRuntimeDir;
+};
+
+} // namespace reelbox::test
