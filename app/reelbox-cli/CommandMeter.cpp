@@ -1,0 +1,88 @@
+#include "CliJson.h"
+#include "Commands.h"
+#include "Output.h"
+
+#include "platform/Error.h"
+#include "platform/sound/SoundSystem.h"
+
+#include <QSettings>
+
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <thread>
+
+namespace reelbox::cli {
+
+namespace {
+
+// The stored microphone while it is connected, else the system default, else the first.
+QString chooseMicrophone(const SoundSystem& sound) {
+    const std::vector<SoundDevice> microphones = sound.microphones();
+    const QString stored = QSettings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"))
+                               .value(QStringLiteral("microphoneID"))
+                               .toString();
+    for (const SoundDevice& mic : microphones)
+        if (!stored.isEmpty() && mic.id == stored)
+            return stored;
+    if (!sound.defaultMicrophoneId().isEmpty())
+        return sound.defaultMicrophoneId();
+    return microphones.empty() ? QString() : microphones.front().id;
+}
+
+// Levels to a tenth of a decibel, as the meters show them.
+double tenths(float db) {
+    return std::round(double(db) * 10.0) / 10.0;
+}
+
+} // namespace
+
+int runMeter(const QStringList& args, const std::stop_token& stop) {
+    QString microphone;
+    double seconds = -1;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == u"--microphone") {
+            microphone = optionValue(args, i);
+        } else if (args[i] == u"--seconds") {
+            bool ok = false;
+            seconds = optionValue(args, i).toDouble(&ok);
+            if (!ok || seconds < 0)
+                throw UsageError{QStringLiteral("meter: --seconds needs a number of seconds")};
+        } else {
+            throw UsageError{QStringLiteral("meter: unexpected argument \"%1\"").arg(args[i])};
+        }
+    }
+    SoundSystem sound;
+    if (microphone.isEmpty())
+        microphone = chooseMicrophone(sound);
+    std::mutex mutex;
+    QString failure;
+    auto stream = sound.openInput(microphone, {}, [&](const QString& message) {
+        std::lock_guard lock(mutex);
+        failure = message;
+    });
+
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    auto next = start;
+    stream->readLevels(); // start the first interval now
+    for (;;) {
+        next += std::chrono::milliseconds(50);
+        std::this_thread::sleep_until(next);
+        if (stop.stop_requested())
+            throw Cancelled();
+        if (stream->failed()) {
+            std::lock_guard lock(mutex);
+            throw Error(failure);
+        }
+        QStringList levels;
+        for (const LevelMeter::Level& level : stream->readLevels())
+            levels << jsonObject({{QStringLiteral("average"), jsonNumber(tenths(level.average))},
+                                  {QStringLiteral("peak"), jsonNumber(tenths(level.peak))}});
+        printLine(jsonArray(levels));
+        if (seconds >= 0 && Clock::now() - start >= std::chrono::duration<double>(seconds))
+            return success;
+    }
+}
+
+} // namespace reelbox::cli
