@@ -15,6 +15,7 @@ namespace {
 
 constexpr int frameRate = 30;
 constexpr qint64 nsPerSecond = 1'000'000'000;
+constexpr qint64 queuedFrames = 8;
 
 qint64 steadyNowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -69,8 +70,10 @@ private:
             ++m_delivered;
             if (onFrame)
                 onFrame(frame);
-            // A handler that held us up past the next frame's time costs the frames missed.
-            const qint64 next = std::max(k + 1, testCameraFrameAtOrAfter(steadyNowNs()) - 1);
+            // Like a driver with a ring of buffers, frames wait while the handler is busy;
+            // those that fall more than the ring behind are lost.
+            const qint64 next =
+                std::max(k + 1, testCameraFrameAtOrAfter(steadyNowNs()) - queuedFrames);
             m_dropped += next - k - 1;
             k = next;
         }
