@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Fails when a file in src/ includes a layer above its own, or when the effects (audio/dsp)
-# reach outside themselves. Layers, lowest first: platform model audio compose edit capture ui.
+# reach outside themselves. Layers, lowest first: platform model audio compose play edit capture ui.
 set -u
 cd "$(dirname "$0")/../../src" || exit 2
 rank() {
     case "$1" in
-    platform) echo 0 ;; model) echo 1 ;; audio) echo 2 ;; compose) echo 3 ;;
-    edit) echo 4 ;; capture) echo 5 ;; ui) echo 6 ;; *) echo 99 ;;
+    platform) echo 0 ;; model) echo 1 ;; audio) echo 2 ;; compose) echo 3 ;; play) echo 4 ;;
+    edit) echo 5 ;; capture) echo 6 ;; ui) echo 7 ;; *) echo 99 ;;
     esac
 }
 bad=0

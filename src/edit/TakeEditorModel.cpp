@@ -1,0 +1,825 @@
+#include "edit/TakeEditorModel.h"
+
+#include "audio/Filmstrip.h"
+#include "compose/TakeExporter.h"
+#include "edit/EditOperations.h"
+#include "model/TakeLibrary.h"
+#include "model/TimeMap.h"
+#include "platform/Background.h"
+#include "platform/Cancellation.h"
+#include "platform/Trash.h"
+#include "platform/media/MovieInfo.h"
+#include "play/Player.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QPointer>
+#include <QSettings>
+#include <cmath>
+#include <sstream>
+
+Q_LOGGING_CATEGORY(reelboxLog, "reelbox")
+
+namespace reelbox {
+
+namespace {
+constexpr int pipelineWaitMs = 150;
+constexpr int saveWaitMs = 400;
+constexpr double playheadStep = 0.0005;
+constexpr double endTolerance = 0.05;
+
+void removeFile(const QString& path) {
+    QFile::remove(path); // failures are ignored
+}
+
+QString describe(const SpanList& spans) {
+    std::ostringstream out;
+    out << '[';
+    for (size_t i = 0; i < spans.size(); ++i)
+        out << (i ? ", " : "") << '(' << spans[i].start << ", " << spans[i].end << ')';
+    out << ']';
+    return QString::fromStdString(out.str());
+}
+
+} // namespace
+
+// What one pipeline run hands back to the main thread.
+struct TakeEditorModel::RunOutput {
+    std::optional<TakePipeline::StemsResult> stems;
+    std::optional<TakePipeline::Mix> mix;
+    bool mixCleared = false; // the process stage found no track to mix
+    std::optional<TakeComposer::Result> result;
+    SpanList spans;
+    bool cancelled = false;
+    std::optional<QString> error;
+};
+
+TakeEditorModel::TakeEditorModel(Take take, TakeLibrary* library, SoundSystem* sound,
+                                 const QString& outputId, QObject* parent)
+    : QObject(parent), m_take(std::move(take)), m_library(library),
+      m_player(std::make_unique<Player>(sound, outputId)),
+      m_sourceDuration(m_take.info.timelineDuration()), m_mainDuration(m_take.info.duration),
+      m_committer([this](const EditState& edit) {
+          Take changed = m_take;
+          changed.info.edit = edit;
+          setTake(changed);
+          save();
+          invalidate(Stage::process, false);
+      }) {
+    m_pool.setMaxThreadCount(1);
+    m_exportPool.setMaxThreadCount(1);
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(saveWaitMs);
+    connect(&m_saveTimer, &QTimer::timeout, this, &TakeEditorModel::save);
+
+    connect(m_player.get(), &Player::timeChanged, this, &TakeEditorModel::playerTimeChanged);
+    connect(m_player.get(), &Player::playingChanged, this, [this](bool playing) {
+        assign(m_isPlaying, playing, &TakeEditorModel::isPlayingChanged);
+    });
+    connect(m_player.get(), &Player::framePresented, this, [this] { ++m_framesSinceLoad; });
+    connect(m_player.get(), &Player::statusChanged, this, [this](Player::Status status) {
+        if (status == Player::Status::ready) {
+            const int load = m_load;
+            seek(m_playhead); // the position in source time survives the new edit
+            if (std::exchange(m_resumeAfterLoad, false))
+                m_player->play();
+            if (load == m_load)
+                releaseFreezeFrame();
+        } else if (status == Player::Status::failed) {
+            m_resumeAfterLoad = false;
+            assign(m_freezeFrame, std::optional<QImage>(), &TakeEditorModel::freezeFrameChanged);
+            const QString why = m_player->errorString();
+            setErrorMessage(QStringLiteral("The preview couldn't be shown: ") +
+                            (why.isEmpty() ? QStringLiteral("unknown error") : why));
+        }
+    });
+
+    invalidate(Stage::stems, false);
+    readSourceInfo();
+}
+
+TakeEditorModel::~TakeEditorModel() {
+    tearDown();
+    // Workers may still finish; their results find the model gone.
+    m_pool.waitForDone();
+    m_exportPool.waitForDone();
+}
+
+template <class T, class Signal>
+void TakeEditorModel::assign(T& field, const T& value, Signal signal) {
+    if (field == value)
+        return;
+    field = value;
+    emit(this->*signal)();
+}
+
+// ---- state ---------------------------------------------------------------------------------
+
+bool TakeEditorModel::isIdle() const {
+    return !m_pipelinePending && !m_saveTimer.isActive();
+}
+
+void TakeEditorModel::setTake(const Take& take) {
+    assign(m_take, take, &TakeEditorModel::takeChanged);
+}
+
+void TakeEditorModel::setPlayhead(double seconds) {
+    assign(m_playhead, seconds, &TakeEditorModel::playheadChanged);
+}
+
+void TakeEditorModel::setSelection(const std::optional<Selection>& selection) {
+    assign(m_selection, selection, &TakeEditorModel::selectionChanged);
+}
+
+void TakeEditorModel::setErrorMessage(const std::optional<QString>& message) {
+    assign(m_errorMessage, message, &TakeEditorModel::errorMessageChanged);
+}
+
+void TakeEditorModel::setOverdubbing(bool overdubbing) {
+    assign(m_isOverdubbing, overdubbing, &TakeEditorModel::isOverdubbingChanged);
+}
+
+void TakeEditorModel::setIsRendering(bool rendering) {
+    assign(m_isRendering, rendering, &TakeEditorModel::isRenderingChanged);
+}
+
+void TakeEditorModel::setExportProgress(std::optional<double> progress) {
+    assign(m_exportProgress, progress, &TakeEditorModel::exportProgressChanged);
+}
+
+void TakeEditorModel::updateTimelineDuration() {
+    double duration = m_take.info.mainRemoved ? 0 : m_mainDuration;
+    for (const Overdub& o : m_take.info.overdubs)
+        duration = std::max(duration, o.placedStart() + o.duration);
+    assign(m_sourceDuration, duration, &TakeEditorModel::sourceDurationChanged);
+}
+
+void TakeEditorModel::readSourceInfo() {
+    if (m_take.info.mainRemoved) {
+        assign(m_mainDuration, 0.0, &TakeEditorModel::mainDurationChanged);
+        updateTimelineDuration();
+        return;
+    }
+    struct Source {
+        std::optional<double> videoEnd;
+        std::vector<QImage> filmstrip;
+    };
+    runInBackground(
+        &m_pool, this,
+        [movie = m_take.moviePath()] {
+            Source source;
+            try {
+                const MovieInfo info = probeMovie(movie);
+                if (!info.video.empty())
+                    source.videoEnd =
+                        info.video.front().startSeconds + info.video.front().durationSeconds;
+            } catch (const Error&) {
+                // the lengths stay as they are
+            }
+            try {
+                source.filmstrip = Filmstrip::frames(movie, 24, 48);
+            } catch (const Cancelled&) {
+            }
+            return source;
+        },
+        [this](Source source) {
+            if (source.videoEnd) {
+                assign(m_mainDuration, *source.videoEnd, &TakeEditorModel::mainDurationChanged);
+                updateTimelineDuration();
+            }
+            assign(m_filmstrip, source.filmstrip, &TakeEditorModel::filmstripChanged);
+        });
+}
+
+SpanList TakeEditorModel::keptSpans() const {
+    return m_take.info.edit.keptSpans(m_sourceDuration);
+}
+
+// ---- pipeline ------------------------------------------------------------------------------
+
+void TakeEditorModel::invalidate(Stage stage, bool delay) {
+    if (m_tornDown)
+        return;
+    m_dirty = m_dirty ? std::min(*m_dirty, stage) : stage;
+    cancelPipeline();
+    const int run = ++m_run;
+    m_pipelinePending = true;
+    QTimer::singleShot(delay ? pipelineWaitMs : 0, this, [this, run] {
+        if (run == m_run)
+            runPipeline(run);
+    });
+}
+
+void TakeEditorModel::cancelPipeline() {
+    m_stop.request_stop();
+    m_stop = std::stop_source();
+}
+
+void TakeEditorModel::runPipeline(int run) {
+    if (!m_dirty) {
+        m_pipelinePending = false;
+        notifyIfIdle();
+        return;
+    }
+    const Stage stage = *m_dirty;
+    setIsRendering(true);
+    ++m_counters.runs;
+    m_counters.lastStage = stage;
+    m_runWorking = true;
+
+    std::set<QUuid> stripsKnown;
+    for (const auto& [id, strip] : m_overdubFilmstrips)
+        stripsKnown.insert(id);
+    runInBackground(
+        &m_pool, this,
+        [take = m_take, stems = m_stems, stripsKnown, stage, spans = keptSpans(),
+         current = m_processedAudio, token = m_stop.get_token()] {
+            RunOutput out;
+            out.spans = spans;
+            try {
+                const QString cache = TakePipeline::cacheFolder(take);
+                TakePipeline::StemMap known = stems;
+                if (stage == Stage::stems) {
+                    out.stems = TakePipeline::loadStems(take, cache, known, stripsKnown, token);
+                    known = out.stems->stems;
+                }
+                std::optional<QString> audio = current;
+                if (stage <= Stage::process) {
+                    out.mix = TakePipeline::mix(take, known, spans,
+                                                TakePipeline::newAudioPath(cache, "mix"), token);
+                    out.mixCleared = !out.mix;
+                    audio = out.mix ? std::optional(out.mix->path) : std::nullopt;
+                }
+                out.result =
+                    TakeComposer::build(take, spans, audio, take.info.exportSettings, true);
+                throwIfCancelled(token);
+            } catch (const Cancelled&) {
+                out.cancelled = true;
+            } catch (const Error& e) {
+                out.error = e.message();
+            } catch (const std::exception& e) {
+                out.error = QString::fromUtf8(e.what());
+            }
+            return out;
+        },
+        [this, run](RunOutput out) { finishRun(run, std::move(out)); });
+}
+
+void TakeEditorModel::finishRun(int run, RunOutput out) {
+    // Stems are kept whatever became of the run: a file is extracted once per model.
+    if (out.stems) {
+        for (const auto& [file, list] : out.stems->stems)
+            m_stems[file] = list;
+        if (!out.cancelled && run == m_run) {
+            assign(m_waveforms, out.stems->waveforms, &TakeEditorModel::waveformsChanged);
+            auto strips = m_overdubFilmstrips;
+            for (auto& [id, strip] : out.stems->overdubStrips)
+                strips[id] = strip;
+            assign(m_overdubFilmstrips, strips, &TakeEditorModel::overdubFilmstripsChanged);
+        }
+    }
+    if (run != m_run || out.cancelled) {
+        // A newer change took over; its run follows. A mix made for nothing goes.
+        if (out.mix)
+            removeFile(out.mix->path);
+        ++m_counters.cancelled;
+        if (run == m_run) { // cancelled without a newer run: tearDown
+            m_runWorking = false;
+            m_pipelinePending = false;
+            notifyIfIdle();
+        }
+        return;
+    }
+    m_runWorking = false;
+    if (out.error) {
+        ++m_counters.failed;
+        setErrorMessage(*out.error);
+        setIsRendering(false);
+        m_pipelinePending = false;
+        notifyIfIdle();
+        return;
+    }
+    if (out.mix) {
+        if (m_processedAudio)
+            m_staleFiles << *m_processedAudio;
+        m_processedAudio = out.mix->path;
+        assign(m_normalizeGainDB, std::optional(out.mix->analysis.normalizeGainDB),
+               &TakeEditorModel::normalizeGainDBChanged);
+    } else if (out.mixCleared) {
+        m_processedAudio.reset();
+    }
+    const TakeComposer::Result& result = *out.result;
+    if (result.videoComposition &&
+        !TakePipeline::isValidPicture(result.composition, *result.videoComposition)) {
+        qCWarning(reelboxLog).noquote()
+            << "Reelbox: invalid video composition for" << describe(out.spans);
+        setErrorMessage(QStringLiteral(
+            "The preview couldn't be built for this edit. Undo the last change (Ctrl+Z)."));
+    }
+    load(result, out.spans);
+    for (const QString& file : std::exchange(m_staleFiles, {}))
+        removeFile(file);
+    m_dirty.reset();
+    setIsRendering(false);
+    ++m_counters.completed;
+    m_pipelinePending = false;
+    notifyIfIdle();
+}
+
+void TakeEditorModel::whenPipelineIdle(std::function<void()> then) {
+    if (!m_pipelinePending) {
+        then();
+        return;
+    }
+    m_whenIdle.push_back(std::move(then));
+}
+
+void TakeEditorModel::notifyIfIdle() {
+    if (m_pipelinePending)
+        return;
+    for (auto& then : std::exchange(m_whenIdle, {}))
+        then();
+    if (isIdle())
+        emit idle();
+}
+
+// ---- saving --------------------------------------------------------------------------------
+
+void TakeEditorModel::saveNow() {
+    if (!m_library)
+        return;
+    try {
+        m_library->save(m_take);
+        ++m_counters.saves;
+    } catch (const Error&) {
+        // a failing save is ignored; the next change tries again
+    }
+}
+
+void TakeEditorModel::save() {
+    m_saveTimer.stop();
+    saveNow();
+    notifyIfIdle();
+}
+
+void TakeEditorModel::saveSoon() {
+    m_saveTimer.start(); // restarts: a burst is written once, after the last change
+}
+
+// ---- setters -------------------------------------------------------------------------------
+
+void TakeEditorModel::setMaster(const MasterSettings& master) {
+    if (m_take.info.master == master)
+        return;
+    Take changed = m_take;
+    changed.info.master = master;
+    setTake(changed);
+    saveSoon();
+    invalidate(Stage::process, true);
+}
+
+void TakeEditorModel::setExportSettings(const ExportSettings& settings) {
+    const ExportSettings before = m_take.info.exportSettings;
+    if (before == settings)
+        return;
+    Take changed = m_take;
+    changed.info.exportSettings = settings;
+    setTake(changed);
+    save();
+    const bool pictureChanged =
+        before.aspect != settings.aspect || before.mirror != settings.mirror ||
+        before.layout != settings.layout || before.positions != settings.positions;
+    if (pictureChanged)
+        refreshPicture();
+}
+
+const Track* TakeEditorModel::track(const QUuid& id) const {
+    for (const Track& t : m_take.info.tracks)
+        if (t.id == id)
+            return &t;
+    return nullptr;
+}
+
+void TakeEditorModel::updateTrack(const QUuid& id, const std::function<void(Track&)>& change) {
+    Take changed = m_take;
+    bool found = false;
+    for (Track& t : changed.info.tracks)
+        if (t.id == id) {
+            change(t);
+            found = true;
+            break;
+        }
+    if (!found || changed == m_take)
+        return;
+    setTake(changed);
+    saveSoon();
+    invalidate(Stage::process, true);
+}
+
+void TakeEditorModel::renameTrack(const QUuid& id, const QString& name) {
+    Take changed = m_take;
+    for (Track& t : changed.info.tracks)
+        if (t.id == id) {
+            t.name = name;
+            break;
+        }
+    if (changed == m_take)
+        return;
+    setTake(changed);
+    saveSoon();
+}
+
+void TakeEditorModel::deleteTrack(const QUuid& id) {
+    const Track* found = track(id);
+    if (!found)
+        return;
+    if (!found->source.isInput()) {
+        const QUuid overdubId = found->source.overdubId;
+        const Overdub* overdub = m_take.info.overdub(overdubId);
+        const auto count =
+            std::count_if(m_take.info.tracks.begin(), m_take.info.tracks.end(),
+                          [&](const Track& t) { return t.source.isOverdub(overdubId); });
+        if (overdub && !overdub->hasVideo && count == 1) {
+            deleteOverdub(overdubId);
+            return;
+        }
+    }
+    Take changed = m_take;
+    std::erase_if(changed.info.tracks, [&](const Track& t) { return t.id == id; });
+    setTake(changed);
+    save();
+    invalidate(Stage::process, false);
+}
+
+void TakeEditorModel::updateOverdub(const QUuid& id, const std::function<void(Overdub&)>& change) {
+    Take changed = m_take;
+    Overdub* overdub = nullptr;
+    for (Overdub& o : changed.info.overdubs)
+        if (o.id == id)
+            overdub = &o;
+    if (!overdub)
+        return;
+    const double nudgeBefore = overdub->nudge;
+    change(*overdub);
+    const double nudgeAfter = overdub->nudge;
+    const std::optional<QString> device = overdub->audioDeviceID;
+    setTake(changed);
+    updateTimelineDuration();
+    if (nudgeAfter == nudgeBefore) {
+        saveSoon();
+        refreshPicture();
+        return;
+    }
+    if (device)
+        QSettings().setValue(QStringLiteral("overdubNudge.") + *device, nudgeAfter);
+    saveSoon();
+    invalidate(Stage::stems, true);
+}
+
+void TakeEditorModel::setVideoShown(const Group& group, bool shown) {
+    if (group.kind == Group::Kind::overdub) {
+        updateOverdub(group.id, [shown](Overdub& o) { o.showVideo = shown; });
+        return;
+    }
+    if (m_take.info.showMainVideo == shown)
+        return;
+    Take changed = m_take;
+    changed.info.showMainVideo = shown;
+    setTake(changed);
+    save();
+    refreshPicture();
+}
+
+void TakeEditorModel::setPosition(const ExportSettings::Position& position, const Lane& lane) {
+    Take changed = m_take;
+    changed.info.exportSettings.positions[lane.key()] = position;
+    if (changed == m_take)
+        return;
+    setTake(changed);
+    saveSoon();
+    refreshPicture();
+}
+
+void TakeEditorModel::addOverdub(const Overdub& overdub, const std::vector<Track>& tracks) {
+    Take changed = m_take;
+    changed.info.overdubs.push_back(overdub);
+    changed.info.tracks.insert(changed.info.tracks.end(), tracks.begin(), tracks.end());
+    setTake(changed);
+    updateTimelineDuration();
+    save();
+    invalidate(Stage::stems, false);
+}
+
+void TakeEditorModel::deleteOverdub(const QUuid& id) {
+    const Overdub* overdub = m_take.info.overdub(id);
+    if (!overdub)
+        return;
+    const QString fileName = overdub->fileName;
+    Take changed = m_take;
+    std::erase_if(changed.info.overdubs, [&](const Overdub& o) { return o.id == id; });
+    std::erase_if(changed.info.tracks, [&](const Track& t) { return t.source.isOverdub(id); });
+    setTake(changed);
+    updateTimelineDuration();
+    save();
+    if (isSafeOverdubFileName(fileName))
+        moveToTrash(QDir(m_take.overdubsFolder()).filePath(fileName)); // failures are ignored
+    invalidate(Stage::stems, false);
+}
+
+void TakeEditorModel::deleteRecording(const Group& group) {
+    if (group.kind == Group::Kind::overdub) {
+        deleteOverdub(group.id);
+        return;
+    }
+    if (m_take.info.overdubs.empty()) {
+        const Take whole = m_take;
+        tearDown();
+        if (m_library) {
+            try {
+                m_library->trash(whole);
+            } catch (const Error& e) {
+                setErrorMessage(e.message());
+            }
+        }
+        return;
+    }
+    Take changed = m_take;
+    changed.info.mainRemoved = true;
+    std::erase_if(changed.info.tracks, [](const Track& t) { return t.source.isInput(); });
+    setTake(changed);
+    save();
+    moveToTrash(m_take.moviePath()); // failures are ignored
+    assign(m_filmstrip, std::vector<QImage>(), &TakeEditorModel::filmstripChanged);
+    assign(m_mainDuration, 0.0, &TakeEditorModel::mainDurationChanged);
+    updateTimelineDuration();
+    invalidate(Stage::stems, false);
+}
+
+QString TakeEditorModel::suggestedFileName() const {
+    return TakeExporter::suggestedFileName(m_take.info);
+}
+
+// ---- edits ---------------------------------------------------------------------------------
+
+EditingState TakeEditorModel::editingState() const {
+    return {m_take.info, m_selection, m_playhead, m_sourceDuration, m_mainDuration};
+}
+
+void TakeEditorModel::apply(const EditOutcome& outcome) {
+    const EditState previous = m_take.info.edit;
+    setSelection(outcome.state.selection);
+    if (outcome.actionName)
+        m_committer.commit(outcome.state.info.edit, previous, *outcome.actionName, m_undo);
+}
+
+// ---- export and monitor --------------------------------------------------------------------
+
+void TakeEditorModel::exportTo(const QString& path, std::function<void(bool)> done) {
+    if (!done)
+        done = [](bool) {};
+    if (m_exportProgress) {
+        done(false);
+        return;
+    }
+    setExportProgress(0.0);
+    auto start = [this, path, done] {
+        struct Outcome {
+            std::optional<QString> error;
+        };
+        runInBackground(
+            &m_exportPool, this,
+            [this, take = m_take, spans = keptSpans(), audio = m_processedAudio, path,
+             token = m_exportStop.get_token()] {
+                Outcome outcome;
+                try {
+                    const auto result =
+                        TakeComposer::build(take, spans, audio, take.info.exportSettings, true);
+                    QPointer<TakeEditorModel> self(this);
+                    TakeExporter::exportTake(
+                        result, take.info.exportSettings.format, path,
+                        [self](double f) {
+                            QMetaObject::invokeMethod(
+                                QCoreApplication::instance(),
+                                [self, f] {
+                                    if (self && self->m_exportProgress)
+                                        self->setExportProgress(f);
+                                },
+                                Qt::QueuedConnection);
+                        },
+                        token);
+                } catch (const Cancelled&) {
+                    outcome.error = QString();
+                } catch (const Error& e) {
+                    outcome.error = e.message();
+                } catch (const std::exception& e) {
+                    outcome.error = QString::fromUtf8(e.what());
+                }
+                return outcome;
+            },
+            [this, done](Outcome outcome) {
+                setExportProgress(std::nullopt);
+                if (outcome.error && !outcome.error->isEmpty())
+                    setErrorMessage(*outcome.error);
+                done(!outcome.error);
+                notifyIfIdle();
+            });
+    };
+    // The export shows the edit as it is now: a run in progress finishes first, and one that
+    // is still owed runs.
+    whenPipelineIdle([this, start] {
+        if (m_dirty && !m_tornDown) {
+            invalidate(*m_dirty, false);
+            whenPipelineIdle(start);
+        } else {
+            start();
+        }
+    });
+}
+
+void TakeEditorModel::exportForSharing(std::function<void(std::optional<QString>)> done) {
+    const QString folder = QDir(QDir::tempPath()).filePath(QStringLiteral("Reelbox-share"));
+    QDir().mkpath(folder);
+    const QString path = QDir(folder).filePath(suggestedFileName());
+    exportTo(path, [done, path](bool ok) { done(ok ? std::optional(path) : std::nullopt); });
+}
+
+void TakeEditorModel::monitorComposition(
+    std::function<void(std::optional<TakeComposer::Result>, QString)> done) {
+    whenPipelineIdle([this, done] {
+        struct Outcome {
+            std::optional<TakeComposer::Result> result;
+            std::optional<QString> mixPath;
+            QString error;
+        };
+        const SpanList whole{{0, m_sourceDuration}};
+        runInBackground(
+            &m_exportPool, this,
+            [take = m_take, stems = m_stems, whole] {
+                Outcome outcome;
+                try {
+                    const QString cache = TakePipeline::cacheFolder(take);
+                    const auto known = TakePipeline::extractStems(take, cache, stems);
+                    const auto mix = TakePipeline::mix(
+                        take, known, whole, TakePipeline::newAudioPath(cache, "monitor"));
+                    if (mix)
+                        outcome.mixPath = mix->path;
+                    outcome.result =
+                        TakeComposer::build(take, whole, outcome.mixPath,
+                                            TakePipeline::monitorSettings(), take.info.mainRemoved);
+                } catch (const Error& e) {
+                    outcome.error = e.message();
+                } catch (const std::exception& e) {
+                    outcome.error = QString::fromUtf8(e.what());
+                }
+                return outcome;
+            },
+            [this, done](Outcome outcome) {
+                if (outcome.mixPath) {
+                    if (m_monitorAudio)
+                        removeFile(*m_monitorAudio);
+                    m_monitorAudio = outcome.mixPath;
+                }
+                done(std::move(outcome.result), outcome.error);
+            });
+    });
+}
+
+// ---- playback ------------------------------------------------------------------------------
+
+void TakeEditorModel::load(const TakeComposer::Result& result, const SpanList& spans) {
+    m_resumeAfterLoad = m_isPlaying;
+    if (m_player->hasItem() && !m_player->lastFrame().isNull())
+        assign(m_freezeFrame, std::optional(m_player->lastFrame()),
+               &TakeEditorModel::freezeFrameChanged);
+    m_seekInFlight = false;
+    m_pendingSeek.reset();
+    ++m_load;
+    ++m_release; // a release still waiting belongs to the old item
+    m_framesSinceLoad = 0;
+    assign(m_playerSpans, spans, &TakeEditorModel::playerSpansChanged);
+    assign(m_renderSize, result.renderSize, &TakeEditorModel::renderSizeChanged);
+    assign(m_placements, result.placements, &TakeEditorModel::placementsChanged);
+    assign(m_canvasSource, result.canvasSource, &TakeEditorModel::canvasSourceChanged);
+    m_videoSources = result.videoSources;
+    writeLayout();
+    m_player->load(result, m_liveLayout);
+}
+
+void TakeEditorModel::writeLayout() {
+    LiveSnapshot snapshot;
+    snapshot.canvas = m_renderSize;
+    snapshot.mirror = m_take.info.exportSettings.mirror;
+    for (const TakeComposer::Placement& p : m_placements)
+        snapshot.layers.push_back({p.trackID, p.tile, p.crop, p.sourceSize});
+    m_liveLayout->replace(std::move(snapshot));
+}
+
+void TakeEditorModel::refreshPicture() {
+    if (!m_player->hasItem() || m_videoSources.empty()) {
+        invalidate(Stage::compose, false);
+        return;
+    }
+    const auto picture =
+        TakeComposer::picture(m_videoSources, m_take.info, m_canvasSource,
+                              m_take.info.exportSettings, toTicks(m_player->duration()));
+    assign(m_placements, picture.placements, &TakeEditorModel::placementsChanged);
+    assign(m_renderSize, picture.videoComposition.renderSize, &TakeEditorModel::renderSizeChanged);
+    writeLayout();
+    if (!m_isPlaying)
+        m_player->redraw();
+}
+
+void TakeEditorModel::playerTimeChanged(double seconds) {
+    if (m_seekInFlight || !std::isfinite(seconds) || m_player->status() != Player::Status::ready)
+        return;
+    const double source = TimeMap{m_playerSpans}.sourceTime(seconds);
+    if (std::fabs(source - m_playhead) > playheadStep)
+        setPlayhead(source);
+}
+
+void TakeEditorModel::seek(double sourceSeconds) {
+    const double t = std::clamp(sourceSeconds, 0.0, m_sourceDuration);
+    setPlayhead(t);
+    chaseSeek(TimeMap{m_playerSpans}.outputTime(t));
+}
+
+void TakeEditorModel::chaseSeek(double outputSeconds) {
+    if (m_seekInFlight) {
+        m_pendingSeek = outputSeconds; // the last request wins
+        return;
+    }
+    m_seekInFlight = true;
+    QPointer<TakeEditorModel> self(this);
+    m_player->seek(outputSeconds, [self](bool) {
+        if (!self)
+            return;
+        self->m_seekInFlight = false;
+        if (auto next = std::exchange(self->m_pendingSeek, std::nullopt))
+            self->chaseSeek(*next);
+    });
+}
+
+void TakeEditorModel::jumpToStart() {
+    const SpanList spans = keptSpans();
+    seek(spans.empty() ? 0 : spans.front().start);
+}
+
+bool TakeEditorModel::atEnd() const {
+    const double total = TimeMap{m_playerSpans}.totalLength();
+    if (m_playerSpans.empty() || !(total > 0))
+        return false;
+    return m_player->currentTime() >= total - endTolerance;
+}
+
+double TakeEditorModel::outputTime() const {
+    return TimeMap{m_playerSpans}.outputTime(m_playhead);
+}
+
+void TakeEditorModel::play() {
+    if (atEnd())
+        jumpToStart();
+    m_player->play();
+}
+
+void TakeEditorModel::pause() {
+    m_player->pause();
+}
+
+void TakeEditorModel::releaseFreezeFrame() {
+    pollFirstFrame(++m_release, 0);
+}
+
+void TakeEditorModel::pollFirstFrame(int release, int tries) {
+    // Up to 25 polls of 20 ms for the new item's first picture, then 50 ms more.
+    if (release != m_release)
+        return;
+    if (m_framesSinceLoad == 0 && tries < 25) {
+        QTimer::singleShot(20, this,
+                           [this, release, tries] { pollFirstFrame(release, tries + 1); });
+        return;
+    }
+    QTimer::singleShot(50, this, [this, release] {
+        if (release == m_release)
+            assign(m_freezeFrame, std::optional<QImage>(), &TakeEditorModel::freezeFrameChanged);
+    });
+}
+
+// ---- end -----------------------------------------------------------------------------------
+
+void TakeEditorModel::tearDown() {
+    if (m_tornDown)
+        return;
+    if (m_saveTimer.isActive())
+        save();
+    m_tornDown = true;
+    cancelPipeline();
+    m_exportStop.request_stop();
+    ++m_run;
+    m_pipelinePending = false;
+    m_player->pause();
+    m_player->clear();
+    notifyIfIdle();
+}
+
+} // namespace reelbox

@@ -1,0 +1,238 @@
+#pragma once
+
+#include "audio/Waveform.h"
+#include "compose/LiveLayout.h"
+#include "compose/TakeComposer.h"
+#include "edit/EditCommitter.h"
+#include "edit/EditingState.h"
+#include "edit/Group.h"
+#include "edit/TakePipeline.h"
+#include "model/Take.h"
+
+#include <QImage>
+#include <QObject>
+#include <QThreadPool>
+#include <QTimer>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stop_token>
+
+namespace reelbox {
+
+class Player;
+class SoundSystem;
+class TakeLibrary;
+class UndoRegistry;
+
+// The state and logic behind the editor of one open take: it owns the record while the take
+// is open, saves it, and keeps a preview of the edit ready in its player. A change names the
+// earliest pipeline stage it spoils; the pipeline (stems → mix → composition) runs on a
+// worker, one run at a time, and a newer change cancels the running one.
+class TakeEditorModel : public QObject {
+    Q_OBJECT
+public:
+    enum class Stage { stems = 0, process = 1, compose = 2 };
+
+    // What the pipeline did, for tests and the command line.
+    struct Counters {
+        int runs = 0;      // started (after the wait)
+        int completed = 0; // loaded into the player
+        int cancelled = 0;
+        int failed = 0;
+        int saves = 0; // take.json writes
+        std::optional<Stage> lastStage;
+    };
+
+    // The player plays through `sound` (the default output, or `outputId`); without it, on the
+    // host clock in silence.
+    TakeEditorModel(Take take, TakeLibrary* library, SoundSystem* sound = nullptr,
+                    const QString& outputId = {}, QObject* parent = nullptr);
+    ~TakeEditorModel() override;
+
+    // ---- state -------------------------------------------------------------------------
+    const Take& take() const { return m_take; }
+    Player* player() const { return m_player.get(); }
+    bool isPlaying() const { return m_isPlaying; }
+    double playhead() const { return m_playhead; }
+    const SpanList& playerSpans() const { return m_playerSpans; }
+    SizeD renderSize() const { return m_renderSize; }
+    double sourceDuration() const { return m_sourceDuration; }
+    double mainDuration() const { return m_mainDuration; }
+    const std::map<QUuid, Waveform>& waveforms() const { return m_waveforms; }
+    const std::vector<QImage>& filmstrip() const { return m_filmstrip; }
+    const std::map<QUuid, std::vector<QImage>>& overdubFilmstrips() const {
+        return m_overdubFilmstrips;
+    }
+    const std::vector<TakeComposer::Placement>& placements() const { return m_placements; }
+    SizeD canvasSource() const { return m_canvasSource; }
+    const std::optional<Selection>& selection() const { return m_selection; }
+    bool isRendering() const { return m_isRendering; }
+    std::optional<double> normalizeGainDB() const { return m_normalizeGainDB; }
+    std::optional<double> exportProgress() const { return m_exportProgress; }
+    std::optional<QString> errorMessage() const { return m_errorMessage; }
+    bool isOverdubbing() const { return m_isOverdubbing; }
+    const std::optional<QImage>& freezeFrame() const { return m_freezeFrame; }
+    std::optional<QString> processedAudio() const { return m_processedAudio; }
+    std::optional<Stage> dirty() const { return m_dirty; }
+    const Counters& counters() const { return m_counters; }
+    // No run waiting or running, no save pending.
+    bool isIdle() const;
+
+    void setSelection(const std::optional<Selection>& selection);
+    void setErrorMessage(const std::optional<QString>& message);
+    void setOverdubbing(bool overdubbing);
+    void setUndoRegistry(UndoRegistry* undo) { m_undo = undo; }
+
+    // ---- pipeline and saving -------------------------------------------------------------
+    void invalidate(Stage stage, bool delay);
+    void save();
+    void saveSoon();
+
+    // ---- setters and commands --------------------------------------------------------------
+    const MasterSettings& master() const { return m_take.info.master; }
+    void setMaster(const MasterSettings& master);
+    const ExportSettings& exportSettings() const { return m_take.info.exportSettings; }
+    void setExportSettings(const ExportSettings& settings);
+    const Track* track(const QUuid& id) const;
+    // A mixer edit of one track (mute, solo, volume, pan, effects).
+    void updateTrack(const QUuid& id, const std::function<void(Track&)>& change);
+    void renameTrack(const QUuid& id, const QString& name);
+    void deleteTrack(const QUuid& id);
+    void updateOverdub(const QUuid& id, const std::function<void(Overdub&)>& change);
+    void setVideoShown(const Group& group, bool shown);
+    void setPosition(const ExportSettings::Position& position, const Lane& lane);
+    void addOverdub(const Overdub& overdub, const std::vector<Track>& tracks);
+    void deleteOverdub(const QUuid& id);
+    void deleteRecording(const Group& group);
+    QString suggestedFileName() const;
+
+    // ---- edits -------------------------------------------------------------------------------
+    EditingState editingState() const;
+    // Takes the outcome's selection; a committed outcome also saves, reruns the mix and can be
+    // undone.
+    void apply(const EditOutcome& outcome);
+
+    // ---- export and overdubs -----------------------------------------------------------------
+    // Exports the edit to `path`; `done(false)` at once while another export runs, and on
+    // failure (with errorMessage set).
+    void exportTo(const QString& path, std::function<void(bool)> done = {});
+    // Exports into the temporary folder "Reelbox-share"; the path, or none.
+    void exportForSharing(std::function<void(std::optional<QString>)> done);
+    // The whole timeline as one composition with a monitor mix, for recording an overdub.
+    void monitorComposition(
+        std::function<void(std::optional<TakeComposer::Result>, QString error)> done);
+
+    // ---- playback ----------------------------------------------------------------------------
+    void seek(double sourceSeconds);
+    void jumpToStart();
+    bool atEnd() const;
+    double outputTime() const;
+    void play();
+    void pause();
+    void refreshPicture();
+
+    // Saves a pending change, stops the pipeline and the player.
+    void tearDown();
+
+signals:
+    void takeChanged();
+    void isPlayingChanged();
+    void playheadChanged();
+    void playerSpansChanged();
+    void renderSizeChanged();
+    void sourceDurationChanged();
+    void mainDurationChanged();
+    void waveformsChanged();
+    void filmstripChanged();
+    void overdubFilmstripsChanged();
+    void placementsChanged();
+    void canvasSourceChanged();
+    void selectionChanged();
+    void isRenderingChanged();
+    void normalizeGainDBChanged();
+    void exportProgressChanged();
+    void errorMessageChanged();
+    void isOverdubbingChanged();
+    void freezeFrameChanged();
+    // The pipeline has nothing waiting or running and no save is pending.
+    void idle();
+
+private:
+    struct RunOutput;
+
+    template <class T, class Signal> void assign(T& field, const T& value, Signal signal);
+    void setTake(const Take& take);
+    void setPlayhead(double seconds);
+    void setIsRendering(bool rendering);
+    void setExportProgress(std::optional<double> progress);
+    void updateTimelineDuration();
+    void readSourceInfo();
+
+    void runPipeline(int run);
+    void finishRun(int run, RunOutput output);
+    void whenPipelineIdle(std::function<void()> then);
+    void notifyIfIdle();
+    void cancelPipeline();
+    void saveNow();
+
+    void load(const TakeComposer::Result& result, const SpanList& spans);
+    void writeLayout();
+    void playerTimeChanged(double seconds);
+    void chaseSeek(double outputSeconds);
+    void releaseFreezeFrame();
+    void pollFirstFrame(int release, int tries);
+    SpanList keptSpans() const;
+
+    Take m_take;
+    TakeLibrary* m_library;
+    std::unique_ptr<Player> m_player;
+    bool m_isPlaying = false;
+    double m_playhead = 0;
+    SpanList m_playerSpans;
+    SizeD m_renderSize;
+    double m_sourceDuration = 0;
+    double m_mainDuration = 0;
+    std::map<QUuid, Waveform> m_waveforms;
+    std::vector<QImage> m_filmstrip;
+    std::map<QUuid, std::vector<QImage>> m_overdubFilmstrips;
+    std::vector<TakeComposer::Placement> m_placements;
+    SizeD m_canvasSource{1920, 1080};
+    std::optional<Selection> m_selection;
+    bool m_isRendering = false;
+    std::optional<double> m_normalizeGainDB;
+    std::optional<double> m_exportProgress;
+    std::optional<QString> m_errorMessage;
+    bool m_isOverdubbing = false;
+    std::vector<TakeComposer::VideoSource> m_videoSources;
+    std::shared_ptr<LiveLayout> m_liveLayout = std::make_shared<LiveLayout>();
+    bool m_seekInFlight = false;
+    std::optional<double> m_pendingSeek;
+    std::optional<Stage> m_dirty;
+    TakePipeline::StemMap m_stems;
+    std::optional<QString> m_processedAudio;
+    QStringList m_staleFiles;
+    std::optional<QString> m_monitorAudio;
+    std::optional<QImage> m_freezeFrame;
+
+    UndoRegistry* m_undo = nullptr;
+    EditCommitter m_committer;
+    Counters m_counters;
+    QTimer m_saveTimer;
+    int m_run = 0;                  // the current pipeline run; older ones are stale
+    bool m_pipelinePending = false; // a run is waiting or working
+    bool m_runWorking = false;
+    std::stop_source m_stop;       // the current pipeline run
+    std::stop_source m_exportStop; // exports, stopped only by tearDown
+    std::vector<std::function<void()>> m_whenIdle;
+    int m_load = 0; // the current player item
+    bool m_resumeAfterLoad = false;
+    int m_framesSinceLoad = 0;
+    int m_release = 0;
+    bool m_tornDown = false;
+    QThreadPool m_pool;       // the pipeline and source reading
+    QThreadPool m_exportPool; // exports and monitor mixes
+};
+
+} // namespace reelbox
