@@ -1,7 +1,8 @@
 #include "platform/camera/CameraDevices.h"
 
 #include "platform/camera/V4l2FormatTable.h"
-#include "platform/camera/internal/UniqueFd.h"
+#include "platform/camera/V4l2Io.h"
+#include "platform/camera/internal/V4l2Device.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,12 +10,13 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cstring>
-#include <fcntl.h>
 #include <linux/videodev2.h>
 
 namespace reelbox {
 
 namespace {
+
+using v4l2::Device;
 
 v4l2::Kind kindOf(std::uint32_t type) {
     switch (type) {
@@ -31,7 +33,7 @@ v4l2::Fraction fraction(const v4l2_fract& f) {
     return {f.numerator, f.denominator};
 }
 
-std::vector<v4l2::FrameInterval> readIntervals(int fd, std::uint32_t pixelFormat,
+std::vector<v4l2::FrameInterval> readIntervals(const Device& device, std::uint32_t pixelFormat,
                                                std::uint32_t width, std::uint32_t height) {
     std::vector<v4l2::FrameInterval> intervals;
     for (std::uint32_t index = 0; index < 256; ++index) {
@@ -40,7 +42,7 @@ std::vector<v4l2::FrameInterval> readIntervals(int fd, std::uint32_t pixelFormat
         e.pixel_format = pixelFormat;
         e.width = width;
         e.height = height;
-        if (xioctl(fd, VIDIOC_ENUM_FRAMEINTERVALS, &e) != 0)
+        if (device.ioctl(VIDIOC_ENUM_FRAMEINTERVALS, &e) != 0)
             break;
         v4l2::FrameInterval interval;
         interval.kind = kindOf(e.type);
@@ -59,7 +61,7 @@ std::vector<v4l2::FrameInterval> readIntervals(int fd, std::uint32_t pixelFormat
         // Drivers that don't enumerate intervals still say their current one.
         v4l2_streamparm parm{};
         parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        if (xioctl(fd, VIDIOC_G_PARM, &parm) == 0 &&
+        if (device.ioctl(VIDIOC_G_PARM, &parm) == 0 &&
             parm.parm.capture.timeperframe.denominator != 0) {
             v4l2::FrameInterval current;
             current.discrete = fraction(parm.parm.capture.timeperframe);
@@ -69,13 +71,13 @@ std::vector<v4l2::FrameInterval> readIntervals(int fd, std::uint32_t pixelFormat
     return intervals;
 }
 
-std::vector<v4l2::PixelFormat> readFormats(int fd) {
+std::vector<v4l2::PixelFormat> readFormats(const Device& device) {
     std::vector<v4l2::PixelFormat> table;
     for (std::uint32_t index = 0; index < 256; ++index) {
         v4l2_fmtdesc desc{};
         desc.index = index;
         desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        if (xioctl(fd, VIDIOC_ENUM_FMT, &desc) != 0)
+        if (device.ioctl(VIDIOC_ENUM_FMT, &desc) != 0)
             break;
         v4l2::PixelFormat format{desc.pixelformat, desc.flags, {}};
         if (!v4l2::isSupported(desc.pixelformat)) {
@@ -86,14 +88,14 @@ std::vector<v4l2::PixelFormat> readFormats(int fd) {
             v4l2_frmsizeenum e{};
             e.index = sizeIndex;
             e.pixel_format = desc.pixelformat;
-            if (xioctl(fd, VIDIOC_ENUM_FRAMESIZES, &e) != 0)
+            if (device.ioctl(VIDIOC_ENUM_FRAMESIZES, &e) != 0)
                 break;
             v4l2::FrameSize size;
             size.kind = kindOf(e.type);
             if (e.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
                 size.width = e.discrete.width;
                 size.height = e.discrete.height;
-                size.intervals = readIntervals(fd, desc.pixelformat, size.width, size.height);
+                size.intervals = readIntervals(device, desc.pixelformat, size.width, size.height);
             } else {
                 size.minWidth = e.stepwise.min_width;
                 size.maxWidth = e.stepwise.max_width;
@@ -101,7 +103,8 @@ std::vector<v4l2::PixelFormat> readFormats(int fd) {
                 size.minHeight = e.stepwise.min_height;
                 size.maxHeight = e.stepwise.max_height;
                 size.stepHeight = e.stepwise.step_height;
-                size.intervals = readIntervals(fd, desc.pixelformat, size.maxWidth, size.maxHeight);
+                size.intervals =
+                    readIntervals(device, desc.pixelformat, size.maxWidth, size.maxHeight);
             }
             format.sizes.push_back(std::move(size));
             if (e.type != V4L2_FRMSIZE_TYPE_DISCRETE)
@@ -138,9 +141,10 @@ QString cardName(const v4l2_capability& cap) {
     return QString::fromUtf8(card, int(strnlen(card, sizeof cap.card))).trimmed();
 }
 
-std::optional<CameraInfo> readCamera(const QString& path, const QString& nodeName) {
-    UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.valid()) {
+std::optional<CameraInfo> readCamera(const std::shared_ptr<v4l2::Io>& io, const QString& path,
+                                     const QString& nodeName) {
+    const Device device(io, path);
+    if (!device.valid()) {
         if (errno != EACCES && errno != EPERM)
             return std::nullopt;
         // Listed, so that choosing it says why it can't be used; a second node of the same
@@ -154,7 +158,7 @@ std::optional<CameraInfo> readCamera(const QString& path, const QString& nodeNam
         return CameraInfo{stableId(path), name, {}, false, true};
     }
     v4l2_capability cap{};
-    if (xioctl(fd.get(), VIDIOC_QUERYCAP, &cap) != 0)
+    if (device.ioctl(VIDIOC_QUERYCAP, &cap) != 0)
         return std::nullopt;
     const std::uint32_t caps =
         (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
@@ -165,7 +169,7 @@ std::optional<CameraInfo> readCamera(const QString& path, const QString& nodeNam
     info.name = cardName(cap);
     if (info.name.isEmpty())
         info.name = nodeName;
-    info.formats = v4l2::cameraFormats(readFormats(fd.get()));
+    info.formats = v4l2::cameraFormats(readFormats(device));
     return info;
 }
 
@@ -195,6 +199,11 @@ bool virtualDevicesForced() {
 }
 
 std::vector<CameraInfo> listV4l2Cameras(const QString& deviceDirectory) {
+    return v4l2::listCameras(deviceDirectory, v4l2::systemIo());
+}
+
+std::vector<CameraInfo> v4l2::listCameras(const QString& deviceDirectory,
+                                          const std::shared_ptr<Io>& io) {
     const QRegularExpression nodeName(QStringLiteral("^video(\\d+)$"));
     QDir dir(deviceDirectory);
     std::vector<std::pair<int, QString>> nodes;
@@ -206,7 +215,7 @@ std::vector<CameraInfo> listV4l2Cameras(const QString& deviceDirectory) {
     std::sort(nodes.begin(), nodes.end());
     std::vector<CameraInfo> cameras;
     for (const auto& [number, name] : nodes) {
-        if (auto info = readCamera(dir.filePath(name), name))
+        if (auto info = readCamera(io, dir.filePath(name), name))
             cameras.push_back(std::move(*info));
     }
     return cameras;

@@ -1,9 +1,7 @@
 #include "platform/camera/CameraStream.h"
 
-#include "platform/camera/internal/V4l2CameraStream.h"
+#include "platform/camera/V4l2Io.h"
 #include "platform/virtual/TestCamera.h"
-
-#include <QFileInfo>
 
 namespace reelbox {
 
@@ -14,7 +12,7 @@ std::unique_ptr<CameraStream> CameraStream::open(const QString& id, const Camera
     if (!id.startsWith(QLatin1Char('/')))
         throw CameraError(CameraError::Kind::notFound,
                           QStringLiteral("There is no camera called “%1”.").arg(id));
-    return openV4l2Camera(id, format, frameRate);
+    return v4l2::openCamera(id, format, frameRate, v4l2::systemIo());
 }
 
 } // namespace reelbox

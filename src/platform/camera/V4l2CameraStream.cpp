@@ -5,6 +5,7 @@
 #include "platform/camera/V4l2FrameClock.h"
 #include "platform/camera/internal/PicturePool.h"
 #include "platform/camera/internal/UniqueFd.h"
+#include "platform/camera/internal/V4l2Device.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,11 +13,9 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <fcntl.h>
 #include <linux/videodev2.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/mman.h>
 #include <thread>
 
 namespace reelbox {
@@ -27,22 +26,25 @@ Q_LOGGING_CATEGORY(v4l2Log, "reelbox.camera")
 
 constexpr std::uint32_t bufferCount = 8;
 
-// One mmap'ed driver buffer.
+// One mapped driver buffer.
 class Mapping {
 public:
-    Mapping(void* data, std::size_t length) : m_data(data), m_length(length) {}
+    Mapping(v4l2::Io& io, void* data, std::size_t length)
+        : m_io(&io), m_data(data), m_length(length) {}
     ~Mapping() {
-        if (m_data != MAP_FAILED && m_data)
-            ::munmap(m_data, m_length);
+        if (m_data)
+            m_io->unmap(m_data, m_length);
     }
     Mapping(Mapping&& other) noexcept
-        : m_data(std::exchange(other.m_data, nullptr)), m_length(other.m_length) {}
+        : m_io(other.m_io), m_data(std::exchange(other.m_data, nullptr)), m_length(other.m_length) {
+    }
     Mapping& operator=(Mapping&&) = delete;
     Mapping(const Mapping&) = delete;
     const std::uint8_t* data() const { return static_cast<const std::uint8_t*>(m_data); }
     std::size_t length() const { return m_length; }
 
 private:
+    v4l2::Io* m_io;
     void* m_data;
     std::size_t m_length;
 };
@@ -63,7 +65,8 @@ YuvPicture::Matrix matrixOf(const v4l2_pix_format& format) {
 
 class V4l2CameraStream final : public CameraStream {
 public:
-    V4l2CameraStream(const QString& path, const CameraFormat& format, double frameRate);
+    V4l2CameraStream(std::shared_ptr<v4l2::Io> io, const QString& path, const CameraFormat& format,
+                     double frameRate);
     ~V4l2CameraStream() override { stop(); }
 
     void start(FrameHandler onFrame, ErrorHandler onError) override;
@@ -85,7 +88,7 @@ private:
                      std::optional<CameraError>& error);
 
     QString m_name;
-    UniqueFd m_fd;
+    v4l2::Device m_device;
     UniqueFd m_wake;
     QSize m_size;
     int m_bytesPerLine = 0;
@@ -100,16 +103,15 @@ private:
     v4l2::FrameClock m_clock;
 };
 
-V4l2CameraStream::V4l2CameraStream(const QString& path, const CameraFormat& format,
-                                   double frameRate)
-    : m_name(v4l2DisplayName(path)) {
-    m_fd = UniqueFd(::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
-    if (!m_fd.valid())
+V4l2CameraStream::V4l2CameraStream(std::shared_ptr<v4l2::Io> io, const QString& path,
+                                   const CameraFormat& format, double frameRate)
+    : m_name(v4l2DisplayName(path)), m_device(std::move(io), path) {
+    if (!m_device.valid())
         throw failure(errno, "open");
-    const int fd = m_fd.get();
+    const v4l2::Device& device = m_device;
 
     v4l2_capability cap{};
-    if (xioctl(fd, VIDIOC_QUERYCAP, &cap) != 0)
+    if (device.ioctl(VIDIOC_QUERYCAP, &cap) != 0)
         throw failure(errno, "query");
     const std::uint32_t caps =
         (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
@@ -124,7 +126,7 @@ V4l2CameraStream::V4l2CameraStream(const QString& path, const CameraFormat& form
     fmt.fmt.pix.height = std::uint32_t(format.height);
     fmt.fmt.pix.pixelformat = pixelFormat;
     fmt.fmt.pix.field = V4L2_FIELD_NONE;
-    if (xioctl(fd, VIDIOC_S_FMT, &fmt) != 0)
+    if (device.ioctl(VIDIOC_S_FMT, &fmt) != 0)
         throw failure(errno, "set the picture format of");
     if (fmt.fmt.pix.pixelformat != pixelFormat)
         throw CameraError(
@@ -135,16 +137,16 @@ V4l2CameraStream::V4l2CameraStream(const QString& path, const CameraFormat& form
 
     v4l2_streamparm parm{};
     parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (frameRate > 0 && xioctl(fd, VIDIOC_G_PARM, &parm) == 0 &&
+    if (frameRate > 0 && device.ioctl(VIDIOC_G_PARM, &parm) == 0 &&
         (parm.parm.capture.capability & V4L2_CAP_TIMEPERFRAME)) {
         parm.parm.capture.timeperframe.numerator = 1000;
         parm.parm.capture.timeperframe.denominator = std::uint32_t(std::lround(frameRate * 1000));
-        if (xioctl(fd, VIDIOC_S_PARM, &parm) != 0)
+        if (device.ioctl(VIDIOC_S_PARM, &parm) != 0)
             qCWarning(v4l2Log) << "Can't set the frame rate of" << m_name;
     }
     parm = {};
     parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (xioctl(fd, VIDIOC_G_PARM, &parm) == 0 && parm.parm.capture.timeperframe.numerator != 0)
+    if (device.ioctl(VIDIOC_G_PARM, &parm) == 0 && parm.parm.capture.timeperframe.numerator != 0)
         m_frameRate = double(parm.parm.capture.timeperframe.denominator) /
                       parm.parm.capture.timeperframe.numerator;
     else
@@ -157,7 +159,7 @@ V4l2CameraStream::V4l2CameraStream(const QString& path, const CameraFormat& form
     request.count = bufferCount;
     request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     request.memory = V4L2_MEMORY_MMAP;
-    if (xioctl(fd, VIDIOC_REQBUFS, &request) != 0)
+    if (device.ioctl(VIDIOC_REQBUFS, &request) != 0)
         throw failure(errno, "get buffers from");
     if (request.count < 2)
         throw CameraError(CameraError::Kind::failed,
@@ -167,13 +169,12 @@ V4l2CameraStream::V4l2CameraStream(const QString& path, const CameraFormat& form
         buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buffer.memory = V4L2_MEMORY_MMAP;
         buffer.index = i;
-        if (xioctl(fd, VIDIOC_QUERYBUF, &buffer) != 0)
+        if (device.ioctl(VIDIOC_QUERYBUF, &buffer) != 0)
             throw failure(errno, "get buffers from");
-        void* data =
-            ::mmap(nullptr, buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, buffer.m.offset);
-        if (data == MAP_FAILED)
+        void* data = device.io().map(device.fd(), buffer.length, buffer.m.offset);
+        if (!data)
             throw failure(errno, "map the buffers of");
-        m_buffers.emplace_back(data, buffer.length);
+        m_buffers.emplace_back(device.io(), data, buffer.length);
     }
 
     m_wake = UniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
@@ -189,11 +190,11 @@ void V4l2CameraStream::start(FrameHandler onFrame, ErrorHandler onError) {
         buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buffer.memory = V4L2_MEMORY_MMAP;
         buffer.index = i;
-        if (xioctl(m_fd.get(), VIDIOC_QBUF, &buffer) != 0)
+        if (m_device.ioctl(VIDIOC_QBUF, &buffer) != 0)
             throw failure(errno, "start");
     }
     int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (xioctl(m_fd.get(), VIDIOC_STREAMON, &type) != 0)
+    if (m_device.ioctl(VIDIOC_STREAMON, &type) != 0)
         throw failure(errno, "start");
     m_streaming = true;
     m_thread = std::thread(&V4l2CameraStream::run, this, std::move(onFrame), std::move(onError));
@@ -207,7 +208,7 @@ void V4l2CameraStream::stop() {
     }
     if (m_streaming) {
         int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        xioctl(m_fd.get(), VIDIOC_STREAMOFF, &type); // fails harmlessly on an unplugged device
+        m_device.ioctl(VIDIOC_STREAMOFF, &type); // fails harmlessly on an unplugged device
         m_streaming = false;
     }
 }
@@ -215,7 +216,7 @@ void V4l2CameraStream::stop() {
 void V4l2CameraStream::run(FrameHandler onFrame, ErrorHandler onError) {
     std::optional<CameraError> error;
     for (;;) {
-        pollfd fds[2] = {{m_fd.get(), POLLIN, 0}, {m_wake.get(), POLLIN, 0}};
+        pollfd fds[2] = {{m_device.fd(), POLLIN, 0}, {m_wake.get(), POLLIN, 0}};
         const int ready = ::poll(fds, 2, -1);
         if (ready < 0) {
             if (errno == EINTR)
@@ -243,7 +244,7 @@ bool V4l2CameraStream::handleFrame(const FrameHandler& onFrame, bool pollError,
     v4l2_buffer buffer{};
     buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     buffer.memory = V4L2_MEMORY_MMAP;
-    if (xioctl(m_fd.get(), VIDIOC_DQBUF, &buffer) != 0) {
+    if (m_device.ioctl(VIDIOC_DQBUF, &buffer) != 0) {
         if (errno == EAGAIN && !pollError)
             return true;
         // EIO can be a passing glitch; anything else (ENODEV: unplugged) ends the stream.
@@ -271,7 +272,7 @@ bool V4l2CameraStream::handleFrame(const FrameHandler& onFrame, bool pollError,
                                       std::min<std::size_t>(buffer.bytesused, mapping.length()),
                                       m_bytesPerLine, frame.picture);
     }
-    if (xioctl(m_fd.get(), VIDIOC_QBUF, &buffer) != 0) {
+    if (m_device.ioctl(VIDIOC_QBUF, &buffer) != 0) {
         error = failure(errno, "read from");
         return false;
     }
@@ -289,9 +290,9 @@ bool V4l2CameraStream::handleFrame(const FrameHandler& onFrame, bool pollError,
 
 } // namespace
 
-std::unique_ptr<CameraStream> openV4l2Camera(const QString& path, const CameraFormat& format,
-                                             double frameRate) {
-    return std::make_unique<V4l2CameraStream>(path, format, frameRate);
+std::unique_ptr<CameraStream> v4l2::openCamera(const QString& path, const CameraFormat& format,
+                                               double frameRate, std::shared_ptr<Io> io) {
+    return std::make_unique<V4l2CameraStream>(std::move(io), path, format, frameRate);
 }
 
 QString v4l2DisplayName(const QString& path) {

@@ -73,7 +73,7 @@ TEST(CameraStream, DevicesThatArentCamerasGiveClearErrors) {
     }
 }
 
-TEST(CameraDevices, NodesThatArentCapturDevicesAreNotListed) {
+TEST(CameraDevices, NodesThatArentCaptureDevicesAreNotListed) {
     QTemporaryDir dir;
     for (const char* name : {"video0", "video12", "videox", "media0"})
         touch(dir.filePath(QLatin1String(name)));

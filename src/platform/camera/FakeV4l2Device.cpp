@@ -1,0 +1,323 @@
+#include "platform/camera/FakeV4l2Device.h"
+
+#include "platform/camera/internal/UniqueFd.h"
+
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <linux/videodev2.h>
+#include <mutex>
+#include <sys/eventfd.h>
+
+namespace reelbox::v4l2 {
+
+namespace {
+
+constexpr std::int64_t offsetStep = 1 << 20; // buffer i is mapped at offset i × step
+
+int fail(int errorNumber) {
+    errno = errorNumber;
+    return -1;
+}
+
+} // namespace
+
+struct FakeV4l2Device::State {
+    QString path;
+    QString card;
+    std::vector<PixelFormat> table;
+    mutable std::mutex mutex;
+    int refusal = 0;
+    bool gone = false;
+    UniqueFd fd; // an eventfd: readable while a frame waits
+    v4l2_pix_format format{};
+    v4l2_fract timePerFrame{1, 30};
+    std::vector<QByteArray> buffers;
+    std::vector<v4l2_buffer> records;
+    std::deque<std::uint32_t> queued, done;
+    bool streaming = false;
+    int requested = 0;
+
+    const PixelFormat* find(std::uint32_t code) const {
+        for (const PixelFormat& f : table)
+            if (f.fourcc == code)
+                return &f;
+        return nullptr;
+    }
+    int handle(unsigned long request, void* argument);
+    void signal() {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(fd.get(), &one, sizeof one);
+    }
+    void drain() {
+        std::uint64_t count;
+        [[maybe_unused]] const ssize_t n = ::read(fd.get(), &count, sizeof count);
+    }
+};
+
+FakeV4l2Device::FakeV4l2Device(const QString& path, const QString& card,
+                               std::vector<PixelFormat> table)
+    : d(std::make_unique<State>()) {
+    d->path = path;
+    d->card = card;
+    d->table = std::move(table);
+}
+
+FakeV4l2Device::~FakeV4l2Device() = default;
+
+void FakeV4l2Device::refuseOpen(int errorNumber) {
+    std::lock_guard lock(d->mutex);
+    d->refusal = errorNumber;
+}
+
+bool FakeV4l2Device::deliver(const QByteArray& bytes, std::uint32_t sequence, qint64 timestampNs,
+                             bool monotonic) {
+    std::lock_guard lock(d->mutex);
+    if (!d->streaming || d->queued.empty() || d->gone)
+        return false;
+    const std::uint32_t index = d->queued.front();
+    d->queued.pop_front();
+    QByteArray& buffer = d->buffers[index];
+    const qsizetype used = std::min(bytes.size(), buffer.size());
+    std::memcpy(buffer.data(), bytes.constData(), std::size_t(used));
+    v4l2_buffer& record = d->records[index];
+    record.bytesused = std::uint32_t(used);
+    record.sequence = sequence;
+    record.flags = monotonic ? V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC : V4L2_BUF_FLAG_TIMESTAMP_UNKNOWN;
+    record.timestamp.tv_sec = timestampNs / 1'000'000'000;
+    record.timestamp.tv_usec = (timestampNs % 1'000'000'000) / 1000;
+    d->done.push_back(index);
+    d->signal();
+    return true;
+}
+
+void FakeV4l2Device::unplug() {
+    std::lock_guard lock(d->mutex);
+    d->gone = true;
+    if (d->fd.valid())
+        d->signal();
+}
+
+bool FakeV4l2Device::streaming() const {
+    std::lock_guard lock(d->mutex);
+    return d->streaming;
+}
+
+int FakeV4l2Device::requestedBuffers() const {
+    std::lock_guard lock(d->mutex);
+    return d->requested;
+}
+
+int FakeV4l2Device::queuedBuffers() const {
+    std::lock_guard lock(d->mutex);
+    return int(d->queued.size());
+}
+
+double FakeV4l2Device::frameRate() const {
+    std::lock_guard lock(d->mutex);
+    return d->timePerFrame.numerator
+               ? double(d->timePerFrame.denominator) / d->timePerFrame.numerator
+               : 0;
+}
+
+int FakeV4l2Device::open(const QString& path) {
+    std::lock_guard lock(d->mutex);
+    if (path != d->path || d->gone)
+        return fail(ENOENT);
+    if (d->refusal)
+        return fail(d->refusal);
+    if (d->fd.valid())
+        return fail(EBUSY);
+    d->fd = UniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    return d->fd.get();
+}
+
+void FakeV4l2Device::close(int fd) {
+    std::lock_guard lock(d->mutex);
+    if (fd == d->fd.get()) {
+        d->fd.reset();
+        d->streaming = false;
+        d->buffers.clear();
+        d->records.clear();
+        d->queued.clear();
+        d->done.clear();
+    }
+}
+
+void* FakeV4l2Device::map(int fd, std::size_t length, std::int64_t offset) {
+    std::lock_guard lock(d->mutex);
+    const std::size_t index = std::size_t(offset / offsetStep);
+    if (fd != d->fd.get() || index >= d->buffers.size() ||
+        length > std::size_t(d->buffers[index].size())) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return d->buffers[index].data();
+}
+
+void FakeV4l2Device::unmap(void*, std::size_t) {}
+
+int FakeV4l2Device::ioctl(int fd, unsigned long request, void* argument) {
+    std::lock_guard lock(d->mutex);
+    if (fd != d->fd.get())
+        return fail(EBADF);
+    if (d->gone)
+        return fail(ENODEV);
+    return d->handle(request, argument);
+}
+
+int FakeV4l2Device::State::handle(unsigned long request, void* argument) {
+    switch (request) {
+    case VIDIOC_QUERYCAP: {
+        auto* cap = static_cast<v4l2_capability*>(argument);
+        *cap = {};
+        std::strncpy(reinterpret_cast<char*>(cap->card), card.toUtf8().constData(),
+                     sizeof cap->card - 1);
+        std::strncpy(reinterpret_cast<char*>(cap->driver), "fake", sizeof cap->driver - 1);
+        cap->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+        cap->capabilities = cap->device_caps | V4L2_CAP_DEVICE_CAPS;
+        return 0;
+    }
+    case VIDIOC_ENUM_FMT: {
+        auto* desc = static_cast<v4l2_fmtdesc*>(argument);
+        if (desc->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || desc->index >= table.size())
+            return fail(EINVAL);
+        desc->pixelformat = table[desc->index].fourcc;
+        desc->flags = table[desc->index].flags;
+        return 0;
+    }
+    case VIDIOC_ENUM_FRAMESIZES: {
+        auto* e = static_cast<v4l2_frmsizeenum*>(argument);
+        const PixelFormat* f = find(e->pixel_format);
+        if (!f || e->index >= f->sizes.size())
+            return fail(EINVAL);
+        const FrameSize& size = f->sizes[e->index];
+        if (size.kind == Kind::discrete) {
+            e->type = V4L2_FRMSIZE_TYPE_DISCRETE;
+            e->discrete = {size.width, size.height};
+        } else {
+            e->type = size.kind == Kind::stepwise ? V4L2_FRMSIZE_TYPE_STEPWISE
+                                                  : V4L2_FRMSIZE_TYPE_CONTINUOUS;
+            e->stepwise = {size.minWidth,  size.maxWidth,  size.stepWidth,
+                           size.minHeight, size.maxHeight, size.stepHeight};
+        }
+        return 0;
+    }
+    case VIDIOC_ENUM_FRAMEINTERVALS: {
+        auto* e = static_cast<v4l2_frmivalenum*>(argument);
+        const PixelFormat* f = find(e->pixel_format);
+        if (!f)
+            return fail(EINVAL);
+        for (const FrameSize& size : f->sizes) {
+            const bool matches = size.kind == Kind::discrete
+                                     ? size.width == e->width && size.height == e->height
+                                     : e->width >= size.minWidth && e->width <= size.maxWidth &&
+                                           e->height >= size.minHeight &&
+                                           e->height <= size.maxHeight;
+            if (!matches)
+                continue;
+            if (e->index >= size.intervals.size())
+                return fail(EINVAL);
+            const FrameInterval& interval = size.intervals[e->index];
+            if (interval.kind == Kind::discrete) {
+                e->type = V4L2_FRMIVAL_TYPE_DISCRETE;
+                e->discrete = {interval.discrete.numerator, interval.discrete.denominator};
+            } else {
+                e->type = interval.kind == Kind::stepwise ? V4L2_FRMIVAL_TYPE_STEPWISE
+                                                          : V4L2_FRMIVAL_TYPE_CONTINUOUS;
+                e->stepwise.min = {interval.min.numerator, interval.min.denominator};
+                e->stepwise.max = {interval.max.numerator, interval.max.denominator};
+                e->stepwise.step = {interval.step.numerator, interval.step.denominator};
+            }
+            return 0;
+        }
+        return fail(EINVAL);
+    }
+    case VIDIOC_S_FMT: {
+        auto* fmt = static_cast<v4l2_format*>(argument);
+        if (fmt->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || table.empty())
+            return fail(EINVAL);
+        if (streaming)
+            return fail(EBUSY);
+        v4l2_pix_format& pix = fmt->fmt.pix;
+        const PixelFormat* f = find(pix.pixelformat);
+        if (!f)
+            f = &table.front(); // drivers fall back to a format of their own
+        pix.pixelformat = f->fourcc;
+        pix.field = V4L2_FIELD_NONE;
+        const bool packed = f->fourcc == fourcc('Y', 'U', 'Y', 'V');
+        const bool compressed = f->fourcc == fourcc('M', 'J', 'P', 'G');
+        pix.bytesperline = compressed ? 0 : pix.width * (packed ? 2 : 1);
+        pix.sizeimage = pix.width * pix.height * 2;
+        pix.colorspace = V4L2_COLORSPACE_SRGB;
+        format = pix;
+        return 0;
+    }
+    case VIDIOC_G_PARM:
+    case VIDIOC_S_PARM: {
+        auto* parm = static_cast<v4l2_streamparm*>(argument);
+        if (parm->type != V4L2_BUF_TYPE_VIDEO_CAPTURE)
+            return fail(EINVAL);
+        if (request == VIDIOC_S_PARM && parm->parm.capture.timeperframe.denominator != 0)
+            timePerFrame = parm->parm.capture.timeperframe;
+        parm->parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
+        parm->parm.capture.timeperframe = timePerFrame;
+        return 0;
+    }
+    case VIDIOC_REQBUFS: {
+        auto* request = static_cast<v4l2_requestbuffers*>(argument);
+        if (request->memory != V4L2_MEMORY_MMAP || streaming)
+            return fail(EINVAL);
+        requested = int(request->count);
+        request->count = std::min<std::uint32_t>(request->count, 32);
+        buffers.assign(request->count, QByteArray(qsizetype(format.sizeimage), '\0'));
+        records.assign(request->count, v4l2_buffer{});
+        for (std::uint32_t i = 0; i < request->count; ++i) {
+            records[i].index = i;
+            records[i].type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            records[i].memory = V4L2_MEMORY_MMAP;
+            records[i].length = format.sizeimage;
+            records[i].m.offset = std::uint32_t(i * offsetStep);
+        }
+        queued.clear();
+        done.clear();
+        return 0;
+    }
+    case VIDIOC_QUERYBUF:
+    case VIDIOC_QBUF: {
+        auto* buffer = static_cast<v4l2_buffer*>(argument);
+        if (buffer->index >= records.size())
+            return fail(EINVAL);
+        if (request == VIDIOC_QUERYBUF) {
+            *buffer = records[buffer->index];
+            return 0;
+        }
+        queued.push_back(buffer->index);
+        return 0;
+    }
+    case VIDIOC_DQBUF: {
+        auto* buffer = static_cast<v4l2_buffer*>(argument);
+        if (!streaming)
+            return fail(EINVAL);
+        if (done.empty())
+            return fail(EAGAIN);
+        *buffer = records[done.front()];
+        done.pop_front();
+        if (done.empty())
+            drain();
+        return 0;
+    }
+    case VIDIOC_STREAMON:
+        streaming = true;
+        return 0;
+    case VIDIOC_STREAMOFF:
+        streaming = false; // every buffer goes back to the caller
+        queued.clear();
+        done.clear();
+        return 0;
+    default:
+        return fail(ENOTTY);
+    }
+}
+
+} // namespace reelbox::v4l2

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "platform/camera/V4l2FormatTable.h"
+#include "platform/camera/V4l2Io.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+#include <memory>
+
+namespace reelbox::v4l2 {
+
+// A stand-in V4L2 capture device that answers the camera code's calls from a format table and
+// hands out the frames it is given, so the real listing and capture code runs without a
+// camera. Only the device at `path` can be opened through it, once at a time.
+class FakeV4l2Device final : public Io {
+public:
+    FakeV4l2Device(const QString& path, const QString& card, std::vector<PixelFormat> table);
+    ~FakeV4l2Device() override;
+
+    // Opening fails with this errno from now on (0: opens again).
+    void refuseOpen(int errorNumber);
+
+    // Puts a frame into the oldest buffer the stream has queued and wakes the stream. Returns
+    // false when no buffer is queued or the device isn't streaming.
+    bool deliver(const QByteArray& bytes, std::uint32_t sequence, qint64 timestampNs,
+                 bool monotonic = true);
+    // From now on every call fails with ENODEV, as an unplugged device's do; a waiting stream
+    // wakes.
+    void unplug();
+
+    bool streaming() const;
+    int requestedBuffers() const; // by the last buffer request
+    int queuedBuffers() const;
+    double frameRate() const; // as last set
+
+    int open(const QString& path) override;
+    void close(int fd) override;
+    int ioctl(int fd, unsigned long request, void* argument) override;
+    void* map(int fd, std::size_t length, std::int64_t offset) override;
+    void unmap(void* address, std::size_t length) override;
+
+private:
+    struct State;
+    std::unique_ptr<State> d;
+};
+
+} // namespace reelbox::v4l2
