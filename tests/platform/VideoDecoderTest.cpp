@@ -1,13 +1,17 @@
 #include "platform/media/VideoDecoder.h"
+#include "platform/media/FrameGrabber.h"
 #include "support/MediaFixtures.h"
 
+#include "platform/Cancellation.h"
 #include "platform/Error.h"
 #include "platform/media/MovieInfo.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtEndian>
+#include <cmath>
 #include <gtest/gtest.h>
+#include <limits>
 #include <optional>
 
 using namespace reelbox;
@@ -66,28 +70,20 @@ TEST_F(VideoDecoderTest, IncreasingTimesGiveThePictureOnScreen) {
     EXPECT_EQ(pictureAt(decoder, 3.5), (3 * fps + fps / 2) % 100);
 }
 
-TEST_F(VideoDecoderTest, TimesBeforeTheFirstPictureGiveTheFirst) {
-    VideoDecoder decoder(moviePath);
-    EXPECT_EQ(pictureAt(decoder, -1.0), 0);
-    EXPECT_EQ(pictureAt(decoder, -0.5), 0);
-    EXPECT_EQ(pictureAt(decoder, 0.02), 0);
-    EXPECT_EQ(pictureAt(decoder, 0.04), 1);
-    EXPECT_EQ(pictureAt(decoder, -0.01), 0);
-    EXPECT_EQ(pictureAt(decoder, 0.1), 3);
-}
-
 // Going back, and jumping ahead by more than a key frame interval, both seek; the picture
-// is the one on screen, also right before a key frame (which is decoded before it is shown).
+// is the one on screen, also right before a key frame (which is decoded before it is shown),
+// and the first one for times before it.
 TEST_F(VideoDecoderTest, TimesBehindOrFarAheadSeek) {
     VideoDecoder decoder(moviePath);
     struct Case {
         double seconds;
         int frame;
     };
-    const std::vector<Case> cases{{2.5, 75},  {0.99, 29},   {1.0, 30},  {0.0, 0},     {2.99, 89},
-                                  {1.99, 59}, {1.97, 59},   {0.5, 15},  {3.999, 119}, {0.9999, 29},
-                                  {3.0, 90},  {2.9999, 89}, {0.0, 0},   {3.9, 117},   {1.5, 45},
-                                  {2.0, 60},  {0.01, 0},    {0.0334, 1}};
+    const std::vector<Case> cases{{2.5, 75},  {0.99, 29},   {1.0, 30},   {0.0, 0},     {2.99, 89},
+                                  {1.99, 59}, {1.97, 59},   {0.5, 15},   {3.999, 119}, {0.9999, 29},
+                                  {3.0, 90},  {2.9999, 89}, {0.0, 0},    {3.9, 117},   {1.5, 45},
+                                  {2.0, 60},  {0.01, 0},    {0.0334, 1}, {-1.0, 0},    {-0.5, 0},
+                                  {0.02, 0},  {0.04, 1},    {-0.01, 0},  {0.1, 3}};
     for (const Case& c : cases)
         EXPECT_EQ(pictureAt(decoder, c.seconds), c.frame % 100) << "at " << c.seconds;
 }
@@ -176,28 +172,66 @@ TEST_F(VideoDecoderTest, RegionsConvertOnlyWhatIsAsked) {
             << corner.x() << "," << corner.y();
 }
 
-// Pictures written with BT.709 colours at a small size come back in their colours: the
-// decoder follows the movie's colour tags, not a guess from the picture height.
-TEST(VideoDecoder, ColoursFollowTheMoviesTags) {
-    QTemporaryDir dir;
-    MovieWriterSettings settings;
-    settings.videoSize = QSize(64, 36);
-    const std::vector<QRgb> colours{qRgb(220, 30, 30),   qRgb(30, 200, 40),   qRgb(40, 40, 220),
-                                    qRgb(128, 128, 128), qRgb(235, 235, 235), qRgb(16, 16, 16)};
-    const QString path = writeMovie(dir.filePath("colours.mov"), settings, int(colours.size()), 0,
-                                    [&](int i) {
-                                        QImage image(settings.videoSize, QImage::Format_RGB32);
-                                        image.fill(colours[size_t(i)]);
-                                        return image;
-                                    },
-                                    {});
-    VideoDecoder decoder(path);
-    for (size_t i = 0; i < colours.size(); ++i) {
-        const QRgb got = decoder.frameAt((double(i) + 0.5) / fps).pixel(32, 18);
-        EXPECT_NEAR(qRed(got), qRed(colours[i]), 6) << i;
-        EXPECT_NEAR(qGreen(got), qGreen(colours[i]), 6) << i;
-        EXPECT_NEAR(qBlue(got), qBlue(colours[i]), 6) << i;
+// Stills are the nearest picture, for times in any order; the first or last one outside the
+// movie, also for times that are no number at all.
+TEST_F(VideoDecoderTest, StillsAreTheNearestPicture) {
+    FrameGrabber grabber(moviePath);
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        double seconds;
+        int frame;
+    };
+    const std::vector<Case> cases{
+        {1.51, 45}, {0.0, 0},  {1.52, 46},       {3.99, 119},       {0.034, 1},  {1.0, 30},
+        {0.99, 30}, {2.0, 60}, {1.97, 59},       {-1.0, 0},         {50.0, 119}, {0.5, 15},
+        {2.5, 75},  {0.01, 0}, {59.0 / fps, 59}, {std::nan(""), 0}, {inf, 119},  {-inf, 0}};
+    for (const Case& c : cases)
+        EXPECT_EQ(indexOfColour(grabber.imageAt(c.seconds, 0, QSize())), c.frame % 100)
+            << "at " << c.seconds;
+    // Decoding for playback goes on from there.
+    VideoDecoder decoder(moviePath);
+    decoder.stillAt(2.5, 0);
+    EXPECT_EQ(pictureAt(decoder, 2.6), 78);
+    EXPECT_EQ(pictureAt(decoder, 0.5), 15);
+}
+
+// With a tolerance, a key frame close enough is taken instead of decoding up to the time:
+// key frames are shown after they are decoded, and the index has to account for it.
+TEST_F(VideoDecoderTest, StillsTakeAKeyFrameWithinTheTolerance) {
+    FrameGrabber grabber(moviePath);
+    struct Case {
+        double seconds, tolerance;
+        int frame;
+    };
+    for (const Case c :
+         {Case{1.4, 0.5, 30}, Case{1.6, 0.5, 60}, Case{0.2, 0.5, 0}, Case{2.45, 0.5, 60},
+          Case{1.5, 0.1, 45}, Case{0.7, 0.1, 21}, Case{3.9, 0.2, 117}, Case{1.1, std::nan(""), 33}})
+        EXPECT_EQ(indexOfColour(grabber.imageAt(c.seconds, c.tolerance, QSize())), c.frame % 100)
+            << c.seconds << " ± " << c.tolerance;
+}
+
+TEST_F(VideoDecoderTest, StillsFitTheSizeAskedFor) {
+    FrameGrabber grabber(moviePath);
+    EXPECT_EQ(grabber.naturalSize(), QSize(160, 90));
+    struct Case {
+        QSize maxSize, size;
+    };
+    for (const Case c : {Case{QSize(80, 80), QSize(80, 45)}, Case{QSize(1000, 30), QSize(53, 30)},
+                         Case{QSize(0, 45), QSize(80, 45)}, Case{QSize(1000, 1000), QSize(160, 90)},
+                         Case{QSize(), QSize(160, 90)}}) {
+        const QImage image = grabber.imageAt(2.0, 0, c.maxSize);
+        EXPECT_EQ(image.size(), c.size);
+        EXPECT_EQ(image.format(), QImage::Format_RGB32);
+        EXPECT_EQ(indexOfColour(image), 60);
     }
+    const std::vector<QImage> images = grabber.imagesAt({2.0, 0.5, 1.0}, 0, QSize(64, 64));
+    ASSERT_EQ(images.size(), 3u);
+    EXPECT_EQ(indexOfColour(images[0]), 60);
+    EXPECT_EQ(indexOfColour(images[1]), 15);
+    EXPECT_EQ(indexOfColour(images[2]), 30);
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_THROW(grabber.imagesAt({0.0, 1.0}, 0, QSize(), stop.get_token()), Cancelled);
 }
 
 // A movie whose pictures begin late shows its first picture for every earlier time.
@@ -243,6 +277,7 @@ TEST_P(VideoDecoderRotation, PicturesAreTurned) {
     VideoDecoder decoder(path);
     const QSize expected = rotation % 180 ? QSize(90, 160) : QSize(160, 90);
     EXPECT_EQ(decoder.naturalSize(), expected);
+    EXPECT_EQ(probeMovie(path).video.at(0).naturalSize, expected);
     // Where the red half ends up, and where the blue one does.
     QPoint red, blue;
     switch (rotation) {
@@ -262,8 +297,11 @@ TEST_P(VideoDecoderRotation, PicturesAreTurned) {
     // Turned pictures are only handed out converted.
     EXPECT_EQ(decoder.yuvFrameAt(0.0).has_value(), rotation == 0);
     // A region (in the turned picture) doesn't change what is shown.
-    for (const QRect region : {QRect(), QRect(QPoint(0, 0), expected)}) {
-        const QImage image = decoder.frameAt(1.0 / fps, region);
+    // Stills too, scaled to half the size.
+    for (const QRect region : {QRect(), QRect(QPoint(0, 0), expected), QRect(0, 0, 1, 1)}) {
+        const QImage image = region.width() == 1
+                                 ? decoder.stillAt(1.0 / fps, 0, expected / 2).scaled(expected)
+                                 : decoder.frameAt(1.0 / fps, region);
         ASSERT_EQ(image.size(), expected);
         EXPECT_GT(qRed(image.pixel(red)), 180) << rotation;
         EXPECT_LT(qBlue(image.pixel(red)), 60) << rotation;
@@ -324,7 +362,7 @@ TEST(VideoDecoder, DamagedMediaData) {
     file.close();
 
     VideoDecoder decoder(path);
-    int pictures = 0;
+    int pictures = 0, stills = 0;
     for (const double t : {0.0, 0.3, 0.6, 0.9, 1.2, 1.5, 1.9, 0.1, 1.95}) {
         try {
             const QImage image = decoder.frameAt(t);
@@ -334,8 +372,14 @@ TEST(VideoDecoder, DamagedMediaData) {
             }
         } catch (const Error&) {
         }
+        try {
+            EXPECT_EQ(decoder.stillAt(t, 0.2, QSize(80, 45)).size(), QSize(80, 45));
+            ++stills;
+        } catch (const Error&) {
+        }
     }
     EXPECT_GT(pictures, 0); // the undamaged start still decodes
+    EXPECT_GT(stills, 0);
 }
 
 } // namespace
