@@ -1,9 +1,7 @@
 #pragma once
 
-// File descriptors and ioctl for the camera code. Internal to reelbox_platform.
+// File descriptors for the camera code. Internal to reelbox_platform.
 
-#include <cerrno>
-#include <sys/ioctl.h>
 #include <unistd.h>
 #include <utility>
 
@@ -36,14 +34,5 @@ public:
 private:
     int m_fd = -1;
 };
-
-// ioctl, repeated when a signal interrupts it. Returns -1 with errno set on failure.
-template <typename T> int xioctl(int fd, unsigned long request, T* argument) {
-    int result;
-    do {
-        result = ::ioctl(fd, request, argument);
-    } while (result == -1 && errno == EINTR);
-    return result;
-}
 
 } // namespace reelbox
