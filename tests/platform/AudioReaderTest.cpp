@@ -15,28 +15,44 @@ using namespace reelbox::testing;
 
 namespace {
 
-// Every sample of a float movie lands at its own frame, with the video stream skipped, and
-// the buffer times count the frames before them.
+// Every sample of a float movie lands at its own frame, any channel count, with a video track
+// beside it skipped, and the buffer times count the frames before them.
 TEST(AudioReader, FloatMovieReadsBackSampleExact) {
-    QTemporaryDir dir;
-    MovieWriterSettings settings;
-    settings.videoSize = QSize(160, 90);
-    settings.audioChannels = 3;
-    const qint64 frames = 48000 + 1234;
-    const QString path = writeMovie(
-        dir.filePath("take.mov"), settings, 31, frames,
-        [&](int i) { return indexedPicture(settings.videoSize, i); },
-        [](qint64 n, int c) { return staircase(n, c, 3); });
+    struct Case {
+        QSize videoSize;
+        int channels;
+    };
+    for (const Case c : {Case{QSize(160, 90), 3}, Case{QSize(), 1}, Case{QSize(), 8}}) {
+        QTemporaryDir dir;
+        MovieWriterSettings settings;
+        settings.videoSize = c.videoSize;
+        settings.audioChannels = c.channels;
+        const qint64 frames = 48000 + 1234;
+        const QString path = writeMovie(
+            dir.filePath("take.mov"), settings, 31, frames,
+            [&](int i) { return indexedPicture(settings.videoSize, i); },
+            [&](qint64 n, int ch) { return staircase(n, ch, c.channels); });
+        const MovieInfo info = probeMovie(path);
+        EXPECT_EQ(info.path, path);
+        EXPECT_EQ(info.video.size(), c.videoSize.isEmpty() ? 0u : 1u);
+        ASSERT_EQ(info.audio.size(), 1u);
+        EXPECT_EQ(info.audio[0].channelCount, c.channels);
+        EXPECT_EQ(info.audio[0].sampleRate, 48000);
+        EXPECT_NEAR(info.audio[0].startSeconds, 0.0, 1e-6);
+        EXPECT_NEAR(info.audio[0].durationSeconds, frames / 48000.0, 1e-6);
+        EXPECT_NEAR(info.durationSeconds, frames / 48000.0, 1.0 / 30);
 
-    const DecodedAudio audio = readAllAudio(path);
-    ASSERT_EQ(audio.channels, 3);
-    ASSERT_EQ(audio.frames(), frames);
-    for (qint64 n = 0; n < frames; ++n)
-        for (int c = 0; c < 3; ++c)
-            ASSERT_EQ(audio.samples[size_t(n * 3 + c)], staircase(n, c, 3)) << n << " " << c;
-    ASSERT_GT(audio.bufferTimes.size(), 1u);
-    for (size_t i = 0; i < audio.bufferTimes.size(); ++i)
-        EXPECT_NEAR(audio.bufferTimes[i], audio.bufferStarts[i] / 48000.0, 1e-6);
+        const DecodedAudio audio = readAllAudio(path);
+        ASSERT_EQ(audio.channels, c.channels);
+        ASSERT_EQ(audio.frames(), frames);
+        for (qint64 n = 0; n < frames; ++n)
+            for (int ch = 0; ch < c.channels; ++ch)
+                ASSERT_EQ(audio.samples[size_t(n * c.channels + ch)], staircase(n, ch, c.channels))
+                    << n << " " << ch;
+        ASSERT_GT(audio.bufferTimes.size(), 1u);
+        for (size_t i = 0; i < audio.bufferTimes.size(); ++i)
+            EXPECT_NEAR(audio.bufferTimes[i], audio.bufferStarts[i] / 48000.0, 1e-6);
+    }
 }
 
 // A track that starts after the movie's start keeps its place on the file's time line.

@@ -265,41 +265,6 @@ TEST(MovieWriters, AbandonedWriters) {
     }
 }
 
-// The capture movie's sound comes back sample for sample, any channel count, with or without
-// pictures beside it.
-TEST(MovieWriter, SoundComesBackExactly) {
-    QTemporaryDir dir;
-    struct Case {
-        QSize videoSize;
-        int channels;
-    };
-    for (const Case c : {Case{QSize(), 1}, Case{QSize(), 8}, Case{QSize(160, 90), 2}}) {
-        MovieWriterSettings settings;
-        settings.videoSize = c.videoSize;
-        settings.audioChannels = c.channels;
-        const qint64 frames = 72000;
-        const QString path = writeMovie(
-            dir.filePath(QStringLiteral("%1.mov").arg(c.channels)), settings, 45, frames,
-            [&](int i) { return indexedPicture(settings.videoSize, i); },
-            [&](qint64 n, int ch) { return staircase(n, ch, c.channels); });
-        const MovieInfo info = probeMovie(path);
-        EXPECT_EQ(info.path, path);
-        EXPECT_EQ(info.video.size(), c.videoSize.isEmpty() ? 0u : 1u);
-        ASSERT_EQ(info.audio.size(), 1u);
-        EXPECT_EQ(info.audio[0].channelCount, c.channels);
-        EXPECT_EQ(info.audio[0].sampleRate, rate);
-        EXPECT_NEAR(info.audio[0].startSeconds, 0.0, 1e-6);
-        EXPECT_NEAR(info.audio[0].durationSeconds, 1.5, 1e-6);
-        EXPECT_NEAR(info.durationSeconds, 1.5, 1.0 / 30);
-        const DecodedAudio audio = readAllAudio(path);
-        ASSERT_EQ(audio.channels, c.channels);
-        ASSERT_EQ(audio.frames(), frames);
-        for (qint64 n = 0; n < frames; n += 997)
-            for (int ch = 0; ch < c.channels; ++ch)
-                ASSERT_EQ(audio.samples[size_t(n * c.channels + ch)], staircase(n, ch, c.channels));
-    }
-}
-
 // Audio that arrives late leaves silence; audio that overlaps is trimmed, so the sound stays
 // on the pictures' time line.
 TEST(MovieWriter, AudioGapsAreFilledAndOverlapsTrimmed) {

@@ -70,32 +70,23 @@ TEST_F(VideoDecoderTest, IncreasingTimesGiveThePictureOnScreen) {
     EXPECT_EQ(pictureAt(decoder, 3.5), (3 * fps + fps / 2) % 100);
 }
 
-// Going back, and jumping ahead by more than a key frame interval, both seek; the picture
-// is the one on screen, also right before a key frame (which is decoded before it is shown),
-// and the first one for times before it.
+// Going back, and jumping ahead by more than a key frame interval (from the start too), both seek;
+// the picture is the one on screen, also right before a key frame (which is decoded before it is
+// shown), and the first one for times before it.
 TEST_F(VideoDecoderTest, TimesBehindOrFarAheadSeek) {
     VideoDecoder decoder(moviePath);
     struct Case {
         double seconds;
         int frame;
     };
-    const std::vector<Case> cases{{2.5, 75},  {0.99, 29},   {1.0, 30},   {0.0, 0},     {2.99, 89},
-                                  {1.99, 59}, {1.97, 59},   {0.5, 15},   {3.999, 119}, {0.9999, 29},
-                                  {3.0, 90},  {2.9999, 89}, {0.0, 0},    {3.9, 117},   {1.5, 45},
-                                  {2.0, 60},  {0.01, 0},    {0.0334, 1}, {-1.0, 0},    {-0.5, 0},
-                                  {0.02, 0},  {0.04, 1},    {-0.01, 0},  {0.1, 3}};
+    const std::vector<Case> cases{
+        {2.5, 75},  {0.99, 29},   {1.0, 30},    {0.0, 0},    {2.99, 89},   {1.99, 59}, {1.97, 59},
+        {0.5, 15},  {3.999, 119}, {0.9999, 29}, {3.0, 90},   {2.9999, 89}, {0.0, 0},   {3.9, 117},
+        {1.5, 45},  {2.0, 60},    {0.01, 0},    {0.0334, 1}, {-1.0, 0},    {-0.5, 0},  {0.02, 0},
+        {0.04, 1},  {-0.01, 0},   {0.1, 3},     {2.1, 63},   {2.2, 66},    {0.0, 0},   {3.5, 105},
+        {3.6, 108}, {0.0, 0},     {3.85, 115},  {3.95, 118}};
     for (const Case& c : cases)
         EXPECT_EQ(pictureAt(decoder, c.seconds), c.frame % 100) << "at " << c.seconds;
-}
-
-TEST_F(VideoDecoderTest, FarAheadFromTheStart) {
-    for (const double target : {2.99, 2.1, 3.5, 3.85}) {
-        VideoDecoder decoder(moviePath);
-        EXPECT_EQ(pictureAt(decoder, 0.0), 0);
-        EXPECT_EQ(pictureAt(decoder, target), int(target * fps) % 100) << "at " << target;
-        EXPECT_EQ(pictureAt(decoder, target + 0.1), int((target + 0.1) * fps) % 100)
-            << "at " << target + 0.1;
-    }
 }
 
 TEST_F(VideoDecoderTest, PastTheEndIsNullAndDecodingGoesOn) {
@@ -311,75 +302,5 @@ TEST_P(VideoDecoderRotation, PicturesAreTurned) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Degrees, VideoDecoderRotation, ::testing::Values(0, 90, 180, 270));
-
-TEST(VideoDecoder, FilesWithoutPicturesFailToOpen) {
-    QTemporaryDir dir;
-    auto messageOf = [](const QString& path) {
-        try {
-            VideoDecoder decoder(path);
-        } catch (const Error& error) {
-            return error.message();
-        }
-        return QStringLiteral("opened");
-    };
-    EXPECT_TRUE(messageOf(dir.filePath("missing.mov")).startsWith(u"Can't open “missing.mov”: "));
-
-    const QString text = dir.filePath("notes.mov");
-    QFile file(text);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray("Not a movie at all.\n").repeated(500));
-    file.close();
-    EXPECT_TRUE(messageOf(text).startsWith(u"Can't open “notes.mov”: "));
-
-    MovieWriterSettings settings;
-    settings.audioChannels = 1;
-    const QString sound = writeMovie(dir.filePath("sound.mov"), settings, 0, 4800, {},
-                                     [](qint64, int) { return 0.f; });
-    EXPECT_EQ(messageOf(sound), QStringLiteral("“sound.mov” has no video"));
-}
-
-// Damage inside the media data: every request either gives a picture of the right size or
-// fails with an Error; nothing crashes, and a later request still works.
-TEST(VideoDecoder, DamagedMediaData) {
-    QTemporaryDir dir;
-    MovieWriterSettings settings;
-    settings.videoSize = QSize(160, 90);
-    const QString path =
-        writeMovie(dir.filePath("whole.mov"), settings, 60, 0,
-                   [&](int i) { return indexedPicture(settings.videoSize, i); }, {});
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    QByteArray bytes = file.readAll();
-    // The middle third of the media data; the index stays intact.
-    const qsizetype mdat = bytes.indexOf("mdat") - 4;
-    ASSERT_GE(mdat, 0);
-    const qsizetype size = qFromBigEndian<quint32>(bytes.constData() + mdat);
-    ASSERT_GT(size, 300);
-    for (qsizetype i = mdat + size / 3; i < mdat + 2 * size / 3; i += 29)
-        bytes[i] = char(0x5a);
-    file.seek(0);
-    file.write(bytes);
-    file.close();
-
-    VideoDecoder decoder(path);
-    int pictures = 0, stills = 0;
-    for (const double t : {0.0, 0.3, 0.6, 0.9, 1.2, 1.5, 1.9, 0.1, 1.95}) {
-        try {
-            const QImage image = decoder.frameAt(t);
-            if (!image.isNull()) {
-                EXPECT_EQ(image.size(), QSize(160, 90));
-                ++pictures;
-            }
-        } catch (const Error&) {
-        }
-        try {
-            EXPECT_EQ(decoder.stillAt(t, 0.2, QSize(80, 45)).size(), QSize(80, 45));
-            ++stills;
-        } catch (const Error&) {
-        }
-    }
-    EXPECT_GT(pictures, 0); // the undamaged start still decodes
-    EXPECT_GT(stills, 0);
-}
 
 } // namespace
