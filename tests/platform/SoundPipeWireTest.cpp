@@ -69,7 +69,7 @@ struct Recorder {
 
 class SoundPipeWireTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { test::ensureApplication(); }
+    static void SetUpTestSuite() { test::ensureEventLoop(); }
     // Throws, and so fails the test, when the daemon can't start.
     PrivatePipeWire daemon;
 };
@@ -106,7 +106,7 @@ TEST_F(SoundPipeWireTest, ListsSourcesSinksAndDefaults) {
     EXPECT_EQ(microphones.back().id.toStdString(), testMicrophoneId().toStdString());
 
     // The session manager picks the only sink and source as defaults.
-    EXPECT_TRUE(test::waitFor([&] {
+    EXPECT_TRUE(test::waitUntil([&] {
         return sound.defaultOutputId() == u"reelbox-sink18" &&
                sound.defaultMicrophoneId() == u"reelbox-mic4";
     })) << sound.defaultOutputId().toStdString()
@@ -135,7 +135,7 @@ TEST_F(SoundPipeWireTest, EighteenChannelsComeBackOneToOneWithContinuousTimestam
     auto in = sound.openInput(u"reelbox-sink18"_qs, recorder.callback());
     ASSERT_EQ(in->channels(), channels18);
     const qint64 openedNs = std::chrono::steady_clock::now().time_since_epoch().count();
-    ASSERT_TRUE(test::waitFor([&] { return recorder.filled.load() >= 18u * 24000; }, 4000))
+    ASSERT_TRUE(test::waitUntil([&] { return recorder.filled.load() >= 18u * 24000; }, 4000))
         << "only " << recorder.filled.load() << " samples";
     in.reset();
     out.reset();
@@ -172,12 +172,12 @@ TEST_F(SoundPipeWireTest, ReportsNodesAddedAndRemovedWhileRunning) {
     QSignalSpy removed(&sound, &SoundSystem::deviceRemoved);
 
     daemon.addNullNode(u"reelbox-plugged"_qs, u"Plugged"_qs, u"Audio/Source/Virtual"_qs, 2);
-    ASSERT_TRUE(test::waitFor([&] { return !added.isEmpty(); }));
+    ASSERT_TRUE(test::waitUntil([&] { return !added.isEmpty(); }));
     EXPECT_EQ(added.first().first().toString(), u"reelbox-plugged"_qs);
     EXPECT_EQ(sound.microphones().front().id, u"reelbox-plugged"_qs);
 
     daemon.removeNode(u"reelbox-plugged"_qs);
-    ASSERT_TRUE(test::waitFor([&] { return !removed.isEmpty(); }));
+    ASSERT_TRUE(test::waitUntil([&] { return !removed.isEmpty(); }));
     EXPECT_EQ(removed.first().first().toString(), u"reelbox-plugged"_qs);
     for (const SoundDevice& d : sound.microphones())
         EXPECT_NE(d.id, u"reelbox-plugged"_qs);
@@ -196,10 +196,10 @@ TEST_F(SoundPipeWireTest, DeviceRemovedWhileStreamingEndsTheStreamWithAnError) {
         message = m;
         errors.fetch_add(1);
     });
-    ASSERT_TRUE(test::waitFor([&] { return recorder.buffers.load() > 2; }));
+    ASSERT_TRUE(test::waitUntil([&] { return recorder.buffers.load() > 2; }));
 
     daemon.removeNode(u"reelbox-doomed"_qs);
-    ASSERT_TRUE(test::waitFor([&] { return errors.load() > 0; }));
+    ASSERT_TRUE(test::waitUntil([&] { return errors.load() > 0; }));
     EXPECT_TRUE(in->failed());
     EXPECT_TRUE(message.contains(u"disconnected")) << message.toStdString();
     const size_t after = recorder.buffers.load();

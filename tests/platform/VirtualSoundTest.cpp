@@ -152,7 +152,7 @@ TEST_P(LoopbackTest, TheMicrophoneHearsTheOutputOnItsLastChannelLaterByTheDelay)
                     otherNonZero.fetch_add(1);
             }
         });
-    ASSERT_TRUE(reelbox::test::waitFor([&] { return heardAt.load() != 0; }, 2000));
+    ASSERT_TRUE(reelbox::test::waitUntil([&] { return heardAt.load() != 0; }, 2000));
     mic.reset();
     output.reset();
     EXPECT_EQ(channelsSeen.load(), 2);

@@ -12,7 +12,7 @@
 
 namespace reelbox::test {
 
-void ensureApplication() {
+void ensureEventLoop() {
     if (QCoreApplication::instance())
         return;
     static int argc = 1;
@@ -21,7 +21,7 @@ void ensureApplication() {
     static QCoreApplication app(argc, argv);
 }
 
-bool waitFor(const std::function<bool()>& done, int ms) {
+bool waitUntil(const std::function<bool()>& done, int ms) {
     const QDeadlineTimer deadline(ms);
     while (!done()) {
         if (deadline.hasExpired())

@@ -567,9 +567,8 @@ std::unique_ptr<Connection> Connection::open(Listener listener, QString* problem
     LoopLock lock(s->loop.get());
     s->core.reset(pw_context_connect(s->context.get(), nullptr, 0));
     if (!s->core) {
-        *problem = QStringLiteral("No sound server is running (PipeWire): %1. Only the test "
-                                  "devices are available.")
-                       .arg(QString::fromLocal8Bit(strerror(errno)));
+        *problem = QStringLiteral(
+            "No sound server is running (PipeWire), so only the test devices are available.");
         return nullptr;
     }
     static const pw_core_events coreEvents = [] {
