@@ -1,8 +1,11 @@
 #include "TestSupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QStandardPaths>
+#include <QThread>
 #include <gtest/gtest.h>
 
 namespace reelbox::test {
@@ -100,6 +103,38 @@ QByteArray readFile(const QString& path) {
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
+}
+
+void ensureApplication() {
+    if (QCoreApplication::instance())
+        return;
+    static int argc = 1;
+    static char name[] = "reelbox-tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication application(argc, argv);
+}
+
+bool waitFor(const std::function<bool()>& done, int timeoutMs) {
+    ensureApplication();
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+void runEvents(int milliseconds) {
+    ensureApplication();
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < milliseconds) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
 }
 
 } // namespace reelbox::test

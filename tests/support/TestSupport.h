@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
+#include <functional>
 
 namespace reelbox::test {
 
@@ -29,6 +30,13 @@ QDateTime utc(int year, int month, int day, int hour, int minute, int second);
 TakeInfo fullTakeInfo();
 
 void writeFile(const QString& path, const QByteArray& bytes);
+
+// Makes the QCoreApplication that event loops, timers and queued calls need, once per process.
+void ensureApplication();
+// Runs the event loop until `done` holds; false after `timeoutMs`.
+bool waitFor(const std::function<bool()>& done, int timeoutMs = 20000);
+// Runs the event loop for a while.
+void runEvents(int milliseconds);
 QByteArray readFile(const QString& path);
 
 } // namespace reelbox::test

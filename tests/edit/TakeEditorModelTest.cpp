@@ -1,0 +1,301 @@
+// The editor model on real synthetic takes, with a real event loop: the pipeline, saving,
+// the setters and what each one rebuilds, deletions, exports.
+#include "edit/TakeEditorModel.h"
+#include "capture/SyntheticTake.h"
+#include "edit/EditOperations.h"
+#include "edit/UndoStackAdapter.h"
+#include "model/TakeInfoCodec.h"
+#include "model/TakeLibrary.h"
+#include "platform/media/MovieInfo.h"
+#include "play/Player.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <gtest/gtest.h>
+
+using namespace reelbox;
+using Stage = TakeEditorModel::Stage;
+
+namespace {
+
+class TakeEditorModelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::ensureApplication();
+        library = std::make_unique<TakeLibrary>(home.filePath("library"), home.filePath("cache"));
+    }
+
+    Take makeTake(int overdubs = 0, bool audioOnlyOverdubs = false, double seconds = 3) {
+        SyntheticTakeOptions options;
+        options.seconds = seconds;
+        options.channels = 2;
+        options.size = QSize(160, 90);
+        options.overdubs = overdubs;
+        options.audioOnlyOverdubs = audioOnlyOverdubs;
+        return makeSyntheticTake(*library, options);
+    }
+
+    std::unique_ptr<TakeEditorModel> open(const Take& take) {
+        auto model = std::make_unique<TakeEditorModel>(take, library.get());
+        settle(*model);
+        return model;
+    }
+
+    // Waits until nothing is pending and the player holds the preview.
+    static void settle(TakeEditorModel& model) {
+        ASSERT_TRUE(test::waitFor(
+            [&] { return model.isIdle() && model.player()->status() != Player::Status::loading; }));
+    }
+
+    QStringList mixFiles(const Take& take) const {
+        return QDir(QDir(TakeLibrary::defaultCacheRoot()).filePath(take.folderName()))
+            .entryList({"mix-*.caf"}, QDir::Files);
+    }
+
+    static TakeInfo saved(const Take& take) {
+        return decodeTakeInfo(test::readFile(take.infoPath()));
+    }
+
+    test::TemporaryHome home;
+    std::unique_ptr<TakeLibrary> library;
+};
+
+} // namespace
+
+TEST_F(TakeEditorModelTest, OpeningRunsTheWholePipelineOnce) {
+    const Take take = makeTake();
+    auto model = open(take);
+    const auto& c = model->counters();
+    EXPECT_EQ(c.runs, 1);
+    EXPECT_EQ(c.completed, 1);
+    EXPECT_EQ(c.lastStage, Stage::stems);
+    ASSERT_TRUE(model->processedAudio());
+    EXPECT_TRUE(QFileInfo::exists(*model->processedAudio()));
+    EXPECT_TRUE(model->processedAudio()->contains("/mix-"));
+    EXPECT_EQ(model->waveforms().size(), take.info.tracks.size());
+    EXPECT_EQ(model->player()->status(), Player::Status::ready);
+    EXPECT_EQ(model->playerSpans(), take.info.edit.keptSpans(model->sourceDuration()));
+    EXPECT_FALSE(model->isRendering());
+    EXPECT_FALSE(model->errorMessage());
+    EXPECT_NEAR(model->mainDuration(), 3, 0.05);
+    EXPECT_TRUE(test::waitFor([&] { return !model->filmstrip().empty(); }));
+}
+
+TEST_F(TakeEditorModelTest, ABurstOfTrackEditsMixesOnceAndSavesOnce) {
+    const Take take = makeTake();
+    auto model = open(take);
+    const QUuid id = take.info.tracks[0].id;
+    const int savesBefore = model->counters().saves;
+    model->updateTrack(id, [](Track& t) { t.volumeDB = -3; });
+    test::runEvents(100);
+    model->updateTrack(id, [](Track& t) { t.volumeDB = -6; });
+    test::runEvents(300);
+    EXPECT_EQ(model->counters().saves, savesBefore) << "saved before the quiet period";
+    settle(*model);
+    EXPECT_EQ(model->counters().runs, 2);
+    EXPECT_EQ(model->counters().lastStage, Stage::process);
+    EXPECT_EQ(model->counters().saves, savesBefore + 1);
+    EXPECT_EQ(saved(model->take()).tracks[0].volumeDB, -6);
+    // The replaced mix is gone once the new preview is loaded.
+    EXPECT_EQ(mixFiles(take).size(), 1u);
+}
+
+TEST_F(TakeEditorModelTest, AChangeDuringARenderCancelsItSilently) {
+    const Take take = makeTake(0, false, 12);
+    auto model = std::make_unique<TakeEditorModel>(take, library.get());
+    // The opening run (from stems) is working; a mixer edit restarts from the earliest stage.
+    ASSERT_TRUE(test::waitFor([&] { return model->isRendering(); }));
+    model->setMaster({-2, false});
+    settle(*model);
+    EXPECT_FALSE(model->errorMessage());
+    EXPECT_EQ(model->counters().completed, 1);
+    EXPECT_EQ(model->counters().cancelled, 1);
+    EXPECT_EQ(model->counters().lastStage, Stage::stems);
+    EXPECT_EQ(model->take().info.master, (MasterSettings{-2, false}));
+    EXPECT_EQ(model->normalizeGainDB(), 0.0);
+}
+
+TEST_F(TakeEditorModelTest, WhatEachSetterSavesAndRebuilds) {
+    const Take take = makeTake(1);
+    auto model = open(take);
+    struct Case {
+        const char* name;
+        std::function<void(TakeEditorModel&)> change;
+        int runs;                   // pipeline runs it causes
+        std::optional<Stage> stage; // the stage they start from
+        bool savedAtOnce;
+    };
+    const QUuid overdub = take.info.overdubs[0].id;
+    const std::vector<Case> cases{
+        {"format only",
+         [](TakeEditorModel& m) {
+             auto s = m.exportSettings();
+             s.format = ExportSettings::Format::hevc;
+             m.setExportSettings(s);
+         },
+         0, std::nullopt, true},
+        {"rename", [&](TakeEditorModel& m) { m.renameTrack(take.info.tracks[0].id, "Voice"); }, 0,
+         std::nullopt, false},
+        {"layout (picture only)",
+         [](TakeEditorModel& m) {
+             auto s = m.exportSettings();
+             s.layout = ExportSettings::VideoLayout::pip;
+             m.setExportSettings(s);
+         },
+         0, std::nullopt, true},
+        {"overdub shown (picture only)",
+         [&](TakeEditorModel& m) { m.setVideoShown(Group::overdub(overdub), false); }, 0,
+         std::nullopt, false},
+        {"nudge",
+         [&](TakeEditorModel& m) { m.updateOverdub(overdub, [](Overdub& o) { o.nudge = 0.25; }); },
+         1, Stage::stems, false},
+        {"master",
+         [](TakeEditorModel& m) {
+             m.setMaster({3, true});
+         },
+         1, Stage::process, false},
+        {"delete track", [&](TakeEditorModel& m) { m.deleteTrack(take.info.tracks[1].id); }, 1,
+         Stage::process, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto before = model->counters();
+        c.change(*model);
+        EXPECT_EQ(model->counters().saves - before.saves, c.savedAtOnce ? 1 : 0);
+        settle(*model);
+        EXPECT_EQ(model->counters().runs - before.runs, c.runs);
+        if (c.stage)
+            EXPECT_EQ(model->counters().lastStage, c.stage);
+        EXPECT_EQ(model->counters().saves - before.saves, 1);
+        EXPECT_EQ(saved(model->take()), model->take().info);
+    }
+}
+
+TEST_F(TakeEditorModelTest, ANudgeIsRememberedForTheOverdubsMicrophone) {
+    Take take = makeTake(1);
+    take.info.overdubs[0].audioDeviceID = QStringLiteral("usb-mic");
+    library->save(take);
+    auto model = open(take);
+    model->updateOverdub(take.info.overdubs[0].id, [](Overdub& o) { o.nudge = -0.04; });
+    EXPECT_DOUBLE_EQ(QSettings().value("overdubNudge.usb-mic").toDouble(), -0.04);
+    const double end = take.info.overdubs[0].start - 0.04 + take.info.overdubs[0].duration;
+    EXPECT_DOUBLE_EQ(model->sourceDuration(), std::max(model->mainDuration(), end));
+    settle(*model);
+}
+
+TEST_F(TakeEditorModelTest, WithoutUsableTracksThereIsNoMix) {
+    Take take = makeTake();
+    for (Track& t : take.info.tracks)
+        t.source.channel = 9; // beyond the movie's stems
+    library->save(take);
+    auto model = open(take);
+    EXPECT_FALSE(model->processedAudio());
+    EXPECT_TRUE(model->waveforms().empty());
+    EXPECT_EQ(model->player()->status(), Player::Status::ready);
+    EXPECT_TRUE(mixFiles(take).isEmpty());
+}
+
+TEST_F(TakeEditorModelTest, AFailedRenderKeepsTheLastGoodPreview) {
+    const Take take = makeTake(1);
+    auto model = open(take);
+    const auto spans = model->playerSpans();
+    // The overdub's movie disappears; extracting it again fails.
+    QFile::remove(QDir(take.overdubsFolder()).filePath(take.info.overdubs[0].fileName));
+    for (const QString& stem :
+         QDir(QDir(TakeLibrary::defaultCacheRoot()).filePath(take.folderName()))
+             .entryList({"*.caf"}))
+        QFile::remove(
+            QDir(QDir(TakeLibrary::defaultCacheRoot()).filePath(take.folderName())).filePath(stem));
+    Overdub added = take.info.overdubs[0];
+    added.id = QUuid::createUuid();
+    model->addOverdub(added, {});
+    settle(*model);
+    EXPECT_TRUE(model->errorMessage());
+    EXPECT_EQ(model->counters().failed, 1);
+    EXPECT_EQ(model->dirty(), Stage::stems);
+    EXPECT_FALSE(model->isRendering());
+    EXPECT_EQ(model->playerSpans(), spans);
+    EXPECT_EQ(model->player()->status(), Player::Status::ready);
+}
+
+TEST_F(TakeEditorModelTest, DeletingRecordings) {
+    // The only track of an audio-only overdub takes the overdub with it.
+    const Take take = makeTake(1, true);
+    auto model = open(take);
+    const Overdub overdub = take.info.overdubs[0];
+    const QString overdubFile = QDir(take.overdubsFolder()).filePath(overdub.fileName);
+    const Track* sound = nullptr;
+    for (const Track& t : model->take().info.tracks)
+        if (t.source.isOverdub(overdub.id))
+            sound = &t;
+    ASSERT_TRUE(sound);
+    model->deleteTrack(sound->id);
+    EXPECT_TRUE(model->take().info.overdubs.empty());
+    EXPECT_FALSE(QFileInfo::exists(overdubFile));
+    settle(*model);
+
+    // The main recording of a take with overdubs: inputs and picture go, the overdubs stay.
+    const Take second = makeTake(1);
+    auto editor = open(second);
+    editor->deleteRecording(Group::take());
+    EXPECT_TRUE(editor->take().info.mainRemoved);
+    for (const Track& t : editor->take().info.tracks)
+        EXPECT_FALSE(t.source.isInput());
+    EXPECT_FALSE(QFileInfo::exists(second.moviePath()));
+    const Overdub& kept = second.info.overdubs[0];
+    EXPECT_DOUBLE_EQ(editor->sourceDuration(), kept.placedStart() + kept.duration);
+    settle(*editor);
+    EXPECT_FALSE(editor->errorMessage());
+
+    // A take without overdubs goes to the Trash whole.
+    const Take third = makeTake();
+    auto last = open(third);
+    last->deleteRecording(Group::take());
+    EXPECT_FALSE(QFileInfo::exists(third.folder));
+}
+
+TEST_F(TakeEditorModelTest, ExportsWaitForTheRunningPipelineAndRunOneAtATime) {
+    const Take take = makeTake();
+    auto model = open(take);
+    model->seek(1);
+    model->apply(setInPoint(model->editingState()));
+    // The in point is still being mixed when the export asks.
+    std::optional<bool> first, second;
+    model->exportTo(home.filePath("a.m4a"), [&](bool ok) { first = ok; });
+    model->exportTo(home.filePath("b.m4a"), [&](bool ok) { second = ok; });
+    EXPECT_EQ(second, false);
+    ASSERT_TRUE(test::waitFor([&] { return first.has_value(); }, 60000));
+    EXPECT_TRUE(*first) << model->errorMessage().value_or("").toStdString();
+    EXPECT_FALSE(model->exportProgress());
+    const MovieInfo out = probeMovie(home.filePath("a.m4a"));
+    // The export holds the edit as it was when asked: the first second is trimmed.
+    EXPECT_NEAR(out.durationSeconds, model->sourceDuration() - 1, 0.05);
+}
+
+TEST_F(TakeEditorModelTest, EditsAreCommittedSavedAndUndoable) {
+    const Take take = makeTake();
+    auto model = open(take);
+    QUndoStack stack;
+    UndoStackAdapter undo(&stack);
+    model->setUndoRegistry(&undo);
+    model->seek(1.5);
+    const int runs = model->counters().runs;
+    model->apply(splitAtPlayhead(model->editingState()));
+    EXPECT_EQ(saved(model->take()).edit.splits, (std::vector<double>{1.5}));
+    settle(*model);
+    EXPECT_EQ(model->counters().runs, runs + 1);
+    EXPECT_EQ(model->counters().lastStage, Stage::process);
+    EXPECT_DOUBLE_EQ(model->playhead(), 1.5);
+
+    ASSERT_EQ(stack.count(), 1);
+    EXPECT_EQ(stack.undoText(), QStringLiteral("Split"));
+    stack.undo();
+    EXPECT_TRUE(saved(model->take()).edit.splits.empty());
+    stack.redo();
+    EXPECT_EQ(saved(model->take()).edit.splits, (std::vector<double>{1.5}));
+    settle(*model);
+    // Undo and redo at once: the second replaces the first before it starts.
+    EXPECT_EQ(model->counters().runs, runs + 2);
+}
