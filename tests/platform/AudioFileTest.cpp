@@ -20,17 +20,16 @@ std::vector<float> staircaseBlock(qint64 from, qint64 frames, int channels) {
     return block;
 }
 
+// Samples written in pieces of any size come back exactly, read whole or from anywhere.
 TEST(AudioFile, RoundTripIsExact) {
     QTemporaryDir dir;
     const QString path = dir.filePath("stem.caf");
     const qint64 frames = 50000;
     {
         AudioFileWriter writer(path, 2, 48000);
-        // Written in pieces of different sizes.
         qint64 written = 0;
         for (const qint64 piece : {1, 4095, 20000, 25904}) {
-            const std::vector<float> block = staircaseBlock(written, piece, 2);
-            writer.write(block.data(), piece);
+            writer.write(staircaseBlock(written, piece, 2).data(), piece);
             written += piece;
         }
         writer.close();
@@ -48,27 +47,16 @@ TEST(AudioFile, RoundTripIsExact) {
     EXPECT_EQ(reader.read(all.data(), frames + 100), frames);
     EXPECT_EQ(all, staircaseBlock(0, frames, 2));
     EXPECT_EQ(reader.read(all.data(), 10), 0);
-}
 
-TEST(AudioFile, SeekAndReadAnywhere) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("mono.caf");
-    const qint64 frames = 30000;
-    {
-        AudioFileWriter writer(path, 1, 48000);
-        const std::vector<float> block = staircaseBlock(0, frames, 1);
-        writer.write(block.data(), frames);
-        writer.close();
-    }
-    AudioFileReader reader(path);
-    std::vector<float> piece(500);
-    for (const qint64 at : {29000, 0, 12345, 480, 29999}) {
+    std::vector<float> piece(1000);
+    for (const qint64 at : {49000, 0, 12345, 480, 49999}) {
         reader.seek(at);
         EXPECT_EQ(reader.position(), at);
         const qint64 expected = std::min<qint64>(500, frames - at);
         ASSERT_EQ(reader.read(piece.data(), 500), expected) << at;
-        for (qint64 i = 0; i < expected; ++i)
-            ASSERT_EQ(piece[size_t(i)], staircase(at + i, 0, 1)) << at + i;
+        piece.resize(size_t(expected * 2));
+        EXPECT_EQ(piece, staircaseBlock(at, expected, 2)) << at;
+        piece.resize(1000);
         EXPECT_EQ(reader.position(), at + expected);
     }
     reader.seek(frames);

@@ -150,19 +150,4 @@ TEST_F(BadMedia, ThirtyTwoChannels) {
     EXPECT_NEAR(converted.samples[size_t(2400 * 32 + 31)], 0.25f, 1e-3);
 }
 
-// A movie of one picture: libx265 flushed that early hands out an unset decoding time, which
-// the writer must replace for the file to be written at all.
-TEST_F(BadMedia, OneFrameMovie) {
-    const QString path = writeTake("one.mov", 1, 0, 0);
-    const MovieInfo info = probeMovie(path);
-    ASSERT_EQ(info.video.size(), 1u);
-    EXPECT_NEAR(info.video[0].durationSeconds, 1.0 / 30, 1e-3);
-    FrameGrabber grabber(path);
-    for (const double t : {0.0, 0.5, 10.0}) {
-        const QImage image = grabber.imageAt(t, 0, QSize());
-        EXPECT_EQ(image.pixel(80, 45), qRgb(255, 255, 255)) << t; // frame 0 is a flash
-    }
-    EXPECT_THROW(AudioReader reader(path), Error);
-}
-
 } // namespace

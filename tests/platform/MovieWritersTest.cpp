@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cmath>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace reelbox;
@@ -163,65 +164,66 @@ TEST(MovieWriters, ColoursComeBack) {
 // Frames must move forward: the capture movie drops the others, the export refuses them.
 TEST(MovieWriters, FramesMustMoveForward) {
     QTemporaryDir dir;
-    const QSize size(64, 36);
-    const QImage picture = indexedPicture(size, 1);
+    const QImage picture = indexedPicture(QSize(64, 36), 1);
     MovieWriterSettings settings;
-    settings.videoSize = size;
+    settings.videoSize = picture.size();
     MovieWriter movie(dir.filePath("t.mov"), settings);
-    EXPECT_TRUE(movie.writeVideoFrame(picture, 0.0));
-    EXPECT_TRUE(movie.writeVideoFrame(picture, 1.0 / 30));
-    EXPECT_FALSE(movie.writeVideoFrame(picture, 1.0 / 30));
-    EXPECT_FALSE(movie.writeVideoFrame(picture, 0.0));
-    EXPECT_FALSE(movie.writeVideoFrame(QImage(), 0.5));
-    EXPECT_TRUE(movie.writeVideoFrame(picture, 2.0 / 30));
-    movie.finish();
-    EXPECT_NEAR(probeMovie(dir.filePath("t.mov")).video.at(0).durationSeconds, 0.1, 1e-3);
-
     Mp4WriterSettings exported;
-    exported.videoSize = size;
+    exported.videoSize = picture.size();
     exported.audio = false;
-    Mp4Writer mp4(dir.filePath("order.mp4"), exported);
-    mp4.writeVideoFrame(picture, 0);
-    mp4.writeVideoFrame(picture, 1);
-    EXPECT_THROW(mp4.writeVideoFrame(picture, 1), Error);
-    EXPECT_THROW(mp4.writeVideoFrame(picture, 0), Error);
-    EXPECT_THROW(mp4.writeVideoFrame(QImage(), 5), Error);
-    mp4.writeVideoFrame(picture, 2);
+    Mp4Writer mp4(dir.filePath("t.mp4"), exported);
+    struct Case {
+        QImage picture;
+        int frame;
+        bool written;
+    };
+    for (const Case& c :
+         {Case{picture, 0, true}, Case{picture, 1, true}, Case{picture, 1, false},
+          Case{picture, 0, false}, Case{QImage(), 5, false}, Case{picture, 2, true}}) {
+        EXPECT_EQ(movie.writeVideoFrame(c.picture, c.frame / 30.0), c.written) << c.frame;
+        if (c.written)
+            mp4.writeVideoFrame(c.picture, c.frame);
+        else
+            EXPECT_THROW(mp4.writeVideoFrame(c.picture, c.frame), Error) << c.frame;
+    }
+    movie.finish();
     mp4.finish();
-    EXPECT_EQ(probeMovie(dir.filePath("order.mp4")).video.at(0).frameCount, 3);
+    EXPECT_NEAR(probeMovie(dir.filePath("t.mov")).video.at(0).durationSeconds, 0.1, 1e-3);
+    EXPECT_EQ(probeMovie(dir.filePath("t.mp4")).video.at(0).frameCount, 3);
 }
 
 TEST(MovieWriters, RejectWhatTheyCannotWrite) {
     QTemporaryDir dir;
-    auto mov = [&](QSize size, int channels, const QString& name) {
-        MovieWriterSettings settings;
-        settings.videoSize = size;
-        settings.audioChannels = channels;
-        MovieWriter writer(dir.filePath(name), settings);
+    auto mov = [&](QSize size, int channels, const char* name) {
+        return [=, &dir] {
+            MovieWriterSettings settings;
+            settings.videoSize = size;
+            settings.audioChannels = channels;
+            MovieWriter writer(dir.filePath(name), settings);
+        };
     };
-    EXPECT_THROW(mov(QSize(), 0, "a.mov"), Error);
-    EXPECT_THROW(mov(QSize(161, 90), 0, "b.mov"), Error);
-    EXPECT_THROW(mov(QSize(), 1, "missing/c.mov"), Error);
+    auto mp4 = [&](QSize size, Mp4WriterSettings::Video video, bool audio) {
+        return [=, &dir] {
+            Mp4WriterSettings settings;
+            settings.video = video;
+            settings.videoSize = size;
+            settings.audio = audio;
+            Mp4Writer writer(dir.filePath("bad.mp4"), settings);
+        };
+    };
+    using Video = Mp4WriterSettings::Video;
+    for (const auto& open : std::vector<std::function<void()>>{
+             mov(QSize(), 0, "a.mov"), mov(QSize(161, 90), 0, "b.mov"),
+             mov(QSize(), 1, "missing/c.mov"), mp4(QSize(95, 54), Video::h264, true),
+             mp4(QSize(96, 53), Video::h264, true), mp4(QSize(0, 0), Video::h264, true),
+             mp4(QSize(), Video::hevc, false), mp4(QSize(), Video::none, false)})
+        EXPECT_THROW(open(), Error);
     EXPECT_TRUE(QDir(dir.path()).isEmpty());
+    EXPECT_NO_THROW(mp4(QSize(), Video::none, true)());
     MovieWriterSettings audioOnly;
     audioOnly.audioChannels = 1;
     MovieWriter sound(dir.filePath("d.mov"), audioOnly);
     EXPECT_THROW(sound.writeVideoFrame(indexedPicture(QSize(160, 90), 0), 0), Error);
-
-    auto mp4 = [&](QSize size, Mp4WriterSettings::Video video, bool audio) {
-        Mp4WriterSettings settings;
-        settings.video = video;
-        settings.videoSize = size;
-        settings.audio = audio;
-        Mp4Writer writer(dir.filePath("bad.mp4"), settings);
-    };
-    const auto h264 = Mp4WriterSettings::Video::h264;
-    EXPECT_THROW(mp4(QSize(95, 54), h264, true), Error);
-    EXPECT_THROW(mp4(QSize(96, 53), h264, true), Error);
-    EXPECT_THROW(mp4(QSize(0, 0), h264, true), Error);
-    EXPECT_THROW(mp4(QSize(), Mp4WriterSettings::Video::hevc, false), Error);
-    EXPECT_THROW(mp4(QSize(), Mp4WriterSettings::Video::none, false), Error);
-    EXPECT_NO_THROW(mp4(QSize(), Mp4WriterSettings::Video::none, true));
 }
 
 // A capture movie appears under its name only when finished; an abandoned one leaves nothing.

@@ -71,7 +71,13 @@ TEST(TestMicrophoneSignal, ClickAtEverySecondOnEveryChannel) {
     EXPECT_NEAR(loudest, TestMicrophoneSignal::toneAmplitude, 1e-3);
 }
 
+// Each channel has a steady tone of its own, below half the rate for many channels too.
 TEST(TestMicrophoneSignal, EachChannelHasItsOwnSteadyTone) {
+    const TestMicrophoneSignal many(200, 8000);
+    for (int c = 0; c < 200; ++c) {
+        EXPECT_GT(many.toneFrequency(c), 0);
+        EXPECT_LT(many.toneFrequency(c), 4000);
+    }
     const int channels = 4;
     const TestMicrophoneSignal signal(channels);
     std::vector<float> samples(size_t(channels * 48000));
@@ -101,14 +107,6 @@ TEST(TestMicrophoneSignal, AnyStretchMatchesTheWhole) {
                 ASSERT_EQ(piece[size_t(i * 2 + c)], whole[size_t((start + i) * 2 + c)]);
                 ASSERT_EQ(signal.sample(c, start + i), whole[size_t((start + i) * 2 + c)]);
             }
-    }
-}
-
-TEST(TestMicrophoneSignal, TonesStayBelowHalfTheRateForManyChannels) {
-    const TestMicrophoneSignal signal(200, 8000);
-    for (int c = 0; c < 200; ++c) {
-        EXPECT_GT(signal.toneFrequency(c), 0);
-        EXPECT_LT(signal.toneFrequency(c), 4000);
     }
 }
 
