@@ -6,7 +6,11 @@
 #include "platform/Error.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUuid>
 #include <cstdio>
+#include <filesystem>
 #include <unistd.h>
 
 namespace reelbox::cli {
@@ -26,26 +30,46 @@ QString cacheFolderOf(const Take& take) {
 }
 
 Mix mixTake(const Take& take, const SpanList& spans, const QString& output,
-            const std::function<void(const QString&, double)>& stage) {
+            const std::function<void(const QString&, double)>& stage, const std::stop_token& stop) {
     const QString cache = cacheFolderOf(take);
     std::map<QString, QStringList> stems;
     const QStringList files = mediaFiles(take);
     for (int i = 0; i < files.size(); ++i) {
         if (stage)
             stage(QStringLiteral("Extracting stems"), double(i) / files.size());
-        stems[files[i]] = Stems::extract(files[i], cache);
+        stems[files[i]] = Stems::extract(files[i], cache, stop);
     }
     const auto inputs = trackInputs(take, stems);
     if (inputs.empty())
         return {};
     Mix mix;
     mix.analysis =
-        AudioProcessor::render(inputs, take.info.master, spans, output, {}, [&](double f) {
+        AudioProcessor::render(inputs, take.info.master, spans, output, stop, [&](double f) {
             if (stage)
                 stage(QStringLiteral("Mixing"), f);
         });
     mix.path = output;
     return mix;
+}
+
+ScratchFile::~ScratchFile() {
+    if (!m_path.isEmpty())
+        QFile::remove(m_path);
+}
+
+QString ScratchFile::besideName(const QString& destination) {
+    return QFileInfo(destination).absoluteFilePath() + u'.' +
+           QUuid::createUuid().toString(QUuid::Id128).left(12) + QStringLiteral(".partial");
+}
+
+void ScratchFile::moveTo(const QString& destination) {
+    std::error_code failed;
+    std::filesystem::rename(QFile::encodeName(m_path).toStdString(),
+                            QFile::encodeName(destination).toStdString(), failed);
+    if (failed)
+        throw Error(QStringLiteral("Can't save “%1”: %2.")
+                        .arg(destination, QString::fromStdString(failed.message())));
+    m_path.clear();
 }
 
 ProgressPrinter::ProgressPrinter() : m_terminal(isatty(fileno(stderr)) == 1) {}

@@ -6,6 +6,7 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <stop_token>
 
 namespace reelbox::cli {
 
@@ -23,7 +24,27 @@ struct Mix {
 // Stems of every movie, then the mix of the audible tracks over `spans` into the cache folder,
 // as the editor does. `stage` hears the stage name and the fraction done.
 Mix mixTake(const Take& take, const SpanList& spans, const QString& output,
-            const std::function<void(const QString&, double)>& stage = {});
+            const std::function<void(const QString&, double)>& stage = {},
+            const std::stop_token& stop = {});
+
+// A file the command writes for a while: removed when it goes out of scope, unless it was
+// moved to its final place.
+class ScratchFile {
+public:
+    explicit ScratchFile(QString path) : m_path(std::move(path)) {}
+    ~ScratchFile();
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    // A name of its own beside `destination`.
+    static QString besideName(const QString& destination);
+    const QString& path() const { return m_path; }
+    // Renames it over `destination` in one step; throws Error naming the destination.
+    void moveTo(const QString& destination);
+
+private:
+    QString m_path;
+};
 
 // Progress on stderr: a bar when it is a terminal, percentage lines otherwise.
 class ProgressPrinter {

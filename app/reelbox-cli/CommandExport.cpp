@@ -6,6 +6,7 @@
 #include "compose/FrameRenderer.h"
 #include "compose/TakeComposer.h"
 #include "compose/TakeExporter.h"
+#include "platform/Cancellation.h"
 #include "platform/Error.h"
 
 #include <QDir>
@@ -29,7 +30,7 @@ std::optional<ExportSettings::Format> formatNamed(const QString& name) {
 
 } // namespace
 
-int runExport(const QStringList& args) {
+int runExport(const QStringList& args, const std::stop_token& stop) {
     QString folder, output;
     std::optional<ExportSettings::Format> format;
     for (int i = 0; i < args.size(); ++i) {
@@ -49,6 +50,8 @@ int runExport(const QStringList& args) {
     }
     if (folder.isEmpty() || output.isEmpty())
         throw UsageError{QStringLiteral("export needs a take folder and an output file")};
+    refuseProtectedOutput(output, QStringLiteral("export"));
+    TakeExporter::checkDestination(output); // before the stems, the mix and the encoding
 
     const Take take = loadTake(folder);
     ExportSettings settings = take.info.exportSettings;
@@ -57,24 +60,23 @@ int runExport(const QStringList& args) {
     const SpanList spans = take.info.edit.keptSpans(take.info.timelineDuration());
 
     ProgressPrinter printer;
-    const QString mixPath =
+    // The mix is this command's own: removed however the command ends.
+    ScratchFile mixFile(
         QDir(cacheFolderOf(take))
             .filePath(QStringLiteral("mix-%1.caf")
-                          .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()));
-    const Mix mix = mixTake(take, spans, mixPath, std::ref(printer));
+                          .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper())));
+    const Mix mix = mixTake(take, spans, mixFile.path(), std::ref(printer), stop);
+    throwIfCancelled(stop);
     const TakeComposer::Result result = TakeComposer::build(take, spans, mix.path, settings, true);
     try {
-        TakeExporter::exportTake(result, settings.format, output,
-                                 [&](double f) { printer(QStringLiteral("Exporting"), f); });
+        TakeExporter::exportTake(
+            result, settings.format, output,
+            [&](double f) { printer(QStringLiteral("Exporting"), f); }, stop);
     } catch (...) {
         printer.done();
-        if (mix.path)
-            QFile::remove(*mix.path);
         throw;
     }
     printer.done();
-    if (mix.path)
-        QFile::remove(*mix.path);
     printLine(QFileInfo(output).absoluteFilePath());
     return success;
 }

@@ -12,12 +12,17 @@
 #include <QDir>
 #include <QRegularExpression>
 #include <algorithm>
+#include <cmath>
 
 namespace reelbox::cli {
 
 using reelbox::Error;
 
 namespace {
+
+constexpr double maximumStartSeconds = 24 * 60 * 60;
+constexpr int maximumFilmstripCount = 1000;
+constexpr double maximumFilmstripHeight = 4096;
 
 double numberValue(const QStringList& args, int& index, double minimum) {
     const QString option = args[index];
@@ -47,7 +52,7 @@ QString positional(QString& slot, const QString& arg, const char* command) {
 
 } // namespace
 
-int runSynthTake(const QStringList& args) {
+int runSynthTake(const QStringList& args, const std::stop_token& stop) {
     QString root;
     SyntheticTakeOptions options;
     for (int i = 0; i < args.size(); ++i) {
@@ -73,12 +78,12 @@ int runSynthTake(const QStringList& args) {
         }
     }
     TakeLibrary library(root.isEmpty() ? TakeLibrary::defaultRoot() : root);
-    const Take take = makeSyntheticTake(library, options);
+    const Take take = makeSyntheticTake(library, options, stop);
     printLine(take.folder);
     return success;
 }
 
-int runStems(const QStringList& args) {
+int runStems(const QStringList& args, const std::stop_token& stop) {
     QString movie, cache;
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == u"--cache")
@@ -90,12 +95,12 @@ int runStems(const QStringList& args) {
         throw UsageError{QStringLiteral("stems needs a movie and --cache DIR")};
     if (!QDir().mkpath(cache))
         throw Error(QStringLiteral("can't create the cache folder %1").arg(cache));
-    for (const QString& stem : Stems::extract(movie, cache))
+    for (const QString& stem : Stems::extract(movie, cache, stop))
         printLine(stem);
     return success;
 }
 
-int runWaveform(const QStringList& args) {
+int runWaveform(const QStringList& args, const std::stop_token& stop) {
     QString stem;
     double start = 0;
     bool json = false;
@@ -103,8 +108,9 @@ int runWaveform(const QStringList& args) {
         if (args[i] == u"--start") {
             bool ok = false;
             start = optionValue(args, i).toDouble(&ok);
-            if (!ok)
-                throw UsageError{QStringLiteral("--start needs a number of seconds")};
+            if (!ok || !std::isfinite(start) || std::abs(start) > maximumStartSeconds)
+                throw UsageError{
+                    QStringLiteral("--start needs a number of seconds within a day either way")};
         } else if (args[i] == u"--json") {
             json = true;
         } else {
@@ -113,7 +119,7 @@ int runWaveform(const QStringList& args) {
     }
     if (stem.isEmpty())
         throw UsageError{QStringLiteral("waveform needs a stem file")};
-    const Waveform waveform = Waveform::load(stem, start);
+    const Waveform waveform = Waveform::load(stem, start, stop);
     if (json) {
         QStringList peaks;
         peaks.reserve(qsizetype(waveform.peaks.size()));
@@ -134,33 +140,45 @@ int runWaveform(const QStringList& args) {
     return success;
 }
 
-int runFilmstrip(const QStringList& args) {
+int runFilmstrip(const QStringList& args, const std::stop_token& stop) {
     QString movie, out;
     int count = 0;
     double height = 0;
     for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == u"--count")
+        if (args[i] == u"--count") {
             count = intValue(args, i, 1);
-        else if (args[i] == u"--height")
+            if (count > maximumFilmstripCount)
+                throw UsageError{
+                    QStringLiteral("--count is at most %1").arg(maximumFilmstripCount)};
+        } else if (args[i] == u"--height") {
             height = numberValue(args, i, 1);
-        else if (args[i] == u"--out")
+            if (height > maximumFilmstripHeight)
+                throw UsageError{
+                    QStringLiteral("--height is at most %1").arg(maximumFilmstripHeight)};
+        } else if (args[i] == u"--out") {
             out = optionValue(args, i);
-        else
+        } else {
             movie = positional(movie, args[i], "filmstrip");
+        }
     }
     if (movie.isEmpty() || out.isEmpty() || count < 1 || height < 1)
         throw UsageError{
             QStringLiteral("filmstrip needs a movie, --count N, --height H and --out DIR")};
     if (!QDir().mkpath(out))
         throw Error(QStringLiteral("can't create %1").arg(out));
-    const auto images = Filmstrip::frames(movie, count, height);
-    for (size_t i = 0; i < images.size(); ++i) {
-        const QString path =
-            QDir(out).filePath(QStringLiteral("frame-%1.png").arg(i, 2, 10, QChar(u'0')));
-        if (!images[i].save(path, "PNG"))
-            throw Error(QStringLiteral("can't write %1").arg(path));
-        printLine(path);
-    }
+    // Each picture is saved as soon as it is made.
+    const int made = Filmstrip::eachFrame(
+        movie, count, height,
+        [&](int index, const QImage& image) {
+            const QString path =
+                QDir(out).filePath(QStringLiteral("frame-%1.png").arg(index, 2, 10, QChar(u'0')));
+            if (!image.save(path, "PNG"))
+                throw Error(QStringLiteral("can't write %1").arg(path));
+            printLine(path);
+        },
+        stop);
+    if (made == 0)
+        throw Error(QStringLiteral("no picture could be made from %1").arg(movie));
     return success;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QStringList>
+#include <stop_token>
 
 namespace reelbox::cli {
 
@@ -14,16 +15,21 @@ struct UsageError {
 int runTakes(const QStringList& args);
 int runInfo(const QStringList& args);
 int runDemoRecord(const QStringList& args);
-int runSynthTake(const QStringList& args);
-int runStems(const QStringList& args);
-int runWaveform(const QStringList& args);
-int runFilmstrip(const QStringList& args);
+int runSynthTake(const QStringList& args, const std::stop_token& stop);
+int runStems(const QStringList& args, const std::stop_token& stop);
+int runWaveform(const QStringList& args, const std::stop_token& stop);
+int runFilmstrip(const QStringList& args, const std::stop_token& stop);
 int runThumbnail(const QStringList& args);
-int runMix(const QStringList& args);
-int runExport(const QStringList& args);
+int runMix(const QStringList& args, const std::stop_token& stop);
+int runExport(const QStringList& args, const std::stop_token& stop);
 int runFrame(const QStringList& args);
 
 // Takes the value after an option such as --root; throws UsageError when it is missing.
 QString optionValue(const QStringList& args, int& index);
+
+// Throws UsageError when `output` would land on a recording or a derived file: anything
+// inside a take folder (a folder holding take.json: its movie, overdubs, record) or inside
+// Reelbox's cache (stems, mixes), through links too.
+void refuseProtectedOutput(const QString& output, const QString& command);
 
 } // namespace reelbox::cli

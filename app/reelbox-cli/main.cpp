@@ -1,9 +1,12 @@
 #include "Commands.h"
+#include "Interruption.h"
 #include "Output.h"
 
 #include "platform/Error.h"
 
 #include <QCoreApplication>
+#include <exception>
+#include <new>
 
 using namespace reelbox::cli;
 
@@ -38,11 +41,17 @@ Commands:
 Options:
   -h, --help                        show this text
 
-Exit status: 0 on success, 1 when the work failed, 2 on a wrong call.)";
+Outputs of mix and export never go inside a take folder or Reelbox's cache.
+SIGINT and SIGTERM stop the work and remove what it had begun to write.
+
+Exit status: 0 on success, 1 when the work failed, 2 on a wrong call,
+130 after SIGINT, 143 after SIGTERM.)";
 
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Before any thread starts, so that every thread leaves the signals to the watcher.
+    const Interruption interruption;
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Reelbox"));
     QCoreApplication::setApplicationName(QStringLiteral("Reelbox"));
@@ -62,6 +71,11 @@ int main(int argc, char* argv[]) {
         printLine(QString::fromUtf8(usageText));
         return success;
     }
+    const std::stop_token stop = interruption.token();
+    // A failure that comes after SIGINT or SIGTERM counts as the stop it probably is.
+    const auto failed = [&](int status) {
+        return interruption.signal() != 0 ? interruption.exitStatus() : status;
+    };
     try {
         if (command == u"takes")
             return runTakes(args);
@@ -70,19 +84,19 @@ int main(int argc, char* argv[]) {
         if (command == u"demo-record")
             return runDemoRecord(args);
         if (command == u"synth-take")
-            return runSynthTake(args);
+            return runSynthTake(args, stop);
         if (command == u"stems")
-            return runStems(args);
+            return runStems(args, stop);
         if (command == u"waveform")
-            return runWaveform(args);
+            return runWaveform(args, stop);
         if (command == u"filmstrip")
-            return runFilmstrip(args);
+            return runFilmstrip(args, stop);
         if (command == u"thumbnail")
             return runThumbnail(args);
         if (command == u"mix")
-            return runMix(args);
+            return runMix(args, stop);
         if (command == u"export")
-            return runExport(args);
+            return runExport(args, stop);
         if (command == u"frame")
             return runFrame(args);
         throw UsageError{QStringLiteral("unknown command \"%1\"").arg(command)};
@@ -90,8 +104,20 @@ int main(int argc, char* argv[]) {
         printError(
             QStringLiteral("reelbox-cli: %1\n\n%2").arg(e.message, QString::fromUtf8(usageText)));
         return usage;
+    } catch (const reelbox::Cancelled&) {
+        return failed(failure);
     } catch (const reelbox::Error& e) {
-        printError(QStringLiteral("reelbox-cli: %1").arg(e.message()));
-        return failure;
+        if (interruption.signal() == 0)
+            printError(QStringLiteral("reelbox-cli: %1").arg(e.message()));
+        return failed(failure);
+    } catch (const std::bad_alloc&) {
+        printError(QStringLiteral("reelbox-cli: there isn't enough memory for this"));
+        return failed(failure);
+    } catch (const std::exception& e) {
+        printError(QStringLiteral("reelbox-cli: %1").arg(QString::fromLocal8Bit(e.what())));
+        return failed(failure);
+    } catch (...) {
+        printError(QStringLiteral("reelbox-cli: an unexpected failure"));
+        return failed(failure);
     }
 }

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <cmath>
 
 namespace reelbox::Filmstrip {
@@ -15,32 +16,40 @@ constexpr double toleranceSeconds = 0.5;
 const QString thumbnailName = QStringLiteral("thumbnail.jpg");
 } // namespace
 
+int eachFrame(const QString& moviePath, int count, double height,
+              const std::function<void(int, const QImage&)>& sink, const std::stop_token& token) {
+    const double duration = probeMovie(moviePath).durationSeconds;
+    FrameGrabber grabber(moviePath);
+    if (!(duration > 0) || count < 1)
+        return 0;
+    const QSize maxSize(int(std::lround(std::clamp(4 * height, 1.0, 16384.0))),
+                        int(std::lround(std::clamp(2 * height, 1.0, 16384.0))));
+    int made = 0;
+    for (int i = 0; i < count; ++i) {
+        throwIfCancelled(token);
+        // On the 600-tick time line, as the composition counts.
+        const double t = std::trunc((i + 0.5) * duration / count * 600) / 600;
+        QImage image;
+        try {
+            image = grabber.imageAt(t, toleranceSeconds, maxSize);
+        } catch (const Error&) {
+            continue;
+        }
+        sink(i, image);
+        ++made;
+    }
+    return made;
+}
+
 std::vector<QImage> frames(const QString& moviePath, int count, double height,
                            const std::stop_token& token) {
-    double duration = 0;
-    try {
-        duration = probeMovie(moviePath).durationSeconds;
-    } catch (const Error&) {
-        return {};
-    }
-    if (!(duration > 0) || count < 1)
-        return {};
-
     std::vector<QImage> images;
     try {
-        FrameGrabber grabber(moviePath);
-        const QSize maxSize(int(std::lround(4 * height)), int(std::lround(2 * height)));
-        for (int i = 0; i < count; ++i) {
-            throwIfCancelled(token);
-            // On the 600-tick time line, as the composition counts.
-            const double t = std::trunc((i + 0.5) * duration / count * 600) / 600;
-            try {
-                images.push_back(grabber.imageAt(t, toleranceSeconds, maxSize));
-            } catch (const Error&) {
-            }
-        }
+        eachFrame(
+            moviePath, count, height, [&](int, const QImage& image) { images.push_back(image); },
+            token);
     } catch (const Error&) {
-        // No video to grab from.
+        // Nothing to grab from; the frames made so far stand.
     }
     return images;
 }

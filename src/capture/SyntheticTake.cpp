@@ -50,6 +50,16 @@ void writeSyntheticMovie(const QString& path, double seconds, int channels, QSiz
 
 namespace {
 
+// Removes a take folder that was never finished.
+struct UnfinishedFolder {
+    QString path;
+    bool finished = false;
+    ~UnfinishedFolder() {
+        if (!finished && !path.isEmpty())
+            QDir(path).removeRecursively();
+    }
+};
+
 QDateTime nowInWholeSeconds() {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     return now.addMSecs(-now.time().msec());
@@ -63,6 +73,7 @@ Take makeSyntheticTake(TakeLibrary& library, const SyntheticTakeOptions& options
         throw Error(QStringLiteral("A synthetic take needs a positive length."));
     Take take;
     take.folder = library.makeNewTakeFolder();
+    UnfinishedFolder unfinished{take.folder};
     writeSyntheticMovie(take.moviePath(), options.seconds, options.channels, options.size,
                         options.frameRate, token);
 
@@ -101,6 +112,7 @@ Take makeSyntheticTake(TakeLibrary& library, const SyntheticTakeOptions& options
         info.tracks.push_back(track);
     }
     library.save(take);
+    unfinished.finished = true;
     library.reload();
     return take;
 }

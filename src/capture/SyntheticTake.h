@@ -20,7 +20,7 @@ struct SyntheticTakeOptions {
 // Writes a take folder into the library as a recording with the test camera and the test
 // microphone would leave it: take.mov, take.json with one track per channel, and the
 // overdub movies with their records and tracks, placed inside the take. Faster than real
-// time. Throws Error (or Cancelled); a failed take leaves no take.json behind.
+// time. Throws Error (or Cancelled); a failed take leaves no folder behind.
 Take makeSyntheticTake(TakeLibrary& library, const SyntheticTakeOptions& options,
                        const std::stop_token& token = {});
 

@@ -8,12 +8,19 @@
 #include "platform/media/AudioFile.h"
 #include "platform/media/Mp4Writer.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRectF>
+#include <QUuid>
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <exception>
+#include <filesystem>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -73,22 +80,43 @@ private:
     std::vector<float> m_scratch;
 };
 
+// The share of the progress bar the encoding takes; draining the encoders and moving the
+// index to the front take the rest.
+constexpr double encodingShare = 0.9;
+
+// Hands the latest fraction to the callback every 0.1 s from a thread of its own, so the
+// reports keep coming while one step of the work takes long. No call comes after destruction.
 class Progress {
 public:
-    explicit Progress(const std::function<void(double)>& callback) : m_callback(callback) {}
+    explicit Progress(const std::function<void(double)>& callback) : m_callback(callback) {
+        if (m_callback)
+            m_ticker = std::jthread([this](std::stop_token stop) { tick(stop); });
+    }
+
+    // Fractions only grow; below 1, as 1.0 means done.
     void report(double fraction) {
-        if (!m_callback)
-            return;
-        const auto now = std::chrono::steady_clock::now();
-        if (now - m_last < progressInterval)
-            return;
-        m_last = now;
-        m_callback(std::clamp(fraction, 0.0, 0.999));
+        const double f = std::clamp(fraction, 0.0, 0.999);
+        double seen = m_fraction.load();
+        while (f > seen && !m_fraction.compare_exchange_weak(seen, f)) {
+        }
     }
 
 private:
+    void tick(const std::stop_token& stop) {
+        std::unique_lock lock(m_mutex);
+        while (!m_wake.wait_for(lock, stop, progressInterval, [] { return false; })) {
+            if (stop.stop_requested())
+                return;
+            if (const double f = m_fraction.load(); f >= 0)
+                m_callback(f);
+        }
+    }
+
     const std::function<void(double)>& m_callback;
-    std::chrono::steady_clock::time_point m_last{};
+    std::atomic<double> m_fraction{-1};
+    std::mutex m_mutex;
+    std::condition_variable_any m_wake;
+    std::jthread m_ticker; // last: stopped and joined first
 };
 
 // Removes the temporary file on every way out but success.
@@ -96,10 +124,36 @@ struct TemporaryFile {
     QString path;
     bool kept = false;
     ~TemporaryFile() {
-        if (!kept)
+        if (!kept && !path.isEmpty())
             QFile::remove(path);
     }
 };
+
+Error destinationError(const QString& destination, const QString& reason) {
+    return Error(QStringLiteral("Can't save “%1”: %2").arg(destination, reason));
+}
+
+// A new, empty file beside the destination under a name of its own, after checking that the
+// destination can be written at all. Throws Error naming the destination.
+QString reserveTemporary(const QString& destination) {
+    const QFileInfo info(destination);
+    if (destination.isEmpty() || info.fileName().isEmpty())
+        throw destinationError(destination, QStringLiteral("it has no file name."));
+    if (info.isDir())
+        throw destinationError(destination, QStringLiteral("it is a folder."));
+    const QFileInfo folder(info.absolutePath());
+    if (!folder.exists())
+        throw destinationError(
+            destination, QStringLiteral("the folder “%1” doesn't exist.").arg(folder.filePath()));
+    if (!folder.isDir())
+        throw destinationError(destination,
+                               QStringLiteral("“%1” is not a folder.").arg(folder.filePath()));
+    const QString unique = QUuid::createUuid().toString(QUuid::Id128).left(12);
+    QFile file(info.absoluteFilePath() + u'.' + unique + QStringLiteral(".partial"));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        throw destinationError(destination, file.errorString() + u'.');
+    return file.fileName();
+}
 
 int evenDown(double x) {
     return std::max(2, int(x) / 2 * 2);
@@ -181,8 +235,11 @@ bool composeYuv(YuvPicture& output, const std::vector<YuvCopy>& copies,
     return true;
 }
 
+using Report = std::function<void(double)>;
+
 void exportWithVideo(Mp4Writer& writer, const TakeComposer::Result& result, QSize size,
-                     CompositionAudio* audio, Progress& progress, const std::stop_token& token) {
+                     CompositionAudio* audio, const Report& progress,
+                     const std::stop_token& token) {
     const Ticks duration = result.composition.duration();
     const VideoComposition& video = *result.videoComposition;
     const qint64 frameCount = (duration + video.frameDuration - 1) / video.frameDuration;
@@ -246,7 +303,7 @@ void exportWithVideo(Mp4Writer& writer, const TakeComposer::Result& result, QSiz
             else
                 writer.writeVideoFrame(frame->image, i);
             queue.giveBack(std::move(*frame));
-            progress.report(double((i + 1) * video.frameDuration) / double(duration));
+            progress(double((i + 1) * video.frameDuration) / double(duration));
         }
     } catch (...) {
         queue.close();
@@ -262,17 +319,21 @@ void exportWithVideo(Mp4Writer& writer, const TakeComposer::Result& result, QSiz
 }
 
 void exportAudioOnly(Mp4Writer& writer, const TakeComposer::Result& result, CompositionAudio& audio,
-                     Progress& progress, const std::stop_token& token) {
+                     const Report& progress, const std::stop_token& token) {
     const qint64 total = result.composition.duration() * framesPerTick;
     std::vector<float> buffer(size_t(audioChunk * 2));
     for (qint64 written = 0; written < total;) {
         throwIfCancelled(token);
         writeAudioUpTo(writer, audio, written, std::min(total, written + audioChunk * 16), buffer);
-        progress.report(double(written) / double(total));
+        progress(double(written) / double(total));
     }
 }
 
 } // namespace
+
+void checkDestination(const QString& destination) {
+    QFile::remove(reserveTemporary(destination));
+}
 
 void exportTake(const TakeComposer::Result& result, ExportSettings::Format format,
                 const QString& destination, const std::function<void(double)>& progress,
@@ -295,11 +356,10 @@ void exportTake(const TakeComposer::Result& result, ExportSettings::Format forma
     settings.audio = audioTrack != nullptr;
     settings.m4a = audioOnly;
 
-    QFile::remove(destination);
-    TemporaryFile temporary{destination + QStringLiteral(".partial")};
-    QFile::remove(temporary.path);
-    Progress reporter(progress);
-    {
+    // An existing file at the destination stays until the finished one replaces it.
+    TemporaryFile temporary{reserveTemporary(destination)};
+    try {
+        Progress reporter(progress);
         std::unique_ptr<Mp4Writer> writer;
         try {
             writer = std::make_unique<Mp4Writer>(temporary.path, settings);
@@ -307,16 +367,30 @@ void exportTake(const TakeComposer::Result& result, ExportSettings::Format forma
             throw CaptureError::writerFailed(QStringLiteral("export isn't available"));
         }
         CompositionAudio audio(audioTrack);
+        const auto encoding = [&](double f) { reporter.report(encodingShare * f); };
         if (withVideo)
-            exportWithVideo(*writer, result, size, audioTrack ? &audio : nullptr, reporter, token);
+            exportWithVideo(*writer, result, size, audioTrack ? &audio : nullptr, encoding, token);
         else
-            exportAudioOnly(*writer, result, audio, reporter, token);
+            exportAudioOnly(*writer, result, audio, encoding, token);
         throwIfCancelled(token);
-        writer->finish();
+        writer->finish([&](double f) { reporter.report(encodingShare + (1 - encodingShare) * f); },
+                       token);
+    } catch (const CaptureError&) {
+        throw;
+    } catch (const Error& e) {
+        // Name the file the user asked for, not the temporary one.
+        const QString temporaryName = QFileInfo(temporary.path).fileName();
+        if (!e.message().contains(temporaryName))
+            throw;
+        throw Error(e.message().replace(temporaryName, destination));
     }
-    QFile::remove(destination);
-    if (!QFile::rename(temporary.path, destination))
-        throw Error(QStringLiteral("Couldn't save the export as \"%1\".").arg(destination));
+    throwIfCancelled(token);
+    // Replaces the destination in one step; it is never missing on the way.
+    std::error_code failed;
+    std::filesystem::rename(QFile::encodeName(temporary.path).toStdString(),
+                            QFile::encodeName(destination).toStdString(), failed);
+    if (failed)
+        throw destinationError(destination, QString::fromStdString(failed.message()) + u'.');
     temporary.kept = true;
     if (progress)
         progress(1.0);

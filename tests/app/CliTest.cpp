@@ -2,10 +2,13 @@
 #include "model/TakeLibrary.h"
 #include "support/TestSupport.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
+#include <csignal>
 #include <gtest/gtest.h>
 
 using namespace reelbox;
@@ -26,6 +29,22 @@ Result cli(const QStringList& args) {
     process.waitForFinished(60000);
     return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};
+}
+
+// The calls run side by side; their results in the same order.
+std::vector<Result> cliAll(const QList<QStringList>& calls) {
+    std::vector<std::unique_ptr<QProcess>> processes;
+    for (const QStringList& args : calls) {
+        processes.push_back(std::make_unique<QProcess>());
+        processes.back()->start(QStringLiteral(REELBOX_CLI), args);
+    }
+    std::vector<Result> results;
+    for (auto& process : processes) {
+        process->waitForFinished(60000);
+        results.push_back({process->exitCode(), QString::fromUtf8(process->readAllStandardOutput()),
+                           QString::fromUtf8(process->readAllStandardError())});
+    }
+    return results;
 }
 
 class CliTest : public ::testing::Test {
@@ -176,16 +195,6 @@ TEST_F(CliTest, SyntheticTakeThroughStemsWaveformFilmstripThumbnailAndMix) {
                      .isEmpty());
 }
 
-TEST_F(CliTest, MediaCommandsFailWithOneLine) {
-    writeFile(home.filePath("take.mov"), "not a movie");
-    const Result stems = cli({"stems", home.filePath("take.mov"), "--cache", home.filePath("c")});
-    EXPECT_EQ(stems.status, 1);
-    EXPECT_TRUE(stems.err.contains("Couldn't read the audio: ")) << stems.err.toStdString();
-    EXPECT_EQ(cli({"waveform", home.filePath("missing.caf")}).status, 1);
-    EXPECT_EQ(cli({"mix", home.filePath("nowhere"), home.filePath("m.caf")}).status, 1);
-    EXPECT_EQ(cli({"synth-take", "--seconds", "-1"}).status, 2);
-}
-
 TEST_F(CliTest, ExportAndFramesOfASyntheticTake) {
     const Result made = cli({"synth-take", "--root", root(), "--seconds", "1", "--channels", "1",
                              "--size", "128x72", "--overdubs", "1"});
@@ -220,4 +229,171 @@ TEST_F(CliTest, ExportAndFramesOfASyntheticTake) {
     const Result missing = cli({"export", home.filePath("nowhere"), home.filePath("x.mp4")});
     EXPECT_EQ(missing.status, 1);
     EXPECT_FALSE(QFileInfo::exists(home.filePath("x.mp4")));
+}
+
+namespace {
+
+QByteArray digest(const QString& path) {
+    return QCryptographicHash::hash(test::readFile(path), QCryptographicHash::Sha1);
+}
+
+// Every file under `folder` whose name matches one of the patterns.
+QStringList filesUnder(const QString& folder, const QStringList& patterns) {
+    QStringList found;
+    QDirIterator it(folder, patterns, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found << it.next();
+    return found;
+}
+
+// One synthetic take for the whole suite: its home, its folder and its stems.
+class CliMediaTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        home = std::make_unique<test::TemporaryHome>();
+        const Result made = cli({"synth-take", "--root", home->filePath("library"), "--seconds",
+                                 "3", "--size", "320x180", "--overdubs", "1"});
+        ASSERT_EQ(made.status, 0) << made.err.toStdString();
+        take = made.out.trimmed();
+        const Result listed = cli({"stems", QDir(take).filePath("take.mov"), "--cache", cache()});
+        ASSERT_EQ(listed.status, 0) << listed.err.toStdString();
+        stem = listed.out.split('\n', Qt::SkipEmptyParts).value(0);
+    }
+    static void TearDownTestSuite() { home.reset(); }
+
+    static QString cache() {
+        return home->filePath("cache/org.reelbox.Reelbox/" + QFileInfo(take).fileName());
+    }
+    static QString overdubMovie() {
+        const QDir overdubs(QDir(take).filePath("overdubs"));
+        return overdubs.filePath(overdubs.entryList(QDir::Files).value(0));
+    }
+
+    static inline std::unique_ptr<test::TemporaryHome> home;
+    static inline QString take, stem;
+};
+
+} // namespace
+
+// Wrong calls end with 2 and write nothing: outputs that would land on a recording or in the
+// cache, other audio formats than CAF and WAV, absurd times and counts.
+TEST_F(CliMediaTest, WrongCallsEndWithTwoAndTouchNothing) {
+    const QString movie = QDir(take).filePath("take.mov");
+    const QString link = home->filePath("link.mov");
+    QFile::link(movie, link);
+    const QByteArray before = digest(movie);
+    const QByteArray stemBefore = digest(stem);
+    const QList<QStringList> calls = {
+        {"mix", take, movie},
+        {"mix", take, stem},
+        {"mix", take, overdubMovie()},
+        {"mix", take, QDir(cache()).filePath("mix.caf")},
+        {"mix", take, link},
+        {"mix", take, home->filePath("mix.mp3")},
+        {"export", take, movie},
+        {"export", take, QDir(take).filePath("overdubs/out.mp4")},
+        {"export", take, home->filePath("cache/org.reelbox.Reelbox/out.mp4")},
+        {"waveform", stem, "--start", "1e12"},
+        {"waveform", stem, "--start", "-86401"},
+        {"waveform", stem, "--start", "nan"},
+        {"waveform", stem, "--start", "inf"},
+        {"filmstrip", movie, "--count", "1001", "--height", "20", "--out", home->filePath("s")},
+    };
+    const std::vector<Result> results = cliAll(calls);
+    for (qsizetype i = 0; i < calls.size(); ++i) {
+        const Result& r = results[size_t(i)];
+        const std::string call = calls[i].join(' ').toStdString();
+        EXPECT_EQ(r.status, 2) << call << "\n" << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << call;
+    }
+    EXPECT_EQ(digest(movie), before);
+    EXPECT_EQ(digest(stem), stemBefore);
+    EXPECT_FALSE(QFileInfo::exists(QDir(take).filePath("overdubs/out.mp4")));
+    EXPECT_FALSE(QFileInfo::exists(home->filePath("s/frame-00.png")));
+    // A day either way is still a start.
+    EXPECT_EQ(cli({"waveform", stem, "--start", "-86400"}).status, 0);
+}
+
+// Failures end with 1 and one line that says why, before any work where the destination is
+// at fault, and leave nothing behind.
+TEST_F(CliMediaTest, FailuresEndWithOneAndTheReason) {
+    writeFile(home->filePath("not-a-movie.mov"), "not a movie");
+    struct Case {
+        QStringList call;
+        QString reason;
+    };
+    const QList<Case> cases = {
+        {{"stems", home->filePath("not-a-movie.mov"), "--cache", home->filePath("c")},
+         "Couldn't read the audio: "},
+        {{"waveform", home->filePath("missing.caf")}, "missing.caf"},
+        {{"mix", home->filePath("nowhere"), home->filePath("m.caf")}, "nowhere"},
+        {{"filmstrip", home->filePath("missing.mov"), "--count", "3", "--height", "20", "--out",
+          home->filePath("s")},
+         "missing.mov"},
+        {{"filmstrip", stem, "--count", "3", "--height", "20", "--out", home->filePath("s")},
+         "has no video"},
+        {{"export", take, home->path()}, home->path() + "”: it is a folder"},
+        {{"export", take, home->filePath("no/such/folder/out.mp4")},
+         home->filePath("no/such/folder/out.mp4")},
+        {{"mix", take, home->filePath("no/such/folder/out.wav")},
+         home->filePath("no/such/folder/out.wav")},
+        // Not an Error: the allocation fails. The take folder goes with it.
+        {{"synth-take", "--root", home->filePath("other"), "--seconds", "1", "--channels",
+          "2000000000", "--size", "64x36"},
+         "memory"},
+    };
+    QList<QStringList> calls;
+    for (const Case& c : cases)
+        calls << c.call;
+    const std::vector<Result> results = cliAll(calls);
+    for (qsizetype i = 0; i < cases.size(); ++i) {
+        const Result& r = results[size_t(i)];
+        const std::string call = calls[i].join(' ').toStdString();
+        EXPECT_EQ(r.status, 1) << call;
+        EXPECT_TRUE(r.out.isEmpty()) << call;
+        EXPECT_EQ(r.err.trimmed().count('\n'), 0) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(cases[i].reason)) << r.err.toStdString();
+    }
+    EXPECT_TRUE(QDir(home->filePath("other")).isEmpty());
+    EXPECT_FALSE(QDir(home->filePath("s")).exists() && !QDir(home->filePath("s")).isEmpty());
+    EXPECT_TRUE(filesUnder(home->path(), {"*.partial", "mix-*.caf"}).isEmpty());
+}
+
+// The mix is written in the format its name asks for, replacing an older file only once it
+// is complete.
+TEST_F(CliMediaTest, MixFollowsTheExtension) {
+    for (const auto& [name, magic] :
+         {std::pair{"m.wav", QByteArray("RIFF")}, std::pair{"M.CAF", QByteArray("caff")}}) {
+        const QString path = home->filePath(name);
+        writeFile(path, "older");
+        const Result r = cli({"mix", take, path});
+        ASSERT_EQ(r.status, 0) << r.err.toStdString();
+        EXPECT_EQ(test::readFile(path).left(4), magic) << name;
+        EXPECT_GT(QFileInfo(path).size(), 3 * 48000 * 8) << name;
+    }
+    EXPECT_TRUE(filesUnder(home->path(), {"*.partial", "mix-*.caf"}).isEmpty());
+}
+
+// SIGINT and SIGTERM stop an export the way a cancelled one stops: the old file at the
+// destination as it was, no temporary file and no mix left, and the signal's exit status.
+TEST_F(CliMediaTest, SignalsStopAnExportAndCleanUp) {
+    const QString destination = home->filePath("signalled.mp4");
+    for (const auto& [number, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        writeFile(destination, "the user's file");
+        QProcess process;
+        process.setReadChannel(QProcess::StandardError);
+        process.start(QStringLiteral(REELBOX_CLI),
+                      {"export", take, destination, "--format", "hevc"});
+        QByteArray err;
+        while (!err.contains("Exporting") && process.state() != QProcess::NotRunning) {
+            process.waitForReadyRead(10000);
+            err += process.readAllStandardError();
+        }
+        ::kill(pid_t(process.processId()), number);
+        ASSERT_TRUE(process.waitForFinished(10000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), status) << err.toStdString();
+        EXPECT_EQ(test::readFile(destination), "the user's file");
+        EXPECT_TRUE(filesUnder(home->path(), {"*.partial", "mix-*.caf"}).isEmpty());
+    }
 }

@@ -1,4 +1,5 @@
 #include "audio/Filmstrip.h"
+#include "platform/Error.h"
 #include "support/MediaFixtures.h"
 
 #include <QDir>
@@ -65,6 +66,34 @@ TEST_F(FilmstripTest, NothingToShowGivesNoFrames) {
         dir.filePath("sound.mov"), soundOnly, 0, 48000, [](int) { return QImage(); },
         [](qint64, int) { return 0.1f; });
     EXPECT_TRUE(Filmstrip::frames(sound, 4, 48).empty());
+}
+
+// Frames go out one by one as they are made; a movie that can't give any is an error.
+TEST_F(FilmstripTest, EachFrameHandsOverFramesAsTheyAreMade) {
+    const QString movie = numberedMovie(dir.filePath("m.mov"), 60, QSize(64, 36));
+    std::stop_source stop;
+    std::vector<int> indexes;
+    EXPECT_THROW(Filmstrip::eachFrame(
+                     movie, 6, 20,
+                     [&](int index, const QImage& image) {
+                         EXPECT_FALSE(image.isNull());
+                         indexes.push_back(index);
+                         if (index == 1)
+                             stop.request_stop();
+                     },
+                     stop.get_token()),
+                 Cancelled);
+    EXPECT_EQ(indexes, (std::vector<int>{0, 1}));
+    EXPECT_EQ(Filmstrip::eachFrame(movie, 6, 20, [](int, const QImage&) {}), 6);
+
+    MovieWriterSettings soundOnly;
+    soundOnly.audioChannels = 1;
+    const QString sound = fixtures::writeMovie(
+        dir.filePath("sound.mov"), soundOnly, 0, 48000, [](int) { return QImage(); },
+        [](qint64, int) { return 0.1f; });
+    for (const QString& path : {dir.filePath("missing.mov"), sound})
+        EXPECT_THROW(Filmstrip::eachFrame(path, 3, 20, [](int, const QImage&) {}), Error)
+            << path.toStdString();
 }
 
 TEST_F(FilmstripTest, ThumbnailIsMadeOnceFromTheMainMovie) {

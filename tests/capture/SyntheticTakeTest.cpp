@@ -1,5 +1,6 @@
 #include "capture/SyntheticTake.h"
 #include "audio/Stems.h"
+#include "platform/Error.h"
 #include "platform/media/AudioFile.h"
 #include "platform/media/FrameGrabber.h"
 #include "platform/media/MovieInfo.h"
@@ -78,4 +79,15 @@ TEST(SyntheticTake, TheSoundIsTheTestMicrophoneAndFlashesMarkEverySecond) {
     const QImage between = grabber.imageAt(1.5, 0, {});
     EXPECT_GT(qGray(flash.pixel(48, 27)), 235);
     EXPECT_LT(qGray(between.pixel(48, 40)), 235);
+}
+
+// A take that fails on the way leaves no folder in the library.
+TEST(SyntheticTake, AFailedTakeLeavesNoFolder) {
+    test::TemporaryHome home;
+    TakeLibrary library(home.filePath("library"), home.filePath("cache"));
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_THROW(makeSyntheticTake(library, {}, stop.get_token()), Cancelled);
+    EXPECT_TRUE(QDir(home.filePath("library")).isEmpty());
+    EXPECT_TRUE(library.takes().empty());
 }

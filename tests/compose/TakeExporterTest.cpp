@@ -7,6 +7,7 @@
 #include "platform/media/AudioReader.h"
 #include "platform/media/FrameGrabber.h"
 #include "platform/media/MovieInfo.h"
+#include "platform/media/Mp4Writer.h"
 #include "platform/media/VideoDecoder.h"
 #include "support/MediaFixtures.h"
 
@@ -23,6 +24,17 @@ namespace fixtures = reelbox::testing;
 namespace {
 
 constexpr int rate = 48000;
+
+void writeBytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray readBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 QImage solid(QSize size, QRgb colour) {
     QImage image(size, QImage::Format_RGB32);
@@ -244,17 +256,17 @@ TEST_F(TakeExporterTest, SoundOnlyAndTakesWithoutVideo) {
 
 TEST_F(TakeExporterTest, AnExistingFileIsReplaced) {
     const QString path = out("take.mp4");
-    QFile old(path);
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("old contents");
-    old.close();
+    writeBytes(path, "old contents");
     TakeExporter::exportTake(composed({}, false), ExportSettings::Format::h264, path);
     EXPECT_GT(QFileInfo(path).size(), 1000);
     EXPECT_EQ(probeMovie(path).audio.size(), 0u);
 }
 
-TEST_F(TakeExporterTest, CancellingLeavesNothingBehind) {
+// A cancelled export, during the encoding or before it, leaves the file that was at the
+// destination as it was and no temporary file.
+TEST_F(TakeExporterTest, CancellingLeavesTheOldFileAndNothingElse) {
     const QString path = out("take.mp4");
+    writeBytes(path, "old contents");
     std::stop_source stop;
     std::vector<double> progress;
     int calls = 0;
@@ -271,9 +283,83 @@ TEST_F(TakeExporterTest, CancellingLeavesNothingBehind) {
     EXPECT_THROW(TakeExporter::exportTake(composed({}), ExportSettings::Format::h264, path, {},
                                           stop.get_token()),
                  Cancelled);
-    EXPECT_FALSE(QFile::exists(path));
-    EXPECT_FALSE(QFile::exists(path + ".partial"));
+    EXPECT_EQ(readBytes(path), "old contents");
+    EXPECT_TRUE(QDir(dir.path()).entryList({"*.partial"}, QDir::Files | QDir::Hidden).isEmpty());
     EXPECT_EQ(std::count(progress.begin(), progress.end(), 1.0), 0);
+}
+
+// A destination that can't be written is reported by the name it was given, before any
+// encoding starts.
+TEST_F(TakeExporterTest, DestinationProblemsComeFirst) {
+    QDir().mkpath(out("folder.mp4"));
+    for (const QString& destination :
+         {out("folder.mp4"), out("missing/take.mp4"), QString(out("take.mp4") + "/x.mp4")}) {
+        std::vector<double> progress;
+        try {
+            TakeExporter::exportTake(composed({}), ExportSettings::Format::h264, destination,
+                                     [&](double f) { progress.push_back(f); });
+            ADD_FAILURE() << "no error for " << destination.toStdString();
+        } catch (const Error& e) {
+            EXPECT_TRUE(e.message().contains("“" + destination + "”")) << e.what();
+        }
+        EXPECT_TRUE(progress.empty()) << destination.toStdString();
+        EXPECT_THROW(TakeExporter::checkDestination(destination), Error);
+    }
+    EXPECT_NO_THROW(TakeExporter::checkDestination(out("fine.mp4")));
+    EXPECT_FALSE(QFile::exists(out("fine.mp4")));
+}
+
+// Draining the encoders and moving the index to the front report their progress and stop
+// on request.
+TEST(Mp4WriterFinish, ReportsProgressAndStops) {
+    QTemporaryDir dir;
+    for (const bool cancel : {false, true}) {
+        Mp4WriterSettings settings;
+        settings.video = Mp4WriterSettings::Video::h264;
+        settings.videoSize = QSize(160, 90);
+        const QString path = dir.filePath(cancel ? "cancelled.mp4" : "finished.mp4");
+        Mp4Writer writer(path, settings);
+        // Noise, so that the file is large enough to be read back in many blocks.
+        QImage noise(160, 90, QImage::Format_RGB32);
+        std::uint32_t seed = 1;
+        const std::vector<float> sound(size_t(1600 * 2), 0.25f);
+        for (int i = 0; i < 20; ++i) {
+            for (int y = 0; y < noise.height(); ++y)
+                for (int x = 0; x < noise.width(); ++x)
+                    noise.setPixel(x, y, (seed = seed * 1664525u + 1013904223u) >> 8);
+            writer.writeVideoFrame(noise, i);
+            writer.writeAudio(sound.data(), 1600);
+        }
+        std::stop_source stop;
+        std::vector<double> progress;
+        const auto finish = [&] {
+            writer.finish(
+                [&](double f) {
+                    progress.push_back(f);
+                    if (cancel && f > 0.5)
+                        stop.request_stop();
+                },
+                stop.get_token());
+        };
+        if (cancel) {
+            EXPECT_THROW(finish(), Cancelled);
+            EXPECT_LT(progress.back(), 1.0);
+            continue;
+        }
+        finish();
+        EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+        EXPECT_EQ(progress.back(), 1.0);
+        // Packets of the drain and blocks of the move, not only the ends of the two steps.
+        EXPECT_GT(std::count_if(progress.begin(), progress.end(),
+                                [](double f) { return f > 0 && f < 0.5; }),
+                  3);
+        EXPECT_GT(std::count_if(progress.begin(), progress.end(),
+                                [](double f) { return f > 0.5 && f < 1; }),
+                  3);
+        const QStringList boxes = fixtures::topLevelBoxes(path);
+        EXPECT_LT(boxes.indexOf("moov"), boxes.indexOf("mdat"));
+        EXPECT_EQ(probeMovie(path).video.size(), 1u);
+    }
 }
 
 TEST(TakeExporterNames, SuggestedFileNames) {

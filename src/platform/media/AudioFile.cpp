@@ -38,12 +38,24 @@ struct AudioFileReader::Handle {
     SndFilePtr file;
 };
 
-AudioFileWriter::AudioFileWriter(const QString& path, int channels, int sampleRate)
+std::optional<AudioFileFormat> audioFileFormatFor(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == u"caf")
+        return AudioFileFormat::caf;
+    if (suffix == u"wav")
+        return AudioFileFormat::wav;
+    return std::nullopt;
+}
+
+AudioFileWriter::AudioFileWriter(const QString& path, int channels, int sampleRate,
+                                 AudioFileFormat format)
     : m_path(path), m_channels(channels) {
     SF_INFO info{};
     info.channels = channels;
     info.samplerate = sampleRate;
-    info.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT | SF_ENDIAN_LITTLE;
+    info.format = format == AudioFileFormat::wav
+                      ? SF_FORMAT_WAV | SF_FORMAT_FLOAT
+                      : SF_FORMAT_CAF | SF_FORMAT_FLOAT | SF_ENDIAN_LITTLE;
     if (channels <= 0 || sampleRate <= 0 || !sf_format_check(&info))
         throw Error(QStringLiteral("Can't write “%1”: unsupported channel count or sample rate")
                         .arg(displayName(path)));
@@ -162,6 +174,15 @@ AudioData readAudioFile(const QString& path) {
     for (auto& channel : data.channels)
         channel.resize(size_t(position));
     return data;
+}
+
+void convertAudioFile(const QString& from, const QString& to, AudioFileFormat format) {
+    AudioFileReader reader(from);
+    AudioFileWriter writer(to, reader.channels(), reader.sampleRate(), format);
+    std::vector<float> buffer(size_t(chunkFrames * reader.channels()));
+    while (const qint64 frames = reader.read(buffer.data(), chunkFrames))
+        writer.write(buffer.data(), frames);
+    writer.close();
 }
 
 } // namespace reelbox

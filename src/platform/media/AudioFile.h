@@ -3,17 +3,24 @@
 #include <QString>
 #include <QtGlobal>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace reelbox {
 
-// CAF files of 32-bit float samples (little-endian), written and read through libsndfile.
-// Errors throw Error carrying libsndfile's text.
+// CAF (or WAV) files of 32-bit float samples (little-endian), written and read through
+// libsndfile. Errors throw Error carrying libsndfile's text.
+
+enum class AudioFileFormat { caf, wav };
+
+// The format a file name asks for: ".caf" or ".wav" in any case; none for other names.
+std::optional<AudioFileFormat> audioFileFormatFor(const QString& path);
 
 class AudioFileWriter {
 public:
     // Creates or overwrites the file.
-    AudioFileWriter(const QString& path, int channels, int sampleRate);
+    AudioFileWriter(const QString& path, int channels, int sampleRate,
+                    AudioFileFormat format = AudioFileFormat::caf);
     ~AudioFileWriter(); // closes the file; errors at that point are ignored
     AudioFileWriter(const AudioFileWriter&) = delete;
     AudioFileWriter& operator=(const AudioFileWriter&) = delete;
@@ -67,5 +74,8 @@ struct AudioData {
 void writeAudioFile(const QString& path, const std::vector<std::vector<float>>& channels,
                     int sampleRate);
 AudioData readAudioFile(const QString& path);
+
+// Copies the sound of `from` into a new file `to` of the given format, a chunk at a time.
+void convertAudioFile(const QString& from, const QString& to, AudioFileFormat format);
 
 } // namespace reelbox

@@ -1,10 +1,13 @@
 #include "platform/media/Mp4Writer.h"
 
+#include "platform/Cancellation.h"
 #include "platform/media/PictureConverter.h"
 #include "platform/media/internal/Av.h"
 #include "platform/media/internal/PictureConversion.h"
 
 #include <QFile>
+#include <algorithm>
+#include <functional>
 #include <vector>
 
 extern "C" {
@@ -21,6 +24,101 @@ constexpr qint64 audioBitRate = 256000;
 
 struct DictionaryDeleter {
     void operator()(AVDictionary* d) const { av_dict_free(&d); }
+};
+
+// Writes the trailer with the muxer's file reopening routed through here: the pass that moves
+// the index to the front reads the whole file back, and the bytes it has read tell how far it
+// has come. A stop request ends the reading, which leaves the file unfinished.
+class IndexMove {
+public:
+    IndexMove(std::function<void(double)> progress, std::stop_token token)
+        : m_progress(std::move(progress)), m_token(std::move(token)) {}
+    ~IndexMove() { release(); }
+    IndexMove(const IndexMove&) = delete;
+    IndexMove& operator=(const IndexMove&) = delete;
+
+    // av_write_trailer's result.
+    int run(AVFormatContext* output) {
+        const auto open = output->io_open;
+        const auto close = output->io_close2;
+        void* const opaque = output->opaque;
+        output->io_open = &IndexMove::openFile;
+        output->io_close2 = &IndexMove::closeFile;
+        output->opaque = this;
+        const int result = av_write_trailer(output);
+        output->io_open = open;
+        output->io_close2 = close;
+        output->opaque = opaque;
+        return result;
+    }
+
+private:
+    static constexpr int bufferSize = 1 << 15;
+
+    static int openFile(AVFormatContext* s, AVIOContext** pb, const char* url, int flags,
+                        AVDictionary** options) {
+        auto* self = static_cast<IndexMove*>(s->opaque);
+        const int opened = avio_open2(pb, url, flags, &s->interrupt_callback, options);
+        if (opened < 0 || (flags & AVIO_FLAG_WRITE) || self->m_counted)
+            return opened;
+        auto* buffer = static_cast<unsigned char*>(av_malloc(bufferSize));
+        AVIOContext* counted =
+            buffer ? avio_alloc_context(buffer, bufferSize, 0, self, &IndexMove::readPacket,
+                                        nullptr, &IndexMove::seekTo)
+                   : nullptr;
+        if (!counted) {
+            av_free(buffer);
+            avio_closep(pb);
+            return AVERROR(ENOMEM);
+        }
+        self->m_file = *pb;
+        self->m_size = std::max<int64_t>(1, avio_size(*pb));
+        self->m_counted = counted;
+        *pb = counted;
+        return 0;
+    }
+
+    static int closeFile(AVFormatContext* s, AVIOContext* pb) {
+        auto* self = static_cast<IndexMove*>(s->opaque);
+        if (pb && pb == self->m_counted)
+            return self->release();
+        return avio_close(pb);
+    }
+
+    static int readPacket(void* opaque, uint8_t* buffer, int size) {
+        auto* self = static_cast<IndexMove*>(opaque);
+        if (self->m_token.stop_requested())
+            return AVERROR_EXIT;
+        const int read = avio_read(self->m_file, buffer, size);
+        if (read > 0) {
+            self->m_read += read;
+            if (self->m_progress)
+                self->m_progress(std::min(1.0, double(self->m_read) / double(self->m_size)));
+        }
+        return read;
+    }
+
+    static int64_t seekTo(void* opaque, int64_t offset, int whence) {
+        auto* self = static_cast<IndexMove*>(opaque);
+        if (whence & AVSEEK_SIZE)
+            return avio_size(self->m_file);
+        return avio_seek(self->m_file, offset, whence & ~AVSEEK_FORCE);
+    }
+
+    int release() {
+        if (m_counted) {
+            av_freep(&m_counted->buffer);
+            avio_context_free(&m_counted);
+        }
+        return m_file ? avio_closep(&m_file) : 0;
+    }
+
+    std::function<void(double)> m_progress;
+    std::stop_token m_token;
+    AVIOContext* m_file = nullptr;    // the file as opened
+    AVIOContext* m_counted = nullptr; // what the muxer reads through
+    int64_t m_size = 1;
+    int64_t m_read = 0;
 };
 } // namespace
 
@@ -124,7 +222,9 @@ struct Mp4Writer::State {
     }
 
     // Sends a frame (or the end, with nullptr) and writes every packet that comes out.
-    void encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame) {
+    // `written` hears of every packet written.
+    void encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame,
+                const std::function<void()>& written = {}) {
         check(avcodec_send_frame(codec, frame));
         for (;;) {
             const int received = avcodec_receive_packet(codec, packet.get());
@@ -136,6 +236,8 @@ struct Mp4Writer::State {
             av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
             packet->stream_index = stream->index;
             check(av_interleaved_write_frame(output.get(), packet.get()));
+            if (written)
+                written();
         }
     }
 
@@ -245,18 +347,37 @@ void Mp4Writer::writeAudio(const float* interleavedStereo, qint64 frames) {
     d->encodePending(false);
 }
 
-void Mp4Writer::finish() {
+void Mp4Writer::finish(const std::function<void(double)>& progress, const std::stop_token& token) {
     if (d->finished)
         return;
     d->finished = true;
+    const auto report = [&](double fraction) {
+        if (progress)
+            progress(std::clamp(fraction, 0.0, 1.0));
+    };
     if (d->audio) {
         d->encodePending(true);
         d->encode(d->audio.get(), d->audioStream, nullptr);
     }
-    if (d->video)
-        d->encode(d->video.get(), d->videoStream, nullptr);
-    d->check(av_write_trailer(d->output.get()));
+    // The first half: the frames the video encoder still holds.
+    if (d->video) {
+        const int64_t from = d->lastVideoDts == AV_NOPTS_VALUE ? 0 : d->lastVideoDts;
+        const double held = double(std::max<int64_t>(1, d->lastFrameIndex - from));
+        d->encode(d->video.get(), d->videoStream, nullptr, [&] {
+            throwIfCancelled(token);
+            report(0.5 * double(d->lastVideoDts - from) / held);
+        });
+    }
+    throwIfCancelled(token);
+    report(0.5);
+
+    // The second half: the index written and moved to the front, which reads the file back.
+    IndexMove move([&](double fraction) { report(0.5 + 0.5 * fraction); }, token);
+    const int trailer = move.run(d->output.get());
+    throwIfCancelled(token);
+    d->check(trailer);
     d->check(avio_closep(&d->output->pb));
+    report(1.0);
 }
 
 } // namespace reelbox

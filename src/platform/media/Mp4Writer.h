@@ -6,7 +6,9 @@
 #include <QImage>
 #include <QSize>
 #include <QString>
+#include <functional>
 #include <memory>
+#include <stop_token>
 
 namespace reelbox {
 
@@ -49,7 +51,10 @@ public:
     void writeVideoFrame(const YuvPicture& frame, qint64 frameIndex);
     YuvPicture::Matrix colourMatrix() const; // of the video
     void writeAudio(const float* interleavedStereo, qint64 frames);
-    void finish();
+    // Drains the encoders, writes the index and moves it to the front. `progress` hears 0 … 1
+    // through those steps; a stop request ends them with Cancelled, the file left unfinished.
+    void finish(const std::function<void(double)>& progress = {},
+                const std::stop_token& token = {});
 
 private:
     struct State;
