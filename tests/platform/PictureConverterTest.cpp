@@ -119,6 +119,9 @@ TEST(PictureConverter, RgbToYuvStaysInsideBothPictures) {
 // Tight planes into an RGB picture of tight rows: no byte after its last pixel changes.
 TEST(PictureConverter, YuvToRgbStaysInsideBothPictures) {
     PictureConverter converter;
+    QImage empty(4, 4, QImage::Format_RGB32);
+    EXPECT_THROW(converter.convert(YuvPicture(), empty), Error);
+    EXPECT_THROW(converter.convert(empty, YuvPicture()), Error);
     for (const QSize size : sizes()) {
         GuardedYuv source(size, 0);
         const YuvPicture& p = source.picture;
@@ -128,7 +131,7 @@ TEST(PictureConverter, YuvToRgbStaysInsideBothPictures) {
                         : plane == 1 ? cb601
                                      : cr601,
                         size_t(p.stride(plane) * size.height() / (plane ? 2 : 1)));
-        for (const QSize targetSize : {size, QSize(size.width() / 2 + 1, size.height() + 1)}) {
+        for (const QSize targetSize : {size, QSize(size.width() - 1, size.height() + 1)}) {
             const qsizetype stride = qsizetype(targetSize.width()) * 4;
             GuardedBytes bytes(size_t(stride * targetSize.height()), 64);
             QImage target(bytes.data(), targetSize.width(), targetSize.height(), stride,
@@ -145,15 +148,6 @@ TEST(PictureConverter, YuvToRgbStaysInsideBothPictures) {
             }
         }
     }
-}
-
-TEST(PictureConverter, EmptyPicturesAreRefused) {
-    PictureConverter converter;
-    QImage image(4, 4, QImage::Format_RGB32);
-    EXPECT_THROW(converter.convert(QImage(), YuvPicture(QSize(4, 4), YuvPicture::Matrix::bt709)),
-                 Error);
-    EXPECT_THROW(converter.convert(image, YuvPicture()), Error);
-    EXPECT_THROW(converter.convert(YuvPicture(), image), Error);
 }
 
 } // namespace

@@ -6,9 +6,7 @@
 #include "platform/Error.h"
 #include "platform/media/MovieInfo.h"
 
-#include <QFile>
 #include <QTemporaryDir>
-#include <QtEndian>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
@@ -248,15 +246,23 @@ TEST(VideoDecoder, LateFirstPicture) {
     EXPECT_TRUE(decoder.frameAt(start + 20.5 / fps).isNull());
 }
 
-class VideoDecoderRotation : public ::testing::TestWithParam<int> {};
+// A turn, and where the left half of the picture and its right half end up.
+struct Turn {
+    int degrees;
+    QPoint left, right;
+};
+void PrintTo(const Turn& turn, std::ostream* out) {
+    *out << turn.degrees << "°";
+}
+class VideoDecoderRotation : public ::testing::TestWithParam<Turn> {};
 
 // The display rotation is applied: a picture whose left half is red, turned clockwise.
 TEST_P(VideoDecoderRotation, PicturesAreTurned) {
-    const int rotation = GetParam();
+    const Turn turn = GetParam();
     QTemporaryDir dir;
     MovieWriterSettings settings;
     settings.videoSize = QSize(160, 90);
-    settings.rotationDegrees = rotation;
+    settings.rotationDegrees = turn.degrees;
     QImage picture(settings.videoSize, QImage::Format_RGB32);
     picture.fill(qRgb(0, 0, 230));
     for (int y = 0; y < 90; ++y)
@@ -266,41 +272,29 @@ TEST_P(VideoDecoderRotation, PicturesAreTurned) {
         writeMovie(dir.filePath("turned.mov"), settings, 3, 0, [&](int) { return picture; }, {});
 
     VideoDecoder decoder(path);
-    const QSize expected = rotation % 180 ? QSize(90, 160) : QSize(160, 90);
+    const QSize expected = turn.degrees % 180 ? QSize(90, 160) : QSize(160, 90);
     EXPECT_EQ(decoder.naturalSize(), expected);
     EXPECT_EQ(probeMovie(path).video.at(0).naturalSize, expected);
-    // Where the red half ends up, and where the blue one does.
-    QPoint red, blue;
-    switch (rotation) {
-    case 90:
-        red = {45, 20}, blue = {45, 140};
-        break;
-    case 180:
-        red = {140, 45}, blue = {20, 45};
-        break;
-    case 270:
-        red = {45, 140}, blue = {45, 20};
-        break;
-    default:
-        red = {20, 45}, blue = {140, 45};
-        break;
-    }
     // Turned pictures are only handed out converted.
-    EXPECT_EQ(decoder.yuvFrameAt(0.0).has_value(), rotation == 0);
-    // A region (in the turned picture) doesn't change what is shown.
-    // Stills too, scaled to half the size.
+    EXPECT_EQ(decoder.yuvFrameAt(0.0).has_value(), turn.degrees == 0);
+    // A region (in the turned picture) doesn't change what is shown; stills (at half the
+    // size) are turned too.
     for (const QRect region : {QRect(), QRect(QPoint(0, 0), expected), QRect(0, 0, 1, 1)}) {
         const QImage image = region.width() == 1
                                  ? decoder.stillAt(1.0 / fps, 0, expected / 2).scaled(expected)
                                  : decoder.frameAt(1.0 / fps, region);
         ASSERT_EQ(image.size(), expected);
-        EXPECT_GT(qRed(image.pixel(red)), 180) << rotation;
-        EXPECT_LT(qBlue(image.pixel(red)), 60) << rotation;
-        EXPECT_GT(qBlue(image.pixel(blue)), 180) << rotation;
-        EXPECT_LT(qRed(image.pixel(blue)), 60) << rotation;
+        EXPECT_GT(qRed(image.pixel(turn.left)), 180);
+        EXPECT_LT(qBlue(image.pixel(turn.left)), 60);
+        EXPECT_GT(qBlue(image.pixel(turn.right)), 180);
+        EXPECT_LT(qRed(image.pixel(turn.right)), 60);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Degrees, VideoDecoderRotation, ::testing::Values(0, 90, 180, 270));
+INSTANTIATE_TEST_SUITE_P(Degrees, VideoDecoderRotation,
+                         ::testing::Values(Turn{0, {20, 45}, {140, 45}},
+                                           Turn{90, {45, 20}, {45, 140}},
+                                           Turn{180, {140, 45}, {20, 45}},
+                                           Turn{270, {45, 140}, {45, 20}}));
 
 } // namespace
