@@ -50,7 +50,7 @@ dsp::ReverbPreset presetFor(ReverbRoom room) {
 
 // Adds the room's reverberation of the bus to the mix; the tail past the end is cut.
 void addReverb(ReverbRoom room, const Bus& bus, Bus& mix, const std::stop_token& token) {
-    dsp::Reverb reverb(presetFor(room), sampleRate);
+    dsp::Reverb reverb(presetFor(room), audioSampleRate);
     const qint64 total = qint64(mix.left.size());
     Buffer wetLeft(static_cast<size_t>(blockFrames));
     Buffer wetRight(static_cast<size_t>(blockFrames));
@@ -102,6 +102,7 @@ Analysis render(const std::vector<TrackInput>& tracks, const MasterSettings& mas
             progress(double(done) / double(steps));
     };
 
+    const float loudestSend = float(std::pow(10.0, loudestGainDB / 20));
     // One track's buffer at a time, reused from track to track.
     Buffer samples;
     for (const TrackInput* sound : sounding) {
@@ -113,8 +114,8 @@ Analysis render(const std::vector<TrackInput>& tracks, const MasterSettings& mas
         processTrack(samples, track.effects, token);
 
         const StereoGain gain = panGains(track.volumeDB, track.pan);
-        // The send is taken after volume and pan.
-        const float send = float(track.effects.reverbSend);
+        // The send is taken after volume and pan, and limited like a gain.
+        const float send = std::min(float(track.effects.reverbSend), loudestSend);
         if (send > 0) {
             Bus& bus = rooms[track.effects.reverbRoom];
             if (bus.left.empty())
@@ -137,14 +138,16 @@ Analysis render(const std::vector<TrackInput>& tracks, const MasterSettings& mas
         report();
     }
 
-    // Normalize is measured before the master volume.
+    // Normalize is measured before the master volume. Samples that are not finite can't come
+    // from the stems; whatever overflowed on the way is passed over here and written as 0.
     const float peak = peakLevel(mix.left, mix.right);
     Analysis analysis;
     analysis.peakDB = 20 * std::log10(std::max(double(peak), logFloor));
     if (master.normalize && peak > silenceThreshold)
         analysis.normalizeGainDB =
             std::min(normalizeTargetDB - analysis.peakDB, normalizeCeilingDB);
-    const float factor = float(std::pow(10.0, (master.volumeDB + analysis.normalizeGainDB) / 20));
+    const float factor =
+        float(std::pow(10.0, (limitedGainDB(master.volumeDB) + analysis.normalizeGainDB) / 20));
 
     throwIfCancelled(token);
     QFile::remove(outputPath);

@@ -8,68 +8,41 @@
 #include "platform/Cancellation.h"
 #include "platform/media/AudioFile.h"
 
+#include "platform/MappedMemory.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <new>
 #include <numbers>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 namespace reelbox::mix {
 
 namespace {
 
-constexpr std::size_t hugePage = std::size_t(2) << 20;
 // Blocks from this size on are mapped on their own.
-constexpr std::size_t mappedFrom = 2 * hugePage;
-
-std::size_t roundUpToHugePage(std::size_t bytes) {
-    return (bytes + hugePage - 1) / hugePage * hugePage;
-}
+constexpr std::size_t mappedFrom = 2 * MappedMemory::hugePageBytes;
 
 } // namespace
 
 void* allocateSamples(std::size_t bytes) {
-#if defined(__linux__)
-    if (bytes >= mappedFrom) {
-        // Map one huge page more than needed, keep the aligned part, give the rest back.
-        const std::size_t size = roundUpToHugePage(bytes);
-        void* mapped = mmap(nullptr, size + hugePage, PROT_READ | PROT_WRITE,
-                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (mapped == MAP_FAILED)
-            throw std::bad_alloc();
-        auto* const start = static_cast<char*>(mapped);
-        const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(start);
-        auto* const aligned = start + (hugePage - address % hugePage) % hugePage;
-        if (aligned > start)
-            munmap(start, std::size_t(aligned - start));
-        if (aligned + size < start + size + hugePage)
-            munmap(aligned + size, std::size_t(start + size + hugePage - (aligned + size)));
-        madvise(aligned, size, MADV_HUGEPAGE); // only advice: 4 KB pages if it is refused
-        return aligned;
-    }
-#endif
+    if (bytes >= mappedFrom)
+        return MappedMemory(bytes).release();
     return ::operator new(bytes);
 }
 
 void freeSamples(void* block, std::size_t bytes) noexcept {
-#if defined(__linux__)
-    if (bytes >= mappedFrom) {
-        munmap(block, roundUpToHugePage(bytes));
-        return;
-    }
-#endif
-    ::operator delete(block);
+    if (bytes >= mappedFrom)
+        MappedMemory::adopt(block, bytes); // unmapped as it goes
+    else
+        ::operator delete(block);
 }
 
 std::vector<std::uint32_t> spanLengths(const SpanList& spans) {
     std::vector<std::uint32_t> lengths;
     lengths.reserve(spans.size());
     for (const TimeSpan& span : spans) {
-        const double frames = std::round((span.end - span.start) * sampleRate);
+        const double frames = std::round((span.end - span.start) * audioSampleRate);
         if (!(frames > 0))
             lengths.push_back(0);
         else if (frames >= double(std::numeric_limits<std::uint32_t>::max()))
@@ -96,20 +69,26 @@ void fadeOut(float* samples, qint64 n) {
 
 namespace {
 
-// Reads `frames` frames of channel 0 of the stem from `from` into `out`.
+// Reads `frames` frames of channel 0 of the stem from `from` into `out`, a chunk at a time;
+// each chunk is cleared of samples that are not finite while it is still in the cache.
 qint64 readChannel0(AudioFileReader& stem, qint64 from, float* out, qint64 frames) {
+    constexpr qint64 chunkFrames = 16 * blockFrames;
     stem.seek(from);
     const int channels = stem.channels();
-    if (channels == 1)
-        return stem.read(out, frames);
-    std::vector<float> chunk(size_t(blockFrames * channels));
+    std::vector<float> chunk(channels == 1 ? 0 : size_t(blockFrames * channels));
     qint64 done = 0;
     while (done < frames) {
-        const qint64 got = stem.read(chunk.data(), std::min(blockFrames, frames - done));
+        qint64 got = 0;
+        if (channels == 1) {
+            got = stem.read(out + done, std::min(chunkFrames, frames - done));
+        } else {
+            got = stem.read(chunk.data(), std::min(blockFrames, frames - done));
+            for (qint64 i = 0; i < got; ++i)
+                out[done + i] = chunk[size_t(i * channels)];
+        }
         if (got == 0)
             break;
-        for (qint64 i = 0; i < got; ++i)
-            out[done + i] = chunk[size_t(i * channels)];
+        dsp::silenceNonFinite(out + done, size_t(got));
         done += got;
     }
     return done;
@@ -142,7 +121,7 @@ void splice(Buffer& into, const QString& stemPath, double inputStart, const Span
     const size_t count = std::min(spans.size(), lengths.size());
     for (size_t i = 0; i < count; ++i) {
         const qint64 length = lengths[i];
-        qint64 source = qint64((spans[i].start - inputStart) * sampleRate); // toward zero
+        qint64 source = qint64((spans[i].start - inputStart) * audioSampleRate); // toward zero
         qint64 destination = write;
         qint64 remaining = length;
         if (source < 0) {
@@ -185,9 +164,9 @@ void silenceHidden(Buffer& buffer, const SpanList& hidden, const SpanList& spans
             const double hi = std::min(span.end, h.end);
             if (!(lo < hi))
                 continue;
-            const qint64 a = offset + qint64((lo - span.start) * sampleRate);
+            const qint64 a = offset + qint64((lo - span.start) * audioSampleRate);
             const qint64 b =
-                std::min(offset + qint64((hi - span.start) * sampleRate), offset + length);
+                std::min(offset + qint64((hi - span.start) * audioSampleRate), offset + length);
             if (!(b > a))
                 continue;
             std::fill(buffer.begin() + std::clamp<qint64>(a, 0, size),
@@ -201,34 +180,44 @@ void silenceHidden(Buffer& buffer, const SpanList& hidden, const SpanList& spans
     }
 }
 
+double limitedGainDB(double gainDB) {
+    return std::isnan(gainDB) ? 0.0 : std::min(gainDB, loudestGainDB);
+}
+
 void processTrack(Buffer& buffer, const TrackEffects& effects, const std::stop_token& token) {
     if (!effects.eqEnabled && !effects.compressorEnabled)
         return;
     const dsp::ScopedFlushDenormals flushDenormals;
     const qint64 size = qint64(buffer.size());
     if (effects.eqEnabled) {
-        dsp::Equalizer eq(sampleRate,
-                          {effects.lowCut, float(effects.lowGain), float(effects.midGain),
-                           float(effects.midFrequency), float(effects.highGain)});
+        const auto band = [](double gainDB) {
+            return float(std::max(limitedGainDB(gainDB), -loudestGainDB));
+        };
+        dsp::Equalizer eq(audioSampleRate,
+                          {effects.lowCut, band(effects.lowGain), band(effects.midGain),
+                           float(effects.midFrequency), band(effects.highGain)});
         for (qint64 at = 0; at < size; at += blockFrames) {
             throwIfCancelled(token);
             eq.process(buffer.data() + at, size_t(std::min(blockFrames, size - at)));
         }
     }
     if (effects.compressorEnabled) {
-        dsp::Compressor compressor(effects.compression, sampleRate);
+        const double amount =
+            std::isnan(effects.compression) ? 0.0 : std::clamp(effects.compression, 0.0, 1.0);
+        dsp::Compressor compressor(amount, audioSampleRate);
         for (qint64 at = 0; at < size; at += blockFrames) {
             throwIfCancelled(token);
             compressor.process(buffer.data() + at, size_t(std::min(blockFrames, size - at)));
         }
         throwIfCancelled(token);
-        dsp::PeakLimiter(sampleRate).process(buffer.data(), buffer.size());
+        dsp::PeakLimiter(audioSampleRate).process(buffer.data(), buffer.size());
     }
 }
 
 StereoGain panGains(double volumeDB, double pan) {
-    const double gain = std::pow(10.0, volumeDB / 20.0);
-    const double angle = (pan + 1) * std::numbers::pi * 0.25;
+    const double gain = std::pow(10.0, limitedGainDB(volumeDB) / 20.0);
+    const double position = std::isnan(pan) ? 0.0 : std::clamp(pan, -1.0, 1.0);
+    const double angle = (position + 1) * std::numbers::pi * 0.25;
     return {float(gain * std::cos(angle)), float(gain * std::sin(angle))};
 }
 
@@ -258,7 +247,7 @@ void finishAndWrite(const QString& path, Buffer& left, Buffer& right, float fact
     }
 
     constexpr qint64 chunkFrames = 16384;
-    AudioFileWriter writer(path, 2, sampleRate);
+    AudioFileWriter writer(path, 2, audioSampleRate);
     std::vector<float> interleaved(size_t(2 * std::min(total, chunkFrames)));
     for (qint64 at = 0; at < total; at += chunkFrames) {
         const qint64 n = std::min(chunkFrames, total - at);

@@ -4,6 +4,7 @@
 
 #include "model/EditState.h"
 #include "model/Track.h"
+#include "platform/SampleRate.h"
 
 #include <QString>
 #include <cstddef>
@@ -13,15 +14,13 @@
 
 namespace reelbox::mix {
 
-inline constexpr int sampleRate = 48000;
 inline constexpr qint64 rampFrames = 384;   // 8 ms, every fade of the mix
 inline constexpr qint64 blockFrames = 4096; // largest block between cancellation checks
 
-// Memory for the whole-take buffers. A large block is mapped on its own on 2 MB boundaries and
-// offered to the kernel for transparent huge pages: a 10-minute mix touches most of a
-// gigabyte for the first time, which is a quarter of a million page faults with 4 KB pages
-// and a good part of the render's time; with 2 MB pages it is a few hundred. Small blocks come
-// from the ordinary heap.
+// Memory for the whole-take buffers. A large block is a MappedMemory of its own on huge pages:
+// a 10-minute mix touches most of a gigabyte for the first time, which is a quarter of a
+// million page faults with 4 KB pages and a good part of the render's time; with 2 MB pages it
+// is a few hundred. Small blocks come from the ordinary heap.
 void* allocateSamples(std::size_t bytes);
 void freeSamples(void* block, std::size_t bytes) noexcept;
 
@@ -44,8 +43,9 @@ void fadeIn(float* samples, qint64 n);
 void fadeOut(float* samples, qint64 n);
 
 // One track's time line: the stem's frames for each played span laid end to end, silence
-// where the stem hasn't begun or has ended, and ramps at the seams between spans.
-// `inputStart` is the take time of the stem's first frame. Throws Error on a read failure.
+// where the stem hasn't begun or has ended, and ramps at the seams between spans. A stem
+// sample that is not finite counts as silence. `inputStart` is the take time of the stem's first
+// frame. Throws Error on a read failure.
 Buffer splice(const QString& stemPath, double inputStart, const SpanList& spans,
               const std::vector<std::uint32_t>& lengths, qint64 total);
 // The same into a buffer that is reused from one track to the next: it is resized to `total`
@@ -61,19 +61,25 @@ void silenceHidden(Buffer& buffer, const SpanList& hidden, const SpanList& spans
 // untouched, bit for bit, when the EQ and the compressor are both off.
 void processTrack(Buffer& buffer, const TrackEffects& effects, const std::stop_token& token);
 
-// Constant-power gains of a track's volume and pan.
+// Gains above +24 dB count as +24 dB (track volumes, the master volume, the EQ bands); a gain
+// that is not a number counts as 0 dB.
+inline constexpr double loudestGainDB = 24;
+double limitedGainDB(double gainDB);
+
+// Constant-power gains of a track's volume (limited as above) and pan.
 struct StereoGain {
     float left = 0;
     float right = 0;
 };
 StereoGain panGains(double volumeDB, double pan);
 
-// The largest absolute sample of the two channels.
+// The largest finite absolute sample of the two channels.
 float peakLevel(const Buffer& left, const Buffer& right);
 
 // The end of the mix, after the normalize measurement: every sample scaled by `factor`
 // (nothing is done for exactly 1), the first 384 frames faded in when there are that many,
-// the last min(total, 384) faded out, every sample clipped to -1 ... +1, and the pair written
+// the last min(total, 384) faded out, every sample clipped to -1 ... +1 (one that is not
+// finite becomes 0), and the pair written
 // as a stereo 32-bit float file. The work is done a chunk at a time just before the chunk is
 // written, so the mix is passed over once; the buffers are left scaled, faded and clipped.
 // Throws Error when the file can't be written.

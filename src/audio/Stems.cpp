@@ -8,14 +8,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QUuid>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 #include <vector>
 
 namespace reelbox::Stems {
 
 namespace {
-
-const QString partialSuffix = QStringLiteral(".partial");
 
 // Frames collected per channel before they go to disk, so writes stay large.
 constexpr qint64 flushFrames = 1 << 15;
@@ -25,7 +26,7 @@ class StemWriters {
 public:
     StemWriters(const QStringList& paths) {
         for (const QString& path : paths)
-            m_writers.push_back(std::make_unique<AudioFileWriter>(path, 1, sampleRate));
+            m_writers.push_back(std::make_unique<AudioFileWriter>(path, 1, audioSampleRate));
         m_pending.assign(m_writers.size(), std::vector<float>(flushFrames));
     }
 
@@ -79,12 +80,42 @@ private:
     qint64 m_filled = 0;
 };
 
-void replaceFile(const QString& from, const QString& to) {
-    QFile::remove(to);
-    if (!QFile::rename(from, to))
-        throw Error(QStringLiteral("Couldn't move the stem \"%1\" into place.")
-                        .arg(QFileInfo(to).fileName()));
-}
+// The partial files of one extraction: names no other writer uses, removed again unless
+// they were moved into place.
+class PartialFiles {
+public:
+    explicit PartialFiles(const QStringList& stems) {
+        const QString writer = QUuid::createUuid().toString(QUuid::Id128).left(12);
+        for (const QString& stem : stems)
+            m_paths << QStringLiteral("%1.%2.partial").arg(stem, writer);
+    }
+    ~PartialFiles() {
+        for (const QString& path : m_paths)
+            QFile::remove(path);
+    }
+    PartialFiles(const PartialFiles&) = delete;
+    PartialFiles& operator=(const PartialFiles&) = delete;
+
+    const QStringList& paths() const { return m_paths; }
+
+    // rename(2) replaces an existing stem in one step, so a reader finds either the old file
+    // or the new one, never none.
+    void moveInto(const QStringList& stems) {
+        for (qsizetype c = 0; c < stems.size(); ++c) {
+            std::error_code error;
+            std::filesystem::rename(QFile::encodeName(m_paths[c]).toStdString(),
+                                    QFile::encodeName(stems[c]).toStdString(), error);
+            if (error)
+                throw Error(QStringLiteral("Couldn't move the stem \"%1\" into place: %2")
+                                .arg(QFileInfo(stems[c]).fileName(),
+                                     QString::fromLocal8Bit(error.message())));
+        }
+        m_paths.clear();
+    }
+
+private:
+    QStringList m_paths;
+};
 
 } // namespace
 
@@ -98,6 +129,9 @@ QString stemPath(const QString& moviePath, qint64 modificationTimeSeconds, int c
 
 QStringList extract(const QString& moviePath, const QString& cacheFolder,
                     const std::stop_token& token) {
+    if (QFileInfo(moviePath).isDir())
+        throw StemError::readFailed(QStringLiteral("\u201c%1\u201d is a folder, not a movie.")
+                                        .arg(QDir::cleanPath(moviePath)));
     MovieInfo movie;
     try {
         movie = probeMovie(moviePath);
@@ -125,14 +159,12 @@ QStringList extract(const QString& moviePath, const QString& cacheFolder,
     if (reader->channelCount() != channels)
         throw StemError::readFailed(QStringLiteral("the channel count changed while reading"));
 
-    QStringList partials;
-    for (const QString& stem : stems)
-        partials << stem + partialSuffix;
-    StemWriters writers(partials);
+    PartialFiles partials(stems);
+    StemWriters writers(partials.paths());
 
     // A track that starts after the movie's time 0 is preceded by silence.
     const double leadSeconds = std::max(0.0, track.startSeconds);
-    writers.writeSilence(qint64(std::uint32_t(leadSeconds * sampleRate)));
+    writers.writeSilence(qint64(std::uint32_t(leadSeconds * audioSampleRate)));
 
     AudioBuffer buffer;
     while (true) {
@@ -150,8 +182,7 @@ QStringList extract(const QString& moviePath, const QString& cacheFolder,
         writers.write(buffer.samples.data(), buffer.frames);
     }
     writers.close();
-    for (int c = 0; c < channels; ++c)
-        replaceFile(partials[c], stems[c]);
+    partials.moveInto(stems);
     return stems;
 }
 

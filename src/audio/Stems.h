@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/StemError.h"
+#include "platform/SampleRate.h"
 
 #include <QString>
 #include <QStringList>
@@ -10,14 +11,13 @@
 
 namespace reelbox::Stems {
 
-// Stems are mono CAF files of 32-bit float samples at this rate; frame 0 is time 0 of the
-// movie they come from.
-inline constexpr int sampleRate = 48000;
-
 // One mono stem per channel of the movie's first audio track, in channel order, in the cache
 // folder (which must exist). Cached by name: the movie's base name, its modification time in
-// whole seconds and the channel number; an unchanged movie is not decoded again. Files are
-// written under a ".partial" name and renamed only when every stem is complete.
+// whole seconds and the channel number; an unchanged movie is not decoded again. Stems are
+// mono CAF files of 32-bit float samples at audioSampleRate; frame 0 is time 0 of the movie.
+// Each call writes under ".partial" names of its own and renames them over the final names
+// only when every stem is complete, so extractions of one movie may run at once and a final
+// name, once there, never goes missing. A failed or cancelled call removes its partial files.
 // Throws StemError, Error for file failures, or Cancelled.
 QStringList extract(const QString& moviePath, const QString& cacheFolder,
                     const std::stop_token& token = {});

@@ -7,7 +7,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <atomic>
 #include <gtest/gtest.h>
+#include <latch>
+#include <thread>
 
 using namespace reelbox;
 namespace fixtures = reelbox::testing;
@@ -123,16 +126,65 @@ TEST_F(StemsTest, ManyChannelsInOnePass) {
     EXPECT_EQ(last.channels[0][1234], fixtures::staircase(1234, 31, 32));
 }
 
-TEST_F(StemsTest, CancellingLeavesOnlyPartialFiles) {
+TEST_F(StemsTest, CancellingLeavesNoFileBehind) {
     const QString movie = staircaseMovie("take.mov", 2, 4800);
     std::stop_source stop;
     stop.request_stop();
     EXPECT_THROW(Stems::extract(movie, cache(), stop.get_token()), Cancelled);
     EXPECT_TRUE(finalStems().isEmpty());
-    EXPECT_EQ(partialStems().size(), 2);
-    // The next attempt overwrites them.
-    EXPECT_EQ(Stems::extract(movie, cache()).size(), 2);
     EXPECT_TRUE(partialStems().isEmpty());
+    EXPECT_EQ(Stems::extract(movie, cache()).size(), 2);
+}
+
+TEST_F(StemsTest, TwoExtractionsOfOneMovieAtOnceBothGetEveryStem) {
+    constexpr int channels = 3;
+    constexpr qint64 frames = 2 * audioSampleRate;
+    const QString movie = staircaseMovie("take.mov", channels, frames, false);
+    for (int round = 0; round < 6; ++round) {
+        // Every other round one stem is kept: both calls decode and replace it while a
+        // reader watches that it never goes missing.
+        const QStringList before = finalStems();
+        for (int i = 0; i < before.size(); ++i)
+            if (round % 2 == 0 || i > 0)
+                QFile::remove(QDir(cache()).filePath(before[i]));
+        const QString kept =
+            round % 2 && !before.isEmpty() ? QDir(cache()).filePath(before[0]) : QString();
+        std::latch start(3);
+        std::atomic<int> finished = 0;
+        bool keptWentMissing = false;
+        QStringList results[2];
+        std::string problems[2];
+        const auto extract = [&](int k) {
+            start.arrive_and_wait();
+            try {
+                results[k] = Stems::extract(movie, cache());
+                for (const QString& stem : results[k])
+                    if (!QFileInfo::exists(stem))
+                        problems[k] += stem.toStdString() + " missing; ";
+            } catch (const std::exception& e) {
+                problems[k] = e.what();
+            }
+            ++finished;
+        };
+        std::thread a(extract, 0), b(extract, 1);
+        start.arrive_and_wait();
+        while (!kept.isEmpty() && finished < 2)
+            keptWentMissing = keptWentMissing || !QFileInfo::exists(kept);
+        a.join();
+        b.join();
+        EXPECT_EQ(problems[0], "") << "round " << round;
+        EXPECT_EQ(problems[1], "") << "round " << round;
+        EXPECT_FALSE(keptWentMissing) << "round " << round;
+        ASSERT_EQ(results[0].join(' ').toStdString(), results[1].join(' ').toStdString());
+        ASSERT_EQ(results[0].size(), channels);
+        EXPECT_TRUE(partialStems().isEmpty());
+        for (int c = 0; c < channels; ++c) {
+            const AudioData data = readAudioFile(results[0][c]);
+            ASSERT_EQ(qint64(data.channels[0].size()), frames) << round << " " << c;
+            for (qint64 f = 0; f < frames; f += 997)
+                ASSERT_EQ(data.channels[0][size_t(f)], fixtures::staircase(f, c, channels));
+        }
+    }
 }
 
 TEST_F(StemsTest, BadMediaGivesTheStemErrorsAndNoFinalStem) {
@@ -172,6 +224,15 @@ TEST_F(StemsTest, BadMediaGivesTheStemErrorsAndNoFinalStem) {
     expectError(zeros.fileName(), StemError::Kind::readFailed, "zeros");
 
     expectError(dir.filePath("missing.mov"), StemError::Kind::readFailed, "missing file");
+    QDir().mkpath(dir.filePath("folder.mov"));
+    try {
+        Stems::extract(dir.filePath("folder.mov"), cache());
+        ADD_FAILURE() << "a folder: no error";
+    } catch (const StemError& e) {
+        EXPECT_TRUE(
+            e.message().endsWith(QStringLiteral("folder.mov\u201d is a folder, not a movie.")))
+            << e.what();
+    }
 
     const QString whole = staircaseMovie("cut.mov", 2, 48000);
     QFile cut(whole);

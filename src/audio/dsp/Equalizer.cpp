@@ -2,6 +2,9 @@
 
 #include "audio/dsp/FlushDenormals.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace reelbox::dsp {
 
 namespace {
@@ -130,8 +133,10 @@ void Equalizer::setSettings(const EqualizerSettings& settings) {
     m_bands[0].active = settings.lowCut;
     m_bands[1].coefficients = designLowShelf(lowShelfHz, settings.lowGainDB, shelfSlope, fs);
     m_bands[1].active = settings.lowGainDB != 0;
-    m_bands[2].coefficients =
-        designPeaking(settings.midFrequencyHz, settings.midGainDB, midBandwidthOctaves, fs);
+    const double midHz = std::isnan(settings.midFrequencyHz)
+                             ? EqualizerSettings{}.midFrequencyHz
+                             : std::min(settings.midFrequencyHz, midHighestFraction * fs);
+    m_bands[2].coefficients = designPeaking(midHz, settings.midGainDB, midBandwidthOctaves, fs);
     m_bands[2].active = settings.midGainDB != 0;
     m_bands[3].coefficients = designHighShelf(highShelfHz, settings.highGainDB, shelfSlope, fs);
     m_bands[3].active = settings.highGainDB != 0;

@@ -21,7 +21,9 @@ struct EqualizerSettings {
 // Four cookbook biquads in series, double-precision coefficients and state:
 //   band 0  high-pass 80 Hz, Q 0.7071 (Butterworth), only when lowCut is set
 //   band 1  low shelf 120 Hz, slope 1, lowGainDB
-//   band 2  peaking at midFrequencyHz, 1.2 octaves, midGainDB
+//   band 2  peaking at midFrequencyHz, 1.2 octaves, midGainDB; the centre goes no higher
+//           than a third of the sample rate (above it the compensated bandwidth spreads the
+//           band over the whole spectrum, a broadband boost by 22 kHz at 48 kHz)
 //   band 3  high shelf 6 kHz, slope 1, highGainDB
 // A shelf or peak at 0 dB has b == a, that is H(z) = 1, so such a band is left out of the
 // chain instead of being run; with no band left, process() does not touch the samples.
@@ -32,6 +34,7 @@ public:
     static constexpr double lowShelfHz = 120;
     static constexpr double shelfSlope = 1;
     static constexpr double midBandwidthOctaves = 1.2;
+    static constexpr double midHighestFraction = 1.0 / 3; // of the sample rate
     static constexpr double highShelfHz = 6000;
 
     explicit Equalizer(double sampleRate, const EqualizerSettings& settings = {});

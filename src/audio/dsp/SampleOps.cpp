@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace reelbox::dsp {
 
@@ -34,29 +35,49 @@ void addPannedWithSend(const float* __restrict in, float leftGain, float rightGa
     }
 }
 
+namespace {
+
+constexpr std::int32_t magnitudeBits = 0x7fffffff;
+constexpr std::int32_t infinityBits = 0x7f800000;
+
+// Whether |v| is at most the largest finite float: false for infinities and NaNs.
+inline bool isFinite(float v) {
+    return std::fabs(v) <= std::numeric_limits<float>::max();
+}
+
+} // namespace
+
 float peakMagnitude(const float* __restrict x, std::size_t n) {
-    // Running maxima in vector lanes; the maximum does not depend on the order in which the
-    // values are taken. Each lane step is `peak < v ? v : peak`, as std::max, so a NaN is
-    // passed over as there.
-    using Float4 = float __attribute__((vector_size(16)));
+    // Running maxima in vector lanes, on the bit patterns: for non-negative floats they order
+    // as the values do, and a pattern from infinity up (infinity, NaN) is taken as 0. The
+    // maximum does not depend on the order in which the values are taken.
     using Int4 = std::int32_t __attribute__((vector_size(16)));
-    Float4 p0 = {}, p1 = {};
+    Int4 p0 = {}, p1 = {};
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8) {
         Int4 b0, b1;
         std::memcpy(&b0, x + i, sizeof b0);
         std::memcpy(&b1, x + i + 4, sizeof b1);
-        const Float4 v0 = std::bit_cast<Float4>(b0 & 0x7fffffff); // |x|
-        const Float4 v1 = std::bit_cast<Float4>(b1 & 0x7fffffff);
-        p0 = p0 < v0 ? v0 : p0;
-        p1 = p1 < v1 ? v1 : p1;
+        b0 &= magnitudeBits; // |x|
+        b1 &= magnitudeBits;
+        b0 &= b0 < infinityBits;
+        b1 &= b1 < infinityBits;
+        p0 = p0 < b0 ? b0 : p0;
+        p1 = p1 < b1 ? b1 : p1;
     }
-    float peak = 0;
+    std::int32_t peak = 0;
     for (int k = 0; k < 4; ++k)
-        peak = std::max(peak, std::max(p0[k], p1[k]));
+        peak = std::max({peak, p0[k], p1[k]});
+    float result = std::bit_cast<float>(peak);
     for (; i < n; ++i)
-        peak = std::max(peak, std::fabs(x[i]));
-    return peak;
+        if (isFinite(x[i]))
+            result = std::max(result, std::fabs(x[i]));
+    return result;
+}
+
+void silenceNonFinite(float* __restrict x, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        x[i] = isFinite(x[i]) ? x[i] : 0.0f;
 }
 
 void scale(float* __restrict x, std::size_t n, float factor) {
@@ -66,7 +87,7 @@ void scale(float* __restrict x, std::size_t n, float factor) {
 
 void clip(float* __restrict x, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i)
-        x[i] = std::clamp(x[i], -1.0f, 1.0f);
+        x[i] = isFinite(x[i]) ? std::clamp(x[i], -1.0f, 1.0f) : 0.0f;
 }
 
 void interleave(const float* __restrict left, const float* __restrict right, float* __restrict out,

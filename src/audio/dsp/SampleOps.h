@@ -22,13 +22,16 @@ void addPanned(const float* in, float leftGain, float rightGain, float* left, fl
 void addPannedWithSend(const float* in, float leftGain, float rightGain, float send, float* left,
                        float* right, float* busLeft, float* busRight, std::size_t n);
 
-// The largest |x[i]| (0 for n = 0).
+// The largest finite |x[i]| (0 for n = 0); infinities and NaNs are passed over.
 float peakMagnitude(const float* x, std::size_t n);
+
+// x[i] = 0 where x[i] is infinite or NaN.
+void silenceNonFinite(float* x, std::size_t n);
 
 // x[i] ×= factor.
 void scale(float* x, std::size_t n, float factor);
 
-// x[i] = std::clamp(x[i], -1, 1).
+// x[i] = std::clamp(x[i], -1, 1), and 0 where x[i] is infinite or NaN.
 void clip(float* x, std::size_t n);
 
 // out[2i] = left[i], out[2i + 1] = right[i].
