@@ -292,8 +292,7 @@ TEST_F(TakeExporterTest, CancellingLeavesTheOldFileAndNothingElse) {
 // encoding starts.
 TEST_F(TakeExporterTest, DestinationProblemsComeFirst) {
     QDir().mkpath(out("folder.mp4"));
-    for (const QString& destination :
-         {out("folder.mp4"), out("missing/take.mp4"), QString(out("take.mp4") + "/x.mp4")}) {
+    for (const QString& destination : {out("folder.mp4"), out("missing/take.mp4")}) {
         std::vector<double> progress;
         try {
             TakeExporter::exportTake(composed({}), ExportSettings::Format::h264, destination,
