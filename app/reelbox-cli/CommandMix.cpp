@@ -6,6 +6,7 @@
 #include "compose/TakeExporter.h"
 #include "platform/Cancellation.h"
 #include "platform/Error.h"
+#include "platform/SampleRate.h"
 #include "platform/media/AudioFile.h"
 
 #include <cmath>
@@ -61,7 +62,7 @@ int runMix(const QStringList& args, const std::stop_token& stop) {
 
     qint64 frames = 0;
     for (const TimeSpan& span : spans)
-        frames += qint64(std::round((span.end - span.start) * 48000));
+        frames += qint64(std::round((span.end - span.start) * audioSampleRate));
     printLine(
         jsonObject({{QStringLiteral("peakDB"), jsonNumber(mix.analysis.peakDB)},
                     {QStringLiteral("normalizeGainDB"), jsonNumber(mix.analysis.normalizeGainDB)},

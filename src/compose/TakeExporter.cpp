@@ -5,6 +5,7 @@
 #include "compose/FrameRenderer.h"
 #include "platform/Cancellation.h"
 #include "platform/CaptureError.h"
+#include "platform/SampleRate.h"
 #include "platform/media/AudioFile.h"
 #include "platform/media/Mp4Writer.h"
 
@@ -28,7 +29,7 @@ namespace reelbox::TakeExporter {
 
 namespace {
 
-constexpr int sampleRate = 48000;
+constexpr int sampleRate = audioSampleRate;
 constexpr qint64 framesPerTick = sampleRate / ticksPerSecond; // 80
 constexpr qint64 audioChunk = 4096;
 constexpr int queuedFrames = 4;

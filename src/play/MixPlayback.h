@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SampleRate.h"
+
 #include <QtGlobal>
 #include <atomic>
 #include <memory>
@@ -18,7 +20,7 @@ struct MixSamples {
 // neither side ever waits for the other. The audio side allocates nothing and takes no lock.
 class MixPlayback {
 public:
-    static constexpr int sampleRate = 48000;
+    static constexpr int sampleRate = audioSampleRate;
 
     MixPlayback();
     ~MixPlayback();

@@ -2,6 +2,7 @@
 
 #include "platform/Background.h"
 #include "platform/Error.h"
+#include "platform/SampleRate.h"
 #include "platform/media/AudioFile.h"
 #include "platform/sound/SoundSystem.h"
 #include "play/MixPlayback.h"
@@ -36,16 +37,17 @@ std::shared_ptr<MixSamples> readSound(const Composition& composition) {
     const auto tracks = composition.tracks(CompositionTrack::Kind::audio);
     if (tracks.empty())
         return nullptr;
-    const qint64 total = qint64(std::llround(toSeconds(composition.duration()) * 48000));
+    const qint64 total = qint64(std::llround(toSeconds(composition.duration()) * audioSampleRate));
     sound->samples.assign(size_t(std::max<qint64>(0, total)) * 2, 0.0f);
     std::vector<float> chunk;
     for (const CompositionTrack* track : tracks)
         for (const CompositionSegment& segment : track->segments) {
             AudioFileReader reader(segment.sourcePath);
             const int channels = reader.channels();
-            const qint64 from = std::llround(toSeconds(segment.sourceStart) * 48000);
-            const qint64 at = std::llround(toSeconds(segment.start) * 48000);
-            qint64 left = std::min(std::llround(toSeconds(segment.duration) * 48000), total - at);
+            const qint64 from = std::llround(toSeconds(segment.sourceStart) * audioSampleRate);
+            const qint64 at = std::llround(toSeconds(segment.start) * audioSampleRate);
+            qint64 left =
+                std::min(std::llround(toSeconds(segment.duration) * audioSampleRate), total - at);
             reader.seek(std::clamp<qint64>(from, 0, reader.frames()));
             qint64 out = at;
             chunk.resize(size_t(4096 * channels));

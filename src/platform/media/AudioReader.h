@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SampleRate.h"
+
 #include <QString>
 #include <QtGlobal>
 #include <memory>
@@ -20,7 +22,7 @@ struct AudioBuffer {
 // FFmpeg's text.
 class AudioReader {
 public:
-    static constexpr int sampleRate = 48000;
+    static constexpr int sampleRate = audioSampleRate;
 
     // Throws Error when the file can't be opened, has no audio or can't be decoded.
     explicit AudioReader(const QString& path);

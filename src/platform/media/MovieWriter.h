@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SampleRate.h"
+
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -12,7 +14,7 @@ struct MovieWriterSettings {
     QSize videoSize;       // empty: no video track
     int frameRate = 30;    // expected rate; also the key frame interval (one a second)
     int audioChannels = 0; // 0: no audio track
-    int sampleRate = 48000;
+    int sampleRate = audioSampleRate;
     int rotationDegrees = 0; // clockwise display rotation: 0, 90, 180 or 270
     qint64 videoBitRate = 0; // bits per second; 0 = constant quality
 };

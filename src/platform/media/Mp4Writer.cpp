@@ -1,6 +1,7 @@
 #include "platform/media/Mp4Writer.h"
 
 #include "platform/Cancellation.h"
+#include "platform/SampleRate.h"
 #include "platform/media/PictureConverter.h"
 #include "platform/media/internal/Av.h"
 #include "platform/media/internal/PictureConversion.h"
@@ -18,7 +19,7 @@ extern "C" {
 namespace reelbox {
 
 namespace {
-constexpr int audioRate = 48000;
+constexpr int audioRate = audioSampleRate;
 constexpr int audioChannels = 2;
 constexpr qint64 audioBitRate = 256000;
 

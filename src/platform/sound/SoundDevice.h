@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SampleRate.h"
+
 #include <QString>
 #include <QtGlobal>
 #include <functional>
@@ -7,7 +9,7 @@
 namespace reelbox {
 
 // Every sound stream runs at this rate, 32-bit float, interleaved.
-inline constexpr int soundSampleRate = 48000;
+inline constexpr int soundSampleRate = audioSampleRate;
 
 // A sound source or sink. The id is unique and stable (PipeWire's node.name); the name is
 // what pickers show.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SampleRate.h"
+
 #include <QtGlobal>
 #include <atomic>
 #include <memory>
@@ -22,7 +24,7 @@ public:
 
     // The grid position of a host instant.
     static qint64 slotOf(qint64 hostTimeNs) {
-        return qint64((static_cast<long double>(hostTimeNs) * 48000.0L / 1e9L) + 0.5L);
+        return qint64((static_cast<long double>(hostTimeNs) * audioSampleRate / 1e9L) + 0.5L);
     }
 
     void write(qint64 slot, float value) noexcept {

@@ -1,5 +1,7 @@
 #include "platform/virtual/TestMicrophone.h"
 
+#include "platform/SampleRate.h"
+
 #include <chrono>
 #include <cmath>
 
@@ -33,12 +35,12 @@ SoundDevice TestMicrophone::deviceInfo(int channels) {
 }
 
 qint64 TestMicrophone::hostTimeOfFrame(qint64 frame, double ppm) {
-    const long double rate = 48000.0L * (1.0L + static_cast<long double>(ppm) / 1e6L);
+    const long double rate = audioSampleRate * (1.0L + static_cast<long double>(ppm) / 1e6L);
     return qint64(std::llroundl(static_cast<long double>(frame) * 1e9L / rate));
 }
 
 qint64 TestMicrophone::frameAtOrAfter(qint64 hostTimeNs, double ppm) {
-    const long double rate = 48000.0L * (1.0L + static_cast<long double>(ppm) / 1e6L);
+    const long double rate = audioSampleRate * (1.0L + static_cast<long double>(ppm) / 1e6L);
     // Host times are rounded to whole nanoseconds, so settle the estimate against them.
     qint64 frame = qint64(std::floor(static_cast<long double>(hostTimeNs) * rate / 1e9L));
     while (hostTimeOfFrame(frame, ppm) < hostTimeNs)
@@ -55,7 +57,7 @@ TestMicrophone::TestMicrophone(const Options& options,
                        std::move(onError)),
       m_options(options), m_signal(std::max(1, options.channels)), m_loopback(std::move(loopback)) {
     m_options.channels = m_signal.channels();
-    m_options.bufferFrames = std::clamp(m_options.bufferFrames, 16, 48000);
+    m_options.bufferFrames = std::clamp(m_options.bufferFrames, 16, audioSampleRate);
     m_buffer.resize(size_t(m_options.bufferFrames) * size_t(m_options.channels));
     m_thread = std::jthread([this](std::stop_token stop) { run(stop); });
 }

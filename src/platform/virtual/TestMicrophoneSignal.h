@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SampleRate.h"
+
 #include <QtGlobal>
 #include <vector>
 
@@ -14,7 +16,7 @@ public:
     static constexpr float toneAmplitude = 0.25f;
     static constexpr float clickAmplitude = 0.9f;
 
-    explicit TestMicrophoneSignal(int channels, int sampleRate = 48000);
+    explicit TestMicrophoneSignal(int channels, int sampleRate = audioSampleRate);
 
     int channels() const { return m_channels; }
     int sampleRate() const { return m_sampleRate; }

@@ -1,5 +1,7 @@
 #include "platform/virtual/TestOutput.h"
 
+#include "platform/SampleRate.h"
+
 #include <chrono>
 
 namespace reelbox {
@@ -19,7 +21,8 @@ SoundDevice TestOutput::deviceInfo() {
 TestOutput::TestOutput(int channels, std::shared_ptr<SoundLoopback> loopback,
                        SoundOutputCallback render, SoundErrorCallback onError, int bufferFrames)
     : AudioOutputStream(deviceInfo(), std::max(1, channels), std::move(render), std::move(onError)),
-      m_loopback(std::move(loopback)), m_bufferFrames(std::clamp(bufferFrames, 16, 48000)) {
+      m_loopback(std::move(loopback)),
+      m_bufferFrames(std::clamp(bufferFrames, 16, audioSampleRate)) {
     setLatencyNs(reportedLatencyNs);
     m_buffer.resize(size_t(m_bufferFrames) * size_t(this->channels()));
     m_thread = std::jthread([this](std::stop_token stop) { run(stop); });
