@@ -10,6 +10,7 @@
 #include "audio/dsp/Equalizer.h"
 #include "audio/dsp/PeakLimiter.h"
 #include "audio/dsp/Reverb.h"
+#include "platform/SampleRate.h"
 
 #include <benchmark/benchmark.h>
 
@@ -23,8 +24,8 @@ using namespace reelbox::dsp;
 
 namespace {
 
-constexpr double sampleRate = 48000;
-constexpr std::size_t minute = 60 * 48000;
+constexpr double sampleRate = reelbox::audioSampleRate;
+constexpr std::size_t minute = 60 * reelbox::audioSampleRate;
 
 // Something like a voice track: noise bursts at a syllable rate over a low tone, with
 // occasional hard transients, peaking around 0 dBFS.
@@ -171,7 +172,7 @@ BENCHMARK(Reverb_Preset)
 void Reverb_Silence(benchmark::State& state) {
     const auto preset = static_cast<ReverbPreset>(state.range(0));
     const int before = int(state.range(1));
-    const std::size_t burst = 48000;
+    const std::size_t burst = reelbox::audioSampleRate;
     std::vector<float> excitation(trackSignal().begin(), trackSignal().begin() + burst);
     if (before == 2) {
         for (float& v : excitation)

@@ -12,6 +12,7 @@
 
 #include "audio/AudioProcessor.h"
 #include "audio/MixSteps.h"
+#include "platform/SampleRate.h"
 #include "platform/media/AudioFile.h"
 
 #include <QDir>
@@ -34,7 +35,7 @@ using namespace reelbox;
 
 namespace {
 
-constexpr int rate = 48000;
+constexpr int rate = audioSampleRate;
 constexpr int trackCount = 8;
 constexpr int roomCount = 2;
 constexpr std::array<ReverbRoom, roomCount> rooms = {ReverbRoom::hall, ReverbRoom::plate};
