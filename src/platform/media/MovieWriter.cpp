@@ -12,9 +12,16 @@ extern "C" {
 
 #include <QFile>
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
 // libx265 3.5 leaks a little on every encoder it opens (a parameter block, and the SAO
@@ -32,14 +39,99 @@ namespace {
 constexpr AVRational videoTimeBase{1, 90000};
 
 // The x265 settings: fast enough for 1080p30 on two cores, a closed GOP with a key frame
-// every second so that every second can be decoded on its own, and no console output.
-QByteArray x265Parameters(int frameRate) {
-    return QStringLiteral("keyint=%1:min-keyint=%1:scenecut=0:open-gop=0:log-level=none")
-        .arg(frameRate)
-        .toUtf8();
+// every second so that every second can be decoded on its own, and no console output. Live
+// capture adds no frame delay (no look-ahead, no B-frames) and one frame at a time with its
+// rows spread over two worker threads, which keeps the encoder's share of two cores steady.
+QByteArray x265Parameters(int frameRate, bool realTime) {
+    QString text = QStringLiteral("keyint=%1:min-keyint=%1:scenecut=0:open-gop=0:log-level=none")
+                       .arg(frameRate);
+    if (realTime)
+        text += QStringLiteral(":pools=2:frame-threads=1:wpp=1:rc-lookahead=0:bframes=0");
+    return text.toUtf8();
 }
 constexpr const char* x265Preset = "ultrafast";
 constexpr const char* x265Quality = "23"; // crf when no bit rate is asked for
+
+// Sound is held back this long before it goes into the file, so that a recording can still be
+// cut at the end of its last picture; it leaves in packets of half that length.
+constexpr int audioHoldDivisor = 5; // a fifth of a second
+// A fragment ends at every key frame and once it holds this much sound.
+constexpr int fragmentSoundDivisor = 2; // half a second
+
+// A file written through our own descriptor, so that every fragment can be synced to disk.
+class SyncedFile {
+public:
+    SyncedFile(const QString& path, const QString& what) {
+        m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                      0644);
+        if (m_fd < 0)
+            throw Error(what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno)));
+        constexpr int bufferSize = 1 << 16;
+        auto* buffer = static_cast<uint8_t*>(av_malloc(bufferSize));
+        m_io = avio_alloc_context(buffer, bufferSize, 1, this, nullptr, &SyncedFile::write,
+                                  &SyncedFile::seek);
+        if (!m_io) {
+            av_free(buffer);
+            ::close(m_fd);
+            throw Error(QStringLiteral("Out of memory"));
+        }
+    }
+    ~SyncedFile() {
+        if (m_io)
+            av_freep(&m_io->buffer);
+        avio_context_free(&m_io);
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    SyncedFile(const SyncedFile&) = delete;
+    SyncedFile& operator=(const SyncedFile&) = delete;
+
+    AVIOContext* io() const { return m_io; }
+
+    // Everything written so far, on the disk. Returns an AVERROR code or 0.
+    int sync() {
+        avio_flush(m_io);
+        if (m_io->error < 0)
+            return m_io->error;
+        if (::fdatasync(m_fd) != 0)
+            return AVERROR(errno);
+        return 0;
+    }
+
+private:
+    static int write(void* opaque, uint8_t* data, int size) {
+        const int fd = static_cast<SyncedFile*>(opaque)->m_fd;
+        int done = 0;
+        while (done < size) {
+            const ssize_t n = ::write(fd, data + done, size_t(size - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return AVERROR(errno);
+            if (n == 0)
+                return AVERROR(ENOSPC);
+            done += int(n);
+        }
+        return done;
+    }
+    static int64_t seek(void* opaque, int64_t offset, int whence) {
+        const int fd = static_cast<SyncedFile*>(opaque)->m_fd;
+        if (whence == AVSEEK_SIZE) {
+            struct stat info {};
+            return ::fstat(fd, &info) == 0 ? int64_t(info.st_size) : AVERROR(errno);
+        }
+        const off_t at = ::lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
+        return at < 0 ? AVERROR(errno) : int64_t(at);
+    }
+
+    int m_fd = -1;
+    AVIOContext* m_io = nullptr;
+};
+
+// Keeps a picture's pixels alive for as long as FFmpeg holds the frame made from it.
+void releasePicture(void* opaque, uint8_t*) {
+    std::unique_ptr<YuvPicture>(static_cast<YuvPicture*>(opaque)).reset();
+}
 
 } // namespace
 
@@ -48,9 +140,16 @@ struct MovieWriter::State {
     QString partialPath;
     QString what;
     MovieWriterSettings settings;
+    std::unique_ptr<SyncedFile> file; // fragmented movies only
     av::OutputPtr output;
     bool finished = false;
     bool failed = false;
+
+    // Fragmented movies: what the open fragment holds.
+    bool fragmentHasData = false;
+    qint64 fragmentAudioFrames = 0;
+    std::vector<float> heldAudio; // interleaved, not yet in the file
+    qint64 heldAudioStart = 0;    // its position in frames
 
     av::CodecPtr video;
     AVStream* videoStream = nullptr;
@@ -64,11 +163,21 @@ struct MovieWriter::State {
 
     av::PacketPtr packet = av::makePacket();
 
+    ~State() {
+        // Our own file closes itself; FFmpeg must not close it as one of its own.
+        if (output && file)
+            output->pb = nullptr;
+    }
+
     int check(int code) const { return av::check(code, what); }
     void addVideo();
     void addAudio();
     void encodeVideo(const AVFrame* frame);
     void writeAudioPacket(const float* interleaved, qint64 frames);
+    void writePacket();
+    void endFragment();
+    void releaseHeldAudio(qint64 keepFrames);
+    void finish(std::optional<double> endSeconds);
     void guard() const {
         if (failed)
             throw Error(what + QStringLiteral(": an earlier write failed"));
@@ -103,20 +212,36 @@ MovieWriter::MovieWriter(const QString& path, const MovieWriterSettings& setting
     if (settings.audioChannels > 0)
         d->addAudio();
 
-    const QByteArray url = "file:" + QFile::encodeName(d->partialPath);
-    d->check(avio_open(&d->output->pb, url.constData(), AVIO_FLAG_WRITE));
+    AVDictionary* options = nullptr;
+    if (settings.fragmented) {
+        d->partialPath = path;
+        d->file = std::make_unique<SyncedFile>(path, d->what);
+        d->output->pb = d->file->io();
+        d->output->flags |= AVFMT_FLAG_CUSTOM_IO;
+        // Fragments are cut by endFragment(); the movie header says nothing of the samples.
+        av_dict_set(&options, "movflags", "empty_moov+frag_custom", 0);
+    } else {
+        const QByteArray url = "file:" + QFile::encodeName(d->partialPath);
+        d->check(avio_open(&d->output->pb, url.constData(), AVIO_FLAG_WRITE));
+    }
     try {
-        d->check(avformat_write_header(d->output.get(), nullptr));
+        const int written = avformat_write_header(d->output.get(), &options);
+        av_dict_free(&options);
+        d->check(written);
+        if (d->file)
+            d->check(d->file->sync());
     } catch (...) {
+        av_dict_free(&options);
         d->output.reset();
+        d->file.reset();
         QFile::remove(d->partialPath);
         throw;
     }
 }
 
 MovieWriter::~MovieWriter() {
-    if (d->finished)
-        return;
+    if (d->finished || d->file)
+        return;        // a fragmented movie keeps what it holds
     d->output.reset(); // closes the file
     QFile::remove(d->partialPath);
 }
@@ -139,9 +264,10 @@ void MovieWriter::State::addVideo() {
     c->time_base = videoTimeBase;
     c->framerate = AVRational{settings.frameRate, 1};
     c->gop_size = settings.frameRate;
-    c->colorspace = AVCOL_SPC_BT709;
-    c->color_primaries = AVCOL_PRI_BT709;
-    c->color_trc = AVCOL_TRC_BT709;
+    const bool bt601 = settings.matrix == YuvPicture::Matrix::bt601;
+    c->colorspace = bt601 ? AVCOL_SPC_SMPTE170M : AVCOL_SPC_BT709;
+    c->color_primaries = bt601 ? AVCOL_PRI_SMPTE170M : AVCOL_PRI_BT709;
+    c->color_trc = bt601 ? AVCOL_TRC_SMPTE170M : AVCOL_TRC_BT709;
     c->color_range = AVCOL_RANGE_MPEG;
     if (settings.videoBitRate > 0)
         c->bit_rate = settings.videoBitRate;
@@ -150,9 +276,12 @@ void MovieWriter::State::addVideo() {
 
     AVDictionary* options = nullptr;
     av_dict_set(&options, "preset", x265Preset, 0);
+    if (settings.realTime)
+        av_dict_set(&options, "tune", "zerolatency", 0);
     if (settings.videoBitRate <= 0)
         av_dict_set(&options, "crf", x265Quality, 0);
-    av_dict_set(&options, "x265-params", x265Parameters(settings.frameRate).constData(), 0);
+    av_dict_set(&options, "x265-params",
+                x265Parameters(settings.frameRate, settings.realTime).constData(), 0);
     const int opened = avcodec_open2(c, codec, &options);
     av_dict_free(&options);
     check(opened);
@@ -218,9 +347,44 @@ bool MovieWriter::writeVideoFrame(const QImage& frame, double ptsSeconds) {
 
     try {
         d->check(av_frame_make_writable(d->picture.get()));
-        d->converter.convert(frame, yuvPictureOf(*d->picture, YuvPicture::Matrix::bt709));
+        d->converter.convert(frame, yuvPictureOf(*d->picture, d->settings.matrix));
         d->picture->pts = pts;
         d->encodeVideo(d->picture.get());
+        d->lastVideoPts = pts;
+    } catch (...) {
+        d->failed = true;
+        throw;
+    }
+    return true;
+}
+
+bool MovieWriter::writeVideoPicture(const YuvPicture& picture, double ptsSeconds) {
+    d->guard();
+    if (!d->video)
+        throw Error(d->what + QStringLiteral(": the movie has no video track"));
+    if (picture.isNull() || picture.size() != d->settings.videoSize)
+        return false;
+    const int64_t pts = std::llround(ptsSeconds / av_q2d(videoTimeBase));
+    if (pts < 0 || (d->lastVideoPts != AV_NOPTS_VALUE && pts <= d->lastVideoPts))
+        return false;
+    try {
+        // The encoder reads the planes where they are; the frame keeps them alive.
+        av::FramePtr frame = av::makeFrame();
+        frame->format = AV_PIX_FMT_YUV420P;
+        frame->width = picture.size().width();
+        frame->height = picture.size().height();
+        for (int i = 0; i < 3; ++i) {
+            frame->data[i] = picture.plane(i);
+            frame->linesize[i] = picture.stride(i);
+        }
+        auto keeper = std::make_unique<YuvPicture>(picture);
+        frame->buf[0] = av_buffer_create(picture.plane(0), 1, &releasePicture, keeper.get(),
+                                         AV_BUFFER_FLAG_READONLY);
+        if (!frame->buf[0])
+            throw Error(QStringLiteral("Out of memory"));
+        keeper.release(); // now the buffer's
+        frame->pts = pts;
+        d->encodeVideo(frame.get());
         d->lastVideoPts = pts;
     } catch (...) {
         d->failed = true;
@@ -242,8 +406,85 @@ void MovieWriter::State::encodeVideo(const AVFrame* frame) {
         av::repairVideoDts(*packet, lastVideoDts, 64 * frameTicks);
         av_packet_rescale_ts(packet.get(), video->time_base, videoStream->time_base);
         packet->stream_index = videoStream->index;
-        check(av_interleaved_write_frame(output.get(), packet.get()));
+        if (file && (packet->flags & AV_PKT_FLAG_KEY))
+            endFragment(); // every fragment opens with a key frame where it can
+        writePacket();
     }
+}
+
+void MovieWriter::State::writePacket() {
+    if (!file) {
+        check(av_interleaved_write_frame(output.get(), packet.get()));
+        return;
+    }
+    // Fragments hold each track's samples apart, so no interleaving is needed.
+    const bool isAudio = audioStream && packet->stream_index == audioStream->index;
+    const qint64 frames = isAudio ? packet->size / (4 * settings.audioChannels) : 0;
+    check(av_write_frame(output.get(), packet.get()));
+    av_packet_unref(packet.get());
+    fragmentHasData = true;
+    fragmentAudioFrames += frames;
+    if (fragmentAudioFrames >= settings.sampleRate / fragmentSoundDivisor)
+        endFragment();
+}
+
+void MovieWriter::State::endFragment() {
+    if (!fragmentHasData)
+        return;
+    check(av_write_frame(output.get(), nullptr));
+    check(file->sync());
+    fragmentHasData = false;
+    fragmentAudioFrames = 0;
+}
+
+void MovieWriter::writeAudioAt(const float* interleaved, qint64 frames, qint64 position) {
+    d->guard();
+    if (!d->audioStream)
+        throw Error(d->what + QStringLiteral(": the movie has no audio track"));
+    if (frames <= 0)
+        return;
+    const int channels = d->settings.audioChannels;
+    try {
+        if (!d->file) {
+            if (d->nextAudioPts == AV_NOPTS_VALUE)
+                d->nextAudioPts = std::max<qint64>(0, position);
+            if (position > d->nextAudioPts)
+                d->writeAudioPacket(nullptr, position - d->nextAudioPts);
+            const qint64 skip = std::min(frames, std::max<qint64>(0, d->nextAudioPts - position));
+            d->writeAudioPacket(interleaved + skip * channels, frames - skip);
+            return;
+        }
+        // Fragmented: held back a little, then written in packets.
+        if (d->nextAudioPts == AV_NOPTS_VALUE)
+            d->nextAudioPts = d->heldAudioStart = 0;
+        const qint64 heldEnd = d->heldAudioStart + qint64(d->heldAudio.size()) / channels;
+        if (position > heldEnd)
+            d->heldAudio.resize(d->heldAudio.size() + size_t((position - heldEnd) * channels),
+                                0.0f);
+        const qint64 skip = std::min(frames, std::max<qint64>(0, heldEnd - position));
+        d->heldAudio.insert(d->heldAudio.end(), interleaved + skip * channels,
+                            interleaved + frames * channels);
+        d->releaseHeldAudio(d->settings.sampleRate / audioHoldDivisor);
+    } catch (...) {
+        d->failed = true;
+        throw;
+    }
+}
+
+// Writes the held sound but its last `keepFrames`, in packets of half the holding time.
+void MovieWriter::State::releaseHeldAudio(qint64 keepFrames) {
+    const int channels = settings.audioChannels;
+    const qint64 packetFrames = settings.sampleRate / audioHoldDivisor / 2;
+    qint64 held = qint64(heldAudio.size()) / channels;
+    size_t offset = 0;
+    while (held > keepFrames) {
+        const qint64 count = std::min(packetFrames, held - keepFrames);
+        writeAudioPacket(heldAudio.data() + offset, count);
+        offset += size_t(count * channels);
+        held -= count;
+    }
+    heldAudio.erase(heldAudio.begin(), heldAudio.begin() + std::ptrdiff_t(offset));
+    heldAudioStart = nextAudioPts;
 }
 
 void MovieWriter::writeAudio(const float* interleaved, qint64 frames, double ptsSeconds) {
@@ -252,6 +493,11 @@ void MovieWriter::writeAudio(const float* interleaved, qint64 frames, double pts
         throw Error(d->what + QStringLiteral(": the movie has no audio track"));
     if (frames <= 0)
         return;
+    if (d->file) {
+        writeAudioAt(interleaved, frames,
+                     std::max<qint64>(0, std::llround(ptsSeconds * d->settings.sampleRate)));
+        return;
+    }
     try {
         const int rate = d->settings.sampleRate;
         const int64_t given = std::max<int64_t>(0, std::llround(ptsSeconds * rate));
@@ -295,28 +541,56 @@ void MovieWriter::State::writeAudioPacket(const float* interleaved, qint64 frame
         packet->stream_index = audioStream->index;
         nextAudioPts += count;
         frames -= count;
-        check(av_interleaved_write_frame(output.get(), packet.get()));
+        writePacket();
     }
 }
 
 void MovieWriter::finish() {
-    d->guard();
+    d->finish(std::nullopt);
+}
+
+void MovieWriter::finish(double endSeconds) {
+    d->finish(endSeconds);
+}
+
+void MovieWriter::State::finish(std::optional<double> endSeconds) {
+    guard();
     try {
-        if (d->video)
-            d->encodeVideo(nullptr);
-        d->check(av_write_trailer(d->output.get()));
-        d->check(avio_closep(&d->output->pb));
-        d->output.reset();
+        if (video)
+            encodeVideo(nullptr);
+        if (file) {
+            if (audioStream && !heldAudio.empty()) {
+                const int channels = settings.audioChannels;
+                if (endSeconds) {
+                    const qint64 end = std::llround(*endSeconds * settings.sampleRate);
+                    const qint64 keep = std::clamp<qint64>(end - heldAudioStart, 0,
+                                                           qint64(heldAudio.size()) / channels);
+                    heldAudio.resize(size_t(keep * channels));
+                }
+                releaseHeldAudio(0);
+            }
+            endFragment();
+            check(av_write_trailer(output.get()));
+            check(file->sync());
+            output->pb = nullptr; // ours, closed with the file
+            output.reset();
+            file.reset();
+            finished = true;
+            return;
+        }
+        check(av_write_trailer(output.get()));
+        check(avio_closep(&output->pb));
+        output.reset();
         std::error_code error;
-        std::filesystem::rename(QFile::encodeName(d->partialPath).toStdString(),
-                                QFile::encodeName(d->path).toStdString(), error);
+        std::filesystem::rename(QFile::encodeName(partialPath).toStdString(),
+                                QFile::encodeName(path).toStdString(), error);
         if (error)
-            throw Error(d->what + QStringLiteral(": ") + QString::fromStdString(error.message()));
+            throw Error(what + QStringLiteral(": ") + QString::fromStdString(error.message()));
     } catch (...) {
-        d->failed = true;
+        failed = true;
         throw;
     }
-    d->finished = true;
+    finished = true;
 }
 
 } // namespace reelbox

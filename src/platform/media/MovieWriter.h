@@ -2,6 +2,8 @@
 
 #include "platform/SampleRate.h"
 
+#include "platform/media/YuvPicture.h"
+
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -17,6 +19,14 @@ struct MovieWriterSettings {
     int sampleRate = audioSampleRate;
     int rotationDegrees = 0; // clockwise display rotation: 0, 90, 180 or 270
     qint64 videoBitRate = 0; // bits per second; 0 = constant quality
+    // The colours pictures are stored in (YUV pictures are taken as they are).
+    YuvPicture::Matrix matrix = YuvPicture::Matrix::bt709;
+    // Live capture: x265 without look-ahead or frame delay, its threads sized for two cores.
+    bool realTime = false;
+    // Written straight to the path as a fragmented movie: a fragment at every key frame and
+    // at least every half second of sound, each one synced to disk, so that the file reads
+    // up to its last complete fragment whenever the writing stops.
+    bool fragmented = false;
 };
 
 // Writes a QuickTime movie: HEVC video (libx265, real-time settings) and 32-bit float linear
@@ -24,7 +34,8 @@ struct MovieWriterSettings {
 //
 // The movie is written to "<path>.partial" and renamed to `path` by finish(); a writer
 // destroyed without finish() (or after a failure) removes the partial file, so a final name
-// always holds a complete movie. Times are seconds on the movie's time line (0 = its start).
+// always holds a complete movie. A fragmented movie is written under its final name instead
+// and left as far as it got. Times are seconds on the movie's time line (0 = its start).
 class MovieWriter {
 public:
     // Throws Error when the file or an encoder can't be set up.
@@ -38,14 +49,21 @@ public:
     // Any QImage format; scaled to the video size when it differs. A frame whose time is not
     // after the previous frame's is dropped (returns false).
     bool writeVideoFrame(const QImage& frame, double ptsSeconds);
+    // A picture of exactly the video size, encoded without conversion; otherwise as above.
+    bool writeVideoPicture(const YuvPicture& picture, double ptsSeconds);
 
     // Audio is laid down gap-free: ptsSeconds places the first call; later calls follow on,
     // except that a gap of more than 10 ms is filled with silence and an overlap of more than
     // 10 ms is cut from the new samples, which keeps the sound in step with the pictures.
     void writeAudio(const float* interleaved, qint64 frames, double ptsSeconds);
+    // Sound at an exact frame position: a gap before it is filled with silence, frames before
+    // the end of what was written are left out.
+    void writeAudioAt(const float* interleaved, qint64 frames, qint64 position);
 
     // Flushes the encoder, completes the file and gives it its final name. Throws Error.
     void finish();
+    // The same, with the sound cut at `endSeconds` (the end of the last picture).
+    void finish(double endSeconds);
 
 private:
     struct State;

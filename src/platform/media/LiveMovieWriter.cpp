@@ -1,0 +1,144 @@
+#include "platform/media/LiveMovieWriter.h"
+
+#include "platform/Error.h"
+
+#include <chrono>
+
+namespace reelbox {
+
+namespace {
+
+qint64 steadyNowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+LiveMovieWriter::LiveMovieWriter(const QString& path, const MovieWriterSettings& settings,
+                                 int maxQueuedPictures)
+    : m_writer(std::make_unique<MovieWriter>(path, settings)), m_channels(settings.audioChannels),
+      m_maxQueued(std::max(1, maxQueuedPictures)) {
+    m_thread = std::jthread([this](std::stop_token stop) { run(stop); });
+}
+
+LiveMovieWriter::~LiveMovieWriter() {
+    m_thread.request_stop();
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+bool LiveMovieWriter::addPicture(const YuvPicture& picture, double ptsSeconds) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closed || m_failed.load())
+            return false;
+        if (m_queuedPictures >= m_maxQueued) {
+            ++m_dropped;
+            return false;
+        }
+        Item item;
+        item.kind = Item::Kind::picture;
+        item.picture = picture;
+        item.seconds = ptsSeconds;
+        m_items.push_back(std::move(item));
+        ++m_queuedPictures;
+    }
+    m_wake.notify_one();
+    return true;
+}
+
+void LiveMovieWriter::addAudio(const float* interleaved, qint64 frames, qint64 position) {
+    if (frames <= 0 || m_channels <= 0)
+        return;
+    Item item;
+    item.kind = Item::Kind::audio;
+    item.samples.assign(interleaved, interleaved + frames * m_channels);
+    item.frames = frames;
+    item.position = position;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closed || m_failed.load())
+            return;
+        m_items.push_back(std::move(item));
+    }
+    m_wake.notify_one();
+}
+
+void LiveMovieWriter::finish(double endSeconds) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closed)
+            return;
+        m_closed = true;
+        Item item;
+        item.kind = Item::Kind::finish;
+        item.seconds = endSeconds;
+        m_items.push_back(std::move(item));
+    }
+    m_wake.notify_one();
+}
+
+QString LiveMovieWriter::failure() const {
+    std::lock_guard lock(m_mutex);
+    return m_failure;
+}
+
+void LiveMovieWriter::fail(const QString& message) {
+    std::lock_guard lock(m_mutex);
+    if (m_failure.isEmpty())
+        m_failure = message;
+    m_failed = true;
+    m_items.clear(); // a finish asked for is answered now
+    m_queuedPictures = 0;
+    if (m_closed)
+        m_done = true;
+}
+
+void LiveMovieWriter::run(std::stop_token stop) {
+    for (;;) {
+        Item item;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, stop, [&] { return !m_items.empty(); });
+            if (stop.stop_requested())
+                return;
+            item = std::move(m_items.front());
+            m_items.pop_front();
+            if (item.kind == Item::Kind::picture)
+                --m_queuedPictures;
+        }
+        if (m_failed.load()) {
+            if (item.kind == Item::Kind::finish)
+                m_done = true;
+            continue;
+        }
+        try {
+            switch (item.kind) {
+            case Item::Kind::picture:
+                if (m_writer->writeVideoPicture(item.picture, item.seconds)) {
+                    if (m_written.fetch_add(1) == 0)
+                        m_firstWrittenNs = steadyNowNs();
+                } else {
+                    ++m_dropped;
+                }
+                break;
+            case Item::Kind::audio:
+                m_writer->writeAudioAt(item.samples.data(), item.frames, item.position);
+                break;
+            case Item::Kind::finish:
+                m_writer->finish(item.seconds);
+                m_done = true;
+                break;
+            }
+        } catch (const std::exception& e) {
+            fail(QString::fromUtf8(e.what()));
+            if (item.kind == Item::Kind::finish)
+                m_done = true;
+        }
+    }
+}
+
+} // namespace reelbox
