@@ -23,6 +23,10 @@ int runThumbnail(const QStringList& args);
 int runMix(const QStringList& args, const std::stop_token& stop);
 int runExport(const QStringList& args, const std::stop_token& stop);
 int runFrame(const QStringList& args);
+int runDevices(const QStringList& args);
+int runMeter(const QStringList& args, const std::stop_token& stop);
+int runEdit(const QStringList& args, const std::stop_token& stop);
+int runPlay(const QStringList& args, const std::stop_token& stop);
 
 // Takes the value after an option such as --root; throws UsageError when it is missing.
 QString optionValue(const QStringList& args, int& index);

@@ -37,6 +37,18 @@ Commands:
   frame TAKE_DIR --at SECONDS OUT.png [--live]
                                     the picture at that output time as exported, or with
                                     --live as the preview shows it
+  devices [--json]                  the cameras with their formats, microphones and outputs;
+                                    the default and the chosen ones marked
+  meter [--microphone ID] [--seconds N]
+                                    the microphone's levels 20 times a second, one JSON array
+                                    of {"average", "peak"} in dBFS per channel a line
+
+  edit TAKE_DIR [SCRIPT|-]          run editor commands, one a line, through the editor
+                                    model: seek, split, select, remove, restore, in, out,
+                                    reset, undo, redo, track, master, overdub,
+                                    export-settings, delete-*, export, wait, settle
+  play TAKE_DIR [--from S] [--seconds N] [--output ID] [--record-output OUT.caf]
+                [--frames DIR]      play the edit in real time through a sound output
 
 Options:
   -h, --help                        show this text
@@ -99,6 +111,14 @@ int main(int argc, char* argv[]) {
             return runExport(args, stop);
         if (command == u"frame")
             return runFrame(args);
+        if (command == u"devices")
+            return runDevices(args);
+        if (command == u"meter")
+            return runMeter(args, stop);
+        if (command == u"edit")
+            return runEdit(args, stop);
+        if (command == u"play")
+            return runPlay(args, stop);
         throw UsageError{QStringLiteral("unknown command \"%1\"").arg(command)};
     } catch (const UsageError& e) {
         printError(

@@ -128,6 +128,8 @@ public:
     void seek(double sourceSeconds);
     void jumpToStart();
     bool atEnd() const;
+    // A seek is on its way to the player.
+    bool isSeeking() const { return m_seekInFlight || m_pendingSeek.has_value(); }
     double outputTime() const;
     void play();
     void pause();

@@ -1,5 +1,7 @@
 #include "play/MixPlayback.h"
 
+#include "play/SampleRing.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -147,6 +149,13 @@ void MixPlayback::render(float* out, int frames, int channels, qint64 hostTimeNs
         }
     }
     m_position += count;
+    if (SampleRing* tap = m_tap.load()) {
+        for (int i = offset; i < frames; ++i) {
+            const float* frame = out + qsizetype(i) * channels;
+            const float stereo[2] = {frame[0], channels > 1 ? frame[1] : frame[0]};
+            tap->push(stereo, 2);
+        }
+    }
     if (m_waitingFirst) {
         m_waitingFirst = false;
         m_firstHeardNs.store(firstHeard);

@@ -9,6 +9,8 @@
 
 namespace reelbox {
 
+class SampleRing;
+
 // Stereo samples at 48 kHz, interleaved.
 struct MixSamples {
     std::vector<float> samples;
@@ -48,6 +50,10 @@ public:
     // Main thread: frees sample buffers the audio side no longer reads.
     void collect();
 
+    // Stereo copies of what the device is given, from the first played sample for as long as
+    // it plays. The ring must outlive the playback or be unset first.
+    void setTap(SampleRing* ring) { m_tap.store(ring); }
+
 private:
     struct Command {
         bool playing = false;
@@ -78,6 +84,7 @@ private:
     std::atomic<bool> m_moving{false};
     std::atomic<bool> m_reachedEnd{false};
     std::atomic<qint64> m_firstHeardNs{0};
+    std::atomic<SampleRing*> m_tap{nullptr};
 
     // audio thread only
     unsigned m_appliedSeq = 0;

@@ -116,6 +116,21 @@ qint64 Player::outputLatencyNs() const {
     return m_output && !m_output->failed() ? m_output->latencyNs() : 0;
 }
 
+bool Player::usesDeviceClock() const {
+    return m_output && !m_output->failed();
+}
+
+qint64 Player::firstHeardHostNs() const {
+    if (usesDeviceClock())
+        return m_sound->firstHeardHostNs();
+    return m_playing ? m_hostStartNs.value_or(m_hostAnchorNs) : 0;
+}
+
+void Player::setOutputTap(std::shared_ptr<SampleRing> ring) {
+    m_sound->setTap(ring.get());
+    m_tap = std::move(ring);
+}
+
 bool Player::hasVideo() const {
     return m_pictures != nullptr;
 }
@@ -197,8 +212,14 @@ void Player::clear() {
 double Player::currentTime() const {
     if (!m_playing)
         return m_hostAnchorSeconds;
-    if (m_output && !m_output->failed())
-        return m_sound->positionAt(hostNow()) / MixPlayback::sampleRate;
+    if (usesDeviceClock()) {
+        // Until the first sample is heard the player stands where it starts.
+        const qint64 first = m_sound->firstHeardHostNs();
+        const qint64 now = hostNow();
+        if (first == 0 || now < first)
+            return m_hostAnchorSeconds;
+        return m_sound->positionAt(now) / MixPlayback::sampleRate;
+    }
     const qint64 now = hostNow();
     if (m_hostStartNs && now < *m_hostStartNs)
         return m_hostAnchorSeconds;
@@ -325,8 +346,8 @@ void Player::present(bool force) {
 void Player::tick() {
     m_sound->collect();
     if (m_playing) {
-        const bool ended = (m_output && !m_output->failed()) ? m_sound->reachedEnd()
-                                                             : currentTime() >= m_durationSeconds;
+        const bool ended =
+            usesDeviceClock() ? m_sound->reachedEnd() : currentTime() >= m_durationSeconds;
         if (ended) {
             // Pause at the end of the item.
             m_hostAnchorSeconds = m_durationSeconds;

@@ -16,6 +16,7 @@ namespace reelbox {
 class AudioOutputStream;
 class MixPlayback;
 class PictureWorker;
+class SampleRing;
 class SoundSystem;
 
 // Plays a composed take: the mix file through the sound output, the picture drawn from the
@@ -72,6 +73,12 @@ public:
     qint64 outputLatencyNs() const;
     // What the output fails with, if it could not be opened.
     QString outputProblem() const { return m_outputProblem; }
+    // Whether the output device's clock leads (else the host clock does).
+    bool usesDeviceClock() const;
+    // The host time the first sample of the current playing was heard; 0 before it is.
+    qint64 firstHeardHostNs() const;
+    // Copies of what the output is given (stereo), from the first played sample on.
+    void setOutputTap(std::shared_ptr<SampleRing> ring);
 
 signals:
     void statusChanged(Player::Status status);
@@ -90,6 +97,7 @@ private:
     qint64 hostNow() const;
 
     std::unique_ptr<MixPlayback> m_sound;
+    std::shared_ptr<SampleRing> m_tap;
     std::unique_ptr<AudioOutputStream> m_output;
     std::unique_ptr<PictureWorker> m_pictures;
     QString m_outputProblem;

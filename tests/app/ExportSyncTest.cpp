@@ -1,6 +1,7 @@
 // An edit with many cuts must not let sound and picture drift apart: every cut is rounded
 // once on the picture's 600-tick time line and once on the sound's 48 kHz one.
 #include "model/TakeInfoCodec.h"
+#include "model/TimeMap.h"
 #include "platform/media/VideoDecoder.h"
 #include "support/MediaFixtures.h"
 #include "support/TestSupport.h"
@@ -23,7 +24,7 @@ QString run(const QStringList& args) {
 }
 
 // Onsets of the clicks: the first sample of each run above the threshold.
-std::vector<double> clickTimes(const testing::DecodedAudio& audio) {
+std::vector<double> clickTimes(const reelbox::testing::DecodedAudio& audio) {
     float peak = 0;
     for (float s : audio.samples)
         peak = std::max(peak, std::fabs(s));
@@ -85,19 +86,33 @@ TEST(ExportSync, TwentyCutsKeepSoundAndPictureWithinOneFrame) {
     const QString out = home.filePath("out.mp4");
     run({"export", take, out, "--format", "h264"});
 
-    const auto clicks = clickTimes(testing::readAllAudio(out));
+    const auto clicks = clickTimes(reelbox::testing::readAllAudio(out));
     const double duration = 40 - 20 * 0.21337 - 0.0019 * 190;
     const auto flashes = flashTimes(out, duration);
     ASSERT_GE(clicks.size(), 25u);
     ASSERT_GE(flashes.size(), 25u);
 
-    // Each click lies within one frame of its flash, the last one, after every cut, too.
+    // Each click lies within one frame of its flash, the last one, after every cut, too. A
+    // flash cut to less than a frame by a cut next to it may not be shown at all: those
+    // clicks prove nothing and are left out.
+    const TimeMap map{info.edit.keptSpans(info.duration)};
+    const auto nearCutEdge = [&](double second) {
+        for (const TimeSpan& cut : info.edit.cuts)
+            if (std::fabs(cut.start - second) < 1.0 / 30 || std::fabs(cut.end - second) < 1.0 / 30)
+                return true;
+        return false;
+    };
+    int checked = 0;
     for (double click : clicks) {
+        if (nearCutEdge(std::round(map.sourceTime(click))))
+            continue;
+        ++checked;
         double nearest = 1e9;
         for (double flash : flashes)
             if (std::fabs(flash - click) < std::fabs(nearest))
                 nearest = flash - click;
         EXPECT_LE(std::fabs(nearest), 1.0 / 30) << "click at " << click;
     }
+    EXPECT_GE(checked, 25);
     EXPECT_GT(clicks.back(), duration - 4);
 }

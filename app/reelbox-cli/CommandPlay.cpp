@@ -1,0 +1,182 @@
+// reelbox-cli play: the editor's preview in real time through a sound output.
+#include "CliTake.h"
+#include "Commands.h"
+#include "Output.h"
+
+#include "edit/TakeEditorModel.h"
+#include "model/TakeLibrary.h"
+#include "platform/Error.h"
+#include "platform/media/AudioFile.h"
+#include "platform/sound/SoundDevice.h"
+#include "platform/sound/SoundSystem.h"
+#include "play/Player.h"
+#include "play/SampleRing.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QThread>
+#include <chrono>
+#include <cmath>
+
+namespace reelbox::cli {
+
+namespace {
+
+qint64 hostNowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+double seconds(const QString& text, const char* option) {
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(value) || value < 0 || value > 86400)
+        throw UsageError{QStringLiteral("%1 needs seconds between 0 and 86400").arg(option)};
+    return value;
+}
+
+} // namespace
+
+int runPlay(const QStringList& args, const std::stop_token& stop) {
+    if (args.isEmpty())
+        throw UsageError{QStringLiteral("play needs TAKE_DIR")};
+    std::optional<double> from, length;
+    QString outputId, recordPath, framesDir;
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == u"--from")
+            from = seconds(optionValue(args, i), "--from");
+        else if (args[i] == u"--seconds")
+            length = seconds(optionValue(args, i), "--seconds");
+        else if (args[i] == u"--output")
+            outputId = optionValue(args, i);
+        else if (args[i] == u"--record-output")
+            recordPath = optionValue(args, i);
+        else if (args[i] == u"--frames")
+            framesDir = optionValue(args, i);
+        else
+            throw UsageError{QStringLiteral("unknown option \"%1\"").arg(args[i])};
+    }
+    if (!recordPath.isEmpty()) {
+        if (audioFileFormatFor(recordPath) != AudioFileFormat::caf)
+            throw UsageError{QStringLiteral("--record-output writes a .caf file")};
+        refuseProtectedOutput(recordPath, QStringLiteral("play"));
+    }
+    if (!framesDir.isEmpty()) {
+        refuseProtectedOutput(framesDir, QStringLiteral("play"));
+        if (!QDir().mkpath(framesDir))
+            throw Error(QStringLiteral("can't create %1").arg(framesDir));
+    }
+    const Take take = loadTake(args[0]);
+
+    SoundSystem sound;
+    if (outputId.isEmpty() && (qEnvironmentVariable("REELBOX_VIRTUAL_DEVICES") == u"1" ||
+                               sound.outputs().empty() || sound.defaultOutputId().isEmpty()))
+        outputId = testOutputId();
+    TakeLibrary library(QFileInfo(take.folder).absolutePath());
+    TakeEditorModel model(take, &library, &sound, outputId);
+    Player& player = *model.player();
+    if (!player.outputProblem().isEmpty())
+        printError(QStringLiteral("reelbox-cli: playing silently: %1").arg(player.outputProblem()));
+
+    const auto waitUntil = [&](const std::function<bool()>& done) {
+        while (!done()) {
+            if (stop.stop_requested())
+                throw Cancelled();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            QThread::msleep(1);
+        }
+    };
+    waitUntil([&] { return model.isIdle() && player.status() != Player::Status::loading; });
+    if (player.status() == Player::Status::failed)
+        throw Error(model.errorMessage().value_or(player.errorString()));
+    if (model.errorMessage())
+        throw Error(*model.errorMessage());
+
+    if (from)
+        model.seek(*from);
+    else
+        model.jumpToStart();
+    waitUntil([&] { return !model.isSeeking(); });
+    const double startOutput = model.outputTime();
+    const double end =
+        length ? std::min(player.duration(), startOutput + *length) : player.duration();
+
+    auto ring = std::make_shared<SampleRing>(size_t(soundSampleRate) * 2 * 4);
+    std::unique_ptr<AudioFileWriter> recording;
+    if (!recordPath.isEmpty()) {
+        recording = std::make_unique<AudioFileWriter>(recordPath, 2, soundSampleRate);
+        player.setOutputTap(ring);
+    }
+    std::vector<float> drained(size_t(soundSampleRate) * 2);
+    qint64 recordedFrames = 0;
+    const qint64 wantedFrames = std::llround((end - startOutput) * soundSampleRate);
+    const auto drain = [&] {
+        if (!recording)
+            return;
+        for (;;) {
+            const size_t n = ring->pop(drained.data(), drained.size());
+            if (n == 0)
+                break;
+            const qint64 frames = std::min<qint64>(qint64(n / 2), wantedFrames - recordedFrames);
+            if (frames > 0) {
+                recording->write(drained.data(), frames);
+                recordedFrames += frames;
+            }
+        }
+    };
+
+    int framesWritten = 0;
+    QObject::connect(&player, &Player::framePresented, &player, [&](const QImage& image) {
+        if (framesDir.isEmpty() || !player.isPlaying())
+            return;
+        const qint64 first = player.firstHeardHostNs();
+        if (first == 0)
+            return;
+        const qint64 ms = (hostNowNs() - first) / 1'000'000;
+        const QImage small =
+            image.width() > 320 ? image.scaledToWidth(320, Qt::SmoothTransformation) : image;
+        if (small.save(QDir(framesDir).filePath(QStringLiteral("%1.jpg").arg(ms)), "JPEG", 85))
+            ++framesWritten;
+    });
+
+    model.play();
+    QElapsedTimer report;
+    report.start();
+    bool started = false;
+    waitUntil([&] {
+        drain();
+        started = started || player.isPlaying();
+        const double now = player.currentTime();
+        if (report.elapsed() >= 250) {
+            report.restart();
+            printError(QStringLiteral("playhead %1").arg(model.playhead(), 0, 'f', 3));
+        }
+        return started && (!player.isPlaying() || now >= end);
+    });
+    // What is still on its way to the device is recorded too.
+    if (recording) {
+        QElapsedTimer tail;
+        tail.start();
+        waitUntil([&] {
+            drain();
+            return recordedFrames >= wantedFrames || tail.elapsed() > 500;
+        });
+    }
+    model.pause();
+    player.setOutputTap(nullptr);
+    drain();
+    if (recording)
+        recording->close();
+    model.tearDown();
+    printError(QStringLiteral("playhead %1").arg(model.playhead(), 0, 'f', 3));
+    if (recording)
+        printLine(recordPath);
+    if (!framesDir.isEmpty())
+        printLine(QStringLiteral("%1 pictures in %2").arg(framesWritten).arg(framesDir));
+    return success;
+}
+
+} // namespace reelbox::cli
