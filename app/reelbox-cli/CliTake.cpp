@@ -1,7 +1,6 @@
 #include "CliTake.h"
 
-#include "audio/Stems.h"
-#include "edit/TrackInputs.h"
+#include "edit/TakePipeline.h"
 #include "model/TakeLibrary.h"
 #include "platform/Error.h"
 
@@ -31,25 +30,19 @@ QString cacheFolderOf(const Take& take) {
 
 Mix mixTake(const Take& take, const SpanList& spans, const QString& output,
             const std::function<void(const QString&, double)>& stage, const std::stop_token& stop) {
-    const QString cache = cacheFolderOf(take);
-    std::map<QString, QStringList> stems;
-    const QStringList files = mediaFiles(take);
-    for (int i = 0; i < files.size(); ++i) {
-        if (stage)
-            stage(QStringLiteral("Extracting stems"), double(i) / files.size());
-        stems[files[i]] = Stems::extract(files[i], cache, stop);
-    }
-    const auto inputs = trackInputs(take, stems);
-    if (inputs.empty())
-        return {};
-    Mix mix;
-    mix.analysis =
-        AudioProcessor::render(inputs, take.info.master, spans, output, stop, [&](double f) {
+    // The editor's own pipeline steps, so the command mixes exactly as the preview does.
+    const auto stems =
+        TakePipeline::extractStems(take, cacheFolderOf(take), {}, stop, [&](double f) {
             if (stage)
-                stage(QStringLiteral("Mixing"), f);
+                stage(QStringLiteral("Extracting stems"), f);
         });
-    mix.path = output;
-    return mix;
+    const auto mix = TakePipeline::mix(take, stems, spans, output, stop, [&](double f) {
+        if (stage)
+            stage(QStringLiteral("Mixing"), f);
+    });
+    if (!mix)
+        return {};
+    return {mix->path, mix->analysis};
 }
 
 ScratchFile::~ScratchFile() {
