@@ -50,3 +50,7 @@ echo
 echo "== reelbox-cli export (MP4, H.264, the overdub side by side)"
 movie=$("$cli" export "$take" "$library/demo.mp4" --format h264)
 echo "Exported to $movie"
+
+echo
+echo "== reelbox-cli play (3 s of the edit through the sound output; silent without a sound card)"
+"$cli" play "$take" --seconds 3
