@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <gtest/gtest.h>
@@ -71,6 +70,17 @@ float peakOf(const AudioData& audio) {
     return peak;
 }
 
+// Frames [from, from + n) of `b` hold want(k), k = 0 … n − 1.
+template <class Samples, class Want>
+::testing::AssertionResult holds(const Samples& b, qint64 from, qint64 n, Want want) {
+    for (qint64 k = 0; k < n; ++k)
+        if (b[size_t(from + k)] != want(k))
+            return ::testing::AssertionFailure()
+                   << "frame " << from + k << " is " << b[size_t(from + k)] << ", not " << want(k);
+    return ::testing::AssertionSuccess();
+}
+const auto silence = [](qint64) { return 0.0f; };
+
 float fadedIn(float x, qint64 k) {
     const float r = float(k) / 384.0f;
     return x * (r * r);
@@ -104,18 +114,13 @@ TEST_F(AudioProcessorTest, SplicePlacesEverySampleOfEverySpan) {
     const mix::Buffer b = mix::splice(s, 0, spans, lengths, 60000);
     ASSERT_EQ(b.size(), 60000u);
     // Span 0: stem 24000…47999, faded out at its end only.
-    for (qint64 i = 0; i < 24000 - 384; ++i)
-        ASSERT_EQ(b[size_t(i)], step(24000 + i)) << i;
-    for (qint64 k = 0; k < 384; ++k)
-        ASSERT_EQ(b[size_t(24000 - 384 + k)], fadedOut(step(48000 - 384 + k), k)) << k;
+    EXPECT_TRUE(holds(b, 0, 24000 - 384, [](qint64 k) { return step(24000 + k); }));
+    EXPECT_TRUE(holds(b, 24000 - 384, 384, [](qint64 k) { return fadedOut(step(47616 + k), k); }));
     // Span 1: stem 96000…, faded in at its start and out at its end.
-    for (qint64 k = 0; k < 384; ++k)
-        ASSERT_EQ(b[size_t(24000 + k)], fadedIn(step(96000 + k), k)) << k;
-    for (qint64 i = 384; i < 24000 - 384; ++i)
-        ASSERT_EQ(b[size_t(24000 + i)], step(96000 + i)) << i;
+    EXPECT_TRUE(holds(b, 24000, 384, [](qint64 k) { return fadedIn(step(96000 + k), k); }));
+    EXPECT_TRUE(holds(b, 24384, 24000 - 768, [](qint64 k) { return step(96384 + k); }));
     // The last span has no fade-out at its end.
-    for (qint64 i = 384; i < 12000; ++i)
-        ASSERT_EQ(b[size_t(48000 + i)], step(192000 + i)) << i;
+    EXPECT_TRUE(holds(b, 48384, 12000 - 384, [](qint64 k) { return step(192384 + k); }));
 }
 
 TEST_F(AudioProcessorTest, SpliceRespectsWhereTheStemStartsAndEnds) {
@@ -123,12 +128,9 @@ TEST_F(AudioProcessorTest, SpliceRespectsWhereTheStemStartsAndEnds) {
     // An overdub that starts at 2 s in a span 0…10 s: silent for 96,000 frames.
     const SpanList whole{{0, 10}};
     const mix::Buffer late = mix::splice(s, 2.0, whole, mix::spanLengths(whole), 10 * rate);
-    for (qint64 i = 0; i < 96000; ++i)
-        ASSERT_EQ(late[size_t(i)], 0.0f) << i;
-    EXPECT_EQ(late[96000], step(0));
-    EXPECT_EQ(late[96000 + 143999], step(143999));
-    for (qint64 i = 96000 + 144000; i < 10 * rate; ++i) // past the stem's end
-        ASSERT_EQ(late[size_t(i)], 0.0f) << i;
+    EXPECT_TRUE(holds(late, 0, 96000, silence));
+    EXPECT_TRUE(holds(late, 96000, 144000, step));
+    EXPECT_TRUE(holds(late, 240000, 10 * rate - 240000, silence)); // past the stem's end
 
     // A span that begins after the overdub started reads from inside the stem.
     const SpanList later{{3, 4}};
@@ -144,12 +146,10 @@ TEST_F(AudioProcessorTest, HiddenSpansAreSilentWithRampsAroundThem) {
     mix::Buffer b = mix::splice(s, 0, spans, lengths, 3 * rate);
     mix::Buffer seams = b;
     mix::silenceHidden(b, {{1, 2}}, spans, lengths);
-    for (qint64 i = rate; i < 2 * rate; ++i)
-        ASSERT_EQ(b[size_t(i)], 0.0f) << i;
-    for (qint64 k = 0; k < 384; ++k) {
-        ASSERT_EQ(b[size_t(rate - 384 + k)], fadedOut(seams[size_t(rate - 384 + k)], k)) << k;
-        ASSERT_EQ(b[size_t(2 * rate + k)], fadedIn(seams[size_t(2 * rate + k)], k)) << k;
-    }
+    EXPECT_TRUE(holds(b, rate, rate, silence));
+    EXPECT_TRUE(
+        holds(b, rate - 384, 384, [&](qint64 k) { return fadedOut(seams[rate - 384 + k], k); }));
+    EXPECT_TRUE(holds(b, 2 * rate, 384, [&](qint64 k) { return fadedIn(seams[2 * rate + k], k); }));
     EXPECT_EQ(b[size_t(rate / 2)], 0.5f);
 
     // A hidden part inside one span cuts at the exact frames.
@@ -384,12 +384,9 @@ TEST_F(AudioProcessorTest, SplicingIntoAReusedBufferWritesEveryFrame) {
             mix::Buffer reused(size_t(total + 777), NaN);
             mix::splice(reused, s, start, spans, lengths, total);
             ASSERT_EQ(reused.size(), size_t(total));
-            for (qint64 i = 0; i < total; ++i)
-                ASSERT_EQ(std::bit_cast<std::uint32_t>(reused[size_t(i)]),
-                          std::bit_cast<std::uint32_t>(fresh[size_t(i)]))
-                    << "start " << start << " total " << total << " frame " << i;
-            for (qint64 i = sum; i < total; ++i)
-                ASSERT_EQ(fresh[size_t(i)], 0.0f) << i;
+            EXPECT_TRUE(holds(reused, 0, total, [&](qint64 k) { return fresh[size_t(k)]; }))
+                << "start " << start << ", total " << total;
+            EXPECT_TRUE(holds(fresh, sum, total - sum, silence));
         }
     }
 }
