@@ -184,6 +184,7 @@ TEST_F(DeviceManagerTest, MicrophoneUnpluggedFromTheSoundServerFallsBackToItsDef
 }
 
 TEST_F(DeviceManagerTest, OutputDevicesAreTheSinksInTheServersOrder) {
+    qputenv("REELBOX_VIRTUAL_DEVICES", "1");
     test::PrivatePipeWire daemon;
     daemon.addNullNode(u"out-a"_qs, u"Speakers"_qs, u"Audio/Sink"_qs, 2);
     daemon.addNullNode(u"in-only"_qs, u"Microphone"_qs, u"Audio/Source/Virtual"_qs, 2);

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QThread>
@@ -109,6 +110,11 @@ void PrivatePipeWire::stop() {
             ::kill(-pid_t(group), SIGKILL);
             m_daemon.waitForFinished(1000);
         }
+        // The daemon may outlive the session by a moment; it removes its socket last.
+        const QDeadlineTimer deadline(2000);
+        while (QFile::exists(m_dir.filePath(QStringLiteral("pipewire-0.lock"))) &&
+               !deadline.hasExpired())
+            QThread::msleep(10);
     }
     qputenv("XDG_RUNTIME_DIR", m_savedRuntimeDir);
 }

@@ -108,6 +108,46 @@ qint64 steadyNowNs() {
     return std::chrono::steady_clock::now().time_since_epoch().count();
 }
 
+// Stamps that run on without a gap while the graph's position (ticks) advances exactly as much as
+// the frames that went through, following the measured instants slowly so one late cycle
+// doesn't jolt them; when the position jumps (an xrun, lost frames), they restart from the
+// measurement. Audio thread.
+class StampFilter {
+public:
+    qint64 next(qint64 measuredNs, int frames, const pw_time& time, bool timed) noexcept {
+        qint64 stamp = measuredNs;
+        if (m_valid && timed) {
+            m_advancedNs += ticksToNs(int64_t(time.ticks - m_ticks), time.rate);
+            m_passedNs += m_lastLengthNs;
+            const qint64 gap = m_advancedNs - m_passedNs;
+            const qint64 error = measuredNs - m_expectedNs;
+            if (std::abs(gap - m_gapNs) < 1'000'000 && std::abs(error) < 100'000'000)
+                stamp = m_expectedNs + error / 64;
+            m_gapNs = gap;
+        } else if (m_valid) {
+            stamp = m_expectedNs;
+        }
+        if (timed && !m_valid) {
+            m_valid = true;
+            m_advancedNs = m_passedNs = m_gapNs = 0;
+        }
+        if (timed)
+            m_ticks = time.ticks;
+        m_lastLengthNs = framesToNs(frames);
+        m_expectedNs = stamp + m_lastLengthNs;
+        return stamp;
+    }
+
+private:
+    bool m_valid = false;
+    uint64_t m_ticks = 0;
+    qint64 m_advancedNs = 0; // graph time since the first timed buffer
+    qint64 m_passedNs = 0;   // length of the frames that went through since then
+    qint64 m_gapNs = 0;
+    qint64 m_lastLengthNs = 0;
+    qint64 m_expectedNs = 0;
+};
+
 } // namespace
 
 class StreamBase {
@@ -406,7 +446,7 @@ protected:
             "Production", PW_KEY_APP_NAME, "Reelbox", PW_KEY_STREAM_DONT_REMIX, "true",
             PW_KEY_NODE_DONT_RECONNECT, "true", nullptr);
         pw_properties_set(props, PW_KEY_TARGET_OBJECT, m_node.device.id.toUtf8().constData());
-        pw_properties_setf(props, PW_KEY_NODE_LATENCY, "256/%d", soundSampleRate);
+        pw_properties_setf(props, PW_KEY_NODE_LATENCY, "512/%d", soundSampleRate);
         pw_properties_setf(props, PW_KEY_NODE_RATE, "1/%d", soundSampleRate);
         return props;
     }
@@ -452,28 +492,55 @@ public:
 
 private:
     // Audio thread.
+    // Audio thread. Takes every buffer waiting (after a late cycle there can be more than one).
     void process() noexcept {
-        pw_buffer* b = pw_stream_dequeue_buffer(m_stream.get());
-        if (!b)
+        constexpr int maxBuffers = 16;
+        pw_buffer* buffers[maxBuffers];
+        int count = 0;
+        while (count < maxBuffers) {
+            pw_buffer* b = pw_stream_dequeue_buffer(m_stream.get());
+            if (!b)
+                break;
+            buffers[count++] = b;
+        }
+        if (count == 0)
             return;
-        const spa_data& data = b->buffer->datas[0];
         const int stride = int(sizeof(float)) * channels();
-        if (data.data && data.chunk && stride > 0) {
+        auto samples = [&](pw_buffer* b, int* frames) -> const float* {
+            const spa_data& data = b->buffer->datas[0];
+            *frames = 0;
+            if (!data.data || !data.chunk || stride <= 0)
+                return nullptr;
             const uint32_t offset = std::min(data.chunk->offset, data.maxsize);
             const uint32_t size = std::min(data.chunk->size, data.maxsize - offset);
-            const int frames = int(size / uint32_t(stride));
-            pw_time time{};
-            qint64 first = steadyNowNs() - framesToNs(frames);
-            if (pw_stream_get_time_n(m_stream.get(), &time, sizeof time) == 0 &&
-                time.rate.denom != 0 && time.now != 0)
-                first = time.now - ticksToNs(time.delay, time.rate) - framesToNs(frames);
-            if (frames > 0)
-                deliver(
-                    reinterpret_cast<const float*>(static_cast<const uint8_t*>(data.data) + offset),
-                    frames, first);
+            *frames = int(size / uint32_t(stride));
+            return reinterpret_cast<const float*>(static_cast<const uint8_t*>(data.data) + offset);
+        };
+        int total = 0;
+        for (int i = 0; i < count; ++i) {
+            int frames = 0;
+            samples(buffers[i], &frames);
+            total += frames;
         }
-        pw_stream_queue_buffer(m_stream.get(), b);
+        // The newest frame entered the device `delay` before the cycle began; the buffers
+        // before it precede it without gaps.
+        pw_time time{};
+        const bool timed = pw_stream_get_time_n(m_stream.get(), &time, sizeof time) == 0 &&
+                           time.rate.denom != 0 && time.now != 0;
+        const qint64 end = timed ? time.now - ticksToNs(time.delay, time.rate) : steadyNowNs();
+        qint64 at = m_stamps.next(end - framesToNs(total), total, time, timed);
+        for (int i = 0; i < count; ++i) {
+            int frames = 0;
+            const float* data = samples(buffers[i], &frames);
+            if (data && frames > 0) {
+                deliver(data, frames, at);
+                at += framesToNs(frames);
+            }
+            pw_stream_queue_buffer(m_stream.get(), buffers[i]);
+        }
     }
+
+    StampFilter m_stamps;
 };
 
 class PwOutput final : public AudioOutputStream, public PwStream {
@@ -522,12 +589,14 @@ private:
             frames = std::min(frames, 1024);
         pw_time time{};
         qint64 heard = steadyNowNs();
-        if (pw_stream_get_time_n(m_stream.get(), &time, sizeof time) == 0 && time.rate.denom != 0 &&
-            time.now != 0) {
+        const bool timed = pw_stream_get_time_n(m_stream.get(), &time, sizeof time) == 0 &&
+                           time.rate.denom != 0 && time.now != 0;
+        if (timed) {
             const qint64 delay = ticksToNs(time.delay, time.rate);
             setLatencyNs(delay + framesToNs(int64_t(time.buffered)));
             heard = time.now + delay + framesToNs(int64_t(time.queued + time.buffered));
         }
+        heard = m_stamps.next(heard, frames, time, timed);
         render(static_cast<float*>(data.data), frames, heard);
         data.chunk->offset = 0;
         data.chunk->stride = stride;
@@ -535,6 +604,8 @@ private:
         b->size = uint64_t(frames);
         pw_stream_queue_buffer(m_stream.get(), b);
     }
+
+    StampFilter m_stamps;
 };
 
 } // namespace

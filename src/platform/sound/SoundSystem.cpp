@@ -1,6 +1,7 @@
 #include "platform/sound/SoundSystem.h"
 
 #include "platform/Error.h"
+#include "platform/sound/internal/Alsa.h"
 #include "platform/sound/internal/PipeWire.h"
 #include "platform/virtual/TestMicrophone.h"
 #include "platform/virtual/TestOutput.h"
@@ -40,6 +41,12 @@ SoundSystem::SoundSystem(QObject* parent)
         QMetaObject::invokeMethod(this, &SoundSystem::devicesChanged, Qt::QueuedConnection);
     };
     m_pipewire = pipewire::Connection::open(std::move(listener), &m_problem);
+    if (!m_pipewire) {
+        m_alsa = alsa::listDevices();
+        if (!m_alsa.empty())
+            m_problem = QStringLiteral(
+                "No sound server is running (PipeWire), so the sound cards are used directly.");
+    }
 }
 
 SoundSystem::~SoundSystem() = default;
@@ -54,6 +61,9 @@ std::vector<SoundDevice> SoundSystem::microphones() const {
         for (const pipewire::Node& node : m_pipewire->nodes())
             if (node.isSource)
                 list.push_back(node.device);
+    for (const alsa::Device& device : m_alsa)
+        if (device.capture)
+            list.push_back(device.device);
     if (list.empty() || virtualDevicesAlways())
         list.push_back(
             TestMicrophone::deviceInfo(TestMicrophone::Options::fromEnvironment().channels));
@@ -66,6 +76,9 @@ std::vector<SoundDevice> SoundSystem::outputs() const {
         for (const pipewire::Node& node : m_pipewire->nodes())
             if (node.isSink)
                 list.push_back(node.device);
+    for (const alsa::Device& device : m_alsa)
+        if (device.playback)
+            list.push_back(device.device);
     if (list.empty() || virtualDevicesAlways())
         list.push_back(TestOutput::deviceInfo());
     return list;
@@ -85,9 +98,13 @@ SoundSystem::openInput(const QString& id, SoundInputCallback onBuffer, SoundErro
         return std::make_unique<TestMicrophone>(TestMicrophone::Options::fromEnvironment(),
                                                 m_loopback, std::move(onBuffer),
                                                 std::move(onError));
-    if (!m_pipewire)
-        throw Error(m_problem);
-    return m_pipewire->openInput(id, std::move(onBuffer), std::move(onError));
+    if (m_pipewire)
+        return m_pipewire->openInput(id, std::move(onBuffer), std::move(onError));
+    try {
+        return alsa::openInput(id, std::move(onBuffer), std::move(onError));
+    } catch (const Error& e) {
+        throw Error(m_problem + u' ' + e.message());
+    }
 }
 
 std::unique_ptr<AudioOutputStream> SoundSystem::openOutput(const QString& id,
@@ -97,9 +114,13 @@ std::unique_ptr<AudioOutputStream> SoundSystem::openOutput(const QString& id,
     if (id == testOutputId())
         return std::make_unique<TestOutput>(channels, m_loopback, std::move(render),
                                             std::move(onError));
-    if (!m_pipewire)
-        throw Error(m_problem);
-    return m_pipewire->openOutput(id, channels, std::move(render), std::move(onError));
+    if (m_pipewire)
+        return m_pipewire->openOutput(id, channels, std::move(render), std::move(onError));
+    try {
+        return alsa::openOutput(id, channels, std::move(render), std::move(onError));
+    } catch (const Error& e) {
+        throw Error(m_problem + u' ' + e.message());
+    }
 }
 
 } // namespace reelbox

@@ -12,10 +12,13 @@ class SoundLoopback;
 namespace pipewire {
 class Connection;
 }
+namespace alsa {
+struct Device;
+}
 
 // The machine's sound devices and the virtual ones, with hot-plug. Talks to the PipeWire daemon;
-// where none answers only the virtual devices are offered. Signals arrive on the thread that
-// created the object. Streams may outlive it.
+// where none answers, to the sound cards through ALSA (without hot-plug). Signals arrive on the
+// thread that created the object. Streams may outlive it.
 class SoundSystem : public QObject {
     Q_OBJECT
 public:
@@ -52,6 +55,7 @@ private:
     QString m_problem;
     std::shared_ptr<SoundLoopback> m_loopback;
     std::unique_ptr<pipewire::Connection> m_pipewire;
+    std::vector<alsa::Device> m_alsa; // when no server answers
 };
 
 } // namespace reelbox
