@@ -1,5 +1,6 @@
 #include "audio/Waveform.h"
 #include "platform/Error.h"
+#include "platform/SampleRate.h"
 #include "platform/media/AudioFile.h"
 
 #include <QTemporaryDir>
@@ -12,7 +13,7 @@ namespace {
 
 class WaveformTest : public ::testing::Test {
 protected:
-    QString stem(const std::vector<float>& samples, int rate = 48000) {
+    QString stem(const std::vector<float>& samples, int rate = audioSampleRate) {
         const QString path = dir.filePath(QStringLiteral("stem-%1.caf").arg(++count));
         writeAudioFile(path, {samples}, rate);
         return path;
@@ -98,6 +99,4 @@ TEST_F(WaveformTest, ErrorsAndCancellation) {
     std::stop_source stop;
     stop.request_stop();
     EXPECT_THROW(Waveform::load(stem(numberedBuckets(10)), 0, stop.get_token()), Cancelled);
-    EXPECT_TRUE(Waveform::empty().peaks.empty());
-    EXPECT_EQ(Waveform::empty().bucketDuration, 1);
 }

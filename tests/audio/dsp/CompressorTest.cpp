@@ -28,13 +28,6 @@ std::vector<double> reductionDB(const std::vector<float>& in, const std::vector<
     return r;
 }
 
-std::vector<float> steps(std::size_t firstCount, float first, std::size_t secondCount,
-                         float second) {
-    std::vector<float> x(firstCount, first);
-    x.insert(x.end(), secondCount, second);
-    return x;
-}
-
 } // namespace
 
 TEST(Compressor, SteadyTonesSettleOnTheStaticCurve) {
@@ -55,41 +48,36 @@ TEST(Compressor, SteadyTonesSettleOnTheStaticCurve) {
     }
 }
 
-TEST(Compressor, ReductionBuildsWithTheAttackTimeConstant) {
+TEST(Compressor, ReductionBuildsAndRecoversWithItsTimeConstants) {
     const double c = 0.5;
-    const std::size_t before = framesOf(0.3);
+    const std::size_t loudAt = framesOf(0.3), quietAt = framesOf(0.8);
     // Constant magnitude, so output / input is the gain at every frame.
-    const std::vector<float> input = steps(before, 0.001f, framesOf(0.3), 1.0f);
+    std::vector<float> input(framesOf(4.8), 0.001f);
+    std::fill(input.begin() + std::ptrdiff_t(loudAt), input.begin() + std::ptrdiff_t(quietAt),
+              1.0f);
     std::vector<float> x = input;
     Compressor(c, sampleRate).process(x.data(), x.size());
     const std::vector<double> r = reductionDB(input, x, 15.75 * c);
+    const auto seconds = [&](std::size_t from, auto reached) {
+        std::size_t at = from;
+        while (!reached(r[at]))
+            ++at;
+        return double(at - from) / sampleRate;
+    };
 
-    EXPECT_NEAR(r[before - 1], 0.0, 1e-5);
-    const double final = -expectedOutputDB(c, 0.0) + 15.75 * c; // reduction at 0 dBFS
-    EXPECT_NEAR(r.back(), final, 1e-3);
-    // 1 - 1/e of the final reduction after one time constant (8 ms), 95 % after three.
-    std::size_t reached = before;
-    while (r[reached] < (1 - std::exp(-1.0)) * final)
-        ++reached;
-    EXPECT_NEAR(double(reached - before) / sampleRate, 0.008, 0.0002);
-    EXPECT_NEAR(r[before + framesOf(0.024)], (1 - std::exp(-3.0)) * final, 0.05);
-}
+    // Attack: 1 - 1/e of the final reduction after one time constant (8 ms), 95 % after three.
+    const double final = 15.75 * c - expectedOutputDB(c, 0.0); // reduction at 0 dBFS
+    EXPECT_NEAR(r[loudAt - 1], 0.0, 1e-5);
+    EXPECT_NEAR(r[quietAt - 1], final, 1e-3);
+    EXPECT_NEAR(seconds(loudAt, [&](double v) { return v >= (1 - std::exp(-1.0)) * final; }), 0.008,
+                0.0002);
+    EXPECT_NEAR(r[loudAt + framesOf(0.024)], (1 - std::exp(-3.0)) * final, 0.05);
 
-TEST(Compressor, ReductionRecoversWithTheReleaseTimeConstantAfterTheHold) {
-    const double c = 0.5;
-    const std::size_t before = framesOf(0.5);
-    const std::vector<float> input = steps(before, 1.0f, framesOf(4.0), 0.001f);
-    std::vector<float> x = input;
-    Compressor(c, sampleRate).process(x.data(), x.size());
-    const std::vector<double> r = reductionDB(input, x, 15.75 * c);
-
-    const double start = r[before - 1];
-    EXPECT_GT(start, 10.0);
-    // The peak hold keeps the reduction for 10 ms, then it falls to 1/e in 200 ms.
-    EXPECT_NEAR(r[before + framesOf(0.009)], start, 1e-6);
-    std::size_t reached = before;
-    while (r[reached] > std::exp(-1.0) * start)
-        ++reached;
-    EXPECT_NEAR(double(reached - before) / sampleRate, 0.010 + 0.200, 0.002);
+    // Release: the peak hold keeps the reduction for 10 ms, then it falls to 1/e in 200 ms.
+    const double held = r[quietAt - 1];
+    EXPECT_GT(held, 10.0);
+    EXPECT_NEAR(r[quietAt + framesOf(0.009)], held, 1e-6);
+    EXPECT_NEAR(seconds(quietAt, [&](double v) { return v <= std::exp(-1.0) * held; }),
+                0.010 + 0.200, 0.002);
     EXPECT_NEAR(r.back(), 0.0, 1e-5); // fully recovered: the makeup gain alone
 }
