@@ -1,0 +1,259 @@
+#include "capture/CaptureEngine.h"
+#include "platform/CaptureError.h"
+#include "platform/media/AudioReader.h"
+#include "platform/media/MovieInfo.h"
+#include "platform/media/VideoDecoder.h"
+#include "platform/media/VideoTimes.h"
+#include "platform/virtual/TestMicrophone.h"
+#include "support/TestSupport.h"
+
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace reelbox;
+
+namespace {
+
+CameraFormat format(int w, int h, std::vector<FrameRateRange> rates) {
+    return CameraFormat{w, h, QStringLiteral("YUYV"), std::move(rates)};
+}
+
+// Sets an environment variable for the scope.
+class Environment {
+public:
+    Environment(const char* name, const QByteArray& value) : m_name(name) {
+        m_had = qEnvironmentVariableIsSet(name);
+        m_old = qgetenv(name);
+        qputenv(name, value);
+    }
+    ~Environment() {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    bool m_had = false;
+    QByteArray m_old;
+};
+
+struct Inputs {
+    bool camera = true;
+    int channels = 2; // 0: no microphone
+    bool includeVideo = true;
+    double ppm = 0;
+};
+
+// Records from the Test Camera at 640 × 360 and the Test Microphone through the engine.
+RecordingResult record(const QString& path, double seconds, const Inputs& setup) {
+    test::ensureApplication();
+    const Environment channels("REELBOX_TEST_MIC_CHANNELS", QByteArray::number(setup.channels));
+    const Environment ppm("REELBOX_TEST_MIC_PPM", QByteArray::number(setup.ppm));
+    CaptureEngine engine;
+    engine.setPreferredSize(QSize(640, 360));
+    std::optional<SoundDevice> microphone;
+    if (setup.channels > 0)
+        microphone = TestMicrophone::deviceInfo(setup.channels);
+    engine.configure(setup.camera ? std::optional(testCameraInfo()) : std::nullopt, microphone);
+    test::runEvents(300); // the devices settle, as in the recorder before the record key
+    engine.startRecording(path, setup.includeVideo);
+    test::runEvents(int(seconds * 1000));
+    QFuture<RecordingResult> stopped = engine.stopRecording();
+    EXPECT_TRUE(test::waitFor([&] { return stopped.isFinished(); }, 10000));
+    return stopped.result();
+}
+
+// Onsets of the Test Microphone's clicks on channel 0, in seconds.
+std::vector<double> clickTimes(const QString& path) {
+    AudioReader reader(path);
+    const int channels = reader.channelCount();
+    AudioBuffer buffer;
+    std::vector<double> clicks;
+    qint64 frame = 0, lastClick = -48000;
+    while (reader.read(buffer)) {
+        for (qint64 i = 0; i < buffer.frames; ++i, ++frame)
+            if (std::fabs(buffer.samples[size_t(i * channels)]) > 0.5f &&
+                frame - lastClick > 4800) {
+                clicks.push_back(double(frame) / AudioReader::sampleRate);
+                lastClick = frame;
+            }
+    }
+    return clicks;
+}
+
+// Times of the white pictures.
+std::vector<double> flashTimes(const QString& path, const std::vector<double>& frames) {
+    VideoDecoder decoder(path);
+    std::vector<double> flashes;
+    for (double t : frames) {
+        const std::optional<YuvPicture> picture = decoder.yuvFrameAt(t + 1e-6);
+        if (picture && !picture->isNull() &&
+            picture->plane(0)[180 * picture->stride(0) + 320] > 220)
+            flashes.push_back(t);
+    }
+    return flashes;
+}
+
+} // namespace
+
+TEST(CaptureEngine, ChoosesTheCameraFormat) {
+    const struct {
+        const char* name;
+        std::vector<CameraFormat> formats;
+        std::optional<QSize> size;
+        double frameRate;
+    } cases[] = {
+        {"1080p even after a larger one",
+         {format(3840, 2160, {{1, 30}}), format(1920, 1080, {{5, 60}})},
+         QSize(1920, 1080),
+         30},
+        {"the largest up to 1920 wide",
+         {format(1280, 720, {{30, 30}}), format(3840, 2160, {{30, 30}})},
+         QSize(1280, 720),
+         30},
+        {"equal area: the earlier",
+         {format(960, 720, {{30, 30}}), format(1280, 540, {{30, 30}})},
+         QSize(960, 720),
+         30},
+        {"29.9 counts", {format(640, 480, {{29.97, 29.97}})}, QSize(640, 480), 29.97},
+        {"too slow formats are passed over",
+         {format(1920, 1080, {{1, 15}}), format(800, 600, {{60, 60}})},
+         QSize(800, 600),
+         60},
+        {"nothing fast enough", {format(1920, 1080, {{1, 25}})}, std::nullopt, 0},
+        {"nothing narrow enough", {format(3840, 2160, {{30, 30}})}, std::nullopt, 0},
+    };
+    for (const auto& c : cases) {
+        CameraInfo camera;
+        camera.formats = c.formats;
+        const std::optional<CameraFormatChoice> choice = CaptureEngine::selectBestFormat(camera);
+        ASSERT_EQ(choice.has_value(), c.size.has_value()) << c.name;
+        if (!choice)
+            continue;
+        EXPECT_EQ(QSize(choice->format.width, choice->format.height), *c.size) << c.name;
+        EXPECT_DOUBLE_EQ(choice->frameRate, c.frameRate) << c.name;
+    }
+}
+
+class CaptureSync : public ::testing::TestWithParam<double> {};
+
+// Flashes and clicks keep the distance they had in real time, whatever the microphone's
+// clock, and every picture follows the one before by a frame's time.
+TEST_P(CaptureSync, PicturesAndSoundStayTogether) {
+    const double ppm = GetParam();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("take.mov"));
+    const RecordingResult result = record(path, 3.6, Inputs{true, 2, true, ppm});
+    EXPECT_EQ(result.url, path);
+    EXPECT_EQ(result.audioChannelCount, 2);
+    EXPECT_EQ(result.droppedFrames, 0);
+    EXPECT_GT(result.startTimeNs, result.requestedAtNs);
+    EXPECT_LT(result.startTimeNs - result.requestedAtNs, 300'000'000);
+
+    const std::vector<double> frames = videoFrameTimes(path);
+    ASSERT_GE(frames.size(), 100u);
+    EXPECT_DOUBLE_EQ(frames.front(), 0.0);
+    const double frameTime = (1.0 + ppm * 1e-6) / 30;
+    for (size_t i = 1; i < frames.size(); ++i)
+        ASSERT_NEAR(frames[i] - frames[i - 1], frameTime, 0.0005) << "picture " << i;
+    EXPECT_NEAR(result.duration, frames.back() + frameTime, 0.001);
+
+    const std::vector<double> clicks = clickTimes(path);
+    const std::vector<double> flashes = flashTimes(path, frames);
+    ASSERT_GE(flashes.size(), 3u);
+    int checked = 0;
+    for (double flash : flashes) {
+        // The flash's instant on the host clock is a whole second; the click the microphone
+        // makes nearest to it is where its own clock says.
+        const qint64 second = std::llround((double(result.startTimeNs) * 1e-9 + flash));
+        const qint64 clickFrame =
+            std::llround(double(second) * (1.0 + ppm * 1e-6)) * AudioReader::sampleRate;
+        const double apart =
+            double(TestMicrophone::hostTimeOfFrame(clickFrame, ppm) - second * 1'000'000'000) *
+            1e-9 * (1.0 + ppm * 1e-6);
+        if (flash + apart < 0 || flash + apart > result.duration - 0.01)
+            continue; // that click is outside the recording
+        ++checked;
+        double nearest = 1e9;
+        for (double click : clicks)
+            if (std::fabs(click - flash - apart) < std::fabs(nearest))
+                nearest = click - flash - apart;
+        EXPECT_LE(std::fabs(nearest), 0.002) << "flash at " << flash << " ppm " << ppm;
+    }
+    EXPECT_GE(checked, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(MicrophoneClock, CaptureSync, ::testing::Values(0.0, 200.0, 3000.0));
+
+TEST(CaptureEngine, RecordsWhatIsConnected) {
+    const struct {
+        const char* name;
+        Inputs setup;
+        bool video;
+        int channels;
+    } cases[] = {
+        {"camera and eight channels", {true, 8, true, 0}, true, 8},
+        {"camera without microphone", {true, 0, true, 0}, true, 0},
+        {"sound only", {true, 2, false, 0}, false, 2},
+        {"sound only without camera", {false, 1, false, 0}, false, 1},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("take.mov"));
+        const RecordingResult result = record(path, 1.2, c.setup);
+        EXPECT_EQ(result.audioChannelCount, c.channels) << c.name;
+        const MovieInfo info = probeMovie(path);
+        EXPECT_EQ(info.video.size(), c.video ? 1u : 0u) << c.name;
+        ASSERT_EQ(info.audio.size(), c.channels ? 1u : 0u) << c.name;
+        if (c.channels) {
+            EXPECT_EQ(info.audio[0].channelCount, c.channels) << c.name;
+        }
+        EXPECT_GT(result.duration, 1.0) << c.name;
+        EXPECT_NEAR(info.durationSeconds, result.duration, 0.03) << c.name;
+        if (!c.video) {
+            EXPECT_NEAR(info.audio[0].durationSeconds, result.duration, 0.001) << c.name;
+        }
+    }
+}
+
+TEST(CaptureEngine, NothingRecordedIsAnError) {
+    const struct {
+        const char* name;
+        Inputs setup;
+        int waitMs;
+    } cases[] = {
+        {"stopped before any sample", {true, 2, true, 0}, 0},
+        {"pictures without a camera", {false, 2, true, 0}, 500},
+        {"sound without a microphone", {true, 0, false, 0}, 500},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("take.mov"));
+        test::ensureApplication();
+        const Environment channels("REELBOX_TEST_MIC_CHANNELS", "2");
+        CaptureEngine engine;
+        engine.setPreferredSize(QSize(640, 360));
+        engine.configure(c.setup.camera ? std::optional(testCameraInfo()) : std::nullopt,
+                         c.setup.channels ? std::optional(TestMicrophone::deviceInfo(2))
+                                          : std::nullopt);
+        engine.startRecording(path, c.setup.includeVideo);
+        test::runEvents(c.waitMs);
+        QFuture<RecordingResult> stopped = engine.stopRecording();
+        ASSERT_TRUE(test::waitFor([&] { return stopped.isFinished(); }, 5000)) << c.name;
+        try {
+            stopped.result();
+            ADD_FAILURE() << c.name << ": a result";
+        } catch (const CaptureError& e) {
+            EXPECT_EQ(e.kind(), CaptureError::Kind::notRecording) << c.name;
+            EXPECT_EQ(e.message(), QStringLiteral("Nothing is being recorded.")) << c.name;
+        }
+        // Nothing is left armed: later samples start no file.
+        test::runEvents(200);
+        EXPECT_FALSE(QFileInfo::exists(path)) << c.name;
+    }
+}
