@@ -234,4 +234,22 @@ TEST_F(SoundPipeWireTest, DeviceRemovedWhileStreamingEndsTheStreamWithAnError) {
     EXPECT_THROW(sound.openInput(u"reelbox-doomed"_qs, {}), Error);
 }
 
+TEST_F(SoundPipeWireTest, ServerStoppingWhileStreamingEndsTheStreams) {
+    daemon.addNullNode(u"reelbox-short-lived"_qs, u"Short"_qs, u"Audio/Sink"_qs, 2);
+    SoundSystem sound;
+    std::atomic<int> errors{0};
+    Recorder recorder(2);
+    auto in = sound.openInput(u"reelbox-short-lived"_qs, recorder.callback(),
+                              [&](const QString&) { errors.fetch_add(1); });
+    auto out = sound.openOutput(u"reelbox-short-lived"_qs, {},
+                                [&](const QString&) { errors.fetch_add(1); });
+    ASSERT_TRUE(test::waitUntil([&] { return recorder.buffers.load() > 2; }));
+    daemon.stop();
+    EXPECT_TRUE(test::waitUntil([&] { return errors.load() == 2; }));
+    EXPECT_TRUE(in->failed());
+    EXPECT_TRUE(out->failed());
+    in.reset();
+    out.reset();
+}
+
 } // namespace

@@ -14,6 +14,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace reelbox;
 
@@ -192,6 +196,30 @@ TEST(SoundWithoutServer, OffersTheVirtualDevicesAndNamesWhatIsMissing) {
     EXPECT_EQ(sound.microphones()[0].channels, 5);
     EXPECT_EQ(sound.openInput(testMicrophoneId(), {})->channels(), 5);
     qunsetenv("REELBOX_TEST_MIC_CHANNELS");
+}
+
+// A socket that takes the connection but never answers: the sound system gives up in time.
+TEST(SoundWithoutServer, ASilentServerIsGivenUpOnWithoutHanging) {
+    QTemporaryDir dir;
+    const int silent = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(silent, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = dir.filePath(u"pipewire-0"_qs).toUtf8();
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(silent, 4), 0);
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", dir.path().toUtf8());
+    const auto start = std::chrono::steady_clock::now();
+    SoundSystem sound;
+    const auto waited = std::chrono::steady_clock::now() - start;
+    qputenv("XDG_RUNTIME_DIR", saved);
+    EXPECT_FALSE(sound.hasServer());
+    EXPECT_TRUE(sound.serverProblem().contains(u"doesn't answer"))
+        << sound.serverProblem().toStdString();
+    EXPECT_LT(waited, std::chrono::seconds(3));
+    ::close(silent);
 }
 
 // Without a server, ALSA devices open directly: its "null" device takes and gives silence.

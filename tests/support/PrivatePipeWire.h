@@ -31,11 +31,13 @@ public:
                      int channels);
     void removeNode(const QString& name);
 
+    // Ends the daemon and the session manager at once.
+    void stop();
+
     // Everything the daemon knows, as pw-dump prints it.
     QJsonArray dump() const;
 
 private:
-    void stop();
     QString run(const QString& program, const QStringList& args) const;
     int nodeId(const QString& name) const;
 

@@ -23,7 +23,7 @@ namespace reelbox::pipewire {
 
 namespace {
 
-constexpr int answerTimeoutMs = 3000;
+constexpr int answerTimeoutMs = 2000;
 
 struct LoopDeleter {
     void operator()(pw_thread_loop* loop) const { pw_thread_loop_destroy(loop); }
@@ -203,11 +203,9 @@ struct Connection::State {
     }
 
     // Waits, holding the loop lock, until the server has handled every request sent so far.
-    bool roundTrip() {
+    bool roundTrip(std::chrono::steady_clock::time_point deadline) {
         synced = false;
         pendingSeq = pw_core_sync(core.get(), PW_ID_CORE, 0);
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(answerTimeoutMs);
         while (!synced && !broken) {
             if (std::chrono::steady_clock::now() >= deadline)
                 return false;
@@ -676,7 +674,9 @@ std::unique_ptr<Connection> Connection::open(Listener listener, QString* problem
     pw_registry_add_listener(reinterpret_cast<pw_registry*>(s->registry.get()),
                              &s->registryListener, &registryEvents, s);
     // The first round lists the globals and binds them; the second brings their details.
-    if (!s->roundTrip() || !s->roundTrip()) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(answerTimeoutMs);
+    if (!s->roundTrip(deadline) || !s->roundTrip(deadline)) {
         *problem = QStringLiteral("The sound server (PipeWire) doesn't answer.");
         return nullptr;
     }
