@@ -234,6 +234,34 @@ TEST_F(SoundPipeWireTest, DeviceRemovedWhileStreamingEndsTheStreamWithAnError) {
     EXPECT_THROW(sound.openInput(u"reelbox-doomed"_qs, {}), Error);
 }
 
+// A click played to be heard at instant H comes back from the sink's monitor stamped H: the
+// output's "heard" clock and the input's capture clock agree.
+TEST_F(SoundPipeWireTest, WhatIsHeardAtAnInstantIsCapturedStampedWithIt) {
+    daemon.addNullNode(u"reelbox-loop"_qs, u"Loop"_qs, u"Audio/Sink"_qs, 2);
+    SoundSystem sound;
+    std::atomic<qint64> clickAt{0}, capturedAt{0};
+    auto in =
+        sound.openInput(u"reelbox-loop"_qs, [&](const float* d, int frames, int ch, qint64 host) {
+            for (int i = 0; i < frames; ++i)
+                if (d[i * ch] > 0.5f && capturedAt.load() == 0)
+                    capturedAt = host + qint64(i) * 1'000'000'000 / soundSampleRate;
+        });
+    auto out =
+        sound.openOutput(u"reelbox-loop"_qs, [&](float* d, int frames, int ch, qint64 heard) {
+            std::fill(d, d + frames * ch, 0.0f);
+            qint64 none = 0;
+            clickAt.compare_exchange_strong(none, heard + 200'000'000);
+            const qint64 offset = (clickAt.load() - heard) * soundSampleRate / 1'000'000'000;
+            if (offset >= 0 && offset < frames)
+                for (int c = 0; c < ch; ++c)
+                    d[offset * ch + c] = 1.0f;
+        });
+    ASSERT_TRUE(test::waitUntil([&] { return capturedAt.load() != 0; }, 3000));
+    EXPECT_GT(out->latencyNs(), -1);
+    EXPECT_NEAR(double(capturedAt.load() - clickAt.load()), 0.0, 1'000'000)
+        << "captured " << (capturedAt.load() - clickAt.load()) / 1e6 << " ms after it was heard";
+}
+
 TEST_F(SoundPipeWireTest, ServerStoppingWhileStreamingEndsTheStreams) {
     daemon.addNullNode(u"reelbox-short-lived"_qs, u"Short"_qs, u"Audio/Sink"_qs, 2);
     SoundSystem sound;
