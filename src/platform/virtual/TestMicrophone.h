@@ -16,8 +16,9 @@ class TestMicrophone : public AudioInputStream {
 public:
     struct Options {
         int channels = 2;
-        double ppm = 0;                // sample clock error
-        std::optional<int> loopbackMs; // the last channel hears the Test Output this late
+        double ppm = 0; // sample clock error
+        std::optional<int>
+            loopbackMs; // the last channel then carries only the Test Output, this late
         int bufferFrames = 480;
         // REELBOX_TEST_MIC_CHANNELS, REELBOX_TEST_MIC_PPM, REELBOX_TEST_LOOPBACK_MS.
         static Options fromEnvironment();
