@@ -17,8 +17,8 @@ public:
     struct Options {
         int channels = 2;
         double ppm = 0; // sample clock error
-        std::optional<int>
-            loopbackMs; // the last channel then carries only the Test Output, this late
+        // With a loopback, the last channel carries only what the Test Output played, this late.
+        std::optional<int> loopbackMs;
         int bufferFrames = 480;
         // REELBOX_TEST_MIC_CHANNELS, REELBOX_TEST_MIC_PPM, REELBOX_TEST_LOOPBACK_MS.
         static Options fromEnvironment();
