@@ -1,20 +1,13 @@
 #include "platform/sound/SoundSystem.h"
 
 #include "platform/Error.h"
+#include "platform/camera/CameraDevices.h"
 #include "platform/sound/internal/Alsa.h"
 #include "platform/sound/internal/PipeWire.h"
 #include "platform/virtual/TestMicrophone.h"
 #include "platform/virtual/TestOutput.h"
 
 namespace reelbox {
-
-namespace {
-
-bool virtualDevicesAlways() {
-    return qEnvironmentVariable("REELBOX_VIRTUAL_DEVICES") == QLatin1String("1");
-}
-
-} // namespace
 
 SoundSystem::SoundSystem(QObject* parent)
     : QObject(parent), m_loopback(std::make_shared<SoundLoopback>()) {
@@ -64,7 +57,7 @@ std::vector<SoundDevice> SoundSystem::microphones() const {
     for (const alsa::Device& device : m_alsa)
         if (device.capture)
             list.push_back(device.device);
-    if (list.empty() || virtualDevicesAlways())
+    if (list.empty() || virtualDevicesForced())
         list.push_back(
             TestMicrophone::deviceInfo(TestMicrophone::Options::fromEnvironment().channels));
     return list;
@@ -79,7 +72,7 @@ std::vector<SoundDevice> SoundSystem::outputs() const {
     for (const alsa::Device& device : m_alsa)
         if (device.playback)
             list.push_back(device.device);
-    if (list.empty() || virtualDevicesAlways())
+    if (list.empty() || virtualDevicesForced())
         list.push_back(TestOutput::deviceInfo());
     return list;
 }
