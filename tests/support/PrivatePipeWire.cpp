@@ -35,8 +35,10 @@ bool waitUntil(const std::function<bool()>& done, int ms) {
 
 namespace {
 
-// pipewire first; WirePlumber once the daemon's socket exists.
+// pipewire first; WirePlumber once the daemon's socket exists. The whole session ends when the
+// test process does, even when it is killed.
 const char* const startScript = R"(
+(while kill -0 "$REELBOX_TEST_PID" 2>/dev/null; do sleep 0.5; done; kill -TERM 0) &
 pipewire &
 i=0
 while [ ! -S "$XDG_RUNTIME_DIR/pipewire-0" ] && [ $i -lt 250 ]; do sleep 0.02; i=$((i+1)); done
@@ -73,6 +75,7 @@ PrivatePipeWire::PrivatePipeWire() : m_savedRuntimeDir(qgetenv("XDG_RUNTIME_DIR"
     env.insert(u"XDG_STATE_HOME"_qs, root + QStringLiteral("/state"));
     env.insert(u"XDG_CONFIG_HOME"_qs, root + QStringLiteral("/config"));
     env.insert(u"XDG_DATA_HOME"_qs, root + QStringLiteral("/data"));
+    env.insert(u"REELBOX_TEST_PID"_qs, QString::number(QCoreApplication::applicationPid()));
     env.remove(u"PIPEWIRE_REMOTE"_qs);
     env.remove(u"PIPEWIRE_RUNTIME_DIR"_qs);
     env.remove(u"DBUS_SESSION_BUS_ADDRESS"_qs);
