@@ -375,6 +375,19 @@ public:
 
     quint32 targetGlobal() const override { return m_node.globalId; }
 
+    // While opening, the open fails; once running, the owner hears of it.
+    void lost(const QString& message) override {
+        if (m_opened) {
+            ended(message);
+            return;
+        }
+        m_gone = true;
+        m_error = message;
+        pw_thread_loop_signal(m_state->loop.get(), false);
+    }
+
+    virtual void ended(const QString& message) = 0;
+
 protected:
     // Loop lock held. Throws with the server's text when the stream doesn't start.
     void connect(pw_direction direction, pw_properties* props, int channels, void* owner,
@@ -393,21 +406,25 @@ protected:
                                                           PW_STREAM_FLAG_MAP_BUFFERS |
                                                           PW_STREAM_FLAG_RT_PROCESS),
                                           params, 1);
-        if (res < 0)
+        s.streams.push_back(this);
+        if (res < 0) {
+            disconnect();
             throw Error(QStringLiteral("Can't use %1: %2")
                             .arg(m_node.device.name, QString::fromLocal8Bit(strerror(-res))));
-        s.streams.push_back(this);
+        }
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(answerTimeoutMs);
         while (m_streamState != PW_STREAM_STATE_STREAMING &&
                m_streamState != PW_STREAM_STATE_ERROR && !s.broken &&
                std::chrono::steady_clock::now() < deadline)
             pw_thread_loop_timed_wait(s.loop.get(), 1);
-        if (m_streamState == PW_STREAM_STATE_STREAMING || m_streamState == PW_STREAM_STATE_PAUSED) {
+        if (!m_gone && !s.broken &&
+            (m_streamState == PW_STREAM_STATE_STREAMING ||
+             m_streamState == PW_STREAM_STATE_PAUSED)) {
             m_opened = true;
             return;
         }
-        const QString reason = m_streamState == PW_STREAM_STATE_ERROR
+        const QString reason = m_streamState == PW_STREAM_STATE_ERROR || m_gone
                                    ? m_error
                                    : QStringLiteral("the sound server didn't start it in time");
         disconnect();
@@ -456,6 +473,7 @@ protected:
     pw_stream_state m_streamState = PW_STREAM_STATE_UNCONNECTED;
     QString m_error;
     bool m_opened = false;
+    bool m_gone = false;
 };
 
 class PwInput final : public AudioInputStream, public PwStream {
@@ -486,7 +504,7 @@ public:
         disconnect();
     }
 
-    void lost(const QString& message) override { fail(message); }
+    void ended(const QString& message) override { fail(message); }
 
 private:
     // Audio thread.
@@ -566,7 +584,7 @@ public:
         disconnect();
     }
 
-    void lost(const QString& message) override { fail(message); }
+    void ended(const QString& message) override { fail(message); }
 
 private:
     // Audio thread.
