@@ -27,6 +27,7 @@ int runDevices(const QStringList& args);
 int runMeter(const QStringList& args, const std::stop_token& stop);
 int runEdit(const QStringList& args, const std::stop_token& stop);
 int runPlay(const QStringList& args, const std::stop_token& stop);
+int runCalibrate(const QStringList& args, const std::stop_token& stop);
 
 // Takes the value after an option such as --root; throws UsageError when it is missing.
 QString optionValue(const QStringList& args, int& index);

@@ -49,6 +49,11 @@ Commands:
                                     export-settings, delete-*, export, wait, settle
   play TAKE_DIR [--from S] [--seconds N] [--output ID] [--record-output OUT.caf]
                 [--frames DIR]      play the edit in real time through a sound output
+  calibrate [--output ID] [--microphone ID] [--input N]
+                                    measure the delay from the output back into input N
+                                    (default the last) that no device reports; stores the
+                                    overdub nudge; prints {"roundTripMs", "nudge",
+                                    "measurementsMs"}
 
 Options:
   -h, --help                        show this text
@@ -119,6 +124,8 @@ int main(int argc, char* argv[]) {
             return runEdit(args, stop);
         if (command == u"play")
             return runPlay(args, stop);
+        if (command == u"calibrate")
+            return runCalibrate(args, stop);
         throw UsageError{QStringLiteral("unknown command \"%1\"").arg(command)};
     } catch (const UsageError& e) {
         printError(

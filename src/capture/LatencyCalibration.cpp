@@ -1,0 +1,379 @@
+#include "capture/LatencyCalibration.h"
+
+#include "platform/Error.h"
+#include "platform/sound/SoundSystem.h"
+
+#include <QSettings>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <mutex>
+#include <numbers>
+#include <thread>
+
+namespace reelbox {
+
+namespace {
+constexpr qint64 nsPerSecond = 1'000'000'000;
+} // namespace
+
+namespace latency {
+
+namespace {
+// Correlations this close to the peak belong to it (a band-limited path widens it).
+constexpr qint64 peakHalfWidthFrames = audioSampleRate / 500; // 2 ms
+
+} // namespace
+
+std::vector<float> testSignal() {
+    std::vector<float> signal(static_cast<size_t>(signalFrames));
+    // xorshift32: the same burst on every machine and every run.
+    quint32 state = 0x5eed1234u;
+    const int fadeFrames = audioSampleRate / 500;
+    for (int i = 0; i < signalFrames; ++i) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        float value = 0.5f * (float(state) / 2147483648.0f - 1.0f);
+        const int edge = std::min(i, signalFrames - 1 - i);
+        if (edge < fadeFrames)
+            value *= float(0.5 - 0.5 * std::cos(std::numbers::pi * edge / fadeFrames));
+        signal[size_t(i)] = value;
+    }
+    return signal;
+}
+
+Peak findSignal(std::span<const float> signal, std::span<const float> recording, qint64 first,
+                qint64 last) {
+    const qint64 length = qint64(signal.size());
+    first = std::max<qint64>(first, 0);
+    last = std::min<qint64>(last, qint64(recording.size()) - length);
+    if (length == 0 || last < first)
+        return {};
+    // Lag by lag in the inner loop: no reduction, so it vectorises as it stands.
+    const qint64 lags = last - first + 1;
+    std::vector<float> correlation(size_t(lags), 0.0f);
+    float* c = correlation.data();
+    for (qint64 k = 0; k < length; ++k) {
+        const float s = signal[size_t(k)];
+        if (s == 0.0f)
+            continue;
+        const float* r = recording.data() + first + k;
+        for (qint64 l = 0; l < lags; ++l)
+            c[l] += s * r[l];
+    }
+    qint64 best = 0;
+    float peak = 0;
+    for (qint64 l = 0; l < lags; ++l)
+        if (std::abs(c[l]) > peak) {
+            peak = std::abs(c[l]);
+            best = l;
+        }
+    if (!(peak > 0.0f))
+        return {};
+    float sidelobe = 0;
+    for (qint64 l = 0; l < lags; ++l)
+        if (std::abs(l - best) > peakHalfWidthFrames)
+            sidelobe = std::max(sidelobe, std::abs(c[l]));
+    const double clarity =
+        sidelobe > 0.0f ? double(peak) / double(sidelobe) : std::numeric_limits<double>::max();
+    return {first + best, clarity};
+}
+
+RoundTrip conclude(std::span<const Play> plays, int input) {
+    const bool heard = !plays.empty() && std::all_of(plays.begin(), plays.end(), [](const Play& p) {
+        return p.clarity >= minimumClarity;
+    });
+    if (!heard)
+        throw Error(QStringLiteral("Couldn't hear the test signal. Check the cable from the "
+                                   "output to input %1, and the volume.")
+                        .arg(input));
+    const auto [low, high] =
+        std::minmax_element(plays.begin(), plays.end(),
+                            [](const Play& a, const Play& b) { return a.delayNs < b.delayNs; });
+    // Both ends are stamps rounded to the nanosecond.
+    const qint64 spreadNs = high->delayNs - low->delayNs;
+    if (spreadNs * audioSampleRate > qint64(agreementFrames) * nsPerSecond + 2 * audioSampleRate)
+        throw Error(QStringLiteral("The measurements didn't agree. Check that nothing else plays "
+                                   "through the output or into input %1, then try again.")
+                        .arg(input));
+    RoundTrip result;
+    qint64 sumNs = 0;
+    for (const Play& p : plays) {
+        result.measurementsSeconds.push_back(double(p.delayNs) / double(nsPerSecond));
+        sumNs += p.delayNs;
+    }
+    result.seconds = double(sumNs) / double(plays.size()) / double(nsPerSecond);
+    return result;
+}
+
+} // namespace latency
+
+namespace {
+
+using namespace latency;
+using Clock = std::chrono::steady_clock;
+
+constexpr qint64 leadFrames = audioSampleRate * 3 / 10;  // lets both streams settle
+constexpr qint64 periodFrames = audioSampleRate * 3 / 4; // longer than a signal and its window
+constexpr qint64 recordingFrames = audioSampleRate * 12; // start-up, plays and tail, with room
+
+qint64 framesToNs(qint64 frames) {
+    return frames * nsPerSecond / audioSampleRate;
+}
+
+qint64 nsToFrames(qint64 ns) {
+    return std::llround(double(ns) * audioSampleRate / double(nsPerSecond));
+}
+
+qint64 nowNs() {
+    return Clock::now().time_since_epoch().count();
+}
+
+// One channel of the microphone with the stamp of every buffer; written by the input's thread
+// into storage made beforehand, read once the stream is gone (or, for the progress, through
+// the counters).
+class Recorder {
+public:
+    struct Stamp {
+        qint64 frame = 0;
+        qint64 hostTimeNs = 0;
+    };
+
+    explicit Recorder(int channel)
+        : m_channel(channel), m_samples(size_t(recordingFrames)),
+          m_stamps(size_t(recordingFrames / 16 + 64)) {}
+
+    // Audio thread.
+    void add(const float* interleaved, int frames, int channels, qint64 hostTimeNs) noexcept {
+        const qint64 at = m_recorded.load(std::memory_order_relaxed);
+        const int count = m_stampCount.load(std::memory_order_relaxed);
+        const qint64 n = std::min<qint64>(frames, recordingFrames - at);
+        if (n <= 0 || count >= int(m_stamps.size()))
+            return;
+        m_stamps[size_t(count)] = {at, hostTimeNs};
+        float* out = m_samples.data() + at;
+        if (m_channel < channels)
+            for (qint64 i = 0; i < n; ++i)
+                out[i] = interleaved[i * channels + m_channel];
+        else
+            std::fill(out, out + n, 0.0f);
+        m_stampCount.store(count + 1, std::memory_order_release);
+        m_recorded.store(at + n, std::memory_order_release);
+    }
+
+    bool started() const { return m_stampCount.load(std::memory_order_acquire) > 0; }
+
+    // The host time up to which the channel is recorded (a little less while a buffer lands).
+    qint64 recordedUntilNs() const {
+        const qint64 recorded = m_recorded.load(std::memory_order_acquire);
+        const int count = m_stampCount.load(std::memory_order_acquire);
+        if (count == 0)
+            return std::numeric_limits<qint64>::min();
+        const Stamp& last = m_stamps[size_t(count - 1)];
+        return last.hostTimeNs + framesToNs(std::max<qint64>(0, recorded - last.frame));
+    }
+
+    bool full() const { return m_recorded.load(std::memory_order_acquire) >= recordingFrames; }
+
+    // After the stream is gone.
+    std::span<const float> samples() const {
+        return {m_samples.data(), size_t(m_recorded.load(std::memory_order_acquire))};
+    }
+
+    // The frame taken at a host instant, by the stamp of the buffer around it.
+    qint64 frameAt(qint64 hostTimeNs) const {
+        const Stamp& s = stampBefore([&](const Stamp& x) { return x.hostTimeNs <= hostTimeNs; });
+        return s.frame + nsToFrames(hostTimeNs - s.hostTimeNs);
+    }
+
+    // The host instant a frame entered the device.
+    qint64 timeOf(qint64 frame) const {
+        const Stamp& s = stampBefore([&](const Stamp& x) { return x.frame <= frame; });
+        return s.hostTimeNs + framesToNs(frame - s.frame);
+    }
+
+private:
+    // The last stamp that satisfies `before` (stamps are in order), else the first.
+    template <typename Before> const Stamp& stampBefore(Before before) const {
+        const int count = std::max(1, m_stampCount.load(std::memory_order_acquire));
+        const auto end = m_stamps.begin() + count;
+        const auto it = std::partition_point(m_stamps.begin(), end, before);
+        return it == m_stamps.begin() ? *it : *(it - 1);
+    }
+
+    const int m_channel;
+    std::vector<float> m_samples;
+    std::vector<Stamp> m_stamps;
+    std::atomic<qint64> m_recorded{0};
+    std::atomic<int> m_stampCount{0};
+};
+
+// Plays the signal playCount times, periodFrames apart after a lead, on every channel, and
+// notes the instant each play's first sample is heard, as the output stream reports it.
+class Player {
+public:
+    explicit Player(std::span<const float> signal) : m_signal(signal) {
+        for (auto& h : m_heardNs)
+            h.store(-1, std::memory_order_relaxed);
+    }
+
+    // Audio thread.
+    void render(float* interleaved, int frames, int channels, qint64 hostTimeNs) noexcept {
+        m_called.store(true, std::memory_order_relaxed);
+        for (int f = 0; f < frames; ++f) {
+            const qint64 position = m_frame + f - leadFrames;
+            float value = 0;
+            if (position >= 0) {
+                const qint64 play = position / periodFrames;
+                const qint64 within = position % periodFrames;
+                if (play < playCount && within < qint64(m_signal.size())) {
+                    value = m_signal[size_t(within)];
+                    if (within == 0) {
+                        m_heardNs[size_t(play)].store(hostTimeNs + framesToNs(f),
+                                                      std::memory_order_relaxed);
+                        m_started.store(int(play) + 1, std::memory_order_release);
+                    }
+                }
+            }
+            std::fill(interleaved + qsizetype(f) * channels,
+                      interleaved + qsizetype(f + 1) * channels, value);
+        }
+        m_frame += frames;
+    }
+
+    bool called() const { return m_called.load(std::memory_order_relaxed); }
+    int started() const { return m_started.load(std::memory_order_acquire); }
+    qint64 heardNs(int play) const {
+        return m_heardNs[size_t(play)].load(std::memory_order_relaxed);
+    }
+
+private:
+    std::span<const float> m_signal;
+    qint64 m_frame = 0; // audio thread only
+    std::array<std::atomic<qint64>, playCount> m_heardNs;
+    std::atomic<int> m_started{0};
+    std::atomic<bool> m_called{false};
+};
+
+// The first message either stream ends with.
+class Problem {
+public:
+    void set(const QString& message) {
+        std::lock_guard lock(m_mutex);
+        if (m_message.isEmpty())
+            m_message = message;
+    }
+    QString get() const {
+        std::lock_guard lock(m_mutex);
+        return m_message;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    QString m_message;
+};
+
+template <typename Done> void waitUntil(Done done, qint64 deadlineNs, const std::stop_token& stop) {
+    while (!done()) {
+        if (stop.stop_requested())
+            throw Cancelled();
+        if (nowNs() > deadlineNs)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+} // namespace
+
+RoundTrip measureRoundTrip(SoundSystem& sound, const QString& outputId, const QString& microphoneId,
+                           int channel, const std::stop_token& stop) {
+    const std::vector<float> signal = testSignal();
+    const int input = channel + 1;
+    Recorder recorder(channel);
+    Player player(signal);
+    Problem problem;
+    const auto onError = [&problem](const QString& message) { problem.set(message); };
+
+    auto in = sound.openInput(
+        microphoneId,
+        [&recorder](const float* data, int frames, int channels, qint64 hostTimeNs) {
+            recorder.add(data, frames, channels, hostTimeNs);
+        },
+        onError);
+    if (channel < 0 || channel >= in->channels())
+        throw Error(QStringLiteral("%1 has no input %2.").arg(in->device().name).arg(input));
+    // A stream that ended on its own says why (its message may trail its flag by a moment).
+    const auto check = [&](const auto& stream) {
+        if (!stream->failed())
+            return;
+        waitUntil([&] { return !problem.get().isEmpty(); }, nowNs() + nsPerSecond / 2, stop);
+        throw Error(problem.get().isEmpty()
+                        ? QStringLiteral("%1 stopped.").arg(stream->device().name)
+                        : problem.get());
+    };
+    waitUntil([&] { return recorder.started() || in->failed(); }, nowNs() + 3 * nsPerSecond, stop);
+    check(in);
+    if (!recorder.started())
+        throw Error(QStringLiteral("%1 doesn't deliver any sound. Check that it is connected and "
+                                   "that no other program holds it.")
+                        .arg(in->device().name));
+
+    auto out = sound.openOutput(
+        outputId,
+        [&player](float* data, int frames, int channels, qint64 hostTimeNs) {
+            player.render(data, frames, channels, hostTimeNs);
+        },
+        onError);
+    const qint64 tailNs = framesToNs(latestFrames + signalFrames) + nsPerSecond / 20;
+    const qint64 deadlineNs =
+        nowNs() + framesToNs(leadFrames + playCount * periodFrames) + tailNs + 4 * nsPerSecond;
+    const auto finished = [&] {
+        return player.started() == playCount &&
+               recorder.recordedUntilNs() >= player.heardNs(playCount - 1) + tailNs;
+    };
+    waitUntil([&] { return finished() || in->failed() || out->failed() || recorder.full(); },
+              deadlineNs, stop);
+    check(in);
+    check(out);
+    if (!finished())
+        throw Error(player.called()
+                        ? QStringLiteral("The measurement didn't finish in time. Check that "
+                                         "the output and the microphone keep running.")
+                        : QStringLiteral("%1 doesn't play. Check that it is connected and that "
+                                         "no other program holds it.")
+                              .arg(out->device().name));
+    out.reset();
+    in.reset();
+
+    std::vector<Play> plays;
+    for (int i = 0; i < playCount; ++i) {
+        const qint64 heard = player.heardNs(i);
+        const qint64 expected = recorder.frameAt(heard);
+        const Peak peak = findSignal(signal, recorder.samples(), expected - earliestFrames,
+                                     expected + latestFrames);
+        plays.push_back(peak.position < 0
+                            ? Play{}
+                            : Play{recorder.timeOf(peak.position) - heard, peak.clarity});
+    }
+    return conclude(plays, input);
+}
+
+QString overdubNudgeKey(const QString& microphoneId) {
+    return QStringLiteral("overdubNudge.") + microphoneId;
+}
+
+void storeOverdubNudge(const QString& microphoneId, double nudgeSeconds) {
+    QSettings settings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"));
+    settings.setValue(overdubNudgeKey(microphoneId), nudgeSeconds);
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        throw Error(
+            QStringLiteral("Couldn't store the timing nudge in %1.").arg(settings.fileName()));
+}
+
+} // namespace reelbox
