@@ -28,6 +28,8 @@ int runMeter(const QStringList& args, const std::stop_token& stop);
 int runEdit(const QStringList& args, const std::stop_token& stop);
 int runPlay(const QStringList& args, const std::stop_token& stop);
 int runCalibrate(const QStringList& args, const std::stop_token& stop);
+int runRecord(const QStringList& args, const std::stop_token& stop);
+int runRecover(const QStringList& args);
 
 // Takes the value after an option such as --root; throws UsageError when it is missing.
 QString optionValue(const QStringList& args, int& index);

@@ -54,6 +54,12 @@ Commands:
                                     (default the last) that no device reports; stores the
                                     overdub nudge; prints {"roundTripMs", "nudge",
                                     "measurementsMs"}
+  record [--root DIR] [--seconds N] [--countdown N] [--camera ID|none]
+         [--microphone ID|none] [--inputs 1,3,…] [--size WxH]
+                                    record a take as the recorder does: countdown and time on
+                                    stderr; N seconds or until Ctrl+C; prints the take folder
+                                    and {"duration", "audioChannelCount", "droppedFrames"}
+  recover [--root DIR]              finish interrupted recordings; prints their folders
 
 Options:
   -h, --help                        show this text
@@ -126,6 +132,10 @@ int main(int argc, char* argv[]) {
             return runPlay(args, stop);
         if (command == u"calibrate")
             return runCalibrate(args, stop);
+        if (command == u"record")
+            return runRecord(args, stop);
+        if (command == u"recover")
+            return runRecover(args);
         throw UsageError{QStringLiteral("unknown command \"%1\"").arg(command)};
     } catch (const UsageError& e) {
         printError(

@@ -1,0 +1,189 @@
+#include "CliJson.h"
+#include "Commands.h"
+#include "Output.h"
+
+#include "capture/RecorderModel.h"
+#include "capture/RecordingRecovery.h"
+#include "model/TakeLibrary.h"
+#include "platform/Error.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+namespace reelbox::cli {
+
+namespace {
+
+QString elapsedText(qint64 ms) {
+    const qint64 s = ms / 1000;
+    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+TakeLibrary openLibrary(const QString& root) {
+    return root.isEmpty() ? TakeLibrary() : TakeLibrary(root);
+}
+
+void reportRecovered(const std::vector<Take>& takes, bool toStdout) {
+    for (const Take& take : takes) {
+        if (toStdout)
+            printLine(take.folder);
+        else
+            printError(QStringLiteral("recovered %1").arg(take.folder));
+    }
+}
+
+} // namespace
+
+int runRecover(const QStringList& args) {
+    QString root;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == u"--root")
+            root = optionValue(args, i);
+        else
+            throw UsageError{QStringLiteral("recover: unexpected argument \"%1\"").arg(args[i])};
+    }
+    TakeLibrary library = openLibrary(root);
+    reportRecovered(RecordingRecovery::recoverAll(library), true);
+    return success;
+}
+
+int runRecord(const QStringList& args, const std::stop_token& stop) {
+    QString root;
+    double seconds = -1;
+    std::optional<int> countdown;
+    std::optional<QString> camera, microphone;
+    std::optional<QSize> size;
+    std::optional<QList<int>> inputs;
+    for (int i = 0; i < args.size(); ++i) {
+        bool ok = true;
+        if (args[i] == u"--root") {
+            root = optionValue(args, i);
+        } else if (args[i] == u"--seconds") {
+            seconds = optionValue(args, i).toDouble(&ok);
+            ok = ok && seconds > 0;
+        } else if (args[i] == u"--countdown") {
+            countdown = optionValue(args, i).toInt(&ok);
+            ok = ok && *countdown >= 0;
+        } else if (args[i] == u"--camera") {
+            camera = optionValue(args, i);
+        } else if (args[i] == u"--microphone") {
+            microphone = optionValue(args, i);
+        } else if (args[i] == u"--size") {
+            const QStringList parts = optionValue(args, i).split(u'x');
+            bool w = false, h = false;
+            if (parts.size() == 2)
+                size = QSize(parts[0].toInt(&w), parts[1].toInt(&h));
+            ok = w && h;
+        } else if (args[i] == u"--inputs") {
+            inputs.emplace();
+            for (const QString& part : optionValue(args, i).split(u',')) {
+                const int n = part.toInt(&ok);
+                if (!ok || n < 1)
+                    break;
+                inputs->append(n);
+            }
+        } else {
+            throw UsageError{QStringLiteral("record: unexpected argument \"%1\"").arg(args[i])};
+        }
+        if (!ok)
+            throw UsageError{QStringLiteral("record: bad value for %1").arg(args[i])};
+    }
+
+    TakeLibrary library = openLibrary(root);
+    RecorderModel recorder;
+    DeviceManager& devices = recorder.devices();
+    const auto choose = [](const std::optional<QString>& wanted) -> std::optional<QString> {
+        return *wanted == u"none" ? std::nullopt : wanted;
+    };
+    if (camera)
+        devices.setCameraID(choose(camera));
+    if (microphone)
+        devices.setMicrophoneID(choose(microphone));
+    if (camera && devices.cameraID() && !devices.camera())
+        throw Error(QStringLiteral("There is no camera \"%1\".").arg(*camera));
+    if (microphone && devices.microphoneID() && !devices.microphone())
+        throw Error(QStringLiteral("There is no microphone \"%1\".").arg(*microphone));
+    if (countdown)
+        recorder.setCountdownSeconds(*countdown);
+    if (size)
+        recorder.engine().setPreferredSize(*size);
+
+    recorder.activate(&library); // finishes interrupted recordings first
+    if (recorder.errorMessage())
+        throw Error(*recorder.errorMessage());
+    if (recorder.videoInfo())
+        printError(QStringLiteral("camera %1").arg(*recorder.videoInfo()));
+
+    QEventLoop loop;
+    std::optional<Take> finished;
+    QObject::connect(&recorder, &RecorderModel::takeFinished, &loop, [&](const Take& take) {
+        finished = take;
+        loop.quit();
+    });
+    QObject::connect(&recorder, &RecorderModel::recordingAbandoned, &loop, &QEventLoop::quit);
+    QObject::connect(&recorder, &RecorderModel::stateChanged, &loop, [&] {
+        const RecorderState& state = recorder.state();
+        if (state.kind == RecorderState::Kind::countdown)
+            printError(QString::number(state.remaining));
+        else if (state.kind == RecorderState::Kind::recording)
+            printError(QStringLiteral("recording"));
+        else if (state.kind == RecorderState::Kind::idle && recorder.errorMessage())
+            loop.quit(); // the recording could not start
+    });
+
+    // The meters have read the microphone's channels once; then the inputs are ticked.
+    QTimer::singleShot(150, &loop, [&] {
+        if (inputs) {
+            std::vector<ChannelMix> mix = recorder.channels();
+            for (size_t c = 0; c < mix.size(); ++c)
+                mix[c].enabled = inputs->contains(int(c) + 1);
+            recorder.setChannels(mix);
+        }
+        recorder.toggleRecording(library);
+    });
+
+    // Elapsed time each second; the end after N seconds or on SIGINT/SIGTERM, like the key.
+    QTimer clock;
+    clock.setInterval(50);
+    qint64 lastShown = -1;
+    bool stopAsked = false;
+    QObject::connect(&clock, &QTimer::timeout, &loop, [&] {
+        const RecorderState& state = recorder.state();
+        if (stop.stop_requested() && state.kind == RecorderState::Kind::countdown) {
+            recorder.toggleRecording(library);
+            loop.quit();
+            return;
+        }
+        if (state.kind != RecorderState::Kind::recording || stopAsked)
+            return;
+        const qint64 ms = state.since.msecsTo(QDateTime::currentDateTime());
+        if (ms / 1000 != lastShown) {
+            lastShown = ms / 1000;
+            printError(elapsedText(ms));
+        }
+        if (stop.stop_requested() || (seconds > 0 && double(ms) >= seconds * 1000)) {
+            stopAsked = true;
+            recorder.toggleRecording(library);
+        }
+    });
+    clock.start();
+    loop.exec();
+
+    if (!finished) {
+        if (recorder.errorMessage())
+            throw Error(*recorder.errorMessage());
+        throw Cancelled();
+    }
+    printLine(finished->folder);
+    printLine(jsonObject({{QStringLiteral("duration"), jsonNumber(finished->info.duration)},
+                          {QStringLiteral("audioChannelCount"),
+                           jsonNumber(double(recorder.lastResult().audioChannelCount))},
+                          {QStringLiteral("droppedFrames"),
+                           jsonNumber(double(recorder.lastResult().droppedFrames))}}));
+    if (recorder.errorMessage())
+        printError(QStringLiteral("reelbox-cli: %1").arg(*recorder.errorMessage()));
+    return recorder.errorMessage() ? failure : success;
+}
+
+} // namespace reelbox::cli
