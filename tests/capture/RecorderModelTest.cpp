@@ -1,0 +1,212 @@
+#include "capture/RecorderModel.h"
+#include "model/TakeInfoCodec.h"
+#include "model/TakeLibrary.h"
+#include "platform/media/MovieInfo.h"
+#include "platform/virtual/TestMicrophone.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSettings>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+using namespace reelbox;
+
+namespace {
+
+QString takeFolders(const QString& root) {
+    return QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot).join(u',');
+}
+
+// A recorder on the virtual devices at 640 × 360, its settings in a temporary home.
+struct Recorder {
+    test::TemporaryHome home;
+    TakeLibrary library{home.filePath(QStringLiteral("Takes"))};
+    std::unique_ptr<RecorderModel> model;
+
+    explicit Recorder(int countdown, int channels = 2, bool microphone = true) {
+        test::ensureApplication();
+        qputenv("REELBOX_TEST_MIC_CHANNELS", QByteArray::number(channels));
+        model = std::make_unique<RecorderModel>();
+        model->setCountdownSeconds(countdown);
+        model->engine().setPreferredSize(QSize(640, 360));
+        if (!microphone)
+            model->devices().setMicrophoneID(std::nullopt);
+    }
+    ~Recorder() { qunsetenv("REELBOX_TEST_MIC_CHANNELS"); }
+
+    void activate(size_t channels) {
+        model->activate(&library);
+        ASSERT_TRUE(test::waitFor([&] { return model->channels().size() == channels; }, 3000));
+    }
+
+    // Records about `ms` and waits for the take.
+    std::optional<Take> record(int ms) {
+        std::optional<Take> take;
+        QObject::connect(model.get(), &RecorderModel::takeFinished,
+                         [&](const Take& t) { take = t; });
+        model->toggleRecording(library);
+        EXPECT_EQ(model->state().kind, RecorderState::Kind::recording);
+        test::runEvents(ms);
+        model->toggleRecording(library);
+        EXPECT_EQ(model->state().kind, RecorderState::Kind::finishing);
+        model->toggleRecording(library); // ignored while finishing
+        EXPECT_TRUE(
+            test::waitFor([&] { return model->state().kind == RecorderState::Kind::idle; }, 10000));
+        return take;
+    }
+};
+
+} // namespace
+
+TEST(RecorderModel, ClipLightsLatchAboveHalfADecibelBelowFullScale) {
+    const struct {
+        std::vector<float> peaks;
+        std::vector<bool> before, after;
+    } cases[] = {
+        {{-0.5f, -0.49f}, {false, false}, {false, true}},
+        {{-40.0f, -160.0f}, {true, false}, {true, false}}, // stays on while peaks are low
+        {{0.0f, -0.51f, 3.0f}, {false, false, false}, {true, false, true}},
+    };
+    for (const auto& c : cases) {
+        std::vector<LevelMeter::Level> levels;
+        for (float peak : c.peaks)
+            levels.push_back({-60.0f, peak});
+        std::vector<bool> clipped = c.before;
+        RecorderModel::latchClips(clipped, levels);
+        EXPECT_EQ(clipped, c.after);
+    }
+}
+
+TEST(RecorderModel, CancelledCountdownRecordsNothing) {
+    Recorder recorder(3);
+    recorder.activate(2);
+    recorder.model->toggleRecording(recorder.library);
+    EXPECT_EQ(recorder.model->state(), RecorderState::countdown(3));
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(test::waitFor(
+        [&] { return recorder.model->state() == RecorderState::countdown(2); }, 3000));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(990));
+    recorder.model->toggleRecording(recorder.library);
+    EXPECT_EQ(recorder.model->state(), RecorderState::idle());
+    test::runEvents(2500);
+    EXPECT_EQ(recorder.model->state(), RecorderState::idle());
+    EXPECT_EQ(takeFolders(recorder.library.root()), QString());
+}
+
+TEST(RecorderModel, RecordingBecomesATakeOfTheTickedInputs) {
+    Recorder recorder(0, 3);
+    recorder.activate(3);
+    EXPECT_EQ(recorder.model->videoInfo(), QStringLiteral("640 × 360 · 30 fps"));
+    EXPECT_EQ(recorder.model->clipped(), std::vector<bool>(3, false));
+    recorder.model->toggleChannel(1);
+    recorder.model->toggleChannel(7); // ignored
+    const std::optional<Take> take = recorder.record(1500);
+    ASSERT_TRUE(take);
+    EXPECT_FALSE(recorder.model->errorMessage());
+    EXPECT_TRUE(take->info.name.startsWith(QStringLiteral("Take ")));
+    EXPECT_NEAR(take->info.duration, 1.5, 0.25);
+    EXPECT_EQ(take->info.cameraName, QStringLiteral("Test Camera"));
+    EXPECT_EQ(take->info.audioDeviceName, QStringLiteral("Test Microphone"));
+    ASSERT_EQ(take->info.tracks.size(), 2u);
+    EXPECT_EQ(take->info.tracks[0].name, QStringLiteral("Input 1"));
+    EXPECT_EQ(take->info.tracks[1].name, QStringLiteral("Input 3"));
+    EXPECT_EQ(take->info.tracks[1].source, Track::Source::input(2));
+    EXPECT_EQ(take->info.master, (MasterSettings{0, true}));
+    EXPECT_EQ(probeMovie(take->moviePath()).audio.at(0).channelCount, 3);
+    EXPECT_FALSE(QFileInfo::exists(take->folder + QStringLiteral("/recording.json")));
+    ASSERT_EQ(recorder.library.takes().size(), 1u);
+    EXPECT_EQ(recorder.library.takes()[0], *take);
+
+    // The mix is remembered for this microphone.
+    const QByteArray stored = QSettings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"))
+                                  .value(QStringLiteral("mix.") + testMicrophoneId())
+                                  .toByteArray();
+    EXPECT_EQ(decodeChannelMixes(stored).size(), 3u);
+    EXPECT_FALSE(decodeChannelMixes(stored)[1].enabled);
+}
+
+TEST(RecorderModel, StoredMixIsUsedOnlyForItsChannelCount) {
+    for (int channels : {2, 3}) {
+        Recorder recorder(0, channels);
+        QSettings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"))
+            .setValue(QStringLiteral("mix.") + testMicrophoneId(),
+                      encodeChannelMixes({{false, -6, 0}, {true, 3, 0}, {true, 0, 0.5}}));
+        recorder.activate(size_t(channels));
+        const std::vector<ChannelMix> expected =
+            channels == 3 ? std::vector<ChannelMix>{{false, -6, 0}, {true, 3, 0}, {true, 0, 0.5}}
+                          : std::vector<ChannelMix>(2, ChannelMix{true, 0, 0});
+        EXPECT_EQ(recorder.model->channels(), expected) << channels;
+    }
+}
+
+TEST(RecorderModel, WithoutMicrophoneTheTakeHasPicturesOnly) {
+    Recorder recorder(0, 2, false);
+    recorder.activate(0);
+    EXPECT_TRUE(recorder.model->levels().empty());
+    const std::optional<Take> take = recorder.record(1000);
+    ASSERT_TRUE(take);
+    EXPECT_TRUE(take->info.tracks.empty());
+    EXPECT_FALSE(take->info.audioDeviceName);
+    EXPECT_TRUE(probeMovie(take->moviePath()).audio.empty());
+}
+
+// A recording process killed outright leaves a movie that `recover` turns into a take holding
+// all but the last second, which every command reads.
+TEST(RecorderModel, KilledRecordingIsRecovered) {
+    test::TemporaryHome home;
+    const QString root = home.filePath(QStringLiteral("Takes"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("REELBOX_VIRTUAL_DEVICES"), QStringLiteral("1"));
+    QProcess recording;
+    recording.setProcessEnvironment(environment);
+    recording.start(QStringLiteral(REELBOX_CLI),
+                    {QStringLiteral("record"), QStringLiteral("--root"), root,
+                     QStringLiteral("--countdown"), QStringLiteral("0"), QStringLiteral("--size"),
+                     QStringLiteral("640x360"), QStringLiteral("--seconds"), QStringLiteral("60")});
+    ASSERT_TRUE(recording.waitForStarted());
+    recording.setReadChannel(QProcess::StandardError);
+    QByteArray errors;
+    while (!errors.contains("recording\n") && recording.waitForReadyRead(5000))
+        errors += recording.readAllStandardError();
+    ASSERT_TRUE(errors.contains("recording\n")) << errors.constData();
+    const auto started = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2600));
+    recording.kill(); // SIGKILL
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    recording.waitForFinished();
+
+    const auto cli = [&](const QStringList& args) {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(REELBOX_CLI), args);
+        process.waitForFinished(60000);
+        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().constData();
+        return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    };
+    const QString folder = cli({QStringLiteral("recover"), QStringLiteral("--root"), root});
+    ASSERT_FALSE(folder.isEmpty());
+    const std::optional<Take> take = TakeLibrary::readTake(folder);
+    ASSERT_TRUE(take);
+    EXPECT_TRUE(take->info.name.endsWith(QStringLiteral(" (recovered)")));
+    EXPECT_EQ(take->info.tracks.size(), 2u);
+    EXPECT_GE(take->info.duration, elapsed - 1.0);
+    const MovieInfo info = probeMovie(take->moviePath());
+    ASSERT_EQ(info.audio.size(), 1u);
+    EXPECT_GE(info.audio[0].durationSeconds, elapsed - 1.0);
+    EXPECT_GE(info.video.at(0).durationSeconds, elapsed - 1.0);
+
+    const QString stems = cli({QStringLiteral("stems"), take->moviePath(),
+                               QStringLiteral("--cache"), home.filePath(QStringLiteral("cache"))});
+    EXPECT_EQ(stems.split(u'\n').size(), 2);
+    const QString out = home.filePath(QStringLiteral("out.mp4"));
+    cli({QStringLiteral("export"), folder, out});
+    EXPECT_GE(probeMovie(out).durationSeconds, elapsed - 1.0);
+    // Nothing is left to recover.
+    EXPECT_EQ(cli({QStringLiteral("recover"), QStringLiteral("--root"), root}), QString());
+}
