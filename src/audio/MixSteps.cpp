@@ -6,6 +6,7 @@
 #include "audio/dsp/PeakLimiter.h"
 #include "audio/dsp/SampleOps.h"
 #include "platform/Cancellation.h"
+#include "platform/MediaTime.h"
 #include "platform/media/AudioFile.h"
 
 #include "platform/MappedMemory.h"
@@ -42,7 +43,7 @@ std::vector<std::uint32_t> spanLengths(const SpanList& spans) {
     std::vector<std::uint32_t> lengths;
     lengths.reserve(spans.size());
     for (const TimeSpan& span : spans) {
-        const double frames = std::round((span.end - span.start) * audioSampleRate);
+        const double frames = double(framesRounded(span.end - span.start));
         if (!(frames > 0))
             lengths.push_back(0);
         else if (frames >= double(std::numeric_limits<std::uint32_t>::max()))
@@ -121,7 +122,7 @@ void splice(Buffer& into, const QString& stemPath, double inputStart, const Span
     const size_t count = std::min(spans.size(), lengths.size());
     for (size_t i = 0; i < count; ++i) {
         const qint64 length = lengths[i];
-        qint64 source = qint64((spans[i].start - inputStart) * audioSampleRate); // toward zero
+        qint64 source = framesTruncated(spans[i].start - inputStart);
         qint64 destination = write;
         qint64 remaining = length;
         if (source < 0) {
@@ -164,9 +165,8 @@ void silenceHidden(Buffer& buffer, const SpanList& hidden, const SpanList& spans
             const double hi = std::min(span.end, h.end);
             if (!(lo < hi))
                 continue;
-            const qint64 a = offset + qint64((lo - span.start) * audioSampleRate);
-            const qint64 b =
-                std::min(offset + qint64((hi - span.start) * audioSampleRate), offset + length);
+            const qint64 a = offset + framesTruncated(lo - span.start);
+            const qint64 b = std::min(offset + framesTruncated(hi - span.start), offset + length);
             if (!(b > a))
                 continue;
             std::fill(buffer.begin() + std::clamp<qint64>(a, 0, size),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "compose/Geometry.h"
+#include "platform/MediaTime.h"
 
 #include <QString>
 #include <cstdint>
@@ -10,16 +11,7 @@
 
 namespace reelbox {
 
-// Composition time: 600 ticks a second.
-using Ticks = std::int64_t;
-inline constexpr Ticks ticksPerSecond = 600;
-// Seconds to ticks, truncated toward zero.
-inline Ticks toTicks(double seconds) {
-    return Ticks(seconds * ticksPerSecond);
-}
-inline double toSeconds(Ticks ticks) {
-    return double(ticks) / ticksPerSecond;
-}
+// Composition time is in ticks (platform/MediaTime.h).
 
 // A stretch of one source file's track placed on the composition's time line.
 struct CompositionSegment {

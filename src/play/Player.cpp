@@ -2,6 +2,7 @@
 
 #include "platform/Background.h"
 #include "platform/Error.h"
+#include "platform/MediaTime.h"
 #include "platform/SampleRate.h"
 #include "platform/media/AudioFile.h"
 #include "platform/sound/SoundSystem.h"
@@ -27,27 +28,22 @@ QSize pictureSize(SizeD canvas) {
             std::max(2, 2 * int(canvas.height * scale / 2))};
 }
 
-qint64 toFrame(double seconds) {
-    return std::llround(seconds * MixPlayback::sampleRate);
-}
-
 // The item's sound: every audio segment of the composition read into place, stereo.
 std::shared_ptr<MixSamples> readSound(const Composition& composition) {
     auto sound = std::make_shared<MixSamples>();
     const auto tracks = composition.tracks(CompositionTrack::Kind::audio);
     if (tracks.empty())
         return nullptr;
-    const qint64 total = qint64(std::llround(toSeconds(composition.duration()) * audioSampleRate));
+    const qint64 total = ticksToFrames(composition.duration());
     sound->samples.assign(size_t(std::max<qint64>(0, total)) * 2, 0.0f);
     std::vector<float> chunk;
     for (const CompositionTrack* track : tracks)
         for (const CompositionSegment& segment : track->segments) {
             AudioFileReader reader(segment.sourcePath);
             const int channels = reader.channels();
-            const qint64 from = std::llround(toSeconds(segment.sourceStart) * audioSampleRate);
-            const qint64 at = std::llround(toSeconds(segment.start) * audioSampleRate);
-            qint64 left =
-                std::min(std::llround(toSeconds(segment.duration) * audioSampleRate), total - at);
+            const qint64 from = ticksToFrames(segment.sourceStart);
+            const qint64 at = ticksToFrames(segment.start);
+            qint64 left = std::min(ticksToFrames(segment.duration), total - at);
             reader.seek(std::clamp<qint64>(from, 0, reader.frames()));
             qint64 out = at;
             chunk.resize(size_t(4096 * channels));
@@ -183,7 +179,7 @@ void Player::load(const TakeComposer::Result& result, std::shared_ptr<const Live
                 m_status = Status::failed;
                 m_error = loaded.problem;
             } else {
-                m_sound->setItem(loaded.samples, toFrame(m_durationSeconds));
+                m_sound->setItem(loaded.samples, framesRounded(m_durationSeconds));
                 m_status = Status::ready;
                 if (m_pictures)
                     m_pictures->start(0, m_generation, false);
@@ -240,7 +236,7 @@ void Player::play() {
     const double at = m_hostAnchorSeconds;
     m_hostAnchorNs = hostNow();
     m_hostStartNs.reset();
-    m_sound->play(toFrame(at));
+    m_sound->play(framesRounded(at));
     setPlaying(true);
     startPictures(at);
 }
@@ -249,7 +245,7 @@ void Player::pause() {
     if (!m_playing)
         return;
     const double at = currentTime();
-    m_sound->pause(toFrame(at));
+    m_sound->pause(framesRounded(at));
     m_hostAnchorSeconds = at;
     m_hostStartNs.reset();
     setPlaying(false);
@@ -271,9 +267,9 @@ void Player::seek(double seconds, std::function<void(bool)> done) {
     m_hostAnchorNs = hostNow();
     m_hostStartNs.reset();
     if (m_playing)
-        m_sound->play(toFrame(at));
+        m_sound->play(framesRounded(at));
     else
-        m_sound->pause(toFrame(at));
+        m_sound->pause(framesRounded(at));
     m_seekTarget = at;
     m_seekDone = done ? std::move(done) : [](bool) {};
     startPictures(at);
@@ -311,7 +307,7 @@ void Player::playAt(double seconds, qint64 hostTimeNs) {
     m_hostAnchorSeconds = at;
     m_hostAnchorNs = when;
     m_hostStartNs = when;
-    m_sound->play(toFrame(at), when);
+    m_sound->play(framesRounded(at), when);
     setPlaying(true);
     startPictures(at);
 }
@@ -352,7 +348,7 @@ void Player::tick() {
             // Pause at the end of the item.
             m_hostAnchorSeconds = m_durationSeconds;
             m_hostStartNs.reset();
-            m_sound->pause(toFrame(m_durationSeconds));
+            m_sound->pause(framesRounded(m_durationSeconds));
             setPlaying(false);
             emit timeChanged(m_durationSeconds);
             return;
