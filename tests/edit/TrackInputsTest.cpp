@@ -5,7 +5,7 @@
 
 using namespace reelbox;
 
-TEST(TrackInputs, OnePerTrackWithStemsStartAndHiddenParts) {
+TEST(TrackInputs, OnePerTrackWithAStemWithItsStartAndHiddenParts) {
     test::EditFixture f;
     Take take;
     take.folder = QStringLiteral("/takes/t");
@@ -26,22 +26,18 @@ TEST(TrackInputs, OnePerTrackWithStemsStartAndHiddenParts) {
     EXPECT_EQ(inputs[2].stem, QStringLiteral("o0.caf"));
     EXPECT_DOUBLE_EQ(inputs[2].start, 1.5); // start + nudge
     EXPECT_EQ(inputs[2].track.id, f.overdubTrack);
-}
 
-TEST(TrackInputs, TracksWithoutStemsAreLeftOut) {
-    test::EditFixture f;
-    Take take;
-    take.folder = QStringLiteral("/takes/t");
-    take.info = f.state.info;
-    take.info.tracks[1].source.channel = 5; // beyond the movie's stems
-    Track orphan;
-    orphan.source = Track::Source::overdub(QUuid::createUuid(), 0);
-    take.info.tracks.push_back(orphan);
-
-    const auto inputs = trackInputs(take, {{"/takes/t/take.mov", {"m0.caf", "m1.caf"}}});
-    ASSERT_EQ(inputs.size(), 1u); // no stems for the overdub, none for channel 5
-    EXPECT_EQ(inputs[0].track.id, f.input1);
-
+    // Tracks without a stem are left out: channels beyond (or before) the movie's stems, an
+    // overdub without stems, an overdub that no longer exists.
+    for (const qint64 channel : {5LL, -1LL}) {
+        Take other = take;
+        other.info.tracks[1].source.channel = channel;
+        other.info.tracks.push_back({});
+        other.info.tracks.back().source = Track::Source::overdub(QUuid::createUuid(), 0);
+        const auto kept = trackInputs(other, {{"/takes/t/take.mov", {"m0.caf", "m1.caf"}}});
+        ASSERT_EQ(kept.size(), 1u) << channel;
+        EXPECT_EQ(kept[0].track.id, f.input1);
+    }
     take.info.mainRemoved = true;
     EXPECT_EQ(mediaFiles(take), QStringList{"/takes/t/overdubs/o.mov"});
 }

@@ -28,93 +28,69 @@ struct Owner {
     }
 };
 
+struct UndoTest : ::testing::Test {
+    UndoTest() { owner.state = test::EditFixture().state; }
+    // Makes an edit through the registry and returns the state it committed.
+    EditState run(EditOutcome outcome) {
+        owner.run(std::move(outcome), &undo);
+        return owner.state.info.edit;
+    }
+    Owner owner;
+    QUndoStack stack;
+    UndoStackAdapter undo{&stack};
+};
+
 } // namespace
 
-TEST(Undo, SplitUndoRedoUndoRoundTrips) {
-    test::EditFixture f;
-    Owner owner;
-    owner.state = f.state;
-    QUndoStack stack;
-    UndoStackAdapter undo(&stack);
-
-    const EditState before = owner.state.info.edit;
-    owner.state.playhead = 5;
-    owner.run(splitAtPlayhead(owner.state), &undo);
-    const EditState after = owner.state.info.edit;
-    ASSERT_NE(before, after);
-    EXPECT_EQ(stack.count(), 1);
-    EXPECT_EQ(stack.undoText(), actions::split);
-
-    stack.undo();
-    EXPECT_EQ(owner.state.info.edit, before);
-    EXPECT_EQ(stack.redoText(), actions::split);
-    stack.redo();
-    EXPECT_EQ(owner.state.info.edit, after);
-    EXPECT_EQ(stack.undoText(), actions::split);
-    stack.undo();
-    EXPECT_EQ(owner.state.info.edit, before);
-    stack.redo();
-    EXPECT_EQ(owner.state.info.edit, after);
-    EXPECT_EQ(stack.count(), 1); // undo and redo never push new entries
-    EXPECT_EQ(owner.saves, 5);   // the commit and each undo / redo save
-}
-
-TEST(Undo, SeveralEditsUnwindInOrder) {
-    test::EditFixture f;
-    Owner owner;
-    owner.state = f.state;
-    QUndoStack stack;
-    UndoStackAdapter undo(&stack);
-
+TEST_F(UndoTest, EditsUnwindAndReplayInOrder) {
     std::vector<EditState> history{owner.state.info.edit};
     owner.state.playhead = 4;
-    owner.run(splitAtPlayhead(owner.state), &undo);
-    history.push_back(owner.state.info.edit);
+    history.push_back(run(splitAtPlayhead(owner.state)));
+    EXPECT_EQ(stack.undoText(), actions::split);
     owner.state.selection = Selection::ofTimeline({0, 4});
-    owner.run(removeSelected(owner.state), &undo);
-    history.push_back(owner.state.info.edit);
+    history.push_back(run(removeSelected(owner.state)));
     owner.state.playhead = 8;
-    owner.run(setOutPoint(owner.state), &undo);
-    history.push_back(owner.state.info.edit);
+    history.push_back(run(setOutPoint(owner.state)));
     EXPECT_EQ(stack.undoText(), actions::trimEnd);
+    EXPECT_EQ(owner.saves, 3);
 
-    for (int i = 3; i > 0; --i) {
-        stack.undo();
-        EXPECT_EQ(owner.state.info.edit, history[i - 1]) << i;
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 3; i > 0; --i) {
+            stack.undo();
+            EXPECT_EQ(owner.state.info.edit, history[i - 1]) << i;
+        }
+        EXPECT_FALSE(stack.canUndo());
+        EXPECT_EQ(stack.redoText(), actions::split);
+        for (int i = 1; i <= 3; ++i) {
+            stack.redo();
+            EXPECT_EQ(owner.state.info.edit, history[i]) << i;
+        }
     }
-    EXPECT_FALSE(stack.canUndo());
-    for (int i = 1; i <= 3; ++i) {
-        stack.redo();
-        EXPECT_EQ(owner.state.info.edit, history[i]) << i;
-    }
+    EXPECT_EQ(stack.count(), 3);    // undo and redo never push new entries
+    EXPECT_EQ(owner.saves, 3 + 12); // the commits and each undo / redo save
+
     // A new edit after an undo drops the redo.
     stack.undo();
-    owner.run(resetEdits(owner.state), &undo);
+    run(resetEdits(owner.state));
     EXPECT_FALSE(stack.canRedo());
     EXPECT_EQ(stack.undoText(), actions::resetEdits);
     stack.undo();
     EXPECT_EQ(owner.state.info.edit, history[2]);
 }
 
-TEST(Undo, WithoutARegistryTheEditIsStillMade) {
-    test::EditFixture f;
-    Owner owner;
-    owner.state = f.state;
+TEST_F(UndoTest, WithoutARegistryTheEditIsStillMade) {
     owner.state.playhead = 5;
     owner.run(splitAtPlayhead(owner.state), nullptr);
     EXPECT_EQ(owner.state.info.edit.splits, std::vector<double>{5});
     EXPECT_EQ(owner.saves, 1);
 }
 
-TEST(Undo, ActionsOutliveTheirOwnerHarmlessly) {
-    test::EditFixture f;
-    QUndoStack stack;
-    UndoStackAdapter undo(&stack);
+TEST_F(UndoTest, ActionsOutliveTheirOwnerHarmlessly) {
     {
-        Owner owner;
-        owner.state = f.state;
-        owner.state.playhead = 5;
-        owner.run(splitAtPlayhead(owner.state), &undo);
+        Owner gone;
+        gone.state = owner.state;
+        gone.state.playhead = 5;
+        gone.run(splitAtPlayhead(gone.state), &undo);
     }
     EXPECT_TRUE(stack.canUndo());
     stack.undo(); // the owner is gone: nothing happens, nothing crashes

@@ -20,38 +20,34 @@ TEST(EditStateSpans, SubtractKeepsThePiecesOutside) {
     EXPECT_EQ(EditState::subtract({-1, 10}, spans), SpanList{});
 }
 
-TEST(EditStateKeptSpans, WithoutEditsTheWholeTakePlays) {
-    EXPECT_EQ(EditState().keptSpans(10), (SpanList{{0, 10}}));
-    EXPECT_EQ(EditState().keptSpans(0.01), SpanList{}); // not longer than 0.01 s
-    EXPECT_EQ(EditState().keptSpans(0.02), (SpanList{{0, 0.02}}));
-}
-
-TEST(EditStateKeptSpans, CutsAndTrimsRemoveParts) {
-    EditState e;
-    e.cuts = {{0, 10}};
-    EXPECT_EQ(e.keptSpans(10), SpanList{});
-
-    e = {};
-    e.inPoint = 1;
-    e.outPoint = 9;
-    e.cuts = {{5, 6}, {3, 4}, {4, 4.5}, {8.995, 12}};
-    EXPECT_EQ(e.keptSpans(10), (SpanList{{1, 3}, {4.5, 5}, {6, 8.995}}));
-
-    e = {};
-    e.cuts = {{2, 3}, {3.005, 5}}; // leaves a sliver of 0.005 s, which is dropped
-    EXPECT_EQ(e.keptSpans(10), (SpanList{{0, 2}, {5, 10}}));
-}
-
-TEST(EditStateKeptSpans, InAndOutPointsAreClamped) {
-    EditState e;
-    e.inPoint = 12;
-    EXPECT_EQ(e.keptSpans(10), SpanList{});
-    e.inPoint = -3;
-    e.outPoint = 40;
-    EXPECT_EQ(e.keptSpans(10), (SpanList{{0, 10}}));
-    e.inPoint = 6;
-    e.outPoint = 4; // raised to the start
-    EXPECT_EQ(e.keptSpans(10), SpanList{});
+// Cuts and trims remove parts; in and out points are clamped to the take; pieces not longer
+// than 0.01 s are dropped.
+TEST(EditStateKeptSpans, CutsTrimsAndSlivers) {
+    const auto edit = [](SpanList cuts, double in = 0, std::optional<double> out = {}) {
+        EditState e;
+        e.cuts = std::move(cuts);
+        e.inPoint = in;
+        e.outPoint = out;
+        return e;
+    };
+    struct Case {
+        EditState edit;
+        double duration;
+        SpanList kept;
+    };
+    const std::vector<Case> cases{
+        {{}, 10, {{0, 10}}},
+        {{}, 0.01, {}},
+        {{}, 0.02, {{0, 0.02}}},
+        {edit({{0, 10}}), 10, {}},
+        {edit({{5, 6}, {3, 4}, {4, 4.5}, {8.995, 12}}, 1, 9), 10, {{1, 3}, {4.5, 5}, {6, 8.995}}},
+        {edit({{2, 3}, {3.005, 5}}), 10, {{0, 2}, {5, 10}}},
+        {edit({}, 12), 10, {}},
+        {edit({}, -3, 40), 10, {{0, 10}}},
+        {edit({}, 6, 4), 10, {}}, // the out point is raised to the in point
+    };
+    for (size_t i = 0; i < cases.size(); ++i)
+        EXPECT_EQ(cases[i].edit.keptSpans(cases[i].duration), cases[i].kept) << "case " << i;
 }
 
 TEST(EditStateSegments, SplitsCutTheLaneIntoPieces) {
@@ -108,14 +104,6 @@ TEST(EditStateRemoved, TheMidpointDecides) {
     EXPECT_TRUE(e.isRemoved({7.5, 9}));
     EXPECT_FALSE(e.isRemoved({1, 3}));
     EXPECT_FALSE(e.isRemoved({7, 9}));
-}
-
-TEST(EditStateRemoved, HiddenPartsBelongToOneLane) {
-    EditState e;
-    const Lane a = Lane::audio(QUuid::createUuid());
-    e.hidden[a.key()] = {{1, 2}};
-    EXPECT_EQ(e.hiddenParts(a), (SpanList{{1, 2}}));
-    EXPECT_EQ(e.hiddenParts(Lane::mainVideo()), SpanList{});
 }
 
 TEST(LaneKeys, CanonicalUpperCaseUuids) {

@@ -31,31 +31,6 @@ TEST(TakeInfoTimeline, TheLongerOfMainAndOverdubs) {
     EXPECT_DOUBLE_EQ(info.timelineDuration(), 0);
 }
 
-TEST(TakeInfoTracks, OneTrackPerEnabledChannel) {
-    TrackEffects effects;
-    effects.lowCut = true;
-    const auto sound = TakeInfo::tracksFrom({{true, -2, 0.7}}, effects);
-    ASSERT_EQ(sound.size(), 1u);
-    EXPECT_EQ(sound[0].name, QStringLiteral("Sound"));
-    EXPECT_EQ(sound[0].source, Track::Source::input(0));
-    EXPECT_EQ(sound[0].volumeDB, -2);
-    EXPECT_EQ(sound[0].pan, 0);
-    EXPECT_EQ(sound[0].effects, effects);
-    EXPECT_FALSE(sound[0].id.isNull());
-
-    const auto secondOnly = TakeInfo::tracksFrom({{false, 0, 0}, {true, 0, 0}}, {});
-    ASSERT_EQ(secondOnly.size(), 1u);
-    EXPECT_EQ(secondOnly[0].name, QStringLiteral("Input 2"));
-    EXPECT_EQ(secondOnly[0].source, Track::Source::input(1));
-
-    const auto three = TakeInfo::tracksFrom({{true, 0, 0}, {false, 0, 0}, {true, 0, 0}}, {});
-    ASSERT_EQ(three.size(), 2u);
-    EXPECT_EQ(three[0].name, QStringLiteral("Input 1"));
-    EXPECT_EQ(three[1].name, QStringLiteral("Input 3"));
-    EXPECT_TRUE(TakeInfo::tracksFrom({}, {}).empty());
-    EXPECT_TRUE(TakeInfo::tracksFrom({{false, 0, 0}}, {}).empty());
-}
-
 TEST(TakeAudioSource, InputsComeFromTheMovieOverdubsFromTheirFile) {
     Take take;
     take.folder = QStringLiteral("/library/2024-03-01 17.05.09");
@@ -75,14 +50,6 @@ TEST(TakeAudioSource, InputsComeFromTheMovieOverdubsFromTheirFile) {
     Track orphan;
     orphan.source = Track::Source::overdub(QUuid::createUuid(), 0);
     EXPECT_EQ(take.audioSource(orphan), std::nullopt);
-}
-
-TEST(TakeExportSettings, PositionOfALaneWithoutEntryIsCentred) {
-    ExportSettings settings;
-    settings.positions[Lane::mainVideo().key()] = {0.5, -1};
-    EXPECT_EQ(settings.position(Lane::mainVideo()), (ExportSettings::Position{0.5, -1}));
-    EXPECT_EQ(settings.position(Lane::overdubVideo(QUuid::createUuid())),
-              (ExportSettings::Position{0, 0}));
 }
 
 TEST(TakeChoices, RawStringsRoundTripInChooserOrder) {

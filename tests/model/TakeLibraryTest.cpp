@@ -20,19 +20,25 @@ protected:
     QString root() const { return home.filePath(QStringLiteral("Videos/Reelbox")); }
     QString cacheRoot() const { return home.filePath(QStringLiteral("cache/org.reelbox.Reelbox")); }
 
-    // A take folder as a finished recording leaves it.
-    QString makeTake(const QString& folderName, const QDateTime& createdAt, bool withMovie = true,
-                     const QString& name = QStringLiteral("Take")) {
+    // A take folder holding `json` as its take.json (none when null) and maybe a movie.
+    QString folderWith(const QString& folderName, const QByteArray& json, bool withMovie = true) {
         const QString folder = QDir(root()).filePath(folderName);
         QDir().mkpath(folder);
+        if (!json.isNull())
+            writeFile(QDir(folder).filePath("take.json"), json);
+        if (withMovie)
+            writeFile(QDir(folder).filePath("take.mov"), "movie");
+        return folder;
+    }
+    // A take folder as a finished recording leaves it.
+    QString makeTake(const QString& folderName, const QDateTime& createdAt, bool withMovie = true,
+                     const QString& name = QStringLiteral("Take"), bool mainRemoved = false) {
         TakeInfo info;
         info.name = name;
         info.createdAt = createdAt;
         info.duration = 5;
-        writeFile(QDir(folder).filePath("take.json"), encodeTakeInfo(info));
-        if (withMovie)
-            writeFile(QDir(folder).filePath("take.mov"), "movie");
-        return folder;
+        info.mainRemoved = mainRemoved;
+        return folderWith(folderName, encodeTakeInfo(info), withMovie);
     }
 
     test::TemporaryHome home;
@@ -47,7 +53,7 @@ QStringList names(const TakeLibrary& library) {
 
 } // namespace
 
-TEST_F(TakeLibraryTest, TheDefaultRootIsReelboxInTheMoviesFolder) {
+TEST_F(TakeLibraryTest, TheDefaultRootIsReelboxInTheMoviesFolderWithItsCache) {
     EXPECT_EQ(
         TakeLibrary::defaultRoot(),
         QDir(QStandardPaths::writableLocation(QStandardPaths::MoviesLocation)).filePath("Reelbox"));
@@ -57,6 +63,14 @@ TEST_F(TakeLibraryTest, TheDefaultRootIsReelboxInTheMoviesFolder) {
     TakeLibrary library;
     EXPECT_EQ(library.root(), TakeLibrary::defaultRoot());
     EXPECT_TRUE(QFileInfo(library.root()).isDir());
+    makeTake("2024-01-01 10.00.00", utc(2024, 1, 1, 10, 0, 0));
+    library.reload();
+    ASSERT_EQ(library.takes().size(), 1u);
+    // The cache folder is made on demand.
+    const QString expected = QDir(cacheRoot()).filePath("2024-01-01 10.00.00");
+    EXPECT_FALSE(QFileInfo::exists(expected));
+    EXPECT_EQ(library.cacheFolder(library.takes()[0]), expected);
+    EXPECT_TRUE(QFileInfo(expected).isDir());
 }
 
 TEST_F(TakeLibraryTest, ListsReadableTakesNewestFirst) {
@@ -72,42 +86,25 @@ TEST_F(TakeLibraryTest, SkipsWhatIsNotAReadableTake) {
     makeTake("good", utc(2024, 1, 1, 10, 0, 0), true, "Good");
     makeTake("no movie", utc(2024, 1, 2, 10, 0, 0), false, "No movie");
     makeTake(".hidden", utc(2024, 1, 3, 10, 0, 0), true, "Hidden");
+    // A take whose main recording was removed needs no movie.
+    makeTake("overdubs only", utc(2024, 1, 4, 10, 0, 0), false, "Kept", true);
     writeFile(QDir(root()).filePath("a file"), "x");
     QDir(root()).mkpath("empty");
-    QDir(root()).mkpath("nameless");
-    writeFile(QDir(root()).filePath("nameless/take.json"),
-              R"({"createdAt": "2024-01-01T00:00:00Z", "duration": 1})");
-    writeFile(QDir(root()).filePath("nameless/take.mov"), "movie");
+    folderWith("nameless", R"({"createdAt": "2024-01-01T00:00:00Z", "duration": 1})");
 
     // Not plain files: a FIFO would block the reader, /dev/zero never ends.
-    QDir(root()).mkpath("fifo");
-    ASSERT_EQ(mkfifo(QFile::encodeName(QDir(root()).filePath("fifo/take.json")).constData(), 0600),
+    ASSERT_EQ(mkfifo(QFile::encodeName(folderWith("fifo", {}) + "/take.json").constData(), 0600),
               0);
-    writeFile(QDir(root()).filePath("fifo/take.mov"), "movie");
-    QDir(root()).mkpath("zero");
-    ASSERT_TRUE(QFile::link("/dev/zero", QDir(root()).filePath("zero/take.json")));
-    writeFile(QDir(root()).filePath("zero/take.mov"), "movie");
+    ASSERT_TRUE(QFile::link("/dev/zero", folderWith("zero", {}) + "/take.json"));
     // Larger than any take.json: 16 MB and a byte.
-    QDir(root()).mkpath("huge");
     QByteArray huge = encodeTakeInfo(TakeInfo{});
-    huge.append(QByteArray(16 * 1024 * 1024 + 1 - huge.size(), ' '));
-    writeFile(QDir(root()).filePath("huge/take.json"), huge);
-    writeFile(QDir(root()).filePath("huge/take.mov"), "movie");
+    folderWith("huge", huge.append(QByteArray(16 * 1024 * 1024 + 1 - huge.size(), ' ')));
 
     TakeLibrary library(root(), cacheRoot());
-    EXPECT_EQ(names(library), QStringList{"Good"});
+    EXPECT_EQ(names(library), (QStringList{"Kept", "Good"}));
     // Nothing was changed on disk.
     EXPECT_TRUE(QFileInfo::exists(QDir(root()).filePath("nameless/take.json")));
     EXPECT_TRUE(QFileInfo::exists(QDir(root()).filePath("no movie/take.json")));
-}
-
-TEST_F(TakeLibraryTest, ATakeWhoseMainRecordingWasRemovedNeedsNoMovie) {
-    const QString folder = makeTake("overdubs only", utc(2024, 1, 1, 10, 0, 0), false, "Kept");
-    TakeInfo info = decodeTakeInfo(readFile(QDir(folder).filePath("take.json")));
-    info.mainRemoved = true;
-    writeFile(QDir(folder).filePath("take.json"), encodeTakeInfo(info));
-    TakeLibrary library(root(), cacheRoot());
-    EXPECT_EQ(names(library), QStringList{"Kept"});
 }
 
 TEST_F(TakeLibraryTest, EqualDatesKeepTheListingOrder) {
@@ -123,24 +120,14 @@ TEST_F(TakeLibraryTest, EqualDatesKeepTheListingOrder) {
     EXPECT_EQ(names(library), expected);
 }
 
-TEST_F(TakeLibraryTest, ReloadNotifiesOnlyWhenTheListChanges) {
+// Saving and reloading notify only when the list changes.
+TEST_F(TakeLibraryTest, SaveWritesAtomicallyAndUpdatesTheList) {
     makeTake("a", utc(2024, 1, 1, 10, 0, 0));
     TakeLibrary library(root(), cacheRoot());
     int changes = 0;
     QObject::connect(&library, &TakeLibrary::takesChanged, [&] { ++changes; });
     library.reload();
     EXPECT_EQ(changes, 0);
-    makeTake("b", utc(2024, 1, 2, 10, 0, 0));
-    library.reload();
-    EXPECT_EQ(changes, 1);
-    EXPECT_EQ(library.takes().size(), 2u);
-}
-
-TEST_F(TakeLibraryTest, SaveWritesAtomicallyAndUpdatesTheList) {
-    makeTake("a", utc(2024, 1, 1, 10, 0, 0));
-    TakeLibrary library(root(), cacheRoot());
-    int changes = 0;
-    QObject::connect(&library, &TakeLibrary::takesChanged, [&] { ++changes; });
 
     Take take = library.takes().at(0);
     take.info.master.volumeDB = -7;
@@ -154,6 +141,10 @@ TEST_F(TakeLibraryTest, SaveWritesAtomicallyAndUpdatesTheList) {
 
     library.save(take); // the same record again: nothing to notify
     EXPECT_EQ(changes, 1);
+    makeTake("b", utc(2024, 1, 2, 10, 0, 0));
+    library.reload();
+    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(library.takes().size(), 2u);
 }
 
 TEST_F(TakeLibraryTest, SavingATakeThatIsNotListedWritesButLeavesTheList) {
@@ -224,7 +215,7 @@ TEST_F(TakeLibraryTest, TrashMovesTheFolderAwayAndReloads) {
     EXPECT_TRUE(QFileInfo::exists(trashed));
 }
 
-TEST_F(TakeLibraryTest, NewTakeFoldersAreNamedAfterTheTime) {
+TEST_F(TakeLibraryTest, NewTakeFoldersAreNamedAfterTheTimeOrFail) {
     TakeLibrary library(root(), cacheRoot());
     const QDateTime fixed(QDate(2024, 3, 1), QTime(17, 5, 9), Qt::LocalTime);
     library.setClock([&] { return fixed; });
@@ -246,21 +237,9 @@ TEST_F(TakeLibraryTest, NewTakeFoldersAreNamedAfterTheTime) {
     });
     const QString fourth = library.makeNewTakeFolder();
     EXPECT_EQ(QFileInfo(fourth).fileName(), QStringLiteral("2024-03-01 17.05.10 2"));
-}
 
-TEST_F(TakeLibraryTest, NewTakeFolderFailureIsThrown) {
+    // A folder that can't be made is an error.
     writeFile(home.filePath("blocker"), "a file, not a folder");
-    TakeLibrary library(home.filePath("blocker/Reelbox"), cacheRoot());
-    EXPECT_THROW(library.makeNewTakeFolder(), Error);
-    EXPECT_TRUE(library.takes().empty());
-}
-
-TEST_F(TakeLibraryTest, CacheFolderIsMadeOnDemand) {
-    makeTake("2024-01-01 10.00.00", utc(2024, 1, 1, 10, 0, 0));
-    TakeLibrary library;
-    ASSERT_EQ(library.takes().size(), 1u);
-    const QString expected = QDir(cacheRoot()).filePath("2024-01-01 10.00.00");
-    EXPECT_FALSE(QFileInfo::exists(expected));
-    EXPECT_EQ(library.cacheFolder(library.takes()[0]), expected);
-    EXPECT_TRUE(QFileInfo(expected).isDir());
+    EXPECT_THROW(TakeLibrary(home.filePath("blocker/Reelbox"), cacheRoot()).makeNewTakeFolder(),
+                 Error);
 }
