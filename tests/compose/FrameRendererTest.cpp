@@ -7,7 +7,6 @@
 #include <QPainter>
 #include <cstdlib>
 #include <map>
-#include <sstream>
 
 using namespace reelbox;
 
@@ -123,16 +122,13 @@ VideoComposition exportOf(const LiveSnapshot& snapshot) {
 void expectSameOps(const std::vector<DrawOp>& actual, const std::vector<DrawOp>& expected) {
     ASSERT_EQ(actual.size(), expected.size());
     for (std::size_t i = 0; i < actual.size(); ++i) {
-        std::ostringstream where;
-        where << "op " << i << ": " << actual[i] << " vs " << expected[i];
-        SCOPED_TRACE(where.str());
-        EXPECT_EQ(actual[i].trackID, expected[i].trackID);
-        EXPECT_EQ(actual[i].crop, expected[i].crop);
-        EXPECT_EQ(actual[i].mirror, expected[i].mirror);
-        EXPECT_NEAR(actual[i].destination.x, expected[i].destination.x, 1e-9);
-        EXPECT_NEAR(actual[i].destination.y, expected[i].destination.y, 1e-9);
-        EXPECT_NEAR(actual[i].destination.width, expected[i].destination.width, 1e-9);
-        EXPECT_NEAR(actual[i].destination.height, expected[i].destination.height, 1e-9);
+        const RectD a = actual[i].destination, e = expected[i].destination;
+        const bool near = std::abs(a.x - e.x) < 1e-9 && std::abs(a.y - e.y) < 1e-9 &&
+                          std::abs(a.width - e.width) < 1e-9 &&
+                          std::abs(a.height - e.height) < 1e-9;
+        EXPECT_TRUE(near && actual[i].trackID == expected[i].trackID &&
+                    actual[i].crop == expected[i].crop && actual[i].mirror == expected[i].mirror)
+            << "op " << i << ": " << actual[i] << " vs " << expected[i];
     }
 }
 

@@ -26,28 +26,34 @@ ExportSettings settingsWith(Layout layout, Aspect aspect = Aspect::original, boo
 
 } // namespace
 
-TEST(TakeComposerCrop, CanvasExamples) {
-    EXPECT_EQ(cropRect(hd, aspectRatio(Aspect::original), {}).size(), hd);
-    EXPECT_EQ(cropRect(hd, aspectRatio(Aspect::landscape), {}).size(), hd);
-    EXPECT_EQ(cropRect(hd, aspectRatio(Aspect::portrait), {}).size(), (SizeD{606, 1080}));
-    EXPECT_EQ(cropRect(hd, aspectRatio(Aspect::square), {}).size(), (SizeD{1080, 1080}));
-    EXPECT_EQ(cropRect({1080, 1920}, aspectRatio(Aspect::landscape), {}).size(),
-              (SizeD{1080, 606}));
-    EXPECT_EQ(cropRect({0, 1080}, 1.0, {}), (RectD{0, 0, 0, 1080}));
-}
-
-TEST(TakeComposerCrop, PositionSlidesTheCrop) {
-    const double tall = 606.0 / 1080;
-    EXPECT_EQ(cropRect(hd, tall, {1, 0}), (RectD{1314, 0, 606, 1080}));
-    EXPECT_EQ(cropRect(hd, tall, {-1, 0}), (RectD{0, 0, 606, 1080}));
-    EXPECT_EQ(cropRect(hd, tall, {0, 0}), (RectD{657, 0, 606, 1080}));
-    EXPECT_EQ(cropRect(hd, tall, {5, 0}), cropRect(hd, tall, {1, 0}));
-    EXPECT_EQ(cropRect(hd, tall, {-5, 0}), cropRect(hd, tall, {-1, 0}));
-    // A wide crop of a tall source slides vertically: -1 top, +1 bottom.
-    EXPECT_EQ(cropRect({1080, 1920}, 16.0 / 9, {0, -1}), (RectD{0, 0, 1080, 606}));
-    EXPECT_EQ(cropRect({1080, 1920}, 16.0 / 9, {0, 1}), (RectD{0, 1314, 1080, 606}));
-    // Never below 2 pixels.
-    EXPECT_EQ(cropRect({1, 1000}, 100, {}), (RectD{0, 499, 1, 2}));
+// The canvas of each aspect, and the position sliding the crop: -1 left (top), +1 right
+// (bottom), clamped beyond; never below 2 pixels.
+TEST(TakeComposerCrop, CanvasAndPosition) {
+    const auto tall = aspectRatio(Aspect::portrait), wide = aspectRatio(Aspect::landscape);
+    const SizeD portraitHd{1080, 1920};
+    struct Case {
+        SizeD source;
+        std::optional<double> aspect;
+        ExportSettings::Position position;
+        RectD crop;
+    };
+    for (const Case& c :
+         std::vector<Case>{{hd, aspectRatio(Aspect::original), {}, {0, 0, 1920, 1080}},
+                           {hd, wide, {}, {0, 0, 1920, 1080}},
+                           {hd, aspectRatio(Aspect::square), {}, {420, 0, 1080, 1080}},
+                           {hd, tall, {0, 0}, {657, 0, 606, 1080}},
+                           {hd, tall, {1, 0}, {1314, 0, 606, 1080}},
+                           {hd, tall, {-1, 0}, {0, 0, 606, 1080}},
+                           {hd, tall, {5, 0}, {1314, 0, 606, 1080}},
+                           {hd, tall, {-5, 0}, {0, 0, 606, 1080}},
+                           {portraitHd, wide, {}, {0, 657, 1080, 606}},
+                           {portraitHd, wide, {0, -1}, {0, 0, 1080, 606}},
+                           {portraitHd, wide, {0, 1}, {0, 1314, 1080, 606}},
+                           {{0, 1080}, 1.0, {}, {0, 0, 0, 1080}},
+                           {{1, 1000}, 100, {}, {0, 499, 1, 2}}})
+        EXPECT_EQ(cropRect(c.source, c.aspect, c.position), c.crop)
+            << c.source.width << "x" << c.source.height << " at " << c.aspect.value_or(0)
+            << " position " << c.position.x << ", " << c.position.y;
 }
 
 TEST(TakeComposerLayout, SplitGrids) {
@@ -249,20 +255,19 @@ TEST_F(TakeComposerBuild, NoVideoToDraw) {
     r = build(take, {{0, 1}}, std::nullopt, settingsWith(Layout::split, Aspect::square), true);
     EXPECT_EQ(r.renderSize, (SizeD{1080, 1080}));
 
-    // Hidden everywhere: the empty layer is dropped.
+    // The main video not shown, main only: a composition without layers, drawn black.
     take.info.mainRemoved = false;
+    take.info.showMainVideo = false;
+    r = build(take, {{0, 1}}, std::nullopt, settingsWith(Layout::main), false);
+    ASSERT_TRUE(r.videoComposition);
+    EXPECT_TRUE(r.videoComposition->layers.empty());
+    EXPECT_EQ(r.videoSources.size(), 1u);
+
+    // Hidden everywhere: the empty layer is dropped.
     take.info.edit.hidden[Lane::mainVideo().key()] = {{0, 3}};
     r = build(take, {{0, 1}}, std::nullopt, {}, false);
     EXPECT_TRUE(r.videoSources.empty());
     EXPECT_TRUE(r.composition.tracks().empty());
-}
-
-TEST_F(TakeComposerBuild, ShowMainVideoOffWithMainLayoutIsBlack) {
-    take.info.showMainVideo = false;
-    const Result r = build(take, {{0, 1}}, std::nullopt, settingsWith(Layout::main), false);
-    ASSERT_TRUE(r.videoComposition);
-    EXPECT_TRUE(r.videoComposition->layers.empty());
-    EXPECT_EQ(r.videoSources.size(), 1u);
 }
 
 TEST(CompositionEditing, RemovingATimeRangeShiftsLaterMaterial) {

@@ -2,10 +2,7 @@
 #include "compose/CompositionFrameSource.h"
 #include "compose/FrameRenderer.h"
 #include "compose/TakeComposer.h"
-#include "platform/CaptureError.h"
 #include "platform/media/AudioFile.h"
-#include "platform/media/AudioReader.h"
-#include "platform/media/FrameGrabber.h"
 #include "platform/media/MovieInfo.h"
 #include "platform/media/Mp4Writer.h"
 #include "platform/media/VideoDecoder.h"
@@ -14,7 +11,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QtEndian>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -36,16 +32,10 @@ QByteArray readBytes(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QImage solid(QSize size, QRgb colour) {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(colour);
-    return image;
-}
-
 // Two colours side by side (or one above the other), so that a crop, a mirror or a swapped
-// layer shows.
-void writeHalves(const QString& path, int frames, QSize size, QRgb first, QRgb second,
-                 bool stacked) {
+// layer shows; 96 × 54.
+void writeHalves(const QString& path, int frames, QRgb first, QRgb second, bool stacked = false) {
+    const QSize size(96, 54);
     MovieWriterSettings settings;
     settings.videoSize = size;
     QImage picture(size, QImage::Format_RGB32);
@@ -69,15 +59,6 @@ double meanDifference(const QImage& a, const QImage& b) {
                    std::abs(qBlue(p) - qBlue(q));
         }
     return sum / (3.0 * a.width() * a.height());
-}
-
-void writeVideo(const QString& path, int frames, QSize size, QRgb colour) {
-    MovieWriterSettings settings;
-    settings.videoSize = size;
-    QDir().mkpath(QFileInfo(path).path());
-    fixtures::writeMovie(
-        path, settings, frames, 0, [=](int) { return solid(size, colour); },
-        [](qint64, int) { return 0.0f; });
 }
 
 // The mix: a 440 Hz tone that swells, so the export's sound can be matched against it.
@@ -111,7 +92,7 @@ protected:
         take.folder = dir.filePath("take");
         take.info.name = QStringLiteral("Export");
         take.info.duration = 2;
-        writeVideo(take.moviePath(), 60, QSize(96, 54), qRgb(220, 20, 20));
+        writeHalves(take.moviePath(), 60, qRgb(220, 20, 20), qRgb(220, 20, 20));
         Overdub o;
         o.id = QUuid::createUuid();
         o.fileName = QStringLiteral("blue.mov");
@@ -119,8 +100,8 @@ protected:
         o.duration = 2;
         o.hasVideo = o.showVideo = true;
         take.info.overdubs.push_back(o);
-        writeVideo(QDir(take.overdubsFolder()).filePath(o.fileName), 60, QSize(96, 54),
-                   qRgb(20, 20, 220));
+        writeHalves(QDir(take.overdubsFolder()).filePath(o.fileName), 60, qRgb(20, 20, 220),
+                    qRgb(20, 20, 220));
         mix = toneMix(2 * rate);
         writeAudioFile(mixPath(), {mix, mix}, rate);
     }
@@ -158,21 +139,12 @@ TEST_F(TakeExporterTest, H264SideBySideWithItsSound) {
     ASSERT_TRUE(boxes.contains("moov") && boxes.contains("mdat"));
     EXPECT_LT(boxes.indexOf("moov"), boxes.indexOf("mdat")); // the index comes first
 
-    // Red on the left, blue on the right.
-    FrameGrabber grabber(path);
-    const QImage frame = grabber.imageAt(1.0, 0, {});
-    EXPECT_GT(qRed(frame.pixel(20, 27)), 180);
-    EXPECT_LT(qBlue(frame.pixel(20, 27)), 70);
-    EXPECT_GT(qBlue(frame.pixel(75, 27)), 180);
-    EXPECT_LT(qRed(frame.pixel(75, 27)), 70);
-
     // The sound is the mix.
-    AudioReader reader(path);
-    AudioBuffer buffer;
+    const fixtures::DecodedAudio sound = fixtures::readAllAudio(path);
+    ASSERT_EQ(sound.channels, 2);
     std::vector<float> left;
-    while (reader.read(buffer))
-        for (qint64 i = 0; i < buffer.frames; ++i)
-            left.push_back(buffer.samples[size_t(i * 2)]);
+    for (size_t i = 0; i < sound.samples.size(); i += 2)
+        left.push_back(sound.samples[i]);
     EXPECT_NEAR(double(left.size()), 2.0 * rate, 2048 + 1024);
     EXPECT_GT(correlationAtBestLag(mix, left, 2048), 0.95);
 
@@ -185,52 +157,52 @@ TEST_F(TakeExporterTest, H264SideBySideWithItsSound) {
 
 // However a frame is put together for the encoder (the decoded pictures copied as they are
 // when every layer is drawn 1:1, the renderer otherwise), the export shows the picture the
-// renderer draws from the video composition.
+// renderer draws from the video composition, at its render size: every layout, mirrored or
+// not, and a portrait canvas in HEVC.
 TEST_F(TakeExporterTest, ExportShowsTheRenderersPicture) {
-    writeHalves(take.moviePath(), 60, QSize(96, 54), qRgb(220, 20, 20), qRgb(20, 200, 20), false);
+    writeHalves(take.moviePath(), 60, qRgb(220, 20, 20), qRgb(20, 200, 20));
     writeHalves(QDir(take.overdubsFolder()).filePath(take.info.overdubs[0].fileName), 60,
-                QSize(96, 54), qRgb(20, 20, 220), qRgb(230, 230, 230), true);
-    for (const auto layout : {ExportSettings::VideoLayout::split, ExportSettings::VideoLayout::pip,
-                              ExportSettings::VideoLayout::main}) {
-        for (const bool mirror : {false, true}) {
-            ExportSettings settings;
-            settings.layout = layout;
-            settings.mirror = mirror;
-            const TakeComposer::Result result = composed(settings, false);
-            ASSERT_TRUE(result.videoComposition);
-            const QString path = out("picture.mp4");
-            TakeExporter::exportTake(result, ExportSettings::Format::h264, path);
+                qRgb(20, 20, 220), qRgb(230, 230, 230), true);
+    using Layout = ExportSettings::VideoLayout;
+    struct Case {
+        Layout layout;
+        bool mirror;
+        ExportSettings::Aspect aspect = ExportSettings::Aspect::original;
+        ExportSettings::Format format = ExportSettings::Format::h264;
+    };
+    for (const Case& c : std::vector<Case>{{Layout::split, false},
+                                           {Layout::split, true},
+                                           {Layout::pip, false},
+                                           {Layout::pip, true},
+                                           {Layout::main, false},
+                                           {Layout::main, true},
+                                           {Layout::main, false, ExportSettings::Aspect::portrait,
+                                            ExportSettings::Format::hevc}}) {
+        ExportSettings settings;
+        settings.layout = c.layout;
+        settings.mirror = c.mirror;
+        settings.aspect = c.aspect;
+        const TakeComposer::Result result = composed(settings, false);
+        ASSERT_TRUE(result.videoComposition);
+        const QString path = out("picture.mp4");
+        TakeExporter::exportTake(result, c.format, path);
 
-            const QSize size(int(result.renderSize.width), int(result.renderSize.height));
-            const std::vector<DrawOp> ops = drawOps(*result.videoComposition);
-            CompositionFrameSource sources(result.composition);
-            VideoDecoder exported(path);
-            for (const double t : {0.5, 1.5}) {
-                const auto frames = sources.framesAt(toTicks(t));
-                const QImage expected = renderFrame(size, ops, [&](std::int32_t id) {
-                    auto it = frames.find(id);
-                    return it == frames.end() ? nullptr : &it->second;
-                });
-                const QImage actual = exported.frameAt(t + 1.0 / 60);
-                EXPECT_LT(meanDifference(expected, actual), 4.0)
-                    << "layout " << int(layout) << (mirror ? " mirrored" : "") << " at " << t;
-            }
+        const QSize size(int(result.renderSize.width), int(result.renderSize.height));
+        const std::vector<DrawOp> ops = drawOps(*result.videoComposition);
+        CompositionFrameSource sources(result.composition);
+        VideoDecoder exported(path);
+        for (const double t : {0.5, 1.5}) {
+            const auto frames = sources.framesAt(toTicks(t));
+            const QImage expected = renderFrame(size, ops, [&](std::int32_t id) {
+                auto it = frames.find(id);
+                return it == frames.end() ? nullptr : &it->second;
+            });
+            // Pictures of different sizes differ by 255.
+            EXPECT_LT(meanDifference(expected, exported.frameAt(t + 1.0 / 60)), 4.0)
+                << "layout " << int(c.layout) << (c.mirror ? " mirrored" : "") << " aspect "
+                << int(c.aspect) << " at " << t;
         }
     }
-}
-
-TEST_F(TakeExporterTest, HevcInAPortraitCanvas) {
-    ExportSettings settings;
-    settings.aspect = ExportSettings::Aspect::portrait;
-    settings.layout = ExportSettings::VideoLayout::main;
-    const QString path = out("take.mp4");
-    const TakeComposer::Result result = composed(settings);
-    TakeExporter::exportTake(result, ExportSettings::Format::hevc, path);
-    const MovieInfo info = probeMovie(path);
-    ASSERT_EQ(info.video.size(), 1u);
-    EXPECT_EQ(info.video[0].naturalSize,
-              QSize(int(result.renderSize.width), int(result.renderSize.height)));
-    EXPECT_EQ(info.video[0].naturalSize, QSize(30, 54));
 }
 
 TEST_F(TakeExporterTest, SoundOnlyAndTakesWithoutVideo) {
@@ -254,16 +226,8 @@ TEST_F(TakeExporterTest, SoundOnlyAndTakesWithoutVideo) {
     EXPECT_EQ(info.audio.size(), 1u);
 }
 
-TEST_F(TakeExporterTest, AnExistingFileIsReplaced) {
-    const QString path = out("take.mp4");
-    writeBytes(path, "old contents");
-    TakeExporter::exportTake(composed({}, false), ExportSettings::Format::h264, path);
-    EXPECT_GT(QFileInfo(path).size(), 1000);
-    EXPECT_EQ(probeMovie(path).audio.size(), 0u);
-}
-
 // A cancelled export, during the encoding or before it, leaves the file that was at the
-// destination as it was and no temporary file.
+// destination as it was and no temporary file; one that finishes replaces it.
 TEST_F(TakeExporterTest, CancellingLeavesTheOldFileAndNothingElse) {
     const QString path = out("take.mp4");
     writeBytes(path, "old contents");
@@ -286,6 +250,11 @@ TEST_F(TakeExporterTest, CancellingLeavesTheOldFileAndNothingElse) {
     EXPECT_EQ(readBytes(path), "old contents");
     EXPECT_TRUE(QDir(dir.path()).entryList({"*.partial"}, QDir::Files | QDir::Hidden).isEmpty());
     EXPECT_EQ(std::count(progress.begin(), progress.end(), 1.0), 0);
+
+    // An export that finishes replaces it.
+    TakeExporter::exportTake(composed({}, false), ExportSettings::Format::h264, path);
+    EXPECT_GT(QFileInfo(path).size(), 1000);
+    EXPECT_EQ(probeMovie(path).audio.size(), 0u);
 }
 
 // A destination that can't be written is reported by the name it was given, before any
