@@ -66,9 +66,66 @@ void addReverb(ReverbRoom room, const Bus& bus, Bus& mix, const std::stop_token&
 
 } // namespace
 
+struct TrackCache::Entry {
+    QString stem;
+    double start = 0;
+    SpanList spans;
+    SpanList hidden;
+    TrackEffects effects;
+    Buffer samples;
+    bool used = false;
+
+    bool matches(const TrackInput& input, const SpanList& played) const {
+        return stem == input.stem && start == input.start && spans == played &&
+               hidden == input.hidden && effects == input.track.effects;
+    }
+};
+
+TrackCache::TrackCache() = default;
+TrackCache::~TrackCache() = default;
+
+int TrackCache::size() const {
+    return int(m_entries.size());
+}
+
+struct Access {
+    static std::vector<std::unique_ptr<TrackCache::Entry>>& entries(TrackCache& cache) {
+        return cache.m_entries;
+    }
+    static int& reused(TrackCache& cache) { return cache.m_reused; }
+};
+
+namespace {
+
+// One track's processed samples into `samples`: from the cache when it holds them, else made
+// and, with a cache, kept there.
+void processedTrack(Buffer& samples, const TrackInput& input, const SpanList& spans,
+                    const std::vector<std::uint32_t>& lengths, qint64 total, TrackCache* cache,
+                    const std::stop_token& token) {
+    if (cache) {
+        for (auto& entry : Access::entries(*cache))
+            if (!entry->used && entry->matches(input, spans)) {
+                entry->used = true;
+                samples.assign(entry->samples.begin(), entry->samples.end());
+                ++Access::reused(*cache);
+                return;
+            }
+    }
+    splice(samples, input.stem, input.start, spans, lengths, total);
+    silenceHidden(samples, input.hidden, spans, lengths);
+    processTrack(samples, input.track.effects, token);
+    if (cache) {
+        auto entry = std::make_unique<TrackCache::Entry>();
+        *entry = {input.stem, input.start, spans, input.hidden, input.track.effects, samples, true};
+        Access::entries(*cache).push_back(std::move(entry));
+    }
+}
+
+} // namespace
+
 Analysis render(const std::vector<TrackInput>& tracks, const MasterSettings& master,
                 const SpanList& spans, const QString& outputPath, const std::stop_token& token,
-                const std::function<void(double)>& progress) {
+                const std::function<void(double)>& progress, TrackCache* cache) {
     // No denormal flush here: the mixing is plain float arithmetic down to the smallest
     // values, and each effect holds the flush for its own loops.
     const std::vector<std::uint32_t> lengths = spanLengths(spans);
@@ -82,6 +139,11 @@ Analysis render(const std::vector<TrackInput>& tracks, const MasterSettings& mas
 
     Bus mix{Buffer(size_t(total), 0.0f), Buffer(size_t(total), 0.0f)};
     std::map<ReverbRoom, Bus> rooms;
+    if (cache) {
+        for (auto& entry : Access::entries(*cache))
+            entry->used = false;
+        Access::reused(*cache) = 0;
+    }
 
     // Solo: when any track is soloed only soloed tracks sound; muted never sounds.
     const bool anySolo = std::any_of(tracks.begin(), tracks.end(),
@@ -109,9 +171,7 @@ Analysis render(const std::vector<TrackInput>& tracks, const MasterSettings& mas
         const TrackInput& input = *sound;
         const Track& track = input.track;
         throwIfCancelled(token);
-        splice(samples, input.stem, input.start, spans, lengths, total);
-        silenceHidden(samples, input.hidden, spans, lengths);
-        processTrack(samples, track.effects, token);
+        processedTrack(samples, input, spans, lengths, total, cache, token);
 
         const StereoGain gain = panGains(track.volumeDB, track.pan);
         // The send is taken after volume and pan, and limited like a gain.
@@ -130,6 +190,10 @@ Analysis render(const std::vector<TrackInput>& tracks, const MasterSettings& mas
         report();
     }
     Buffer().swap(samples);
+
+    // What this render didn't use won't be asked for again.
+    if (cache)
+        std::erase_if(Access::entries(*cache), [](const auto& entry) { return !entry->used; });
 
     // Each room's bus is released as soon as its reverb is in the mix.
     for (auto it = rooms.begin(); it != rooms.end(); it = rooms.erase(it)) {

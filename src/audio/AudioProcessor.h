@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
 #include <stop_token>
 #include <vector>
 
@@ -17,6 +18,28 @@ struct TrackInput {
     double start = 0; // take time at which the stem's first frame sounds
     Track track;      // mute, solo, volume, pan and effects
     SpanList hidden;  // spans hidden on the track's lane
+};
+
+// Tracks as processed by earlier renders (spliced, hidden parts silenced, effects applied),
+// reused while a track's sound before its volume, pan and send is unchanged, so a fader move
+// mixes without running any track's effects again. Keeps what the last render used. One
+// render at a time may use it.
+class TrackCache {
+public:
+    TrackCache();
+    ~TrackCache();
+    TrackCache(const TrackCache&) = delete;
+    TrackCache& operator=(const TrackCache&) = delete;
+
+    struct Entry;
+    int size() const;
+    // Tracks the last render took from the cache instead of processing them.
+    int reused() const { return m_reused; }
+
+private:
+    friend struct Access;
+    std::vector<std::unique_ptr<Entry>> m_entries;
+    int m_reused = 0;
 };
 
 struct Analysis {
@@ -32,8 +55,10 @@ struct Analysis {
 // which the caller does not use. Throws StemError::noAudio for an empty span list, Error,
 // Cancelled.
 // `progress` hears the fraction done after each track and each room.
+// With a cache, tracks processed before are taken from it and the result is the same, sample
+// for sample.
 Analysis render(const std::vector<TrackInput>& tracks, const MasterSettings& master,
                 const SpanList& spans, const QString& outputPath, const std::stop_token& token = {},
-                const std::function<void(double)>& progress = {});
+                const std::function<void(double)>& progress = {}, TrackCache* cache = nullptr);
 
 } // namespace reelbox::AudioProcessor

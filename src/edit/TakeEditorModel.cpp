@@ -234,20 +234,21 @@ void TakeEditorModel::runPipeline(int run) {
     runInBackground(
         &m_pool, this,
         [take = m_take, stems = m_stems, stripsKnown, stage, spans = keptSpans(),
-         current = m_processedAudio, token = m_stop.get_token()] {
+         current = m_processedAudio, token = m_stop.get_token(), cache = m_trackCache] {
             RunOutput out;
             out.spans = spans;
             try {
-                const QString cache = TakePipeline::cacheFolder(take);
+                const QString folder = TakePipeline::cacheFolder(take);
                 TakePipeline::StemMap known = stems;
                 if (stage == Stage::stems) {
-                    out.stems = TakePipeline::loadStems(take, cache, known, stripsKnown, token);
+                    out.stems = TakePipeline::loadStems(take, folder, known, stripsKnown, token);
                     known = out.stems->stems;
                 }
                 std::optional<QString> audio = current;
                 if (stage <= Stage::process) {
                     out.mix = TakePipeline::mix(take, known, spans,
-                                                TakePipeline::newAudioPath(cache, "mix"), token);
+                                                TakePipeline::newAudioPath(folder, "mix"), token,
+                                                {}, cache.get());
                     out.mixCleared = !out.mix;
                     audio = out.mix ? std::optional(out.mix->path) : std::nullopt;
                 }

@@ -213,6 +213,9 @@ private:
     std::optional<double> m_pendingSeek;
     std::optional<Stage> m_dirty;
     TakePipeline::StemMap m_stems;
+    // Processed tracks of the last mix; only the pipeline's one worker touches it.
+    std::shared_ptr<AudioProcessor::TrackCache> m_trackCache =
+        std::make_shared<AudioProcessor::TrackCache>();
     std::optional<QString> m_processedAudio;
     QStringList m_staleFiles;
     std::optional<QString> m_monitorAudio;

@@ -50,11 +50,13 @@ StemsResult loadStems(const Take& take, const QString& cache, StemMap known,
 
 std::optional<Mix> mix(const Take& take, const StemMap& stems, const SpanList& spans,
                        const QString& path, const std::stop_token& token,
-                       const std::function<void(double)>& progress) {
+                       const std::function<void(double)>& progress,
+                       AudioProcessor::TrackCache* cache) {
     const auto inputs = trackInputs(take, stems);
     if (inputs.empty())
         return std::nullopt;
-    Mix mix{path, AudioProcessor::render(inputs, take.info.master, spans, path, token, progress)};
+    Mix mix{path,
+            AudioProcessor::render(inputs, take.info.master, spans, path, token, progress, cache)};
     throwIfCancelled(token);
     return mix;
 }

@@ -46,9 +46,11 @@ struct Mix {
 
 // Mixes the take's usable tracks over the spans into `path`; none when no track can sound.
 // Throws Error or Cancelled.
+// With a cache, tracks whose processed sound is unchanged since the last mix are reused.
 std::optional<Mix> mix(const Take& take, const StemMap& stems, const SpanList& spans,
                        const QString& path, const std::stop_token& token = {},
-                       const std::function<void(double)>& progress = {});
+                       const std::function<void(double)>& progress = {},
+                       AudioProcessor::TrackCache* cache = nullptr);
 
 // The take's cache folder, made on demand (a failure shows later, when a file can't be
 // written there).

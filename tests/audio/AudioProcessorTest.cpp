@@ -432,3 +432,43 @@ TEST_F(AudioProcessorTest, TheMixIsPlainFloatArithmeticDownToTheSmallestValues) 
     EXPECT_EQ(mixed.channels[0][1001], tiny);
     EXPECT_NEAR(analysis.peakDB, -180, 1e-9); // floored at 1e-9 all the same
 }
+
+// A cache of processed tracks gives the very samples a full render gives, and a change before
+// the fader (an effect) processes that track again while a fader move processes none.
+TEST_F(AudioProcessorTest, CachedTracksMixAsAFullRenderDoes) {
+    const QString a = stem(rate, [](qint64 i) { return 0.3f * float(std::sin(i * 0.01)); });
+    const QString b = stem(rate, [](qint64 i) { return 0.2f * float(std::sin(i * 0.023)); });
+    const TrackEffects busy{.eqEnabled = true,
+                            .lowCut = true,
+                            .midGain = 4,
+                            .compressorEnabled = true,
+                            .reverbSend = 0.3,
+                            .reverbRoom = ReverbRoom::plate};
+    std::vector<TrackInput> inputs{{a, 0, leftTrack(0, busy, -0.5), {{0.2, 0.3}}},
+                                   {b, 0.1, leftTrack(-3, busy, 0.5), {}}};
+    const SpanList spans{{0, 0.4}, {0.6, 1}};
+    AudioProcessor::TrackCache cache;
+    struct Step {
+        const char* change;
+        std::function<void(std::vector<TrackInput>&)> apply;
+        int reused;
+    };
+    const std::vector<Step> steps{
+        {"first render", [](auto&) {}, 0},
+        {"volume and pan", [](auto& in) { in[0].track.volumeDB = -6, in[1].track.pan = 0; }, 2},
+        {"one track's EQ", [](auto& in) { in[1].track.effects.midGain = -2; }, 1},
+        {"reverb send", [](auto& in) { in[0].track.effects.reverbSend = 0.6; }, 1},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.change);
+        step.apply(inputs);
+        const auto cached = AudioProcessor::render(inputs, {0, true}, spans, out(), {}, {}, &cache);
+        EXPECT_EQ(cache.reused(), step.reused);
+        const AudioData withCache = readAudioFile(out());
+        AudioProcessor::Analysis analysis;
+        const AudioData full = renderAndRead(inputs, spans, {0, true}, &analysis);
+        EXPECT_EQ(withCache.channels, full.channels);
+        EXPECT_EQ(cached, analysis);
+        EXPECT_EQ(cache.size(), 2);
+    }
+}
