@@ -172,42 +172,6 @@ TEST_F(CliTest, SyntheticTakeThroughStemsWaveformFilmstripThumbnailAndMix) {
                      .isEmpty());
 }
 
-TEST_F(CliTest, ExportAndFramesOfASyntheticTake) {
-    const Result made = cli({"synth-take", "--root", root(), "--seconds", "1", "--channels", "1",
-                             "--size", "128x72", "--overdubs", "1"});
-    ASSERT_EQ(made.status, 0) << made.err.toStdString();
-    const QString take = made.out.trimmed();
-
-    // The take is landscape; a square export aspect shows the preview's black bars with --live.
-    TakeInfo info = decodeTakeInfo(test::readFile(QDir(take).filePath("take.json")));
-    info.exportSettings.aspect = ExportSettings::Aspect::square;
-    writeFile(QDir(take).filePath("take.json"), encodeTakeInfo(info));
-
-    const Result exported = cli({"export", take, home.filePath("out.mp4")});
-    ASSERT_EQ(exported.status, 0) << exported.err.toStdString();
-    EXPECT_EQ(exported.out.trimmed(), home.filePath("out.mp4"));
-    EXPECT_TRUE(exported.err.contains("Exporting 100%")) << exported.err.toStdString();
-    EXPECT_GT(QFileInfo(home.filePath("out.mp4")).size(), 1000);
-
-    const Result audio = cli({"export", take, home.filePath("out.m4a"), "--format", "audio"});
-    ASSERT_EQ(audio.status, 0) << audio.err.toStdString();
-    EXPECT_EQ(cli({"export", take, home.filePath("x.mp4"), "--format", "mov"}).status, 2);
-
-    const Result picture = cli({"frame", take, "--at", "0.5", home.filePath("f.png")});
-    ASSERT_EQ(picture.status, 0) << picture.err.toStdString();
-    EXPECT_EQ(QImage(home.filePath("f.png")).size(), QSize(72, 72)); // the square canvas
-    const Result live = cli({"frame", take, "--at", "0.5", home.filePath("l.png"), "--live"});
-    ASSERT_EQ(live.status, 0) << live.err.toStdString();
-    const QImage preview(home.filePath("l.png"));
-    EXPECT_EQ(preview.size(), QSize(128, 72)); // the canvas source, with bars
-    EXPECT_EQ(qGray(preview.pixel(5, 36)), 0);
-    EXPECT_EQ(qGray(preview.pixel(122, 36)), 0);
-
-    const Result missing = cli({"export", home.filePath("nowhere"), home.filePath("x.mp4")});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_FALSE(QFileInfo::exists(home.filePath("x.mp4")));
-}
-
 namespace {
 
 QByteArray digest(const QString& path) {
@@ -275,6 +239,7 @@ TEST_F(CliMediaTest, WrongCallsEndWithTwoAndTouchNothing) {
         {"export", take, movie},
         {"export", take, QDir(take).filePath("overdubs/out.mp4")},
         {"export", take, home->filePath("cache/org.reelbox.Reelbox/out.mp4")},
+        {"export", take, home->filePath("x.mp4"), "--format", "mov"},
         {"waveform", stem, "--start", "1e12"},
         {"waveform", stem, "--start", "-86401"},
         {"waveform", stem, "--start", "nan"},
@@ -314,6 +279,7 @@ TEST_F(CliMediaTest, FailuresEndWithOneAndTheReason) {
          "Couldn't read the audio: "},
         {{"waveform", home->filePath("missing.caf")}, "missing.caf"},
         {{"mix", home->filePath("nowhere"), home->filePath("m.caf")}, "nowhere"},
+        {{"export", home->filePath("nowhere"), home->filePath("x.mp4")}, "nowhere"},
         {{"filmstrip", home->filePath("missing.mov"), "--count", "3", "--height", "20", "--out",
           home->filePath("s")},
          "missing.mov"},
@@ -342,8 +308,36 @@ TEST_F(CliMediaTest, FailuresEndWithOneAndTheReason) {
         EXPECT_TRUE(r.err.contains(cases[i].reason)) << r.err.toStdString();
     }
     EXPECT_TRUE(QDir(home->filePath("other")).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(home->filePath("x.mp4")));
     EXPECT_FALSE(QDir(home->filePath("s")).exists() && !QDir(home->filePath("s")).isEmpty());
     EXPECT_TRUE(filesUnder(home->path(), {"*.partial", "mix-*.caf"}).isEmpty());
+}
+
+// Exports and frames in a square aspect: the picture is the square canvas, and --live shows
+// the preview of the landscape take with black bars.
+TEST_F(CliMediaTest, ExportsAndFrames) {
+    const QString json = QDir(take).filePath("take.json");
+    const QByteArray original = test::readFile(json);
+    TakeInfo info = decodeTakeInfo(original);
+    info.exportSettings.aspect = ExportSettings::Aspect::square;
+    writeFile(json, encodeTakeInfo(info));
+    const std::vector<Result> r =
+        cliAll({{"export", take, home->filePath("out.mp4")},
+                {"export", take, home->filePath("out.m4a"), "--format", "audio"},
+                {"frame", take, "--at", "0.5", home->filePath("f.png")},
+                {"frame", take, "--at", "0.5", home->filePath("l.png"), "--live"}});
+    writeFile(json, original);
+    for (const Result& each : r)
+        ASSERT_EQ(each.status, 0) << each.err.toStdString();
+    EXPECT_EQ(r[0].out.trimmed(), home->filePath("out.mp4"));
+    EXPECT_TRUE(r[0].err.contains("Exporting 100%")) << r[0].err.toStdString();
+    EXPECT_GT(QFileInfo(home->filePath("out.mp4")).size(), 1000);
+    EXPECT_GT(QFileInfo(home->filePath("out.m4a")).size(), 1000);
+    EXPECT_EQ(QImage(home->filePath("f.png")).size(), QSize(180, 180));
+    const QImage preview(home->filePath("l.png"));
+    EXPECT_EQ(preview.size(), QSize(320, 180));
+    EXPECT_EQ(qGray(preview.pixel(5, 90)), 0);
+    EXPECT_EQ(qGray(preview.pixel(314, 90)), 0);
 }
 
 // The mix is written in the format its name asks for, replacing an older file only once it
