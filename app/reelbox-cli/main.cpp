@@ -42,7 +42,6 @@ Commands:
   meter [--microphone ID] [--seconds N]
                                     the microphone's levels 20 times a second, one JSON array
                                     of {"average", "peak"} in dBFS per channel a line
-
   edit TAKE_DIR [SCRIPT|-]          run editor commands, one a line, through the editor
                                     model: seek, split, select, remove, restore, in, out,
                                     reset, undo, redo, track, master, overdub,
