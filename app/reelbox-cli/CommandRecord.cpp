@@ -175,6 +175,12 @@ int runRecord(const QStringList& args, const std::stop_token& stop) {
             throw Error(*recorder.errorMessage());
         throw Cancelled();
     }
+    const RecordingResult& result = recorder.lastResult();
+    if (result.requestedAtNs > 0 && result.firstFrameWrittenNs > 0)
+        printError(QStringLiteral("first picture taken %1 ms and encoded %2 ms after the record "
+                                  "action")
+                       .arg((result.startTimeNs - result.requestedAtNs) / 1000000)
+                       .arg((result.firstFrameWrittenNs - result.requestedAtNs) / 1000000));
     printLine(finished->folder);
     printLine(jsonObject({{QStringLiteral("duration"), jsonNumber(finished->info.duration)},
                           {QStringLiteral("audioChannelCount"),

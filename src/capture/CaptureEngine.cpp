@@ -30,8 +30,9 @@ constexpr double preferredFrameRate = 30;
 constexpr int queuedPictures = 8;
 // Seconds of sound the ring between the audio thread and the data thread holds.
 constexpr int soundRingSeconds = 4;
-// How long a stop waits for the sound to reach the end of the last picture.
-constexpr qint64 stopWaitNs = 300'000'000;
+// How long a stop waits, at most, for the data thread to take the
+// pictures taken before the stop action and the sound to reach the end of the last of them.
+constexpr qint64 stopWaitNs = 1'000'000'000;
 // Interleaved 32-bit float as a sample format's flags are usually given (float, packed).
 constexpr unsigned floatPackedFlags = 0x1 | 0x8;
 
@@ -99,6 +100,8 @@ struct CaptureEngine::Data {
 
     // Stopping and finishing.
     bool stopping = false;
+    qint64 stopAtNs = 0;   // the stop action, on the host clock
+    bool pastStop = false; // a picture taken after it has come
     qint64 stopDeadlineNs = 0;
     std::shared_ptr<QPromise<RecordingResult>> stopPromise;
     std::unique_ptr<LiveMovieWriter> finishing;
@@ -119,7 +122,7 @@ struct CaptureEngine::Data {
     void handleAudio(const AudioFeed::Block& block);
     void handleVideo(const CameraFrame& frame);
     bool beginWriting(QSize videoSize, YuvPicture::Matrix matrix);
-    void stopRecording(std::shared_ptr<QPromise<RecordingResult>> promise);
+    void stopRecording(std::shared_ptr<QPromise<RecordingResult>> promise, qint64 atNs);
     void completeStop();
     void checkWriter();
     void resetWriter();
@@ -209,8 +212,12 @@ void CaptureEngine::Data::handleVideo(const CameraFrame& frame) {
         lastSequence = frame.sequence - 1;
         videoFeedDroppedAtStart = videoFeed->dropped();
     }
-    if (!writer || stopping)
+    if (!writer)
         return;
+    if (stopping && frame.hostTimeNs > stopAtNs) {
+        pastStop = true; // everything taken before the stop action is in
+        return;
+    }
 
     const bool onSound = recordedChannels > 0;
     const double pts = onSound ? (clock.positionAt(frame.hostTimeNs) - origin) / audioSampleRate
@@ -260,7 +267,8 @@ bool CaptureEngine::Data::beginWriting(QSize videoSize, YuvPicture::Matrix matri
     return true;
 }
 
-void CaptureEngine::Data::stopRecording(std::shared_ptr<QPromise<RecordingResult>> promise) {
+void CaptureEngine::Data::stopRecording(std::shared_ptr<QPromise<RecordingResult>> promise,
+                                        qint64 atNs) {
     pendingPath.reset(); // a recording that never started cannot start any more
     if (stopping) {
         promise->setException(std::make_exception_ptr(CaptureError::notRecording()));
@@ -274,6 +282,8 @@ void CaptureEngine::Data::stopRecording(std::shared_ptr<QPromise<RecordingResult
         return;
     }
     stopping = true;
+    stopAtNs = atNs;
+    pastStop = !includeVideo || !videoFeed;
     stopPromise = std::move(promise);
     stopDeadlineNs = steadyNowNs() + stopWaitNs;
     completeStop();
@@ -285,7 +295,7 @@ void CaptureEngine::Data::completeStop() {
     const double end = std::max(0.0, lastEnd);
     const bool soundBehind =
         includeVideo && recordedChannels > 0 && double(audioEnd) < end * audioSampleRate;
-    if (soundBehind && steadyNowNs() < stopDeadlineNs && !writer->failed())
+    if ((soundBehind || !pastStop) && steadyNowNs() < stopDeadlineNs && !writer->failed())
         return;
     RecordingResult& result = finishingResult;
     result = RecordingResult{};
@@ -339,6 +349,10 @@ void CaptureEngine::Data::resetWriter() {
 CaptureEngine::CaptureEngine(QObject* parent) : QObject(parent), d(std::make_unique<Data>()) {
     d->engine = this;
     d->thread = std::jthread([data = d.get()](std::stop_token stop) { data->run(stop); });
+}
+
+CaptureEngine::CaptureEngine(SoundSystem* sound, QObject* parent) : CaptureEngine(parent) {
+    m_sharedSound = sound;
 }
 
 CaptureEngine::~CaptureEngine() {
@@ -428,14 +442,15 @@ void CaptureEngine::openCamera(const CameraInfo& camera) {
 }
 
 void CaptureEngine::openMicrophone(const SoundDevice& microphone) {
-    if (!m_sound)
+    if (!m_sound && !m_sharedSound)
         m_sound = std::make_unique<SoundSystem>();
+    SoundSystem& sound = m_sharedSound ? *m_sharedSound : *m_sound;
     const int channels = std::max(1, microphone.channels);
     auto feed = std::make_shared<AudioFeed>(channels, qint64(soundRingSeconds) * audioSampleRate);
     Data* data = d.get();
     std::unique_ptr<AudioInputStream> stream =
-        m_sound->openInput(microphone.id, [feed, data](const float* interleaved, int frames,
-                                                       int count, qint64 hostTimeNs) {
+        sound.openInput(microphone.id, [feed, data](const float* interleaved, int frames, int count,
+                                                    qint64 hostTimeNs) {
             if (count == feed->channels())
                 feed->push(interleaved, frames, hostTimeNs);
             data->wake.release();
@@ -518,7 +533,8 @@ QFuture<RecordingResult> CaptureEngine::stopRecording() {
     auto promise = std::make_shared<QPromise<RecordingResult>>();
     QFuture<RecordingResult> future = promise->future();
     promise->start();
-    d->post([data = d.get(), promise] { data->stopRecording(promise); });
+    const qint64 at = steadyNowNs();
+    d->post([data = d.get(), promise, at] { data->stopRecording(promise, at); });
     return future;
 }
 
