@@ -30,6 +30,7 @@ int runPlay(const QStringList& args, const std::stop_token& stop);
 int runCalibrate(const QStringList& args, const std::stop_token& stop);
 int runRecord(const QStringList& args, const std::stop_token& stop);
 int runRecover(const QStringList& args);
+int runOverdub(const QStringList& args, const std::stop_token& stop);
 
 // Takes the value after an option such as --root; throws UsageError when it is missing.
 QString optionValue(const QStringList& args, int& index);

@@ -59,6 +59,12 @@ Commands:
                                     stderr; N seconds or until Ctrl+C; prints the take folder
                                     and {"duration", "audioChannelCount", "droppedFrames"}
   recover [--root DIR]              finish interrupted recordings; prints their folders
+  overdub TAKE_DIR [--start S] [--seconds N] [--sound-only] [--output ID] [--camera ID]
+          [--microphone ID] [--inputs 1,3,…] [--countdown N]
+                                    record an overdub while the take plays from S, as the
+                                    overdub screen does: N seconds, to the take's end or until
+                                    Ctrl+C; prints the overdub's id and {"start", "nudge",
+                                    "duration", "tracks"}
 
 Options:
   -h, --help                        show this text
@@ -135,6 +141,8 @@ int main(int argc, char* argv[]) {
             return runRecord(args, stop);
         if (command == u"recover")
             return runRecover(args);
+        if (command == u"overdub")
+            return runOverdub(args, stop);
         throw UsageError{QStringLiteral("unknown command \"%1\"").arg(command)};
     } catch (const UsageError& e) {
         printError(

@@ -50,6 +50,9 @@ class CaptureEngine : public QObject {
     Q_OBJECT
 public:
     explicit CaptureEngine(QObject* parent = nullptr);
+    // Opens the microphone through `sound` (which must outlive the engine) instead of a sound
+    // system of its own, so that it shares the virtual devices' loopback with a player.
+    explicit CaptureEngine(SoundSystem* sound, QObject* parent = nullptr);
     ~CaptureEngine() override;
 
     // Opens, keeps or swaps the camera and the microphone; none removes that input. Throws
@@ -104,6 +107,7 @@ private:
 
     std::unique_ptr<Data> d; // the data thread's side
     std::unique_ptr<SoundSystem> m_sound;
+    SoundSystem* m_sharedSound = nullptr;
     std::unique_ptr<CameraStream> m_camera;
     std::unique_ptr<AudioInputStream> m_microphone;
     std::optional<CameraInfo> m_cameraInfo;

@@ -1,0 +1,552 @@
+#include "capture/OverdubModel.h"
+
+#include "capture/LatencyCalibration.h"
+#include "compose/LiveLayout.h"
+#include "compose/TakeComposer.h"
+#include "edit/TakeEditorModel.h"
+#include "model/TakeInfoCodec.h"
+#include "model/UuidString.h"
+#include "platform/Error.h"
+#include "platform/camera/CameraError.h"
+#include "platform/sound/SoundSystem.h"
+#include "play/Player.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QPointer>
+#include <QSettings>
+#include <QUuid>
+#include <algorithm>
+#include <chrono>
+
+namespace reelbox {
+
+namespace {
+
+constexpr int meterIntervalMs = 50;
+constexpr float clipThresholdDb = -0.5f;
+constexpr int readyLookMs = 100;
+constexpr int readyLooks = 50;
+constexpr qint64 leadNs = 300'000'000; // the player and the capture run before the start
+constexpr double endMargin = 0.5;
+constexpr double minimumRange = 0.1;
+
+QSettings userDefaults() {
+    return QSettings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"));
+}
+
+QString mixKey(const QString& microphoneID) {
+    return QStringLiteral("mix.") + microphoneID;
+}
+
+bool storedBool(const QSettings& settings, const QString& key, bool fallback) {
+    const QVariant value = settings.value(key);
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool();
+    const QString text = value.toString();
+    if (text == u"true" || text == u"false")
+        return text == u"true";
+    return fallback;
+}
+
+qint64 hostNowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::shared_ptr<LiveLayout> layoutOf(const TakeComposer::Result& result, bool mirror) {
+    LiveSnapshot snapshot;
+    snapshot.canvas = result.renderSize;
+    snapshot.mirror = mirror;
+    for (const TakeComposer::Placement& p : result.placements)
+        snapshot.layers.push_back({p.trackID, p.tile, p.crop, p.sourceSize});
+    auto layout = std::make_shared<LiveLayout>();
+    layout->replace(std::move(snapshot));
+    return layout;
+}
+
+} // namespace
+
+OverdubModel::OverdubModel(TakeEditorModel& editor, DeviceManager& devices, SoundSystem* sound,
+                           QObject* parent)
+    : QObject(parent), m_editor(editor), m_devices(devices),
+      m_ownSound(sound ? nullptr : std::make_unique<SoundSystem>()),
+      m_sound(sound ? sound : m_ownSound.get()),
+      m_engine(std::make_unique<CaptureEngine>(m_sound)) {
+    const QSettings settings = userDefaults();
+    m_recordVideo = storedBool(settings, QStringLiteral("overdubVideo"), true);
+    m_mirrorPreview = storedBool(settings, QStringLiteral("mirrorPreview"), true);
+    const QVariant output = settings.value(QStringLiteral("overdubOutput"));
+    if (output.isValid() && !output.toString().isEmpty())
+        m_outputID = output.toString();
+
+    // Where the recording starts: the playhead when it is inside the take, else the in point.
+    const Range range = startRange();
+    const double lower = std::max(0.0, range.lower);
+    const double end = m_editor.take().info.edit.outPoint.value_or(m_editor.sourceDuration());
+    const double playhead = m_editor.playhead();
+    m_startTime = playhead < end - endMargin ? std::clamp(playhead, lower, range.upper) : lower;
+
+    if (m_outputID) {
+        const std::vector<AudioOutputDevice> all = AudioOutputDevices::all(*m_sound);
+        if (std::none_of(all.begin(), all.end(),
+                         [&](const AudioOutputDevice& d) { return d.id == *m_outputID; }))
+            setOutputID(std::nullopt); // gone: the system output plays
+    }
+    makePlayer();
+
+    m_meterTimer.setInterval(meterIntervalMs);
+    connect(&m_meterTimer, &QTimer::timeout, this, &OverdubModel::updateMeters);
+    m_countdownTimer.setSingleShot(true);
+    m_countdownTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_countdownTimer, &QTimer::timeout, this, &OverdubModel::countdownTick);
+}
+
+OverdubModel::~OverdubModel() {
+    m_player.reset(); // its output stream goes before the sound system
+    m_engine.reset();
+}
+
+template <class T, class Signal>
+void OverdubModel::assign(T& field, const T& value, Signal signal) {
+    if (field == value)
+        return;
+    field = value;
+    emit(this->*signal)();
+}
+
+void OverdubModel::setState(const RecorderState& state) {
+    assign(m_state, state, &OverdubModel::stateChanged);
+}
+
+void OverdubModel::setErrorMessage(const std::optional<QString>& message) {
+    assign(m_errorMessage, message, &OverdubModel::errorMessageChanged);
+}
+
+void OverdubModel::setIsPreviewing(bool previewing) {
+    assign(m_isPreviewing, previewing, &OverdubModel::isPreviewingChanged);
+}
+
+void OverdubModel::setChannels(const std::vector<ChannelMix>& channels) {
+    assign(m_channels, channels, &OverdubModel::channelsChanged);
+}
+
+OverdubModel::Range OverdubModel::startRange() const {
+    const EditState& edit = m_editor.take().info.edit;
+    const double end = edit.outPoint.value_or(m_editor.sourceDuration());
+    return {edit.inPoint, std::max(edit.inPoint + minimumRange, end - endMargin)};
+}
+
+void OverdubModel::setRecordVideo(bool record) {
+    userDefaults().setValue(QStringLiteral("overdubVideo"), record);
+    if (record == m_recordVideo)
+        return;
+    m_recordVideo = record;
+    emit recordVideoChanged();
+    QMetaObject::invokeMethod(
+        this, [this] { applyDevices(true); }, Qt::QueuedConnection);
+}
+
+void OverdubModel::setMirrorPreview(bool mirror) {
+    userDefaults().setValue(QStringLiteral("mirrorPreview"), mirror);
+    assign(m_mirrorPreview, mirror, &OverdubModel::mirrorPreviewChanged);
+}
+
+void OverdubModel::setOutputID(const std::optional<QString>& id) {
+    QSettings settings = userDefaults();
+    if (id)
+        settings.setValue(QStringLiteral("overdubOutput"), *id);
+    else
+        settings.remove(QStringLiteral("overdubOutput"));
+    if (id == m_outputID)
+        return;
+    m_outputID = id;
+    emit outputIDChanged();
+    if (m_player && m_state.kind != RecorderState::Kind::recording) {
+        // The player plays through one output for its life: a new one for the new output.
+        makePlayer();
+        if (m_monitor)
+            loadMonitor({});
+    }
+}
+
+void OverdubModel::setStartTime(double seconds) {
+    assign(m_startTime, seconds, &OverdubModel::startTimeChanged);
+    cueStart();
+}
+
+void OverdubModel::makePlayer() {
+    setIsPreviewing(false);
+    const bool observing = bool(m_endObserver);
+    m_player.reset();
+    m_player = std::make_unique<Player>(m_sound, m_outputID.value_or(QString()));
+    if (observing)
+        m_endObserver =
+            connect(m_player.get(), &Player::playingChanged, this, [this](bool playing) {
+                if (!playing)
+                    setIsPreviewing(false); // the end of the item, or a pause
+            });
+}
+
+// ---- screen --------------------------------------------------------------------------------
+
+void OverdubModel::activate(std::function<void()> done) {
+    m_editor.pause();
+    assign(m_outputs, AudioOutputDevices::all(*m_sound), &OverdubModel::outputsChanged);
+    DeviceManager::requestAccess();
+    applyDevices(false);
+    m_meterTimer.start();
+    reloadMonitor(std::move(done));
+    disconnect(m_endObserver);
+    m_endObserver = connect(m_player.get(), &Player::playingChanged, this, [this](bool playing) {
+        if (!playing)
+            setIsPreviewing(false);
+    });
+}
+
+void OverdubModel::deactivate() {
+    cancelCountdown();
+    ++m_run;
+    ++m_monitorLoad;
+    m_meterTimer.stop();
+    disconnect(m_endObserver);
+    m_endObserver = {};
+    m_player->pause();
+    m_player->clear();
+    setIsPreviewing(false);
+    m_engine->stopSession();
+}
+
+bool OverdubModel::applyDevices(bool force) {
+    if (m_state.kind != RecorderState::Kind::idle)
+        return false;
+    const CameraInfo* camera = m_recordVideo ? m_devices.camera() : nullptr;
+    const SoundDevice* microphone = m_devices.microphone();
+    const std::optional<QString> cameraID = camera ? std::optional(camera->id) : std::nullopt;
+    const std::optional<QString> micID = microphone ? std::optional(microphone->id) : std::nullopt;
+    if (!force && cameraID == m_configuredCameraID && micID == m_configuredMicID)
+        return true;
+    try {
+        m_engine->configure(camera ? std::optional(*camera) : std::nullopt,
+                            microphone ? std::optional(*microphone) : std::nullopt);
+    } catch (const Error& e) {
+        setErrorMessage(e.message());
+        return false;
+    }
+    assign(m_configuredCameraID, cameraID, &OverdubModel::configuredCameraIDChanged);
+    if (micID != m_configuredMicID) {
+        m_configuredMicID = micID;
+        emit configuredMicIDChanged();
+        setChannels({}); // the next meter tick loads the new microphone's mix
+    }
+    return true;
+}
+
+// ---- meters and channels -------------------------------------------------------------------
+
+void OverdubModel::updateMeters() {
+    const std::vector<LevelMeter::Level> raw = m_engine->audioLevels();
+    m_levels = raw;
+    emit levelsChanged(); // new readings every tick
+    std::vector<bool> clipped = m_clipped;
+    if (m_channels.size() != raw.size()) {
+        setChannels(loadMix(int(raw.size())));
+        clipped.assign(raw.size(), false);
+    }
+    RecorderModel::latchClips(clipped, raw);
+    assign(m_clipped, clipped, &OverdubModel::clippedChanged);
+}
+
+std::vector<ChannelMix> OverdubModel::loadMix(int channelCount) const {
+    const std::vector<ChannelMix> defaults(size_t(channelCount), ChannelMix{true, 0, 0});
+    if (!m_configuredMicID)
+        return defaults;
+    const QVariant stored = userDefaults().value(mixKey(*m_configuredMicID));
+    if (!stored.isValid())
+        return defaults;
+    try {
+        std::vector<ChannelMix> mix = decodeChannelMixes(stored.toByteArray());
+        return int(mix.size()) == channelCount ? mix : defaults;
+    } catch (const Error&) {
+        return defaults;
+    }
+}
+
+void OverdubModel::toggleChannel(int index) {
+    std::vector<ChannelMix> channels = m_channels;
+    if (index >= 0 && index < int(channels.size()))
+        channels[size_t(index)].enabled = !channels[size_t(index)].enabled;
+    setChannels(channels);
+    if (!m_configuredMicID)
+        return;
+    try {
+        userDefaults().setValue(mixKey(*m_configuredMicID), encodeChannelMixes(m_channels));
+    } catch (const Error&) {
+        // Not stored; the choice still holds for this overdub.
+    }
+}
+
+// ---- the player ----------------------------------------------------------------------------
+
+void OverdubModel::reloadMonitor(std::function<void()> done) {
+    const int load = ++m_monitorLoad;
+    QPointer<OverdubModel> self(this);
+    m_editor.monitorComposition(
+        [self, load, done](std::optional<TakeComposer::Result> result, QString error) {
+            if (!self || load != self->m_monitorLoad)
+                return;
+            if (!result) {
+                self->setErrorMessage(error);
+                if (done)
+                    done();
+                return;
+            }
+            self->m_monitor = std::make_shared<const TakeComposer::Result>(std::move(*result));
+            self->loadMonitor(done);
+        });
+}
+
+// The monitor mix into the player, cued at the start time once it is ready.
+void OverdubModel::loadMonitor(std::function<void()> done) {
+    const int load = ++m_monitorLoad;
+    m_player->load(*m_monitor, layoutOf(*m_monitor, m_editor.take().info.exportSettings.mirror));
+    auto cue = std::make_shared<QMetaObject::Connection>();
+    *cue = connect(m_player.get(), &Player::statusChanged, this,
+                   [this, load, cue, done](Player::Status status) {
+                       if (status == Player::Status::loading)
+                           return;
+                       disconnect(*cue);
+                       if (load != m_monitorLoad || status != Player::Status::ready) {
+                           if (done)
+                               done();
+                           return;
+                       }
+                       m_player->seek(m_startTime, [done](bool) {
+                           if (done)
+                               done();
+                       });
+                   });
+}
+
+void OverdubModel::cueStart() {
+    if (m_state.kind != RecorderState::Kind::idle)
+        return;
+    if (m_isPreviewing) {
+        m_player->pause();
+        setIsPreviewing(false);
+    }
+    if (m_player->status() == Player::Status::ready)
+        m_player->seek(m_startTime);
+}
+
+void OverdubModel::togglePreview() {
+    if (m_state.kind != RecorderState::Kind::idle)
+        return;
+    if (m_isPreviewing) {
+        m_player->pause();
+        setIsPreviewing(false);
+        return;
+    }
+    if (m_player->status() != Player::Status::ready)
+        return;
+    m_player->seek(m_startTime);
+    m_player->play();
+    setIsPreviewing(m_player->isPlaying());
+}
+
+// ---- recording -----------------------------------------------------------------------------
+
+void OverdubModel::toggleRecording() {
+    switch (m_state.kind) {
+    case RecorderState::Kind::countdown:
+        cancelCountdown();
+        return;
+    case RecorderState::Kind::recording:
+        stop();
+        return;
+    case RecorderState::Kind::idle: {
+        m_player->pause();
+        setIsPreviewing(false);
+        bool ok = false;
+        const QVariant stored = userDefaults().value(QStringLiteral("countdown"));
+        int seconds = stored.toInt(&ok);
+        if (!ok || stored.typeId() == QMetaType::Bool)
+            seconds = 3;
+        if (seconds < 1) {
+            start();
+            return;
+        }
+        m_countdownLength = seconds;
+        m_countdownClock.start();
+        setState(RecorderState::countdown(seconds));
+        m_countdownTimer.start(1000);
+        return;
+    }
+    case RecorderState::Kind::finishing:
+        return;
+    }
+}
+
+// One step of the countdown, a whole second after the record action on the monotonic clock.
+void OverdubModel::countdownTick() {
+    if (m_state.kind != RecorderState::Kind::countdown)
+        return;
+    const int remaining = m_state.remaining - 1;
+    if (remaining >= 1) {
+        setState(RecorderState::countdown(remaining));
+        const qint64 next = qint64(m_countdownLength - remaining + 1) * 1000;
+        m_countdownTimer.start(int(std::max<qint64>(0, next - m_countdownClock.elapsed())));
+        return;
+    }
+    start(); // the state stays countdown(1) while the player gets ready
+}
+
+void OverdubModel::cancelCountdown() {
+    m_countdownTimer.stop();
+    if (m_state.kind == RecorderState::Kind::countdown) {
+        ++m_run; // a start waiting for the player goes no further
+        setState(RecorderState::idle());
+    }
+}
+
+void OverdubModel::waitUntilReady(int run, int looks, std::function<void(bool)> then) {
+    if (run != m_run)
+        return;
+    const Player::Status status = m_player->status();
+    if (status == Player::Status::ready || status == Player::Status::failed) {
+        then(status == Player::Status::ready);
+        return;
+    }
+    if (looks + 1 >= readyLooks) {
+        then(false);
+        return;
+    }
+    QTimer::singleShot(readyLookMs, this, [this, run, looks, then = std::move(then)]() mutable {
+        waitUntilReady(run, looks + 1, std::move(then));
+    });
+}
+
+void OverdubModel::start() {
+    m_countdownTimer.stop();
+    assign(m_clipped, std::vector<bool>(m_clipped.size(), false), &OverdubModel::clippedChanged);
+    m_player->pause();
+    setIsPreviewing(false);
+    m_sourceStart = m_startTime;
+    const int run = ++m_run;
+    const auto fail = [this](const QString& message) {
+        setState(RecorderState::idle());
+        setErrorMessage(message);
+    };
+    waitUntilReady(run, 0, [this, run, fail](bool ready) {
+        if (!ready) {
+            fail(QStringLiteral("The take isn't ready to play yet. Try again in a moment."));
+            return;
+        }
+        m_player->seek(m_sourceStart, [this, run, fail](bool) {
+            if (run != m_run)
+                return;
+            m_player->preroll(m_sourceStart, [this, run, fail](bool prerolled) {
+                if (run != m_run)
+                    return;
+                if (!prerolled || m_player->status() != Player::Status::ready) {
+                    fail(QStringLiteral("Couldn't start playing the take. Try again."));
+                    return;
+                }
+                m_hostStartNs = hostNowNs() + leadNs;
+                m_engine->startRecording(
+                    QDir::temp().filePath(QStringLiteral("Reelbox-overdub.mov")),
+                    m_recordVideo && m_configuredCameraID.has_value());
+                m_player->playAt(m_sourceStart, m_hostStartNs);
+                setState(RecorderState::recording(QDateTime::currentDateTime().addMSecs(300)));
+            });
+        });
+    });
+}
+
+void OverdubModel::stop() {
+    setState(RecorderState::finishing());
+    m_player->pause();
+    QPointer<OverdubModel> self(this);
+    m_engine->stopRecording().then(this, [self](QFuture<RecordingResult> done) {
+        if (!self)
+            return;
+        try {
+            self->finishStop(done.result());
+        } catch (const Error& e) {
+            self->m_lastResult = {};
+            self->setErrorMessage(e.message());
+            self->setState(RecorderState::idle());
+            emit self->recordingEnded(false, Overdub{});
+        }
+    });
+}
+
+void OverdubModel::finishStop(const RecordingResult& result) {
+    m_lastResult = result;
+    // Both stamps are on the host clock: the take time playing when the first sample was taken.
+    const double offset = double(result.startTimeNs - m_hostStartNs) / 1e9;
+    const Take& take = m_editor.take();
+    const QUuid id = QUuid::createUuid();
+    const QString fileName = uuidString(id) + QStringLiteral(".mov");
+    const QString folder = take.overdubsFolder();
+    const QString destination = QDir(folder).filePath(fileName);
+    QString problem;
+    if (!QDir().mkpath(folder)) {
+        problem = QStringLiteral("Couldn't make the folder %1.").arg(folder);
+    } else {
+        QFile recording(result.url);
+        if (!recording.rename(destination))
+            problem = QStringLiteral("Couldn't move the recording into %1: %2. It is still at %3.")
+                          .arg(folder, recording.errorString(), result.url);
+    }
+    if (!problem.isEmpty()) {
+        setErrorMessage(problem);
+        setState(RecorderState::idle());
+        emit recordingEnded(false, Overdub{});
+        return;
+    }
+
+    double nudge = 0;
+    if (m_configuredMicID) {
+        const QVariant stored = userDefaults().value(overdubNudgeKey(*m_configuredMicID));
+        bool ok = false;
+        const double value = stored.toDouble(&ok);
+        if (ok && stored.typeId() != QMetaType::Bool && std::isfinite(value))
+            nudge = value;
+    }
+
+    Overdub overdub;
+    overdub.id = id;
+    overdub.fileName = fileName;
+    overdub.createdAt = QDateTime::currentDateTimeUtc();
+    overdub.start = m_sourceStart + offset;
+    overdub.nudge = nudge;
+    overdub.duration = result.duration;
+    overdub.hasVideo = m_recordVideo && m_configuredCameraID.has_value();
+    overdub.showVideo = true;
+    overdub.audioDeviceID = m_configuredMicID;
+
+    std::vector<int> used;
+    for (size_t c = 0; c < m_channels.size(); ++c)
+        if (m_channels[c].enabled)
+            used.push_back(int(c));
+    if (used.empty() && result.audioChannelCount > 0)
+        used.push_back(0);
+    const int number = int(take.info.overdubs.size()) + 1;
+    std::vector<Track> tracks;
+    for (const int c : used) {
+        Track track;
+        track.id = QUuid::createUuid();
+        track.name = used.size() == 1 ? QStringLiteral("Overdub %1").arg(number)
+                                      : QStringLiteral("Overdub %1 · %2").arg(number).arg(c + 1);
+        track.source = Track::Source::overdub(id, c);
+        tracks.push_back(track);
+    }
+    m_editor.addOverdub(overdub, tracks);
+    setState(RecorderState::idle());
+    emit recordingEnded(true, overdub);
+}
+
+} // namespace reelbox

@@ -1,0 +1,170 @@
+#pragma once
+
+#include "capture/AudioOutputDevices.h"
+#include "capture/CaptureEngine.h"
+#include "capture/DeviceManager.h"
+#include "capture/RecorderModel.h"
+#include "model/Overdub.h"
+#include "model/Track.h"
+#include "platform/sound/LevelMeter.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace reelbox {
+
+class Player;
+class SoundSystem;
+class TakeEditorModel;
+namespace TakeComposer {
+struct Result;
+}
+
+// Records an overdub: the open take plays from the start time through the chosen output while
+// the camera and the microphone are recorded, both started at one host-clock instant; the
+// finished recording is placed where the take stood when its first sample was taken and added
+// to the take with one track per ticked input. Main thread only.
+class OverdubModel : public QObject {
+    Q_OBJECT
+public:
+    struct Range {
+        double lower = 0;
+        double upper = 0;
+        bool operator==(const Range&) const = default;
+    };
+
+    // The capture and the player share `sound` (one of the model's own when none is given), so
+    // the virtual devices' loopback reaches the microphone. `editor` and `devices` must outlive
+    // the model.
+    OverdubModel(TakeEditorModel& editor, DeviceManager& devices, SoundSystem* sound = nullptr,
+                 QObject* parent = nullptr);
+    ~OverdubModel() override;
+
+    CaptureEngine& engine() { return *m_engine; }
+    DeviceManager& devices() { return m_devices; }
+    TakeEditorModel& editor() { return m_editor; }
+    Player& player() { return *m_player; }
+
+    const RecorderState& state() const { return m_state; }
+    const std::vector<LevelMeter::Level>& levels() const { return m_levels; }
+    const std::vector<bool>& clipped() const { return m_clipped; }
+    const std::vector<AudioOutputDevice>& outputs() const { return m_outputs; }
+    const std::optional<QString>& configuredCameraID() const { return m_configuredCameraID; }
+    const std::optional<QString>& configuredMicID() const { return m_configuredMicID; }
+    const std::vector<ChannelMix>& channels() const { return m_channels; }
+    const std::optional<QString>& errorMessage() const { return m_errorMessage; }
+    bool recordVideo() const { return m_recordVideo; }
+    bool mirrorPreview() const { return m_mirrorPreview; }
+    const std::optional<QString>& outputID() const { return m_outputID; }
+    double startTime() const { return m_startTime; }
+    bool isPreviewing() const { return m_isPreviewing; }
+    // The host instant playback and recording were scheduled for, and the take time played then.
+    qint64 hostStartNs() const { return m_hostStartNs; }
+    double sourceStart() const { return m_sourceStart; }
+    // What the engine returned for the last recording that stopped.
+    const RecordingResult& lastResult() const { return m_lastResult; }
+
+    // The start times allowed: from the in point to half a second before the end (or 0.1 s
+    // after the in point when the take is shorter).
+    Range startRange() const;
+
+    // Stored under "overdubVideo", "mirrorPreview" and "overdubOutput". A new output replaces
+    // the player (not while recording).
+    void setRecordVideo(bool record);
+    void setMirrorPreview(bool mirror);
+    void setOutputID(const std::optional<QString>& id);
+    // Cues the player there.
+    void setStartTime(double seconds);
+    void clearErrorMessage() { setErrorMessage(std::nullopt); }
+
+    // The screen opened: the editor pauses, devices and meters start, the take's monitor mix is
+    // loaded into the player; `done` runs once it is cued (or failed).
+    void activate(std::function<void()> done = {});
+    // The screen closed: countdown, meters and player stopped, the session closed.
+    void deactivate();
+    // Configures the chosen devices (only while idle); false when that failed.
+    bool applyDevices(bool force);
+    void cueStart();
+    // Practice playback from the start time, or stops it.
+    void togglePreview();
+    void toggleChannel(int index);
+    // The record action: starts the countdown, cancels it, or stops and adds the overdub
+    // (announced by recordingEnded).
+    void toggleRecording();
+
+signals:
+    void stateChanged();
+    void levelsChanged();
+    void clippedChanged();
+    void outputsChanged();
+    void configuredCameraIDChanged();
+    void configuredMicIDChanged();
+    void channelsChanged();
+    void errorMessageChanged();
+    void recordVideoChanged();
+    void mirrorPreviewChanged();
+    void outputIDChanged();
+    void startTimeChanged();
+    void isPreviewingChanged();
+    // A recording ended: `added` when it became an overdub of the take (then `overdub` is it).
+    void recordingEnded(bool added, const Overdub& overdub);
+
+private:
+    template <class T, class Signal> void assign(T& field, const T& value, Signal signal);
+    void setState(const RecorderState& state);
+    void setErrorMessage(const std::optional<QString>& message);
+    void setIsPreviewing(bool previewing);
+    void setChannels(const std::vector<ChannelMix>& channels);
+
+    void makePlayer();
+    void loadMonitor(std::function<void()> done);
+    void reloadMonitor(std::function<void()> done);
+    void updateMeters();
+    std::vector<ChannelMix> loadMix(int channelCount) const;
+    void cancelCountdown();
+    void countdownTick();
+    void waitUntilReady(int run, int looks, std::function<void(bool)> then);
+    void start();
+    void stop();
+    void finishStop(const RecordingResult& result);
+
+    TakeEditorModel& m_editor;
+    DeviceManager& m_devices;
+    std::unique_ptr<SoundSystem> m_ownSound;
+    SoundSystem* m_sound;
+    std::unique_ptr<CaptureEngine> m_engine;
+    std::unique_ptr<Player> m_player;
+    std::shared_ptr<const TakeComposer::Result> m_monitor;
+
+    RecorderState m_state;
+    std::vector<LevelMeter::Level> m_levels;
+    std::vector<bool> m_clipped;
+    std::vector<AudioOutputDevice> m_outputs;
+    std::optional<QString> m_configuredCameraID;
+    std::vector<ChannelMix> m_channels;
+    std::optional<QString> m_errorMessage;
+    bool m_recordVideo = true;
+    bool m_mirrorPreview = true;
+    std::optional<QString> m_outputID;
+    double m_startTime = 0;
+    QTimer m_meterTimer;
+    std::optional<QString> m_configuredMicID;
+    QTimer m_countdownTimer;
+    QElapsedTimer m_countdownClock;
+    int m_countdownLength = 0;
+    QMetaObject::Connection m_endObserver;
+    qint64 m_hostStartNs = 0;
+    double m_sourceStart = 0;
+    bool m_isPreviewing = false;
+
+    RecordingResult m_lastResult;
+    int m_run = 0; // the current start; a cancelled countdown or deactivate outdates it
+    int m_monitorLoad = 0;
+};
+
+} // namespace reelbox
