@@ -28,9 +28,9 @@ QString chooseDevice(const SoundSystem& sound, const std::vector<SoundDevice>& d
     return devices.empty() ? testId : devices.front().id;
 }
 
-// Milliseconds to the microsecond, seconds to the tenth of a microsecond.
+// Milliseconds to the microsecond, seconds to the tenth of a microsecond; never "-0".
 double rounded(double value, double scale) {
-    return std::round(value * scale) / scale;
+    return std::round(value * scale) / scale + 0.0;
 }
 
 } // namespace

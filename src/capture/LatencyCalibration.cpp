@@ -84,30 +84,59 @@ Peak findSignal(std::span<const float> signal, std::span<const float> recording,
     return {first + best, clarity};
 }
 
+std::vector<Play> agreeingPlays(std::span<const Play> plays) {
+    std::vector<size_t> clear;
+    for (size_t i = 0; i < plays.size(); ++i)
+        if (plays[i].clarity >= minimumClarity)
+            clear.push_back(i);
+    std::sort(clear.begin(), clear.end(),
+              [&](size_t a, size_t b) { return plays[a].delayNs < plays[b].delayNs; });
+    // Within agreementFrames: both ends are stamps rounded to the nanosecond.
+    const auto agree = [&](size_t low, size_t high) {
+        return (plays[high].delayNs - plays[low].delayNs) * audioSampleRate <=
+               qint64(agreementFrames) * nsPerSecond + 2 * audioSampleRate;
+    };
+    // The largest group of neighbours in delay that agree.
+    size_t bestFirst = 0, bestCount = 0;
+    for (size_t first = 0, last = 0; first < clear.size(); ++first) {
+        last = std::max(last, first);
+        while (last + 1 < clear.size() && agree(clear[first], clear[last + 1]))
+            ++last;
+        if (last - first + 1 > bestCount) {
+            bestFirst = first;
+            bestCount = last - first + 1;
+        }
+    }
+    if (bestCount < size_t(playCount))
+        return {};
+    std::vector<size_t> group(clear.begin() + qsizetype(bestFirst),
+                              clear.begin() + qsizetype(bestFirst + bestCount));
+    std::sort(group.begin(), group.end());
+    std::vector<Play> result;
+    for (int i = 0; i < playCount; ++i)
+        result.push_back(plays[group[size_t(i)]]);
+    return result;
+}
+
 RoundTrip conclude(std::span<const Play> plays, int input) {
-    const bool heard = !plays.empty() && std::all_of(plays.begin(), plays.end(), [](const Play& p) {
-        return p.clarity >= minimumClarity;
-    });
-    if (!heard)
+    const auto clear = std::count_if(plays.begin(), plays.end(),
+                                     [](const Play& p) { return p.clarity >= minimumClarity; });
+    if (clear < playCount)
         throw Error(QStringLiteral("Couldn't hear the test signal. Check the cable from the "
                                    "output to input %1, and the volume.")
                         .arg(input));
-    const auto [low, high] =
-        std::minmax_element(plays.begin(), plays.end(),
-                            [](const Play& a, const Play& b) { return a.delayNs < b.delayNs; });
-    // Both ends are stamps rounded to the nanosecond.
-    const qint64 spreadNs = high->delayNs - low->delayNs;
-    if (spreadNs * audioSampleRate > qint64(agreementFrames) * nsPerSecond + 2 * audioSampleRate)
+    const std::vector<Play> agreeing = agreeingPlays(plays);
+    if (agreeing.empty())
         throw Error(QStringLiteral("The measurements didn't agree. Check that nothing else plays "
                                    "through the output or into input %1, then try again.")
                         .arg(input));
     RoundTrip result;
     qint64 sumNs = 0;
-    for (const Play& p : plays) {
+    for (const Play& p : agreeing) {
         result.measurementsSeconds.push_back(double(p.delayNs) / double(nsPerSecond));
         sumNs += p.delayNs;
     }
-    result.seconds = double(sumNs) / double(plays.size()) / double(nsPerSecond);
+    result.seconds = double(sumNs) / double(agreeing.size()) / double(nsPerSecond);
     return result;
 }
 
@@ -118,9 +147,13 @@ namespace {
 using namespace latency;
 using Clock = std::chrono::steady_clock;
 
-constexpr qint64 leadFrames = audioSampleRate * 3 / 10;  // lets both streams settle
+constexpr qint64 leadFrames = audioSampleRate / 10;      // from the start signal to the first play
 constexpr qint64 periodFrames = audioSampleRate * 3 / 4; // longer than a signal and its window
-constexpr qint64 recordingFrames = audioSampleRate * 12; // start-up, plays and tail, with room
+constexpr qint64 recordingFrames = audioSampleRate * 24; // settling, plays and tail, with room
+// Stamps run steady once this many buffers in a row follow their predecessors by their length.
+constexpr int steadyBuffers = 16;
+constexpr qint64 steadyToleranceNs = 250;
+constexpr qint64 settleTimeoutNs = 6'000'000'000;
 
 qint64 framesToNs(qint64 frames) {
     return frames * nsPerSecond / audioSampleRate;
@@ -134,9 +167,28 @@ qint64 nowNs() {
     return Clock::now().time_since_epoch().count();
 }
 
-// One channel of the microphone with the stamp of every buffer; written by the input's thread
-// into storage made beforehand, read once the stream is gone (or, for the progress, through
-// the counters).
+// Counts the buffers in a row whose stamps follow the previous one by its length. A stream's
+// stamps can slew at first, while its timing settles; until then they say little. Audio thread.
+class Steadiness {
+public:
+    void add(int frames, qint64 hostTimeNs) noexcept {
+        const bool follows = m_frames > 0 && std::abs(hostTimeNs - m_lastNs -
+                                                      framesToNs(m_frames)) <= steadyToleranceNs;
+        m_count.store(follows ? m_count.load(std::memory_order_relaxed) + 1 : 0,
+                      std::memory_order_relaxed);
+        m_lastNs = hostTimeNs;
+        m_frames = frames;
+    }
+    bool steady() const { return m_count.load(std::memory_order_relaxed) >= steadyBuffers; }
+
+private:
+    qint64 m_lastNs = 0;
+    int m_frames = 0;
+    std::atomic<int> m_count{0};
+};
+
+// One channel of the microphone with the stamp of every buffer, written by the input's thread
+// into storage made beforehand. What is published (below the counters) no longer changes.
 class Recorder {
 public:
     struct Stamp {
@@ -150,6 +202,7 @@ public:
 
     // Audio thread.
     void add(const float* interleaved, int frames, int channels, qint64 hostTimeNs) noexcept {
+        m_steadiness.add(frames, hostTimeNs);
         const qint64 at = m_recorded.load(std::memory_order_relaxed);
         const int count = m_stampCount.load(std::memory_order_relaxed);
         const qint64 n = std::min<qint64>(frames, recordingFrames - at);
@@ -167,6 +220,8 @@ public:
     }
 
     bool started() const { return m_stampCount.load(std::memory_order_acquire) > 0; }
+    bool steady() const { return m_steadiness.steady(); }
+    bool full() const { return m_recorded.load(std::memory_order_acquire) >= recordingFrames; }
 
     // The host time up to which the channel is recorded (a little less while a buffer lands).
     qint64 recordedUntilNs() const {
@@ -178,9 +233,6 @@ public:
         return last.hostTimeNs + framesToNs(std::max<qint64>(0, recorded - last.frame));
     }
 
-    bool full() const { return m_recorded.load(std::memory_order_acquire) >= recordingFrames; }
-
-    // After the stream is gone.
     std::span<const float> samples() const {
         return {m_samples.data(), size_t(m_recorded.load(std::memory_order_acquire))};
     }
@@ -211,10 +263,12 @@ private:
     std::vector<Stamp> m_stamps;
     std::atomic<qint64> m_recorded{0};
     std::atomic<int> m_stampCount{0};
+    Steadiness m_steadiness;
 };
 
-// Plays the signal playCount times, periodFrames apart after a lead, on every channel, and
-// notes the instant each play's first sample is heard, as the output stream reports it.
+// Silence until told to begin; then, after a lead, the signal every periodFrames on every
+// channel until told to finish (or maxPlays), noting the instant each play's first sample is
+// heard as the output stream reports it.
 class Player {
 public:
     explicit Player(std::span<const float> signal) : m_signal(signal) {
@@ -222,22 +276,31 @@ public:
             h.store(-1, std::memory_order_relaxed);
     }
 
+    void begin() { m_begin.store(true, std::memory_order_relaxed); }
+    void finish() { m_finish.store(true, std::memory_order_relaxed); }
+
     // Audio thread.
     void render(float* interleaved, int frames, int channels, qint64 hostTimeNs) noexcept {
         m_called.store(true, std::memory_order_relaxed);
+        m_steadiness.add(frames, hostTimeNs);
+        if (m_startFrame < 0 && m_begin.load(std::memory_order_relaxed))
+            m_startFrame = m_frame + leadFrames;
+        const bool finishing = m_finish.load(std::memory_order_relaxed);
         for (int f = 0; f < frames; ++f) {
-            const qint64 position = m_frame + f - leadFrames;
+            const qint64 position = m_startFrame < 0 ? -1 : m_frame + f - m_startFrame;
             float value = 0;
             if (position >= 0) {
                 const qint64 play = position / periodFrames;
                 const qint64 within = position % periodFrames;
-                if (play < playCount && within < qint64(m_signal.size())) {
+                const bool going = play < maxPlays && (within > 0 || !finishing);
+                if (going && play < m_started && within < qint64(m_signal.size())) {
                     value = m_signal[size_t(within)];
-                    if (within == 0) {
-                        m_heardNs[size_t(play)].store(hostTimeNs + framesToNs(f),
-                                                      std::memory_order_relaxed);
-                        m_started.store(int(play) + 1, std::memory_order_release);
-                    }
+                } else if (going && within == 0) {
+                    m_heardNs[size_t(play)].store(hostTimeNs + framesToNs(f),
+                                                  std::memory_order_relaxed);
+                    m_started = play + 1;
+                    m_startedCount.store(int(m_started), std::memory_order_release);
+                    value = m_signal[0];
                 }
             }
             std::fill(interleaved + qsizetype(f) * channels,
@@ -247,17 +310,23 @@ public:
     }
 
     bool called() const { return m_called.load(std::memory_order_relaxed); }
-    int started() const { return m_started.load(std::memory_order_acquire); }
+    bool steady() const { return m_steadiness.steady(); }
+    int started() const { return m_startedCount.load(std::memory_order_acquire); }
     qint64 heardNs(int play) const {
         return m_heardNs[size_t(play)].load(std::memory_order_relaxed);
     }
 
 private:
     std::span<const float> m_signal;
-    qint64 m_frame = 0; // audio thread only
-    std::array<std::atomic<qint64>, playCount> m_heardNs;
-    std::atomic<int> m_started{0};
-    std::atomic<bool> m_called{false};
+    // Audio thread only.
+    qint64 m_frame = 0;
+    qint64 m_startFrame = -1;
+    qint64 m_started = 0;
+    Steadiness m_steadiness;
+
+    std::array<std::atomic<qint64>, maxPlays> m_heardNs;
+    std::atomic<int> m_startedCount{0};
+    std::atomic<bool> m_begin{false}, m_finish{false}, m_called{false};
 };
 
 // The first message either stream ends with.
@@ -329,30 +398,39 @@ RoundTrip measureRoundTrip(SoundSystem& sound, const QString& outputId, const QS
             player.render(data, frames, channels, hostTimeNs);
         },
         onError);
+    const auto broken = [&] { return in->failed() || out->failed() || recorder.full(); };
+    // Stamps that still slew would move the plays apart; a device that never settles is measured
+    // anyway, and the agreement check judges it.
+    waitUntil([&] { return (recorder.steady() && player.steady()) || broken(); },
+              nowNs() + settleTimeoutNs, stop);
+    player.begin();
+
     const qint64 tailNs = framesToNs(latestFrames + signalFrames) + nsPerSecond / 20;
     const qint64 deadlineNs =
-        nowNs() + framesToNs(leadFrames + playCount * periodFrames) + tailNs + 4 * nsPerSecond;
-    const auto finished = [&] {
-        return player.started() == playCount &&
-               recorder.recordedUntilNs() >= player.heardNs(playCount - 1) + tailNs;
-    };
-    waitUntil([&] { return finished() || in->failed() || out->failed() || recorder.full(); },
-              deadlineNs, stop);
-    check(in);
-    check(out);
-    if (!finished())
-        throw Error(player.called()
-                        ? QStringLiteral("The measurement didn't finish in time. Check that "
-                                         "the output and the microphone keep running.")
-                        : QStringLiteral("%1 doesn't play. Check that it is connected and that "
-                                         "no other program holds it.")
-                              .arg(out->device().name));
-    out.reset();
-    in.reset();
-
+        nowNs() + framesToNs(leadFrames + maxPlays * periodFrames) + tailNs + 4 * nsPerSecond;
     std::vector<Play> plays;
-    for (int i = 0; i < playCount; ++i) {
-        const qint64 heard = player.heardNs(i);
+    const auto unclear = [&] {
+        return std::count_if(plays.begin(), plays.end(),
+                             [](const Play& p) { return p.clarity < minimumClarity; });
+    };
+    while (int(plays.size()) < maxPlays && unclear() <= maxPlays - playCount &&
+           agreeingPlays(plays).empty()) {
+        const int next = int(plays.size());
+        const auto recorded = [&] {
+            return player.started() > next &&
+                   recorder.recordedUntilNs() >= player.heardNs(next) + tailNs;
+        };
+        waitUntil([&] { return recorded() || broken(); }, deadlineNs, stop);
+        check(in);
+        check(out);
+        if (!recorded())
+            throw Error(player.called()
+                            ? QStringLiteral("The measurement didn't finish in time. Check that "
+                                             "the output and the microphone keep running.")
+                            : QStringLiteral("%1 doesn't play. Check that it is connected and "
+                                             "that no other program holds it.")
+                                  .arg(out->device().name));
+        const qint64 heard = player.heardNs(next);
         const qint64 expected = recorder.frameAt(heard);
         const Peak peak = findSignal(signal, recorder.samples(), expected - earliestFrames,
                                      expected + latestFrames);
@@ -360,6 +438,9 @@ RoundTrip measureRoundTrip(SoundSystem& sound, const QString& outputId, const QS
                             ? Play{}
                             : Play{recorder.timeOf(peak.position) - heard, peak.clarity});
     }
+    player.finish();
+    out.reset();
+    in.reset();
     return conclude(plays, input);
 }
 

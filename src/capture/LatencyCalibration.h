@@ -24,14 +24,16 @@ struct RoundTrip {
 // The pieces of the measurement that need no device.
 namespace latency {
 
+// The measurements a result needs; a play spoilt by a dropout is played again, up to maxPlays.
 inline constexpr int playCount = 5;
+inline constexpr int maxPlays = 9;
 inline constexpr int signalFrames = audioSampleRate * 3 / 20; // 150 ms
 // Where the signal is looked for, relative to where the devices say it should be.
 inline constexpr int earliestFrames = audioSampleRate / 50; // 20 ms early
 inline constexpr int latestFrames = audioSampleRate / 2;    // 500 ms late
 // The correlation peak must stand this far above everything else in the window.
 inline constexpr double minimumClarity = 4.0;
-// The plays must agree within this many frames.
+// The measurements must agree within this many frames.
 inline constexpr int agreementFrames = 2;
 
 // A noise burst of signalFrames with short fades, peak 0.5; the same every time.
@@ -52,14 +54,19 @@ struct Play {
     double clarity = 0;
 };
 
+// The first playCount clearly heard plays that agree within agreementFrames, in play order;
+// empty while there are none.
+std::vector<Play> agreeingPlays(std::span<const Play> plays);
+
 // The result of the plays, or reelbox::Error saying what to check. `input` is 1-based.
 RoundTrip conclude(std::span<const Play> plays, int input);
 
 } // namespace latency
 
-// Plays latency::testSignal() playCount times through the output and finds each in the
-// microphone's `channel` (0-based), timed by the streams' own host-clock stamps. Blocks for
-// about four seconds. Throws reelbox::Error with what to check, or Cancelled.
+// Once both streams' stamps run steady, plays latency::testSignal() through the output until
+// playCount plays heard in the microphone's `channel` (0-based) agree, timed by the streams' own
+// host-clock stamps. Blocks for about four seconds. Throws reelbox::Error with what to check,
+// or Cancelled.
 RoundTrip measureRoundTrip(SoundSystem& sound, const QString& outputId, const QString& microphoneId,
                            int channel, const std::stop_token& stop = {});
 

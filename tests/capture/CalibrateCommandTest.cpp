@@ -1,0 +1,102 @@
+// `reelbox-cli calibrate` as a separate process on the virtual devices: what it prints, what it
+// stores for the next overdub, and how it fails.
+#include "capture/LatencyCalibration.h"
+#include "platform/sound/SoundDevice.h"
+#include "support/TestSupport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSettings>
+#include <gtest/gtest.h>
+
+using namespace reelbox;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+class CalibrateCommandTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"REELBOX_VIRTUAL_DEVICES"_qs, u"1"_qs);
+        env.insert(u"REELBOX_TEST_MIC_CHANNELS"_qs, u"3"_qs);
+        env.insert(u"REELBOX_TEST_LOOPBACK_MS"_qs, u"37"_qs);
+        env.insert(u"XDG_RUNTIME_DIR"_qs, home.filePath(u"no-server"_qs));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           home.filePath(u"config"_qs));
+    }
+
+    Result calibrate(const QStringList& args) const {
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(REELBOX_CLI), QStringList{u"calibrate"_qs} + args);
+        process.waitForFinished(14000);
+        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    QVariant storedNudge() const {
+        return QSettings(u"Reelbox"_qs, u"Reelbox"_qs).value(overdubNudgeKey(testMicrophoneId()));
+    }
+
+    test::TemporaryHome home;
+    QProcessEnvironment env;
+};
+
+TEST_F(CalibrateCommandTest, StoresTheNegativeOfTheLoopbackDelayAsTheNudge) {
+    const Result r = calibrate({});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    ASSERT_EQ(r.out.count(u'\n'), 1) << "one line";
+    const QJsonObject line = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    EXPECT_NEAR(line.value(u"roundTripMs").toDouble(), 37, 0.5);
+    EXPECT_NEAR(line.value(u"nudge").toDouble(), -0.037, 0.0005);
+    const QJsonArray measurements = line.value(u"measurementsMs").toArray();
+    ASSERT_EQ(measurements.size(), 5);
+    for (const QJsonValue& m : measurements)
+        EXPECT_NEAR(m.toDouble(), 37, 0.5);
+
+    ASSERT_TRUE(storedNudge().isValid());
+    EXPECT_NEAR(storedNudge().toDouble(), line.value(u"nudge").toDouble(), 1e-6);
+}
+
+TEST_F(CalibrateCommandTest, AnInputWithoutTheSignalFailsWithWhatToCheckAndStoresNothing) {
+    // Input 1 holds the Test Microphone's tone and clicks; the loopback reaches input 3 only.
+    const Result r = calibrate({u"--input"_qs, u"1"_qs});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, QString());
+    EXPECT_EQ(r.err.trimmed(), u"reelbox-cli: Couldn't hear the test signal. Check the cable "
+                               "from the output to input 1, and the volume.");
+    EXPECT_FALSE(storedNudge().isValid());
+}
+
+TEST_F(CalibrateCommandTest, WrongCallsAndInputsThatDontExist) {
+    struct Case {
+        QStringList args;
+        int status;
+        QString message;
+    };
+    const Case cases[] = {
+        {{u"--input"_qs, u"4"_qs}, 1, u"Test Microphone has 3 inputs; there is no input 4."_qs},
+        {{u"--microphone"_qs, u"nothing-here"_qs},
+         1,
+         u"The microphone \"nothing-here\" isn't connected."_qs},
+        {{u"--input"_qs, u"0"_qs}, 2, u"--input needs an input number from 1"_qs},
+        {{u"--speed"_qs}, 2, u"unexpected argument \"--speed\""_qs},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(u' ').toStdString());
+        const Result r = calibrate(c.args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
+    }
+    EXPECT_FALSE(storedNudge().isValid());
+}
+
+} // namespace

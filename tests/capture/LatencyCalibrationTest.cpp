@@ -1,0 +1,274 @@
+// The round-trip measurement: finding the burst, judging the plays, and the real thing through
+// the virtual devices and through a private PipeWire with a loopback.
+#include "capture/LatencyCalibration.h"
+#include "platform/Error.h"
+#include "platform/sound/SoundSystem.h"
+#include "platform/virtual/TestMicrophoneSignal.h"
+#include "support/PrivatePipeWire.h"
+#include "support/TestSupport.h"
+
+#include <QJsonObject>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace reelbox;
+using namespace reelbox::latency;
+
+namespace {
+
+constexpr qint64 frameNs = 1'000'000'000 / audioSampleRate; // 20833 ns, rounded down
+
+enum class Background { silence, noise, toneAndClick };
+
+// What a microphone channel would hold around the signal: a background, and the signal (scaled,
+// possibly inverted) starting at `at`.
+std::vector<float> recording(Background background, qint64 length, qint64 at, float gain,
+                             float noiseLevel = 0.1f) {
+    std::vector<float> out(size_t(length), 0.0f);
+    if (background == Background::noise) {
+        std::mt19937 random(7);
+        std::normal_distribution<float> normal(0.0f, noiseLevel);
+        for (float& v : out)
+            v = normal(random);
+    } else if (background == Background::toneAndClick) {
+        // The Test Microphone's second channel, with a click inside the search window.
+        const TestMicrophoneSignal mic(2);
+        for (qint64 i = 0; i < length; ++i)
+            out[size_t(i)] = mic.sample(1, i + audioSampleRate - 3000);
+    }
+    const std::vector<float> signal = testSignal();
+    for (size_t i = 0; i < signal.size() && at >= 0 && at + qint64(i) < length; ++i)
+        out[size_t(at) + i] += gain * signal[i];
+    return out;
+}
+
+std::string errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+TEST(LatencyCalibrationTest, FindsTheBurstAtExactlyItsDelayOverAnyBackground) {
+    struct Case {
+        const char* name;
+        Background background;
+        qint64 delayFrames; // from where the devices say it should be
+        float gain;
+        float noiseLevel;
+    };
+    const Case cases[] = {
+        {"silence, on time", Background::silence, 0, 1.0f, 0},
+        {"silence, 37 ms", Background::silence, 1776, 1.0f, 0},
+        {"silence, one frame early", Background::silence, -1, 1.0f, 0},
+        {"silence, almost 20 ms early", Background::silence, -959, 1.0f, 0},
+        {"silence, almost 500 ms late", Background::silence, 23999, 1.0f, 0},
+        {"noise, 123 frames", Background::noise, 123, 1.0f, 0.1f},
+        {"loud noise, quiet burst", Background::noise, 4321, 0.2f, 0.1f},
+        {"inverted in noise", Background::noise, 777, -0.5f, 0.1f},
+        {"tone and click, 37 ms", Background::toneAndClick, 1776, 0.5f, 0},
+        {"tone and click, quiet burst", Background::toneAndClick, 2900, 0.1f, 0},
+    };
+    const qint64 expected = 5000;
+    const std::vector<float> signal = testSignal();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<float> rec = recording(c.background, expected + latestFrames + 10000,
+                                                 expected + c.delayFrames, c.gain, c.noiseLevel);
+        const Peak peak =
+            findSignal(signal, rec, expected - earliestFrames, expected + latestFrames);
+        EXPECT_EQ(peak.position, expected + c.delayFrames);
+        EXPECT_GE(peak.clarity, minimumClarity);
+    }
+}
+
+TEST(LatencyCalibrationTest, AMissingOrDrownedBurstIsNotHeard) {
+    struct Case {
+        const char* name;
+        Background background;
+        qint64 at; // -1: not played
+        float gain;
+        float noiseLevel;
+    };
+    const Case cases[] = {
+        {"silence", Background::silence, -1, 0, 0},
+        {"noise", Background::noise, -1, 0, 0.1f},
+        {"tone and click", Background::toneAndClick, -1, 0, 0},
+        {"burst far under the noise", Background::noise, 9000, 0.0005f, 0.3f},
+        {"burst after the window", Background::silence, 5000 + latestFrames + 2000, 1.0f, 0},
+    };
+    const std::vector<float> signal = testSignal();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<float> rec =
+            recording(c.background, 5000 + latestFrames + 20000, c.at, c.gain, c.noiseLevel);
+        const Peak peak = findSignal(signal, rec, 5000 - earliestFrames, 5000 + latestFrames);
+        EXPECT_LT(peak.clarity, minimumClarity);
+        const std::vector<Play> plays(playCount, Play{0, peak.clarity});
+        EXPECT_EQ(errorOf([&] { conclude(plays, 2); }),
+                  "Couldn't hear the test signal. Check the cable from the output to input 2, "
+                  "and the volume.");
+    }
+}
+
+TEST(LatencyCalibrationTest, PlaysMustAgreeWithinTwoFrames) {
+    const qint64 ms37 = 37'000'000;
+    const std::string disagree = "The measurements didn't agree. Check that nothing else plays "
+                                 "through the output or into input 3, then try again.";
+    const std::string unheard = "Couldn't hear the test signal. Check the cable from the output "
+                                "to input 3, and the volume.";
+    struct Case {
+        const char* name;
+        std::vector<Play> plays;
+        std::string error;         // empty: a result
+        double seconds = 0;        // the result's mean
+        std::vector<int> expected; // which plays it used
+    };
+    const auto at = [](qint64 ns, double clarity = 20) { return Play{ns, clarity}; };
+    const Case cases[] = {
+        {"five the same",
+         {at(ms37), at(ms37), at(ms37), at(ms37), at(ms37)},
+         {},
+         0.037,
+         {0, 1, 2, 3, 4}},
+        {"spread of two frames",
+         {at(ms37), at(ms37 + 2 * frameNs), at(ms37 + frameNs), at(ms37), at(ms37 + 2 * frameNs)},
+         {},
+         (5 * ms37 + 5 * frameNs) / 5e9,
+         {0, 1, 2, 3, 4}},
+        {"spread of three frames",
+         {at(ms37), at(ms37 + 3 * frameNs), at(ms37), at(ms37), at(ms37)},
+         disagree,
+         0,
+         {}},
+        {"a dropout, played again",
+         {at(ms37), at(ms37 + 10'666'667, 7.7), at(ms37), at(ms37), at(ms37), at(ms37)},
+         {},
+         0.037,
+         {0, 2, 3, 4, 5}},
+        {"an unheard play, played again",
+         {at(0, 1.0), at(-ms37), at(-ms37), at(-ms37), at(-ms37), at(-ms37)},
+         {},
+         -0.037,
+         {1, 2, 3, 4, 5}},
+        {"only four heard", {at(ms37), at(ms37), at(0, 3.9), at(ms37), at(ms37)}, unheard, 0, {}},
+        {"nothing played", {}, unheard, 0, {}},
+        {"two groups of five never agree",
+         {at(0), at(ms37), at(0), at(ms37), at(0), at(ms37), at(0), at(ms37), at(ms37 / 2)},
+         disagree,
+         0,
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.error.empty()) {
+            EXPECT_TRUE(agreeingPlays(c.plays).empty());
+            EXPECT_EQ(errorOf([&] { conclude(c.plays, 3); }), c.error);
+            continue;
+        }
+        const RoundTrip trip = conclude(c.plays, 3);
+        EXPECT_NEAR(trip.seconds, c.seconds, 1e-9);
+        EXPECT_DOUBLE_EQ(trip.nudgeSeconds(), -trip.seconds);
+        ASSERT_EQ(trip.measurementsSeconds.size(), c.expected.size());
+        for (size_t i = 0; i < c.expected.size(); ++i)
+            EXPECT_DOUBLE_EQ(trip.measurementsSeconds[i],
+                             double(c.plays[size_t(c.expected[i])].delayNs) / 1e9);
+    }
+}
+
+// Sets an environment variable for the scope.
+class Environment {
+public:
+    Environment(const char* name, const QByteArray& value)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {
+        qputenv(name, value);
+    }
+    ~Environment() {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+void expectRoundTrip(const RoundTrip& trip, double seconds, double tolerance) {
+    EXPECT_NEAR(trip.seconds, seconds, tolerance);
+    ASSERT_EQ(trip.measurementsSeconds.size(), size_t(playCount));
+    for (const double m : trip.measurementsSeconds)
+        EXPECT_NEAR(m, seconds, tolerance);
+}
+
+TEST(LatencyCalibrationTest, MeasuresTheTestLoopbacksUnreportedDelay) {
+    test::ensureApplication();
+    const Environment channels("REELBOX_TEST_MIC_CHANNELS", "3");
+    const Environment loopback("REELBOX_TEST_LOOPBACK_MS", "37");
+    SoundSystem sound;
+    expectRoundTrip(measureRoundTrip(sound, testOutputId(), testMicrophoneId(), 2), 0.037, 0.0005);
+}
+
+// A private PipeWire with a null sink whose monitor pw-loopback plays into a source, holding it
+// back by `delaySeconds` more than PipeWire reports.
+class PipeWireLoopback {
+public:
+    explicit PipeWireLoopback(double delaySeconds) {
+        m_daemon.addNullNode(u"calibration-sink"_qs, u"Calibration Sink"_qs, u"Audio/Sink"_qs, 2);
+        m_loopback.setProcessChannelMode(QProcess::MergedChannels);
+        m_loopback.start(u"pw-loopback"_qs,
+                         {u"-C"_qs, u"calibration-sink"_qs, u"-d"_qs, QString::number(delaySeconds),
+                          u"-m"_qs, u"[ AUX0 AUX1 ]"_qs, u"--capture-props"_qs,
+                          u"stream.capture.sink=true"_qs, u"--playback-props"_qs,
+                          u"media.class=Audio/Source node.name=calibration-source "
+                          "node.description=\"Calibration Source\""_qs});
+        if (!m_loopback.waitForStarted(3000))
+            throw std::runtime_error("can't start pw-loopback");
+        // Ready once WirePlumber has linked both of its sides.
+        const bool linked = test::waitFor(
+            [&] {
+                int links = 0;
+                for (const QJsonValue& v : m_daemon.dump())
+                    links += v.toObject().value(u"type").toString().endsWith(u"Link") ? 1 : 0;
+                return links >= 2;
+            },
+            5000);
+        if (!linked)
+            throw std::runtime_error("pw-loopback wasn't linked: " +
+                                     m_loopback.readAll().toStdString());
+    }
+    ~PipeWireLoopback() {
+        m_loopback.terminate();
+        m_loopback.waitForFinished(2000);
+    }
+
+private:
+    test::PrivatePipeWire m_daemon;
+    QProcess m_loopback;
+};
+
+TEST(LatencyCalibrationTest, ThroughPipeWireTheReportedLatenciesAccountForTheWholePath) {
+    test::ensureApplication();
+    const PipeWireLoopback loopback(0);
+    SoundSystem sound;
+    ASSERT_TRUE(sound.hasServer()) << sound.serverProblem().toStdString();
+    expectRoundTrip(measureRoundTrip(sound, u"calibration-sink"_qs, u"calibration-source"_qs, 1), 0,
+                    0.001);
+}
+
+TEST(LatencyCalibrationTest, ThroughPipeWireADelayNothingReportsIsMeasured) {
+    test::ensureApplication();
+    const PipeWireLoopback loopback(0.025);
+    SoundSystem sound;
+    ASSERT_TRUE(sound.hasServer()) << sound.serverProblem().toStdString();
+    expectRoundTrip(measureRoundTrip(sound, u"calibration-sink"_qs, u"calibration-source"_qs, 0),
+                    0.025, 0.001);
+}
+
+} // namespace
