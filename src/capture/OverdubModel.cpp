@@ -226,7 +226,8 @@ bool OverdubModel::applyDevices(bool force) {
     const SoundDevice* microphone = m_devices.microphone();
     const std::optional<QString> cameraID = camera ? std::optional(camera->id) : std::nullopt;
     const std::optional<QString> micID = microphone ? std::optional(microphone->id) : std::nullopt;
-    if (!force && cameraID == m_configuredCameraID && micID == m_configuredMicID)
+    if (!force && m_engine->isRunning() && cameraID == m_configuredCameraID &&
+        micID == m_configuredMicID)
         return true;
     try {
         m_engine->configure(camera ? std::optional(*camera) : std::nullopt,

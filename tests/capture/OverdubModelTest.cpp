@@ -28,14 +28,24 @@ QSettings userDefaults() {
     return QSettings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"));
 }
 
-// An environment variable for the lifetime of the object.
+// An environment variable for the lifetime of the object; the earlier value comes back.
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, const QByteArray& value) : m_name(name) { qputenv(name, value); }
-    ~ScopedEnv() { qunsetenv(m_name); }
+    ScopedEnv(const char* name, const QByteArray& value)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {
+        qputenv(name, value);
+    }
+    ~ScopedEnv() {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
 
 private:
     const char* m_name;
+    bool m_had;
+    QByteArray m_old;
 };
 
 // A synthetic take opened in an editor, with an overdub model on the virtual devices; the
