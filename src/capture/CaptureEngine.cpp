@@ -175,7 +175,8 @@ void CaptureEngine::Data::handleAudio(const AudioFeed::Block& block) {
                double(audioSampleRate), audioFeed->channels(), floatPackedFlags);
     audioChannels = audioFeed->channels();
 
-    if (!includeVideo && pendingPath && !writer) {
+    // Only a sample taken after the record action starts the file.
+    if (!includeVideo && pendingPath && !writer && block.hostTimeNs >= requestedAtNs) {
         startHostNs = block.hostTimeNs;
         origin = double(block.position);
         originFrame = block.position;
@@ -202,6 +203,8 @@ void CaptureEngine::Data::handleVideo(const CameraFrame& frame) {
     if (!includeVideo)
         return;
     if (pendingPath && !writer) {
+        if (frame.hostTimeNs < requestedAtNs)
+            return; // taken before the record action
         startHostNs = frame.hostTimeNs;
         if (hasAudioInput && clock.isValid()) {
             origin = clock.positionAt(frame.hostTimeNs);

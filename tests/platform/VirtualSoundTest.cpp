@@ -112,8 +112,8 @@ TEST(TestOutputStream, ReportsTenMillisecondsAndPullsInRealTime) {
         QThread::msleep(250);
     }
     ASSERT_GT(calls.load(), 10);
-    // Heard 10 ms (plus wake-up slack) after being asked for.
-    EXPECT_GE(firstHeard - firstAt, 5'000'000);
+    // Asked for 10 ms before it is heard, never later than that: a thread woken late on a
+    // busy machine asks late, so there is no lower bound.
     EXPECT_LE(firstHeard - firstAt, 10'000'000);
     // Buffers are consumed at the rate of the host clock.
     const double heardSpan = double(lastHeard - firstHeard);

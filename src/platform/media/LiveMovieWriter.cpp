@@ -18,9 +18,21 @@ qint64 steadyNowNs() {
 
 LiveMovieWriter::LiveMovieWriter(const QString& path, const MovieWriterSettings& settings,
                                  int maxQueuedPictures)
-    : m_writer(std::make_unique<MovieWriter>(path, settings)), m_channels(settings.audioChannels),
-      m_maxQueued(std::max(1, maxQueuedPictures)) {
-    m_thread = std::jthread([this](std::stop_token stop) { run(stop); });
+    : m_channels(settings.audioChannels), m_maxQueued(std::max(1, maxQueuedPictures)) {
+    // Opening the encoder takes a good part of a second; it happens on the writer's thread so
+    // the caller goes on taking pictures, which wait in the queue meanwhile.
+    m_thread = std::jthread([this, path, settings](std::stop_token stop) {
+        try {
+            m_writer = std::make_unique<MovieWriter>(path, settings);
+        } catch (const std::exception& e) {
+            fail(QString::fromUtf8(e.what()));
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            m_opening = false;
+        }
+        run(stop);
+    });
 }
 
 LiveMovieWriter::~LiveMovieWriter() {
@@ -35,7 +47,7 @@ bool LiveMovieWriter::addPicture(const YuvPicture& picture, double ptsSeconds) {
         std::lock_guard lock(m_mutex);
         if (m_closed || m_failed.load())
             return false;
-        if (m_queuedPictures >= m_maxQueued) {
+        if (m_queuedPictures >= (m_opening ? openingQueue : m_maxQueued)) {
             ++m_dropped;
             return false;
         }

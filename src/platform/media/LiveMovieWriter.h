@@ -20,7 +20,8 @@ namespace reelbox {
 // `maxQueuedPictures` pictures wait, new ones are dropped and counted; sound is never dropped.
 class LiveMovieWriter {
 public:
-    // Opens the file and the encoder (as MovieWriter). Throws Error.
+    // Opens the file and the encoder (as MovieWriter) on its own thread; a failure to open
+    // shows in failed() and failure().
     LiveMovieWriter(const QString& path, const MovieWriterSettings& settings,
                     int maxQueuedPictures = 6);
     // Ends the thread; whatever was not finished stays as the writer left it.
@@ -67,6 +68,8 @@ private:
     std::condition_variable_any m_wake;
     std::deque<Item> m_items;
     int m_queuedPictures = 0;
+    bool m_opening = true; // the encoder is being opened: the queue may hold more
+    static constexpr int openingQueue = 90;
     bool m_closed = false; // finish() was asked for
     QString m_failure;
 

@@ -82,7 +82,16 @@ void TestMicrophone::run(std::stop_token stop) {
         std::this_thread::sleep_until(Clock::time_point(Clock::duration(ready)));
         if (stop.stop_requested())
             break;
-        m_signal.fill(m_buffer.data(), frame, frames);
+        // Clicks at the flash instants, whole seconds of the host clock, wherever they fall
+        // among this clock's frames.
+        m_signal.fillTones(m_buffer.data(), frame, frames);
+        const qint64 clickFrames = m_signal.clickFrames();
+        const qint64 firstSecond =
+            std::max<qint64>(0, hostTimeOfFrame(frame - clickFrames, ppm) / 1'000'000'000);
+        const qint64 lastSecond = hostTimeOfFrame(frame + frames, ppm) / 1'000'000'000;
+        for (qint64 s = firstSecond; s <= lastSecond; ++s)
+            m_signal.writeClick(m_buffer.data(), frame, frames,
+                                frameAtOrAfter(s * 1'000'000'000, ppm));
         if (loop) {
             float* last = m_buffer.data() + (channels - 1);
             for (qint64 i = 0; i < frames; ++i, last += channels)

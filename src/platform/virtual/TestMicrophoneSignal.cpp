@@ -36,13 +36,29 @@ float TestMicrophoneSignal::sample(int channel, qint64 frame) const {
 }
 
 void TestMicrophoneSignal::fill(float* interleaved, qint64 startFrame, qint64 frames) const {
+    fillTones(interleaved, startFrame, frames);
+    const qint64 firstSecond = (startFrame - m_clickFrames) / m_sampleRate;
+    for (qint64 s = std::max<qint64>(0, firstSecond); s * m_sampleRate < startFrame + frames; ++s)
+        writeClick(interleaved, startFrame, frames, s * m_sampleRate);
+}
+
+void TestMicrophoneSignal::writeClick(float* interleaved, qint64 startFrame, qint64 frames,
+                                      qint64 clickFrame) const {
+    const qint64 from = std::max(startFrame, clickFrame);
+    const qint64 to = std::min(startFrame + frames, clickFrame + m_clickFrames);
+    for (qint64 f = from; f < to; ++f)
+        for (int c = 0; c < m_channels; ++c)
+            interleaved[(f - startFrame) * m_channels + c] = m_click[size_t(f - clickFrame)];
+}
+
+void TestMicrophoneSignal::fillTones(float* interleaved, qint64 startFrame, qint64 frames) const {
     for (int c = 0; c < m_channels; ++c) {
         const qint64 frequency = toneFrequency(c);
         float* out = interleaved + c;
         qint64 inSecond = ((startFrame % m_sampleRate) + m_sampleRate) % m_sampleRate;
         qint64 phase = (frequency * inSecond) % m_sampleRate;
         for (qint64 i = 0; i < frames; ++i, out += m_channels) {
-            *out = inSecond < m_clickFrames ? m_click[size_t(inSecond)] : m_sine[size_t(phase)];
+            *out = m_sine[size_t(phase)];
             phase += frequency;
             if (phase >= m_sampleRate)
                 phase -= m_sampleRate;

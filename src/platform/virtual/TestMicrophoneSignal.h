@@ -30,6 +30,11 @@ public:
 
     void fill(float* interleaved, qint64 startFrame, qint64 frames) const;
 
+    // The tones alone, and one click of every channel starting at `clickFrame` written over
+    // the part of the stretch it covers: for a clock whose seconds are not whole frames.
+    void fillTones(float* interleaved, qint64 startFrame, qint64 frames) const;
+    void writeClick(float* interleaved, qint64 startFrame, qint64 frames, qint64 clickFrame) const;
+
 private:
     int m_channels;
     int m_sampleRate;
