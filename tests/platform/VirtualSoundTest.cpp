@@ -47,20 +47,36 @@ TEST_P(TestMicrophoneTiming, BuffersFollowTheSkewedSampleClockOfTheHost) {
     const TestMicrophoneSignal signal(3);
     MicrophoneLog log;
     {
-        TestMicrophone mic(options, nullptr,
-                           [&](const float* data, int frames, int ch, qint64 host) {
-                               const size_t n = log.count.load();
-                               if (n >= MicrophoneLog::capacity)
-                                   return;
-                               log.stamps[n] = host;
-                               log.lateness[n] = steadyNs() - host;
-                               const qint64 first = TestMicrophone::frameAtOrAfter(host, ppm);
-                               for (int i = 0; i < frames; ++i)
-                                   for (int c = 0; c < ch; ++c)
-                                       if (data[i * ch + c] != signal.sample(c, first + i))
-                                           log.mismatches.fetch_add(1);
-                               log.count.store(n + 1);
-                           });
+        TestMicrophone mic(
+            options, nullptr, [&](const float* data, int frames, int ch, qint64 host) {
+                const size_t n = log.count.load();
+                if (n >= MicrophoneLog::capacity)
+                    return;
+                log.stamps[n] = host;
+                log.lateness[n] = steadyNs() - host;
+                // Tones by the frame, a click from the first frame at or
+                // after each whole second of the host clock.
+                const qint64 first = TestMicrophone::frameAtOrAfter(host, ppm);
+                for (int i = 0; i < frames; ++i) {
+                    const qint64 at = TestMicrophone::hostTimeOfFrame(first + i, ppm);
+                    const qint64 second = at / 1'000'000'000;
+                    const qint64 click =
+                        first + i - TestMicrophone::frameAtOrAfter(second * 1'000'000'000, ppm);
+                    for (int c = 0; c < ch; ++c) {
+                        // sample() gives the click of frame 0 of a second, the
+                        // tone elsewhere.
+                        if (click >= signal.clickFrames() &&
+                            (first + i) % 48000 < signal.clickFrames())
+                            continue; // no tone to compare against here
+                        const float want = click < signal.clickFrames()
+                                               ? signal.sample(c, click)
+                                               : signal.sample(c, first + i);
+                        if (data[i * ch + c] != want)
+                            log.mismatches.fetch_add(1);
+                    }
+                }
+                log.count.store(n + 1);
+            });
         QThread::msleep(200);
     }
     const size_t n = log.count.load();

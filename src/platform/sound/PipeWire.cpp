@@ -109,9 +109,9 @@ qint64 steadyNowNs() {
 }
 
 // Stamps that run on without a gap while the graph's position (ticks) advances exactly as much as
-// the frames that went through, following the measured instants slowly so one late cycle
-// doesn't jolt them; when the position jumps (an xrun, lost frames), they restart from the
-// measurement. Audio thread.
+// the frames that went through, following the measured instants slowly so jitter doesn't jolt
+// them; when the position jumps (an xrun, lost frames) or they are more than a millisecond off,
+// they restart from the measurement. Audio thread.
 class StampFilter {
 public:
     qint64 next(qint64 measuredNs, int frames, const pw_time& time, bool timed) noexcept {
@@ -121,7 +121,9 @@ public:
             m_passedNs += m_lastLengthNs;
             const qint64 gap = m_advancedNs - m_passedNs;
             const qint64 error = measuredNs - m_expectedNs;
-            if (std::abs(gap - m_gapNs) < 1'000'000 && std::abs(error) < 100'000'000)
+            // An error well beyond a cycle's jitter is a stamp that started a cycle off (as a
+            // stream's first one may): taken as measured rather than crept towards.
+            if (std::abs(gap - m_gapNs) < 1'000'000 && std::abs(error) < 1'000'000)
                 stamp = m_expectedNs + error / 64;
             m_gapNs = gap;
         } else if (m_valid) {
