@@ -99,9 +99,6 @@ OverdubModel::OverdubModel(TakeEditorModel& editor, DeviceManager& devices, Soun
 
     m_meterTimer.setInterval(meterIntervalMs);
     connect(&m_meterTimer, &QTimer::timeout, this, &OverdubModel::updateMeters);
-    m_countdownTimer.setSingleShot(true);
-    m_countdownTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_countdownTimer, &QTimer::timeout, this, &OverdubModel::countdownTick);
 }
 
 OverdubModel::~OverdubModel() {
@@ -379,10 +376,8 @@ void OverdubModel::toggleRecording() {
             start();
             return;
         }
-        m_countdownLength = seconds;
-        m_countdownClock.start();
         setState(RecorderState::countdown(seconds));
-        m_countdownTimer.start(1000);
+        m_countdown.start(seconds);
         return;
     }
     case RecorderState::Kind::finishing:
@@ -390,22 +385,8 @@ void OverdubModel::toggleRecording() {
     }
 }
 
-// One step of the countdown, a whole second after the record action on the monotonic clock.
-void OverdubModel::countdownTick() {
-    if (m_state.kind != RecorderState::Kind::countdown)
-        return;
-    const int remaining = m_state.remaining - 1;
-    if (remaining >= 1) {
-        setState(RecorderState::countdown(remaining));
-        const qint64 next = qint64(m_countdownLength - remaining + 1) * 1000;
-        m_countdownTimer.start(int(std::max<qint64>(0, next - m_countdownClock.elapsed())));
-        return;
-    }
-    start(); // the state stays countdown(1) while the player gets ready
-}
-
 void OverdubModel::cancelCountdown() {
-    m_countdownTimer.stop();
+    m_countdown.stop();
     if (m_state.kind == RecorderState::Kind::countdown) {
         ++m_run; // a start waiting for the player goes no further
         setState(RecorderState::idle());
@@ -430,7 +411,7 @@ void OverdubModel::waitUntilReady(int run, int looks, std::function<void(bool)> 
 }
 
 void OverdubModel::start() {
-    m_countdownTimer.stop();
+    m_countdown.stop();
     assign(m_clipped, std::vector<bool>(m_clipped.size(), false), &OverdubModel::clippedChanged);
     m_player->pause();
     setIsPreviewing(false);

@@ -2,6 +2,7 @@
 
 #include "capture/AudioOutputDevices.h"
 #include "capture/CaptureEngine.h"
+#include "capture/Countdown.h"
 #include "capture/DeviceManager.h"
 #include "capture/RecorderModel.h"
 #include "model/Overdub.h"
@@ -127,7 +128,6 @@ private:
     void updateMeters();
     std::vector<ChannelMix> loadMix(int channelCount) const;
     void cancelCountdown();
-    void countdownTick();
     void waitUntilReady(int run, int looks, std::function<void(bool)> then);
     void start();
     void stop();
@@ -154,9 +154,9 @@ private:
     double m_startTime = 0;
     QTimer m_meterTimer;
     std::optional<QString> m_configuredMicID;
-    QTimer m_countdownTimer;
-    QElapsedTimer m_countdownClock;
-    int m_countdownLength = 0;
+    // At its end the state stays countdown(1) while the player gets ready.
+    Countdown m_countdown{[this](int left) { setState(RecorderState::countdown(left)); },
+                          [this] { start(); }};
     QMetaObject::Connection m_endObserver;
     qint64 m_hostStartNs = 0;
     double m_sourceStart = 0;

@@ -52,9 +52,6 @@ RecorderModel::RecorderModel(DeviceManager* devices, QObject* parent)
 
     m_meterTimer.setInterval(meterIntervalMs);
     connect(&m_meterTimer, &QTimer::timeout, this, &RecorderModel::updateMeters);
-    m_countdownTimer.setSingleShot(true);
-    m_countdownTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_countdownTimer, &QTimer::timeout, this, &RecorderModel::countdownTick);
     connect(m_engine, &CaptureEngine::recordingFailed, this, &RecorderModel::onWriteFailed);
 }
 
@@ -264,10 +261,8 @@ void RecorderModel::toggleRecording(TakeLibrary& library) {
             startNow(library);
             return;
         }
-        m_countdownLength = m_countdownSeconds;
-        m_countdownClock.start();
-        setState(RecorderState::countdown(m_countdownLength));
-        m_countdownTimer.start(1000);
+        setState(RecorderState::countdown(m_countdownSeconds));
+        m_countdown.start(m_countdownSeconds);
         return;
     case RecorderState::Kind::countdown:
         cancelCountdown();
@@ -280,24 +275,14 @@ void RecorderModel::toggleRecording(TakeLibrary& library) {
     }
 }
 
-// One step of the countdown, a whole second after the record action on the monotonic clock.
-void RecorderModel::countdownTick() {
-    if (m_state.kind != RecorderState::Kind::countdown)
-        return;
-    const int remaining = m_state.remaining - 1;
-    if (remaining >= 1) {
-        setState(RecorderState::countdown(remaining));
-        const qint64 next = qint64(m_countdownLength - remaining + 1) * 1000;
-        m_countdownTimer.start(int(std::max<qint64>(0, next - m_countdownClock.elapsed())));
-        return;
-    }
+void RecorderModel::countdownFinished() {
     setState(RecorderState::idle());
     if (m_library)
         startNow(*m_library);
 }
 
 void RecorderModel::cancelCountdown() {
-    m_countdownTimer.stop();
+    m_countdown.stop();
     if (m_state.kind == RecorderState::Kind::countdown)
         setState(RecorderState::idle());
 }

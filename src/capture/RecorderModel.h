@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/CaptureEngine.h"
+#include "capture/Countdown.h"
 #include "capture/DeviceManager.h"
 #include "model/Take.h"
 #include "model/Track.h"
@@ -117,7 +118,7 @@ private:
     std::vector<ChannelMix> loadMix(int channelCount) const;
     void saveMix();
     void cancelCountdown();
-    void countdownTick();
+    void countdownFinished();
     void startNow(TakeLibrary& library);
     void stop(TakeLibrary& library);
     void finishStop(TakeLibrary& library, const QString& folder,
@@ -141,9 +142,8 @@ private:
     RecordingResult m_lastResult;
 
     QTimer m_meterTimer;
-    QTimer m_countdownTimer;
-    QElapsedTimer m_countdownClock; // monotonic
-    int m_countdownLength = 0;
+    Countdown m_countdown{[this](int left) { setState(RecorderState::countdown(left)); },
+                          [this] { countdownFinished(); }};
     QPointer<TakeLibrary> m_library;
     std::unique_ptr<QLockFile> m_recordingLock;
     std::optional<QString> m_writeFailure;

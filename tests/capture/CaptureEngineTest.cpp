@@ -21,27 +21,6 @@ CameraFormat format(int w, int h, std::vector<FrameRateRange> rates) {
     return CameraFormat{w, h, QStringLiteral("YUYV"), std::move(rates)};
 }
 
-// Sets an environment variable for the scope.
-class Environment {
-public:
-    Environment(const char* name, const QByteArray& value) : m_name(name) {
-        m_had = qEnvironmentVariableIsSet(name);
-        m_old = qgetenv(name);
-        qputenv(name, value);
-    }
-    ~Environment() {
-        if (m_had)
-            qputenv(m_name, m_old);
-        else
-            qunsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    bool m_had = false;
-    QByteArray m_old;
-};
-
 struct Inputs {
     bool camera = true;
     int channels = 2; // 0: no microphone
@@ -52,8 +31,9 @@ struct Inputs {
 // Records from the Test Camera at 640 × 360 and the Test Microphone through the engine.
 RecordingResult record(const QString& path, double seconds, const Inputs& setup) {
     test::ensureApplication();
-    const Environment channels("REELBOX_TEST_MIC_CHANNELS", QByteArray::number(setup.channels));
-    const Environment ppm("REELBOX_TEST_MIC_PPM", QByteArray::number(setup.ppm));
+    const test::ScopedEnvironment channels("REELBOX_TEST_MIC_CHANNELS",
+                                           QByteArray::number(setup.channels));
+    const test::ScopedEnvironment ppm("REELBOX_TEST_MIC_PPM", QByteArray::number(setup.ppm));
     CaptureEngine engine;
     engine.setPreferredSize(QSize(640, 360));
     std::optional<SoundDevice> microphone;
@@ -230,7 +210,7 @@ TEST(CaptureEngine, NothingRecordedIsAnError) {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("take.mov"));
         test::ensureApplication();
-        const Environment channels("REELBOX_TEST_MIC_CHANNELS", "2");
+        const test::ScopedEnvironment channels("REELBOX_TEST_MIC_CHANNELS", "2");
         CaptureEngine engine;
         engine.setPreferredSize(QSize(640, 360));
         engine.configure(c.setup.camera ? std::optional(testCameraInfo()) : std::nullopt,

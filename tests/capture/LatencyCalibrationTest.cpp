@@ -164,26 +164,6 @@ TEST(LatencyCalibrationTest, PlaysMustAgreeWithinTwoFrames) {
     }
 }
 
-// Sets an environment variable for the scope.
-class Environment {
-public:
-    Environment(const char* name, const QByteArray& value)
-        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {
-        qputenv(name, value);
-    }
-    ~Environment() {
-        if (m_had)
-            qputenv(m_name, m_old);
-        else
-            qunsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    bool m_had;
-    QByteArray m_old;
-};
-
 void expectRoundTrip(const RoundTrip& trip, double seconds, double tolerance) {
     EXPECT_NEAR(trip.seconds, seconds, tolerance);
     ASSERT_EQ(trip.measurementsSeconds.size(), size_t(playCount));
@@ -193,8 +173,8 @@ void expectRoundTrip(const RoundTrip& trip, double seconds, double tolerance) {
 
 TEST(LatencyCalibrationTest, MeasuresTheTestLoopbacksUnreportedDelay) {
     test::ensureApplication();
-    const Environment channels("REELBOX_TEST_MIC_CHANNELS", "3");
-    const Environment loopback("REELBOX_TEST_LOOPBACK_MS", "37");
+    const test::ScopedEnvironment channels("REELBOX_TEST_MIC_CHANNELS", "3");
+    const test::ScopedEnvironment loopback("REELBOX_TEST_LOOPBACK_MS", "37");
     SoundSystem sound;
     expectRoundTrip(measureRoundTrip(sound, testOutputId(), testMicrophoneId(), 2), 0.037, 0.0005);
 }

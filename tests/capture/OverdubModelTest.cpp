@@ -28,31 +28,11 @@ QSettings userDefaults() {
     return QSettings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"));
 }
 
-// An environment variable for the lifetime of the object; the earlier value comes back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const QByteArray& value)
-        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {
-        qputenv(name, value);
-    }
-    ~ScopedEnv() {
-        if (m_had)
-            qputenv(m_name, m_old);
-        else
-            qunsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    bool m_had;
-    QByteArray m_old;
-};
-
 // A synthetic take opened in an editor, with an overdub model on the virtual devices; the
 // settings and the temporary folder inside a temporary home.
 struct Overdubbing {
     test::TemporaryHome home;
-    ScopedEnv tmp{"TMPDIR", QFile::encodeName(home.path())};
+    test::ScopedEnvironment tmp{"TMPDIR", QFile::encodeName(home.path())};
     TakeLibrary library{home.filePath(QStringLiteral("Takes"))};
     Take take;
     std::unique_ptr<TakeEditorModel> editor;
@@ -238,7 +218,7 @@ TEST(OverdubModel, SettingsAreReadAndWrittenAndAGoneOutputIsForgotten) {
 }
 
 TEST(OverdubModel, RecordingsBecomeOverdubsWithTheTickedInputsAndTheStoredNudge) {
-    ScopedEnv channels("REELBOX_TEST_MIC_CHANNELS", "3");
+    test::ScopedEnvironment channels("REELBOX_TEST_MIC_CHANNELS", "3");
     Overdubbing o(smallTake(4, 2)); // two overdubs already
     o.makeModel();
     o.model->setRecordVideo(false);
@@ -339,7 +319,7 @@ TEST(OverdubModel, FailuresRecordNothingAndSayWhy) {
 // 37 ms later than any device says: with the nudge calibration stores, the overdub's clicks
 // fall on the take's.
 TEST(OverdubModel, ClicksHeardThroughTheLoopbackLandOnTheTakesClicks) {
-    ScopedEnv loopback("REELBOX_TEST_LOOPBACK_MS", "37");
+    test::ScopedEnvironment loopback("REELBOX_TEST_LOOPBACK_MS", "37");
     Overdubbing o(smallTake(5));
     storeOverdubNudge(testMicrophoneId(), -0.037);
     o.makeModel();

@@ -105,6 +105,18 @@ QByteArray readFile(const QString& path) {
     return file.readAll();
 }
 
+ScopedEnvironment::ScopedEnvironment(const char* name, const QByteArray& value)
+    : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {
+    qputenv(name, value);
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    if (m_had)
+        qputenv(m_name, m_old);
+    else
+        qunsetenv(m_name);
+}
+
 void ensureApplication() {
     if (QCoreApplication::instance())
         return;

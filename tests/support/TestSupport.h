@@ -31,6 +31,20 @@ TakeInfo fullTakeInfo();
 
 void writeFile(const QString& path, const QByteArray& bytes);
 
+// An environment variable set for the lifetime of the object; the earlier value comes back.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const QByteArray& value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
 // Makes the QCoreApplication that event loops, timers and queued calls need, once per process.
 void ensureApplication();
 // Runs the event loop until `done` holds; false after `timeoutMs`.
