@@ -26,8 +26,9 @@ namespace {
 
 constexpr double minimumFrameRate = 29.9;
 constexpr double preferredFrameRate = 30;
-// Pictures waiting for the encoder before new ones are dropped: about a quarter second.
-constexpr int queuedPictures = 8;
+// Pictures waiting for the encoder before new ones are dropped: about a second, enough to ride
+// out a fragment's sync to disk or a slow key frame.
+constexpr int queuedPictures = 30;
 // Seconds of sound the ring between the audio thread and the data thread holds.
 constexpr int soundRingSeconds = 4;
 // How long a stop waits, at most, for the data thread to take the
