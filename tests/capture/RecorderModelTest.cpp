@@ -210,3 +210,32 @@ TEST(RecorderModel, KilledRecordingIsRecovered) {
     // Nothing is left to recover.
     EXPECT_EQ(cli({QStringLiteral("recover"), QStringLiteral("--root"), root}), QString());
 }
+
+// A full disk (here: a file size limit on the recording process) stops the recording with the
+// reason, and what was written is kept as a take.
+TEST(RecorderModel, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
+    test::TemporaryHome home;
+    const QString root = home.filePath(QStringLiteral("Takes"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("REELBOX_VIRTUAL_DEVICES"), QStringLiteral("1"));
+    QProcess recording;
+    recording.setProcessEnvironment(environment);
+    // 2 MB per file; a write past it fails with EFBIG (the signal is ignored), as a full disk
+    // fails a write.
+    recording.start(
+        QStringLiteral("/bin/bash"),
+        {QStringLiteral("-c"), QStringLiteral("ulimit -f 2000; trap '' XFSZ; exec \"$0\" \"$@\""),
+         QStringLiteral(REELBOX_CLI), QStringLiteral("record"), QStringLiteral("--root"), root,
+         QStringLiteral("--countdown"), QStringLiteral("0"), QStringLiteral("--size"),
+         QStringLiteral("640x360"), QStringLiteral("--seconds"), QStringLiteral("30")});
+    ASSERT_TRUE(recording.waitForFinished(25000)) << "the recording went on past the full disk";
+    const QString errors = QString::fromUtf8(recording.readAllStandardError());
+    EXPECT_TRUE(errors.contains(QStringLiteral("Recording failed: "))) << errors.toStdString();
+
+    TakeLibrary library(root);
+    ASSERT_EQ(library.takes().size(), 1u) << errors.toStdString();
+    const MovieInfo info = probeMovie(library.takes()[0].moviePath());
+    ASSERT_EQ(info.audio.size(), 1u);
+    EXPECT_GT(info.audio[0].durationSeconds, 1.0);
+    EXPECT_GT(library.takes()[0].info.duration, 1.0);
+}
