@@ -175,8 +175,9 @@ TEST_F(TakeEditorModelTest, WhatEachSetterSavesAndRebuilds) {
         EXPECT_EQ(model->counters().saves - before.saves, c.savedAtOnce ? 1 : 0);
         settle(*model);
         EXPECT_EQ(model->counters().runs - before.runs, c.runs);
-        if (c.stage)
+        if (c.stage) {
             EXPECT_EQ(model->counters().lastStage, c.stage);
+        }
         EXPECT_EQ(model->counters().saves - before.saves, 1);
         EXPECT_EQ(saved(model->take()), model->take().info);
     }
