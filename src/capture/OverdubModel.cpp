@@ -1,4 +1,5 @@
 #include "capture/OverdubModel.h"
+#include "capture/ChannelMixMemory.h"
 
 #include "capture/LatencyCalibration.h"
 #include "compose/LiveLayout.h"
@@ -34,10 +35,6 @@ constexpr double minimumRange = 0.1;
 
 QSettings userDefaults() {
     return QSettings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"));
-}
-
-QString mixKey(const QString& microphoneID) {
-    return QStringLiteral("mix.") + microphoneID;
 }
 
 bool storedBool(const QSettings& settings, const QString& key, bool fallback) {
@@ -258,18 +255,9 @@ void OverdubModel::updateMeters() {
 }
 
 std::vector<ChannelMix> OverdubModel::loadMix(int channelCount) const {
-    const std::vector<ChannelMix> defaults(size_t(channelCount), ChannelMix{true, 0, 0});
     if (!m_configuredMicID)
-        return defaults;
-    const QVariant stored = userDefaults().value(mixKey(*m_configuredMicID));
-    if (!stored.isValid())
-        return defaults;
-    try {
-        std::vector<ChannelMix> mix = decodeChannelMixes(stored.toByteArray());
-        return int(mix.size()) == channelCount ? mix : defaults;
-    } catch (const Error&) {
-        return defaults;
-    }
+        return std::vector<ChannelMix>(size_t(channelCount), ChannelMix{true, 0, 0});
+    return rememberedChannelMix(*m_configuredMicID, channelCount);
 }
 
 void OverdubModel::toggleChannel(int index) {
@@ -279,11 +267,7 @@ void OverdubModel::toggleChannel(int index) {
     setChannels(channels);
     if (!m_configuredMicID)
         return;
-    try {
-        userDefaults().setValue(mixKey(*m_configuredMicID), encodeChannelMixes(m_channels));
-    } catch (const Error&) {
-        // Not stored; the choice still holds for this overdub.
-    }
+    rememberChannelMix(*m_configuredMicID, m_channels);
 }
 
 // ---- the player ----------------------------------------------------------------------------

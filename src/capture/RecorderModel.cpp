@@ -1,4 +1,5 @@
 #include "capture/RecorderModel.h"
+#include "capture/ChannelMixMemory.h"
 
 #include "capture/RecordingRecovery.h"
 #include "model/TakeInfoCodec.h"
@@ -21,10 +22,6 @@ constexpr float clipThresholdDb = -0.5f;
 
 QSettings userDefaults() {
     return QSettings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"));
-}
-
-QString mixKey(const QString& microphoneID) {
-    return QStringLiteral("mix.") + microphoneID;
 }
 
 QDateTime nowInWholeSeconds() {
@@ -228,29 +225,15 @@ void RecorderModel::updateMeters() {
     setClipped(clipped);
 }
 
-std::vector<ChannelMix> RecorderModel::loadMix(int channelCount) const {
-    const std::vector<ChannelMix> defaults(size_t(channelCount), ChannelMix{true, 0, 0});
-    if (!m_configuredMicID)
-        return defaults;
-    const QVariant stored = userDefaults().value(mixKey(*m_configuredMicID));
-    if (!stored.isValid())
-        return defaults;
-    try {
-        std::vector<ChannelMix> mix = decodeChannelMixes(stored.toByteArray());
-        return int(mix.size()) == channelCount ? mix : defaults;
-    } catch (const Error&) {
-        return defaults;
-    }
+void RecorderModel::saveMix() {
+    if (m_configuredMicID && !m_channels.empty())
+        rememberChannelMix(*m_configuredMicID, m_channels);
 }
 
-void RecorderModel::saveMix() {
-    if (!m_configuredMicID || m_channels.empty())
-        return;
-    try {
-        userDefaults().setValue(mixKey(*m_configuredMicID), encodeChannelMixes(m_channels));
-    } catch (const Error&) {
-        // Not stored; the mix still applies to the next take.
-    }
+std::vector<ChannelMix> RecorderModel::loadMix(int channelCount) const {
+    if (!m_configuredMicID)
+        return std::vector<ChannelMix>(size_t(channelCount), ChannelMix{true, 0, 0});
+    return rememberedChannelMix(*m_configuredMicID, channelCount);
 }
 
 void RecorderModel::toggleRecording(TakeLibrary& library) {
