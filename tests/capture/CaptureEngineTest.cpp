@@ -151,8 +151,12 @@ TEST_P(CaptureSync, PicturesAndSoundStayTogether) {
         // The microphone clicks at the flash's instant, a whole second of the host clock,
         // whatever its own clock: in the file the two must meet.
         const double apart = 0;
-        if (flash + apart < 0 || flash + apart > result.duration - 0.01)
+        if (flash + apart > result.duration - 0.01)
             continue; // that click is outside the recording
+        // A flash on the file's very first picture has its click in a sound buffer that began
+        // before the file, and such buffers are left out whole.
+        if (flash < 0.05)
+            continue;
         ++checked;
         double nearest = 1e9;
         for (double click : clicks)
