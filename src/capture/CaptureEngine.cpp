@@ -1,5 +1,7 @@
 #include "capture/CaptureEngine.h"
 
+#include "platform/Log.h"
+
 #include "capture/CaptureFeeds.h"
 #include "capture/ClockMapping.h"
 #include "platform/CaptureError.h"
@@ -8,7 +10,6 @@
 #include "platform/sound/SoundSystem.h"
 
 #include <QFile>
-#include <QLoggingCategory>
 #include <QPromise>
 #include <chrono>
 #include <cmath>
@@ -17,8 +18,6 @@
 #include <mutex>
 #include <semaphore>
 #include <thread>
-
-Q_LOGGING_CATEGORY(captureLog, "reelbox")
 
 namespace reelbox {
 
@@ -172,7 +171,7 @@ void CaptureEngine::Data::takeVideo() {
 void CaptureEngine::Data::handleAudio(const AudioFeed::Block& block) {
     clock.add(block.hostTimeNs, block.position);
     if (audioChannels == 0)
-        qCInfo(captureLog, "Reelbox: audio format %.0f Hz, %d ch, flags %u",
+        qCInfo(reelboxLog, "Reelbox: audio format %.0f Hz, %d ch, flags %u",
                double(audioSampleRate), audioFeed->channels(), floatPackedFlags);
     audioChannels = audioFeed->channels();
 
@@ -258,7 +257,7 @@ bool CaptureEngine::Data::beginWriting(QSize videoSize, YuvPicture::Matrix matri
     try {
         writer = std::make_unique<LiveMovieWriter>(target, settings, queuedPictures);
     } catch (const std::exception& e) {
-        qCWarning(captureLog) << "Reelbox: failed to start writer:" << e.what();
+        qCWarning(reelboxLog) << "Reelbox: failed to start writer:" << e.what();
         return false;
     }
     path = target;

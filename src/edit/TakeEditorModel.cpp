@@ -7,19 +7,17 @@
 #include "model/TimeMap.h"
 #include "platform/Background.h"
 #include "platform/Cancellation.h"
+#include "platform/Log.h"
 #include "platform/Trash.h"
 #include "platform/media/MovieInfo.h"
 #include "play/Player.h"
 
 #include <QDir>
 #include <QFile>
-#include <QLoggingCategory>
 #include <QPointer>
 #include <QSettings>
 #include <cmath>
 #include <sstream>
-
-Q_LOGGING_CATEGORY(reelboxLog, "reelbox")
 
 namespace reelbox {
 
@@ -237,7 +235,7 @@ void TakeEditorModel::runPipeline(int run) {
          current = m_processedAudio, token = m_stop.get_token(), cache = m_trackCache] {
             RunOutput out;
             out.spans = spans;
-            try {
+            const auto failure = failureOf([&] {
                 const QString folder = TakePipeline::cacheFolder(take);
                 TakePipeline::StemMap known = stems;
                 if (stage == Stage::stems) {
@@ -255,13 +253,10 @@ void TakeEditorModel::runPipeline(int run) {
                 out.result =
                     TakeComposer::build(take, spans, audio, take.info.exportSettings, true);
                 throwIfCancelled(token);
-            } catch (const Cancelled&) {
-                out.cancelled = true;
-            } catch (const Error& e) {
-                out.error = e.message();
-            } catch (const std::exception& e) {
-                out.error = QString::fromUtf8(e.what());
-            }
+            });
+            out.cancelled = failure && failure->isEmpty();
+            if (failure && !failure->isEmpty())
+                out.error = failure;
             return out;
         },
         [this, run](RunOutput out) { finishRun(run, std::move(out)); });
@@ -585,15 +580,11 @@ void TakeEditorModel::exportTo(const QString& path, std::function<void(bool)> do
     }
     setExportProgress(0.0);
     auto start = [this, path, done] {
-        struct Outcome {
-            std::optional<QString> error;
-        };
         runInBackground(
             &m_exportPool, this,
             [this, take = m_take, spans = keptSpans(), audio = m_processedAudio, path,
              token = m_exportStop.get_token()] {
-                Outcome outcome;
-                try {
+                return failureOf([&] {
                     const auto result =
                         TakeComposer::build(take, spans, audio, take.info.exportSettings, true);
                     QPointer<TakeEditorModel> self(this);
@@ -609,20 +600,13 @@ void TakeEditorModel::exportTo(const QString& path, std::function<void(bool)> do
                                 Qt::QueuedConnection);
                         },
                         token);
-                } catch (const Cancelled&) {
-                    outcome.error = QString();
-                } catch (const Error& e) {
-                    outcome.error = e.message();
-                } catch (const std::exception& e) {
-                    outcome.error = QString::fromUtf8(e.what());
-                }
-                return outcome;
+                });
             },
-            [this, done](Outcome outcome) {
+            [this, done](std::optional<QString> failure) {
                 setExportProgress(std::nullopt);
-                if (outcome.error && !outcome.error->isEmpty())
-                    setErrorMessage(*outcome.error);
-                done(!outcome.error);
+                if (failure && !failure->isEmpty())
+                    setErrorMessage(*failure);
+                done(!failure);
                 notifyIfIdle();
             });
     };
@@ -658,7 +642,7 @@ void TakeEditorModel::monitorComposition(
             &m_exportPool, this,
             [take = m_take, stems = m_stems, whole] {
                 Outcome outcome;
-                try {
+                const auto failure = failureOf([&] {
                     const QString cache = TakePipeline::cacheFolder(take);
                     const auto known = TakePipeline::extractStems(take, cache, stems);
                     const auto mix = TakePipeline::mix(
@@ -668,11 +652,8 @@ void TakeEditorModel::monitorComposition(
                     outcome.result =
                         TakeComposer::build(take, whole, outcome.mixPath,
                                             TakePipeline::monitorSettings(), take.info.mainRemoved);
-                } catch (const Error& e) {
-                    outcome.error = e.message();
-                } catch (const std::exception& e) {
-                    outcome.error = QString::fromUtf8(e.what());
-                }
+                });
+                outcome.error = failure.value_or(QString());
                 return outcome;
             },
             [this, done](Outcome outcome) {

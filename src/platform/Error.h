@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 #include <stdexcept>
 
 namespace reelbox {
@@ -18,5 +19,21 @@ class Cancelled : public std::exception {
 public:
     const char* what() const noexcept override { return "Cancelled"; }
 };
+
+// Runs `work` and returns what it failed with: none when it succeeded, an empty message when
+// it was cancelled, else the failure's message. For work handed to another thread, whose
+// failure comes back as a value.
+template <class Work> std::optional<QString> failureOf(Work&& work) {
+    try {
+        work();
+        return std::nullopt;
+    } catch (const Cancelled&) {
+        return QString();
+    } catch (const Error& e) {
+        return e.message();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    }
+}
 
 } // namespace reelbox

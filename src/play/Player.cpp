@@ -163,13 +163,8 @@ void Player::load(const TakeComposer::Result& result, std::shared_ptr<const Live
         &m_loader, this,
         [composition = result.composition] {
             Loaded loaded;
-            try {
-                loaded.samples = readSound(composition);
-            } catch (const Error& e) {
-                loaded.problem = e.message();
-            } catch (const std::exception& e) {
-                loaded.problem = QString::fromUtf8(e.what());
-            }
+            loaded.problem =
+                failureOf([&] { loaded.samples = readSound(composition); }).value_or(QString());
             return loaded;
         },
         [this, item](Loaded loaded) {
