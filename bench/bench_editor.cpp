@@ -1,10 +1,13 @@
 // How soon the editor's preview is ready after a mixer change, beside a full mix of the same
 // take: a 3-minute take with 8 tracks, every effect on every track.
 //
-//   bench-editor [SECONDS]    makes the take in a temporary library, then prints the full
-//                             mix time, the editor's times after a volume change and after
-//                             an EQ change (150 ms wait included), their ratios, and the peak
-//                             memory
+//   bench-editor [SECONDS]    makes the take in a temporary library, then prints
+//     - a full `reelbox-cli mix` of it (the command, run as a child, stems already made),
+//     - `reelbox-cli edit` after a volume change and after an EQ change: settle's
+//       milliseconds (which include the editor's 400 ms wait before saving take.json) and
+//       previewMilliseconds (until the new preview is ready to play; 150 ms wait included),
+//     - the same in this process, with the editor's peak memory.
+//   Each figure is the best of three, so a busy moment of the machine doesn't count.
 #include "capture/SyntheticTake.h"
 #include "edit/TakeEditorModel.h"
 #include "edit/TakePipeline.h"
@@ -12,7 +15,11 @@
 #include "play/Player.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
@@ -24,19 +31,56 @@ using namespace reelbox;
 
 namespace {
 
-void waitIdle(TakeEditorModel& model) {
-    while (!(model.isIdle() && model.player()->status() != Player::Status::loading)) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
+constexpr int rounds = 3;
+
+QString cli() {
+    return QDir(QCoreApplication::applicationDirPath()).filePath("reelbox-cli");
 }
 
-double msAfter(TakeEditorModel& model, const std::function<void()>& change) {
+QByteArray runCli(const QStringList& args, const QByteArray& input = {}) {
+    QProcess process;
+    process.start(cli(), args);
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(600000) || process.exitCode() != 0) {
+        std::fprintf(stderr, "reelbox-cli %s failed: %s\n", qPrintable(args.join(' ')),
+                     process.readAllStandardError().constData());
+        std::exit(1);
+    }
+    return process.readAllStandardOutput();
+}
+
+// Waits until the editor has loaded a preview newer than `completedBefore` into its player and
+// the player is ready to play it; with `saved`, also until take.json is written.
+double msUntilReady(TakeEditorModel& model, int completedBefore, const QElapsedTimer& clock,
+                    bool saved) {
+    while (!(model.counters().completed > completedBefore &&
+             model.player()->status() == Player::Status::ready && (!saved || model.isIdle()))) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        QThread::usleep(200);
+    }
+    return double(clock.nsecsElapsed()) / 1e6;
+}
+
+struct Timing {
+    double preview = 1e12;
+    double settled = 1e12;
+};
+
+Timing after(TakeEditorModel& model, const std::function<void()>& change) {
+    const int before = model.counters().completed;
     QElapsedTimer clock;
     clock.start();
     change();
-    waitIdle(model);
-    return double(clock.nsecsElapsed()) / 1e6;
+    Timing timing;
+    timing.preview = msUntilReady(model, before, clock, false);
+    timing.settled = msUntilReady(model, before, clock, true);
+    return timing;
+}
+
+void keepBest(Timing& best, const Timing& t) {
+    best.preview = std::min(best.preview, t.preview);
+    best.settled = std::min(best.settled, t.settled);
 }
 
 } // namespace
@@ -46,6 +90,7 @@ int main(int argc, char* argv[]) {
     const double seconds = argc > 1 ? QString(argv[1]).toDouble() : 180;
     QTemporaryDir home;
     qputenv("XDG_CACHE_HOME", home.filePath("cache").toUtf8());
+    qputenv("XDG_CONFIG_HOME", home.filePath("config").toUtf8());
     TakeLibrary library(home.filePath("library"), home.filePath("cache"));
     SyntheticTakeOptions options;
     options.seconds = seconds;
@@ -60,57 +105,80 @@ int main(int argc, char* argv[]) {
         e.reverbRoom = i % 2 ? ReverbRoom::plate : ReverbRoom::hall;
     }
     library.save(take);
-
-    // The full mix, as `reelbox-cli mix` does it once the stems exist.
     const QString cache = TakePipeline::cacheFolder(take);
     const auto stems = TakePipeline::extractStems(take, cache, {});
-    // Each figure is the best of three, so a busy moment of the machine doesn't count.
-    QElapsedTimer clock;
+    const QString first = take.info.tracks[0].id.toString(QUuid::WithoutBraces);
+
+    // The full mix, as the command does it.
+    double cliMixMs = 1e12;
+    for (int i = 0; i < rounds; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        runCli({"mix", take.folder, home.filePath("full.caf")});
+        cliMixMs = std::min(cliMixMs, double(clock.nsecsElapsed()) / 1e6);
+    }
+
+    // The editor through the command line: settle's own figures.
+    QByteArray script = "settle\n";
+    for (int i = 0; i < rounds; ++i)
+        script += QStringLiteral("track %1 volumeDB %2\nsettle\ntrack %1 midGain %3\nsettle\n")
+                      .arg(first)
+                      .arg(-4 - i)
+                      .arg(2 + i)
+                      .toUtf8();
+    const QList<QByteArray> lines = runCli({"edit", take.folder, "-"}, script).split('\n');
+    Timing cliVolume, cliEq;
+    for (int i = 0; i < rounds; ++i)
+        for (int which = 0; which < 2; ++which) {
+            const QJsonObject o = QJsonDocument::fromJson(lines.value(1 + 2 * i + which)).object();
+            keepBest(which ? cliEq : cliVolume,
+                     {o["previewMilliseconds"].toDouble(1e12), o["milliseconds"].toDouble(1e12)});
+        }
+
+    // The full mix and the editor in this process.
     double fullMs = 1e12;
-    for (int i = 0; i < 3; ++i) {
-        clock.restart();
+    for (int i = 0; i < rounds; ++i) {
+        QElapsedTimer clock;
+        clock.start();
         TakePipeline::mix(take, stems, take.info.edit.keptSpans(take.info.duration),
                           home.filePath("full.caf"));
         fullMs = std::min(fullMs, double(clock.nsecsElapsed()) / 1e6);
     }
-
-    std::optional<TakeEditorModel> editor(std::in_place, take, &library);
-    TakeEditorModel& model = *editor;
-    waitIdle(model);
-    const QUuid first = take.info.tracks[0].id;
-    double volumeMs = 1e12, eqMs = 1e12;
-    for (int i = 0; i < 3; ++i) {
-        volumeMs = std::min(volumeMs, msAfter(model, [&] {
-                                model.updateTrack(first, [i](Track& t) { t.volumeDB = -4 - i; });
-                            }));
-        eqMs = std::min(eqMs, msAfter(model, [&] {
-                            model.updateTrack(first, [i](Track& t) { t.effects.midGain = 2 + i; });
-                        }));
+    Timing volume, eq;
+    {
+        TakeEditorModel model(take, &library);
+        while (!(model.isIdle() && model.player()->status() == Player::Status::ready))
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        const QUuid id = take.info.tracks[0].id;
+        for (int i = 0; i < rounds; ++i) {
+            keepBest(volume, after(model, [&] {
+                         model.updateTrack(id, [i](Track& t) { t.volumeDB = -4 - i; });
+                     }));
+            keepBest(eq, after(model, [&] {
+                         model.updateTrack(id, [i](Track& t) { t.effects.midGain = 2 + i; });
+                     }));
+        }
+        model.tearDown();
     }
-    model.tearDown();
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     const double editorPeakMB = usage.ru_maxrss / 1024.0;
-
-    editor.reset();
-
-    // The mix alone with the editor's cache of processed tracks, after a fader move.
-    AudioProcessor::TrackCache trackCache;
-    const SpanList spans = take.info.edit.keptSpans(take.info.duration);
-    TakePipeline::mix(take, stems, spans, home.filePath("cached.caf"), {}, {}, &trackCache);
-    Take moved = take;
-    moved.info.tracks[0].volumeDB = -4;
-    clock.restart();
-    TakePipeline::mix(moved, stems, spans, home.filePath("cached.caf"), {}, {}, &trackCache);
-    const double cachedMixMs = double(clock.nsecsElapsed()) / 1e6;
+    getrusage(RUSAGE_CHILDREN, &usage);
+    const double childPeakMB = usage.ru_maxrss / 1024.0;
 
     std::printf("take: %.0f s, 8 tracks, every effect on\n", seconds);
-    std::printf("full mix:                 %8.1f ms\n", fullMs);
-    std::printf("mix alone after volume:   %8.1f ms  (%.2f x the full mix)\n", cachedMixMs,
-                cachedMixMs / fullMs);
-    std::printf("preview after volume:     %8.1f ms  (%.2f x the full mix)\n", volumeMs,
-                volumeMs / fullMs);
-    std::printf("preview after one EQ:     %8.1f ms  (%.2f x the full mix)\n", eqMs, eqMs / fullMs);
-    std::printf("peak memory (editor):     %8.1f MB\n", editorPeakMB);
+    std::printf("reelbox-cli mix:                     %7.1f ms\n", cliMixMs);
+    const auto line = [&](const char* what, double ms) {
+        std::printf("%-36s %7.1f ms  (%.2f x reelbox-cli mix)\n", what, ms, ms / cliMixMs);
+    };
+    line("edit, volume: previewMilliseconds", cliVolume.preview);
+    line("edit, volume: milliseconds (saved)", cliVolume.settled);
+    line("edit, one EQ: previewMilliseconds", cliEq.preview);
+    line("edit, one EQ: milliseconds (saved)", cliEq.settled);
+    std::printf("in process, full mix:                %7.1f ms\n", fullMs);
+    line("in process, volume: preview", volume.preview);
+    line("in process, one EQ: preview", eq.preview);
+    std::printf("peak memory: editor %.0f MB, largest command %.0f MB\n", editorPeakMB,
+                childPeakMB);
     return 0;
 }

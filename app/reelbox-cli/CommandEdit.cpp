@@ -11,6 +11,7 @@
 #include "model/TakeLibrary.h"
 #include "model/UuidString.h"
 #include "platform/Error.h"
+#include "play/Player.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -177,6 +178,11 @@ public:
         : m_model(model), m_stop(stop) {
         m_model.setUndoRegistry(&m_undo);
         m_clock.start();
+        QObject::connect(m_model.player(), &Player::statusChanged, &m_model,
+                         [this](Player::Status status) {
+                             if (status == Player::Status::ready)
+                                 m_previewReadyAt = m_clock.elapsed();
+                         });
     }
 
     void run(const QStringList& w);
@@ -205,6 +211,7 @@ private:
     QStringList m_errors;
     QElapsedTimer m_clock;
     qint64 m_lastCommandAt = 0;
+    qint64 m_previewReadyAt = -1; // when the player last had a new preview ready
 };
 
 void EditSession::run(const QStringList& w) {
@@ -311,7 +318,10 @@ void EditSession::run(const QStringList& w) {
 }
 
 void EditSession::settle(bool print) {
-    waitUntil([&] { return m_model.isIdle() && m_exports == 0; });
+    waitUntil([&] {
+        return m_model.isIdle() && m_exports == 0 &&
+               m_model.player()->status() != Player::Status::loading;
+    });
     if (!print)
         return;
     const auto& now = m_model.counters();
@@ -337,6 +347,11 @@ void EditSession::settle(bool print) {
         {QStringLiteral("editedDuration"), jsonNumber(editedDuration(state))},
         {QStringLiteral("errorMessage"), error ? jsonString(*error) : QStringLiteral("null")},
         {QStringLiteral("milliseconds"), QString::number(m_clock.elapsed() - m_lastCommandAt)},
+        // Until the new preview played, without the wait for the save.
+        {QStringLiteral("previewMilliseconds"),
+         now.completed > was.completed && m_previewReadyAt >= m_lastCommandAt
+             ? QString::number(m_previewReadyAt - m_lastCommandAt)
+             : QStringLiteral("null")},
     }));
     m_reported = now;
 }

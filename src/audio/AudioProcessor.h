@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/SampleBuffer.h"
 #include "model/EditState.h"
 #include "model/Track.h"
 #include "model/TrackEffects.h"
@@ -20,10 +21,12 @@ struct TrackInput {
     SpanList hidden;  // spans hidden on the track's lane
 };
 
-// Tracks as processed by earlier renders (spliced, hidden parts silenced, effects applied),
-// reused while a track's sound before its volume, pan and send is unchanged, so a fader move
-// mixes without running any track's effects again. Keeps what the last render used. One
-// render at a time may use it.
+// What earlier renders made that a later one may take instead of making it again: each
+// track as processed (spliced, hidden parts silenced, effects applied), reused while its sound
+// before volume, pan and send is unchanged, and each reverb room's output, reused while the
+// same tracks are sent to it at the same levels. A fader move then runs no track's effects and
+// only the rooms that track is sent to. Keeps what the last render used. One render at a time
+// may use it.
 class TrackCache {
 public:
     TrackCache();
@@ -31,15 +34,18 @@ public:
     TrackCache(const TrackCache&) = delete;
     TrackCache& operator=(const TrackCache&) = delete;
 
-    struct Entry;
+    // Tracks held.
     int size() const;
-    // Tracks the last render took from the cache instead of processing them.
-    int reused() const { return m_reused; }
+    // Tracks and rooms the last render took from the cache instead of making them.
+    int reused() const;
+    int reusedRooms() const;
+
+    // What is kept; only the mix reads it.
+    struct State;
+    State& state() { return *m_state; }
 
 private:
-    friend struct Access;
-    std::vector<std::unique_ptr<Entry>> m_entries;
-    int m_reused = 0;
+    std::unique_ptr<State> m_state;
 };
 
 struct Analysis {
@@ -55,10 +61,11 @@ struct Analysis {
 // which the caller does not use. Throws StemError::noAudio for an empty span list, Error,
 // Cancelled.
 // `progress` hears the fraction done after each track and each room.
-// With a cache, tracks processed before are taken from it and the result is the same, sample
-// for sample.
+// With a cache, what was made before is taken from it and the result is the same, sample
+// for sample. With `written`, the samples as written to the file are left there, interleaved.
 Analysis render(const std::vector<TrackInput>& tracks, const MasterSettings& master,
                 const SpanList& spans, const QString& outputPath, const std::stop_token& token = {},
-                const std::function<void(double)>& progress = {}, TrackCache* cache = nullptr);
+                const std::function<void(double)>& progress = {}, TrackCache* cache = nullptr,
+                mix::Buffer* written = nullptr);
 
 } // namespace reelbox::AudioProcessor

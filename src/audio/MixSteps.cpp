@@ -1,5 +1,6 @@
 #include "audio/MixSteps.h"
 
+#include "audio/BlockProgress.h"
 #include "audio/dsp/Compressor.h"
 #include "audio/dsp/Equalizer.h"
 #include "audio/dsp/FlushDenormals.h"
@@ -9,35 +10,14 @@
 #include "platform/MediaTime.h"
 #include "platform/media/AudioFile.h"
 
-#include "platform/MappedMemory.h"
-
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <limits>
 #include <new>
 #include <numbers>
 
 namespace reelbox::mix {
-
-namespace {
-
-// Blocks from this size on are mapped on their own.
-constexpr std::size_t mappedFrom = 2 * MappedMemory::hugePageBytes;
-
-} // namespace
-
-void* allocateSamples(std::size_t bytes) {
-    if (bytes >= mappedFrom)
-        return MappedMemory(bytes).release();
-    return ::operator new(bytes);
-}
-
-void freeSamples(void* block, std::size_t bytes) noexcept {
-    if (bytes >= mappedFrom)
-        MappedMemory::adopt(block, bytes); // unmapped as it goes
-    else
-        ::operator delete(block);
-}
 
 std::vector<std::uint32_t> spanLengths(const SpanList& spans) {
     std::vector<std::uint32_t> lengths;
@@ -226,7 +206,8 @@ float peakLevel(const Buffer& left, const Buffer& right) {
                     dsp::peakMagnitude(right.data(), right.size()));
 }
 
-void finishAndWrite(const QString& path, Buffer& left, Buffer& right, float factor) {
+void finishAndWrite(const QString& path, Buffer& left, Buffer& right, float factor,
+                    Buffer* written) {
     const qint64 total = qint64(std::min(left.size(), right.size()));
     const bool scaled = factor != 1.0f;
     // The faded frames, [0, headEnd) and [tailStart, total), are scaled and faded first; the
@@ -248,9 +229,8 @@ void finishAndWrite(const QString& path, Buffer& left, Buffer& right, float fact
 
     constexpr qint64 chunkFrames = 16384;
     AudioFileWriter writer(path, 2, audioSampleRate);
-    std::vector<float> interleaved(size_t(2 * std::min(total, chunkFrames)));
-    for (qint64 at = 0; at < total; at += chunkFrames) {
-        const qint64 n = std::min(chunkFrames, total - at);
+    // Scales what lies between the fades, clips and interleaves frames [at, at + n) into `out`.
+    const auto prepare = [&](qint64 at, qint64 n, float* out) {
         const qint64 from = std::clamp(headEnd, at, at + n);
         const qint64 to = std::clamp(middleEnd, at, at + n);
         for (Buffer* channel : {&left, &right}) {
@@ -259,8 +239,36 @@ void finishAndWrite(const QString& path, Buffer& left, Buffer& right, float fact
                 dsp::scale(x + from, size_t(to - from), factor);
             dsp::clip(x + at, size_t(n));
         }
-        dsp::interleave(left.data() + at, right.data() + at, interleaved.data(), size_t(n));
-        writer.write(interleaved.data(), n);
+        dsp::interleave(left.data() + at, right.data() + at, out, size_t(n));
+    };
+    if (!written) {
+        std::vector<float> chunk(size_t(2 * std::min(total, chunkFrames)));
+        for (qint64 at = 0; at < total; at += chunkFrames) {
+            const qint64 n = std::min(chunkFrames, total - at);
+            prepare(at, n, chunk.data());
+            writer.write(chunk.data(), n);
+        }
+    } else {
+        // The whole mix is kept interleaved, so the file can be written on a second thread
+        // a little behind the preparing.
+        written->resize(size_t(2 * total));
+        constexpr qint64 publishFrames = 8 * chunkFrames;
+        BlockProgress prepared;
+        auto writing = std::async(std::launch::async, [&] {
+            for (qint64 at = 0; at < total; at += chunkFrames) {
+                const qint64 n = std::min(chunkFrames, total - at);
+                if (!prepared.waitFor(at + n))
+                    return;
+                writer.write(written->data() + 2 * at, n);
+            }
+        });
+        for (qint64 at = 0; at < total; at += chunkFrames) {
+            const qint64 n = std::min(chunkFrames, total - at);
+            prepare(at, n, written->data() + 2 * at);
+            if ((at + n) % publishFrames == 0 || at + n == total)
+                prepared.publish(at + n);
+        }
+        writing.get();
     }
     writer.close();
 }

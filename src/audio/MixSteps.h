@@ -2,6 +2,7 @@
 
 // The steps of the offline mix, each a small function over whole-take float buffers.
 
+#include "audio/SampleBuffer.h"
 #include "model/EditState.h"
 #include "model/Track.h"
 #include "platform/SampleRate.h"
@@ -16,24 +17,6 @@ namespace reelbox::mix {
 
 inline constexpr qint64 rampFrames = 384;   // 8 ms, every fade of the mix
 inline constexpr qint64 blockFrames = 4096; // largest block between cancellation checks
-
-// Memory for the whole-take buffers. A large block is a MappedMemory of its own on huge pages:
-// a 10-minute mix touches most of a gigabyte for the first time, which is a quarter of a
-// million page faults with 4 KB pages and a good part of the render's time; with 2 MB pages it
-// is a few hundred. Small blocks come from the ordinary heap.
-void* allocateSamples(std::size_t bytes);
-void freeSamples(void* block, std::size_t bytes) noexcept;
-
-template <class T> struct SampleAllocator {
-    using value_type = T;
-    SampleAllocator() = default;
-    template <class U> SampleAllocator(const SampleAllocator<U>&) noexcept {}
-    T* allocate(std::size_t n) { return static_cast<T*>(allocateSamples(n * sizeof(T))); }
-    void deallocate(T* block, std::size_t n) noexcept { freeSamples(block, n * sizeof(T)); }
-    template <class U> bool operator==(const SampleAllocator<U>&) const noexcept { return true; }
-};
-
-using Buffer = std::vector<float, SampleAllocator<float>>;
 
 // Frames of each span, rounded half away from zero.
 std::vector<std::uint32_t> spanLengths(const SpanList& spans);
@@ -82,7 +65,9 @@ float peakLevel(const Buffer& left, const Buffer& right);
 // finite becomes 0), and the pair written
 // as a stereo 32-bit float file. The work is done a chunk at a time just before the chunk is
 // written, so the mix is passed over once; the buffers are left scaled, faded and clipped.
+// With `written`, the file's samples are also left there, interleaved.
 // Throws Error when the file can't be written.
-void finishAndWrite(const QString& path, Buffer& left, Buffer& right, float factor);
+void finishAndWrite(const QString& path, Buffer& left, Buffer& right, float factor,
+                    Buffer* written = nullptr);
 
 } // namespace reelbox::mix

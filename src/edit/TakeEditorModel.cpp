@@ -246,7 +246,7 @@ void TakeEditorModel::runPipeline(int run) {
                 if (stage <= Stage::process) {
                     out.mix = TakePipeline::mix(take, known, spans,
                                                 TakePipeline::newAudioPath(folder, "mix"), token,
-                                                {}, cache.get());
+                                                {}, cache.get(), true);
                     out.mixCleared = !out.mix;
                     audio = out.mix ? std::optional(out.mix->path) : std::nullopt;
                 }
@@ -313,7 +313,8 @@ void TakeEditorModel::finishRun(int run, RunOutput out) {
         setErrorMessage(QStringLiteral(
             "The preview couldn't be built for this edit. Undo the last change (Ctrl+Z)."));
     }
-    load(result, out.spans);
+    load(result, out.spans,
+         out.mix ? Player::MixInMemory{out.mix->path, out.mix->samples} : Player::MixInMemory{});
     for (const QString& file : std::exchange(m_staleFiles, {}))
         removeFile(file);
     m_dirty.reset();
@@ -669,7 +670,8 @@ void TakeEditorModel::monitorComposition(
 
 // ---- playback ------------------------------------------------------------------------------
 
-void TakeEditorModel::load(const TakeComposer::Result& result, const SpanList& spans) {
+void TakeEditorModel::load(const TakeComposer::Result& result, const SpanList& spans,
+                           Player::MixInMemory inMemory) {
     m_resumeAfterLoad = m_isPlaying;
     if (m_player->hasItem() && !m_player->lastFrame().isNull())
         assign(m_freezeFrame, std::optional(m_player->lastFrame()),
@@ -685,7 +687,7 @@ void TakeEditorModel::load(const TakeComposer::Result& result, const SpanList& s
     assign(m_canvasSource, result.canvasSource, &TakeEditorModel::canvasSourceChanged);
     m_videoSources = result.videoSources;
     writeLayout();
-    m_player->load(result, m_liveLayout);
+    m_player->load(result, m_liveLayout, std::move(inMemory));
 }
 
 void TakeEditorModel::writeLayout() {

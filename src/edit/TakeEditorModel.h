@@ -8,6 +8,7 @@
 #include "edit/Group.h"
 #include "edit/TakePipeline.h"
 #include "model/Take.h"
+#include "play/Player.h"
 
 #include <QImage>
 #include <QObject>
@@ -21,7 +22,6 @@
 
 namespace reelbox {
 
-class Player;
 class SoundSystem;
 class TakeLibrary;
 class UndoRegistry;
@@ -179,7 +179,8 @@ private:
     void cancelPipeline();
     void saveNow();
 
-    void load(const TakeComposer::Result& result, const SpanList& spans);
+    void load(const TakeComposer::Result& result, const SpanList& spans,
+              Player::MixInMemory inMemory);
     void writeLayout();
     void playerTimeChanged(double seconds);
     void chaseSeek(double outputSeconds);

@@ -51,12 +51,15 @@ StemsResult loadStems(const Take& take, const QString& cache, StemMap known,
 std::optional<Mix> mix(const Take& take, const StemMap& stems, const SpanList& spans,
                        const QString& path, const std::stop_token& token,
                        const std::function<void(double)>& progress,
-                       AudioProcessor::TrackCache* cache) {
+                       AudioProcessor::TrackCache* cache, bool keepSamples) {
     const auto inputs = trackInputs(take, stems);
     if (inputs.empty())
         return std::nullopt;
+    auto samples = keepSamples ? std::make_shared<MixSamples>() : nullptr;
     Mix mix{path,
-            AudioProcessor::render(inputs, take.info.master, spans, path, token, progress, cache)};
+            AudioProcessor::render(inputs, take.info.master, spans, path, token, progress, cache,
+                                   samples ? &samples->samples : nullptr),
+            samples};
     throwIfCancelled(token);
     return mix;
 }

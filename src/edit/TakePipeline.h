@@ -4,6 +4,7 @@
 #include "audio/Waveform.h"
 #include "compose/TakeComposer.h"
 #include "model/Take.h"
+#include "play/MixPlayback.h"
 
 #include <QImage>
 #include <QString>
@@ -11,6 +12,7 @@
 #include <QUuid>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <stop_token>
@@ -42,15 +44,17 @@ StemMap extractStems(const Take& take, const QString& cacheFolder, StemMap known
 struct Mix {
     QString path;
     AudioProcessor::Analysis analysis;
+    std::shared_ptr<MixSamples> samples; // the file's samples, when they were asked for
 };
 
 // Mixes the take's usable tracks over the spans into `path`; none when no track can sound.
 // Throws Error or Cancelled.
-// With a cache, tracks whose processed sound is unchanged since the last mix are reused.
+// With a cache, what is unchanged since the last mix is reused. With `keepSamples`, the mix
+// also stays in memory, for the player.
 std::optional<Mix> mix(const Take& take, const StemMap& stems, const SpanList& spans,
                        const QString& path, const std::stop_token& token = {},
                        const std::function<void(double)>& progress = {},
-                       AudioProcessor::TrackCache* cache = nullptr);
+                       AudioProcessor::TrackCache* cache = nullptr, bool keepSamples = false);
 
 // The take's cache folder, made on demand (a failure shows later, when a file can't be
 // written there).

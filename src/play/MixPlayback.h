@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/SampleBuffer.h"
 #include "platform/SampleRate.h"
 
 #include <QtGlobal>
@@ -13,7 +14,7 @@ class SampleRing;
 
 // Stereo samples at 48 kHz, interleaved.
 struct MixSamples {
-    std::vector<float> samples;
+    mix::Buffer samples;
     qint64 frames() const { return qint64(samples.size() / 2); }
 };
 

@@ -28,6 +28,22 @@ QSize pictureSize(SizeD canvas) {
             std::max(2, 2 * int(canvas.height * scale / 2))};
 }
 
+// The item's sound when it is the mix in memory alone, from its start: those samples, cut
+// to the item's length (what lies past them plays as silence).
+std::shared_ptr<MixSamples> heldSound(const Composition& composition,
+                                      const Player::MixInMemory& held) {
+    const auto tracks = composition.tracks(CompositionTrack::Kind::audio);
+    if (!held.samples || tracks.size() != 1 || tracks.front()->segments.size() != 1)
+        return nullptr;
+    const CompositionSegment& segment = tracks.front()->segments.front();
+    if (segment.sourcePath != held.path || segment.start != 0 || segment.sourceStart != 0)
+        return nullptr;
+    const qint64 frames = std::min({ticksToFrames(segment.duration),
+                                    ticksToFrames(composition.duration()), held.samples->frames()});
+    held.samples->samples.resize(size_t(std::max<qint64>(0, frames)) * 2);
+    return held.samples;
+}
+
 // The item's sound: every audio segment of the composition read into place, stereo.
 std::shared_ptr<MixSamples> readSound(const Composition& composition) {
     auto sound = std::make_shared<MixSamples>();
@@ -131,7 +147,8 @@ bool Player::hasVideo() const {
     return m_pictures != nullptr;
 }
 
-void Player::load(const TakeComposer::Result& result, std::shared_ptr<const LiveLayout> layout) {
+void Player::load(const TakeComposer::Result& result, std::shared_ptr<const LiveLayout> layout,
+                  MixInMemory inMemory) {
     ++m_generation;
     const int item = ++m_item;
     setPlaying(false);
@@ -161,10 +178,13 @@ void Player::load(const TakeComposer::Result& result, std::shared_ptr<const Live
     };
     runInBackground(
         &m_loader, this,
-        [composition = result.composition] {
+        [composition = result.composition, inMemory = std::move(inMemory)] {
             Loaded loaded;
-            loaded.problem =
-                failureOf([&] { loaded.samples = readSound(composition); }).value_or(QString());
+            loaded.problem = failureOf([&] {
+                                 loaded.samples = heldSound(composition, inMemory);
+                                 if (!loaded.samples)
+                                     loaded.samples = readSound(composition);
+                             }).value_or(QString());
             return loaded;
         },
         [this, item](Loaded loaded) {

@@ -15,6 +15,7 @@ namespace reelbox {
 
 class AudioOutputStream;
 class MixPlayback;
+struct MixSamples;
 class PictureWorker;
 class SampleRing;
 class SoundSystem;
@@ -34,9 +35,18 @@ public:
                     QObject* parent = nullptr);
     ~Player() override;
 
+    // A mix already in memory: the samples of the file at `path` as they were written,
+    // interleaved stereo. The player takes them instead of reading the file when the item's
+    // sound is that file alone, from its start.
+    struct MixInMemory {
+        QString path;
+        std::shared_ptr<MixSamples> samples;
+    };
+
     // Replaces the item; the player pauses. The status goes to loading, then to ready or
     // failed (with errorString()). The layout is read for every picture drawn.
-    void load(const TakeComposer::Result& result, std::shared_ptr<const LiveLayout> layout);
+    void load(const TakeComposer::Result& result, std::shared_ptr<const LiveLayout> layout,
+              MixInMemory inMemory = {});
     void clear();
     Status status() const { return m_status; }
     QString errorString() const { return m_error; }

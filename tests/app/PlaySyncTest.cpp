@@ -7,6 +7,8 @@
 
 #include <QDir>
 #include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <cmath>
@@ -49,6 +51,10 @@ TEST(PlaySync, TheOutputIsTheMixAndClicksMeetTheirFlashes) {
         run({"edit", take, "-"}, "seek 1.5\nsplit\nseek 2.7\nsplit\nselect-timeline 2\nremove\n");
     const auto match = QRegularExpression(R"re("processedAudio": "([^"]+)")re").match(settled);
     ASSERT_TRUE(match.hasMatch()) << settled.toStdString();
+    // The line also tells when the new preview was ready to play.
+    const QJsonObject settle = QJsonDocument::fromJson(settled.toUtf8()).object();
+    ASSERT_TRUE(settle["previewMilliseconds"].isDouble()) << settled.toStdString();
+    EXPECT_LE(settle["previewMilliseconds"].toDouble(), settle["milliseconds"].toDouble());
     const std::vector<float> mix = readStereo(match.captured(1));
 
     const QString recorded = home.filePath("out.caf");

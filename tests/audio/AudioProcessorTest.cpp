@@ -433,42 +433,96 @@ TEST_F(AudioProcessorTest, TheMixIsPlainFloatArithmeticDownToTheSmallestValues) 
     EXPECT_NEAR(analysis.peakDB, -180, 1e-9); // floored at 1e-9 all the same
 }
 
-// A cache of processed tracks gives the very samples a full render gives, and a change before
-// the fader (an effect) processes that track again while a fader move processes none.
-TEST_F(AudioProcessorTest, CachedTracksMixAsAFullRenderDoes) {
-    const QString a = stem(rate, [](qint64 i) { return 0.3f * float(std::sin(i * 0.01)); });
-    const QString b = stem(rate, [](qint64 i) { return 0.2f * float(std::sin(i * 0.023)); });
+// A cache gives the very samples a full render gives. A change before the fader (an effect)
+// processes that track again while a fader move processes none; a room is made again only
+// when what is sent to it changed. The samples kept in memory are the file's.
+TEST_F(AudioProcessorTest, CachedTracksAndRoomsMixAsAFullRenderDoes) {
+    // Long enough for many blocks, so the rooms made on their own threads are waited for.
+    const qint64 frames = 3 * rate;
+    const QString a = stem(frames, [](qint64 i) { return 0.3f * float(std::sin(i * 0.01)); });
+    const QString b = stem(frames, [](qint64 i) { return 0.2f * float(std::sin(i * 0.023)); });
+    const QString c = stem(frames, [](qint64 i) { return i % 4800 < 50 ? 0.8f : 0.0f; });
     const TrackEffects busy{.eqEnabled = true,
                             .lowCut = true,
                             .midGain = 4,
                             .compressorEnabled = true,
                             .reverbSend = 0.3,
                             .reverbRoom = ReverbRoom::plate};
+    TrackEffects hall = busy;
+    hall.reverbRoom = ReverbRoom::hall;
     std::vector<TrackInput> inputs{{a, 0, leftTrack(0, busy, -0.5), {{0.2, 0.3}}},
-                                   {b, 0.1, leftTrack(-3, busy, 0.5), {}}};
-    const SpanList spans{{0, 0.4}, {0.6, 1}};
+                                   {b, 0.1, leftTrack(-3, busy, 0.5), {}},
+                                   {c, 0, leftTrack(-1, hall, 0), {}}};
+    SpanList spans{{0, 1.4}, {1.6, 3}};
     AudioProcessor::TrackCache cache;
     struct Step {
         const char* change;
         std::function<void(std::vector<TrackInput>&)> apply;
         int reused;
+        int reusedRooms;
     };
     const std::vector<Step> steps{
-        {"first render", [](auto&) {}, 0},
-        {"volume and pan", [](auto& in) { in[0].track.volumeDB = -6, in[1].track.pan = 0; }, 2},
-        {"one track's EQ", [](auto& in) { in[1].track.effects.midGain = -2; }, 1},
-        {"reverb send", [](auto& in) { in[0].track.effects.reverbSend = 0.6; }, 1},
+        {"first render", [](auto&) {}, 0, 0},
+        {"volume and pan of the plate's tracks",
+         [](auto& in) { in[0].track.volumeDB = -6, in[1].track.pan = 0; }, 3, 1},
+        {"the hall's track's EQ", [](auto& in) { in[2].track.effects.midGain = -2; }, 2, 1},
+        {"nothing", [](auto&) {}, 3, 2},
+        {"reverb send", [](auto& in) { in[0].track.effects.reverbSend = 0.6; }, 2, 1},
+        {"a track changes rooms",
+         [](auto& in) { in[2].track.effects.reverbRoom = ReverbRoom::plate; }, 2, 0},
+        {"muted", [](auto& in) { in[1].track.muted = true; }, 2, 0},
+        {"solo", [](auto& in) { in[1].track.muted = false, in[0].track.solo = true; }, 1, 0},
+        {"the spans",
+         [&](auto&) {
+             spans = {{0, 2}};
+         },
+         0, 0},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.change);
         step.apply(inputs);
-        const auto cached = AudioProcessor::render(inputs, {0, true}, spans, out(), {}, {}, &cache);
+        mix::Buffer written;
+        const auto cached =
+            AudioProcessor::render(inputs, {0, true}, spans, out(), {}, {}, &cache, &written);
         EXPECT_EQ(cache.reused(), step.reused);
+        EXPECT_EQ(cache.reusedRooms(), step.reusedRooms);
         const AudioData withCache = readAudioFile(out());
+        ASSERT_EQ(written.size(), 2 * withCache.channels[0].size());
+        for (size_t i = 0; i < withCache.channels[0].size(); ++i)
+            ASSERT_TRUE(written[2 * i] == withCache.channels[0][i] &&
+                        written[2 * i + 1] == withCache.channels[1][i])
+                << "frame " << i;
         AudioProcessor::Analysis analysis;
         const AudioData full = renderAndRead(inputs, spans, {0, true}, &analysis);
         EXPECT_EQ(withCache.channels, full.channels);
         EXPECT_EQ(cached, analysis);
-        EXPECT_EQ(cache.size(), 2);
     }
+}
+
+// A render stopped while its rooms are being made on other threads ends with Cancelled, writes
+// nothing, and leaves a cache the next render can use.
+TEST_F(AudioProcessorTest, ACachedRenderStopsCleanlyWhileItsRoomsAreMade) {
+    const QString s = stem(4 * rate, [](qint64 i) { return 0.3f * float(std::sin(i * 0.01)); });
+    TrackEffects wet{.reverbSend = 0.5, .reverbRoom = ReverbRoom::cathedral};
+    std::vector<TrackInput> inputs{{s, 0, leftTrack(0, wet, 0), {}}};
+    const SpanList spans{{0, 4}};
+    AudioProcessor::TrackCache cache;
+    AudioProcessor::render(inputs, plain(), spans, out(), {}, {}, &cache);
+    QFile::remove(out());
+    inputs[0].track.volumeDB = -3; // the room is made again
+    std::stop_source stop;
+    int reports = 0;
+    EXPECT_THROW(AudioProcessor::render(
+                     inputs, plain(), spans, out(), stop.get_token(),
+                     [&](double) {
+                         if (++reports == 3)
+                             stop.request_stop();
+                     },
+                     &cache),
+                 Cancelled);
+    EXPECT_FALSE(QFile::exists(out()));
+    AudioProcessor::render(inputs, plain(), spans, out(), {}, {}, &cache);
+    EXPECT_EQ(cache.reused(), 1);
+    const AudioData withCache = readAudioFile(out());
+    EXPECT_EQ(withCache.channels, renderAndRead(inputs, spans).channels);
 }

@@ -35,6 +35,16 @@ void addPannedWithSend(const float* __restrict in, float leftGain, float rightGa
     }
 }
 
+void addSend(const float* __restrict in, float leftGain, float rightGain, float send,
+             float* __restrict busLeft, float* __restrict busRight, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const float l = in[i] * leftGain;
+        const float r = in[i] * rightGain;
+        busLeft[i] += l * send;
+        busRight[i] += r * send;
+    }
+}
+
 namespace {
 
 constexpr std::int32_t magnitudeBits = 0x7fffffff;

@@ -22,6 +22,11 @@ void addPanned(const float* in, float leftGain, float rightGain, float* left, fl
 void addPannedWithSend(const float* in, float leftGain, float rightGain, float send, float* left,
                        float* right, float* busLeft, float* busRight, std::size_t n);
 
+// Only the send of addPannedWithSend: busLeft[i] += (in[i] × leftGain) × send, and likewise on
+// the right.
+void addSend(const float* in, float leftGain, float rightGain, float send, float* busLeft,
+             float* busRight, std::size_t n);
+
 // The largest finite |x[i]| (0 for n = 0); infinities and NaNs are passed over.
 float peakMagnitude(const float* x, std::size_t n);
 
