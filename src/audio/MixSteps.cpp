@@ -5,6 +5,7 @@
 #include "audio/dsp/Equalizer.h"
 #include "audio/dsp/FlushDenormals.h"
 #include "audio/dsp/PeakLimiter.h"
+#include "audio/dsp/Reverb.h"
 #include "audio/dsp/SampleOps.h"
 #include "platform/Cancellation.h"
 #include "platform/MediaTime.h"
@@ -18,6 +19,30 @@
 #include <numbers>
 
 namespace reelbox::mix {
+
+namespace {
+
+dsp::ReverbPreset presetFor(ReverbRoom room) {
+    switch (room) {
+    case ReverbRoom::smallRoom:
+        return dsp::ReverbPreset::smallRoom;
+    case ReverbRoom::mediumRoom:
+        return dsp::ReverbPreset::mediumRoom;
+    case ReverbRoom::largeRoom:
+        return dsp::ReverbPreset::largeRoom;
+    case ReverbRoom::hall:
+        return dsp::ReverbPreset::hall;
+    case ReverbRoom::largeHall:
+        return dsp::ReverbPreset::largeHall;
+    case ReverbRoom::plate:
+        return dsp::ReverbPreset::plate;
+    case ReverbRoom::cathedral:
+        return dsp::ReverbPreset::cathedral;
+    }
+    return dsp::ReverbPreset::mediumRoom;
+}
+
+} // namespace
 
 std::vector<std::uint32_t> spanLengths(const SpanList& spans) {
     std::vector<std::uint32_t> lengths;
@@ -271,6 +296,34 @@ void finishAndWrite(const QString& path, Buffer& left, Buffer& right, float fact
         writing.get();
     }
     writer.close();
+}
+
+void processTrackSound(Buffer& samples, const AudioProcessor::TrackInput& input,
+                       const SpanList& spans, const std::vector<std::uint32_t>& lengths,
+                       qint64 total, const std::stop_token& token) {
+    splice(samples, input.stem, input.start, spans, lengths, total);
+    silenceHidden(samples, input.hidden, spans, lengths);
+    processTrack(samples, input.track.effects, token);
+}
+
+void reverberate(ReverbRoom room, qint64 total, Bus* whole, const std::stop_token& token,
+                 const std::function<std::pair<const float*, const float*>(qint64, qint64)>& input,
+                 const std::function<void(qint64, const float*, const float*, qint64)>& use) {
+    dsp::Reverb reverb(presetFor(room), audioSampleRate);
+    Bus scratch;
+    if (whole)
+        *whole = {Buffer(size_t(total)), Buffer(size_t(total))};
+    else
+        scratch = {Buffer(size_t(blockFrames)), Buffer(size_t(blockFrames))};
+    for (qint64 at = 0; at < total; at += blockFrames) {
+        throwIfCancelled(token);
+        const qint64 n = std::min(blockFrames, total - at);
+        float* const left = whole ? whole->left.data() + at : scratch.left.data();
+        float* const right = whole ? whole->right.data() + at : scratch.right.data();
+        const auto [inLeft, inRight] = input(at, n);
+        reverb.process(inLeft, inRight, left, right, size_t(n));
+        use(at, left, right, n);
+    }
 }
 
 } // namespace reelbox::mix

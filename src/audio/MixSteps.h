@@ -2,6 +2,7 @@
 
 // The steps of the offline mix, each a small function over whole-take float buffers.
 
+#include "audio/AudioProcessor.h"
 #include "audio/SampleBuffer.h"
 #include "model/EditState.h"
 #include "model/Track.h"
@@ -10,7 +11,9 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stop_token>
+#include <utility>
 #include <vector>
 
 namespace reelbox::mix {
@@ -69,5 +72,33 @@ float peakLevel(const Buffer& left, const Buffer& right);
 // Throws Error when the file can't be written.
 void finishAndWrite(const QString& path, Buffer& left, Buffer& right, float factor,
                     Buffer* written = nullptr);
+
+// A stereo pair of whole-take buffers.
+struct Bus {
+    Buffer left;
+    Buffer right;
+};
+
+// What one track gives the mix: its gains left and right, and its reverb send (after them).
+// `track` names the track's processed sound where a cache keeps it.
+struct Send {
+    std::uint64_t track = 0;
+    float left = 0;
+    float right = 0;
+    float send = 0;
+    bool operator==(const Send&) const = default;
+};
+
+// One track's time line, processed: spliced, hidden parts silenced, effects applied.
+void processTrackSound(Buffer& samples, const AudioProcessor::TrackInput& input,
+                       const SpanList& spans, const std::vector<std::uint32_t>& lengths,
+                       qint64 total, const std::stop_token& token);
+
+// A room's reverberation, a block at a time: `input(at, n)` gives the left and right input of
+// frames [at, at + n), and `use(at, left, right, n)` is given that block of the output, in a
+// scratch block or, with `whole`, in place in that pair, made `total` frames long.
+void reverberate(ReverbRoom room, qint64 total, Bus* whole, const std::stop_token& token,
+                 const std::function<std::pair<const float*, const float*>(qint64, qint64)>& input,
+                 const std::function<void(qint64, const float*, const float*, qint64)>& use);
 
 } // namespace reelbox::mix
