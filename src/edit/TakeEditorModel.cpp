@@ -27,10 +27,6 @@ constexpr int saveWaitMs = 400;
 constexpr double playheadStep = 0.0005;
 constexpr double endTolerance = 0.05;
 
-void removeFile(const QString& path) {
-    QFile::remove(path); // failures are ignored
-}
-
 QString describe(const SpanList& spans) {
     std::ostringstream out;
     out << '[';
@@ -115,7 +111,7 @@ void TakeEditorModel::assign(T& field, const T& value, Signal signal) {
 // ---- state ---------------------------------------------------------------------------------
 
 bool TakeEditorModel::isIdle() const {
-    return !m_pipelinePending && !m_saveTimer.isActive();
+    return !m_pipelinePending && !m_saveTimer.isActive() && m_discarding == 0;
 }
 
 void TakeEditorModel::setTake(const Take& take) {
@@ -278,7 +274,7 @@ void TakeEditorModel::finishRun(int run, RunOutput out) {
     if (run != m_run || out.cancelled) {
         // A newer change took over; its run follows. A mix made for nothing goes.
         if (out.mix)
-            removeFile(out.mix->path);
+            discardFiles({out.mix->path});
         ++m_counters.cancelled;
         if (run == m_run) { // cancelled without a newer run: tearDown
             m_runWorking = false;
@@ -315,8 +311,7 @@ void TakeEditorModel::finishRun(int run, RunOutput out) {
     }
     load(result, out.spans,
          out.mix ? Player::MixInMemory{out.mix->path, out.mix->samples} : Player::MixInMemory{});
-    for (const QString& file : std::exchange(m_staleFiles, {}))
-        removeFile(file);
+    discardFiles(std::exchange(m_staleFiles, {}));
     m_dirty.reset();
     setIsRendering(false);
     ++m_counters.completed;
@@ -330,6 +325,24 @@ void TakeEditorModel::whenPipelineIdle(std::function<void()> then) {
         return;
     }
     m_whenIdle.push_back(std::move(then));
+}
+
+void TakeEditorModel::discardFiles(const QStringList& files) {
+    // Off the main thread: removing a long mix takes milliseconds. Failures are ignored.
+    if (files.isEmpty())
+        return;
+    ++m_discarding;
+    runInBackground(
+        &m_pool, this,
+        [files] {
+            for (const QString& file : files)
+                QFile::remove(file);
+            return true;
+        },
+        [this](bool) {
+            --m_discarding;
+            notifyIfIdle();
+        });
 }
 
 void TakeEditorModel::notifyIfIdle() {
@@ -660,7 +673,7 @@ void TakeEditorModel::monitorComposition(
             [this, done](Outcome outcome) {
                 if (outcome.mixPath) {
                     if (m_monitorAudio)
-                        removeFile(*m_monitorAudio);
+                        discardFiles({*m_monitorAudio});
                     m_monitorAudio = outcome.mixPath;
                 }
                 done(std::move(outcome.result), outcome.error);

@@ -176,6 +176,7 @@ private:
     void finishRun(int run, RunOutput output);
     void whenPipelineIdle(std::function<void()> then);
     void notifyIfIdle();
+    void discardFiles(const QStringList& files);
     void cancelPipeline();
     void saveNow();
 
@@ -238,6 +239,7 @@ private:
     int m_release = 0;
     bool m_tornDown = false;
     QThreadPool m_pool;       // the pipeline and source reading
+    int m_discarding = 0;     // file removals under way
     QThreadPool m_exportPool; // exports and monitor mixes
 };
 

@@ -35,13 +35,14 @@ bool MixPlayback::receive(Command& command) const noexcept {
     return m_commandSeq.load() == before;
 }
 
-void MixPlayback::setItem(std::shared_ptr<const MixSamples> samples, qint64 lengthFrames) {
+MixPlayback::Released MixPlayback::setItem(std::shared_ptr<const MixSamples> samples,
+                                           qint64 lengthFrames) {
     if (samples)
         m_kept.push_back(samples);
     m_pending.store(samples.get());
     m_length.store(std::max<qint64>(0, lengthFrames));
     pause(0);
-    collect();
+    return collect();
 }
 
 void MixPlayback::play(qint64 frame, qint64 startHostNs) {
@@ -55,12 +56,17 @@ void MixPlayback::pause(qint64 frame) {
     send({false, at, 0});
 }
 
-void MixPlayback::collect() {
+MixPlayback::Released MixPlayback::collect() {
     const MixSamples* pending = m_pending.load();
     const MixSamples* inUse = m_inUse.load();
-    std::erase_if(m_kept, [&](const std::shared_ptr<const MixSamples>& s) {
-        return s.get() != pending && s.get() != inUse;
+    Released released;
+    std::erase_if(m_kept, [&](std::shared_ptr<const MixSamples>& s) {
+        if (s.get() == pending || s.get() == inUse)
+            return false;
+        released.push_back(std::move(s));
+        return true;
     });
+    return released;
 }
 
 const MixSamples* MixPlayback::acquireSamples() noexcept {

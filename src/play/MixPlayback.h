@@ -30,9 +30,13 @@ public:
     MixPlayback(const MixPlayback&) = delete;
     MixPlayback& operator=(const MixPlayback&) = delete;
 
+    // Sample buffers the audio side no longer reads, for the caller to free.
+    using Released = std::vector<std::shared_ptr<const MixSamples>>;
+
     // Main thread. The samples (or none, for silence) and the item's length in frames; the
     // player pauses at frame 0.
-    void setItem(std::shared_ptr<const MixSamples> samples, qint64 lengthFrames);
+    [[nodiscard]] Released setItem(std::shared_ptr<const MixSamples> samples,
+                                   qint64 lengthFrames);
     // Main thread. Playing starts from `frame`; with a host time, its first sample is heard
     // then (silence before it).
     void play(qint64 frame, qint64 startHostNs = 0);
@@ -48,8 +52,8 @@ public:
     // Audio thread: fills one buffer whose first sample is heard at `hostTimeNs`.
     void render(float* interleaved, int frames, int channels, qint64 hostTimeNs) noexcept;
 
-    // Main thread: frees sample buffers the audio side no longer reads.
-    void collect();
+    // Main thread: lets go of the sample buffers the audio side no longer reads.
+    [[nodiscard]] Released collect();
 
     // Stereo copies of what the device is given, from the first played sample for as long as
     // it plays. The ring must outlive the playback or be unset first.

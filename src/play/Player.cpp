@@ -154,8 +154,8 @@ void Player::load(const TakeComposer::Result& result, std::shared_ptr<const Live
     setPlaying(false);
     if (m_seekDone)
         std::exchange(m_seekDone, {})(false);
-    m_sound->setItem(nullptr, 0);
-    m_pictures.reset();
+    discard(m_sound->setItem(nullptr, 0));
+    discard(std::move(m_pictures));
     m_hostAnchorSeconds = 0;
     m_hostStartNs.reset();
     m_durationSeconds = toSeconds(result.composition.duration());
@@ -194,12 +194,24 @@ void Player::load(const TakeComposer::Result& result, std::shared_ptr<const Live
                 m_status = Status::failed;
                 m_error = loaded.problem;
             } else {
-                m_sound->setItem(loaded.samples, framesRounded(m_durationSeconds));
+                discard(m_sound->setItem(loaded.samples, framesRounded(m_durationSeconds)));
                 m_status = Status::ready;
                 if (m_pictures)
                     m_pictures->start(0, m_generation, false);
             }
             emit statusChanged(m_status);
+        });
+}
+
+void Player::discard(std::vector<std::shared_ptr<const MixSamples>> released) {
+    if (!released.empty())
+        m_loader.start([released = std::move(released)]() mutable { released.clear(); });
+}
+
+void Player::discard(std::unique_ptr<PictureWorker> worker) {
+    if (worker)
+        m_loader.start([worker = std::shared_ptr<PictureWorker>(std::move(worker))]() mutable {
+            worker.reset();
         });
 }
 
@@ -209,8 +221,8 @@ void Player::clear() {
     setPlaying(false);
     if (m_seekDone)
         std::exchange(m_seekDone, {})(false);
-    m_sound->setItem(nullptr, 0);
-    m_pictures.reset();
+    discard(m_sound->setItem(nullptr, 0));
+    discard(std::move(m_pictures));
     m_timer.stop();
     m_durationSeconds = 0;
     m_hostAnchorSeconds = 0;
@@ -355,7 +367,7 @@ void Player::present(bool force) {
 }
 
 void Player::tick() {
-    m_sound->collect();
+    discard(m_sound->collect());
     if (m_playing) {
         const bool ended =
             usesDeviceClock() ? m_sound->reachedEnd() : currentTime() >= m_durationSeconds;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace reelbox {
 
@@ -99,6 +100,10 @@ signals:
     void framePresented(const QImage& image, double seconds);
 
 private:
+    // Frees on the loader's thread what the main thread lets go of: a mix's memory (which can
+    // take milliseconds to unmap), or a picture worker (which waits for the picture it draws).
+    void discard(std::vector<std::shared_ptr<const MixSamples>> released);
+    void discard(std::unique_ptr<PictureWorker> worker);
     void tick();
     void present(bool force);
     void setPlaying(bool playing);
