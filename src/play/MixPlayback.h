@@ -35,8 +35,7 @@ public:
 
     // Main thread. The samples (or none, for silence) and the item's length in frames; the
     // player pauses at frame 0.
-    [[nodiscard]] Released setItem(std::shared_ptr<const MixSamples> samples,
-                                   qint64 lengthFrames);
+    [[nodiscard]] Released setItem(std::shared_ptr<const MixSamples> samples, qint64 lengthFrames);
     // Main thread. Playing starts from `frame`; with a host time, its first sample is heard
     // then (silence before it).
     void play(qint64 frame, qint64 startHostNs = 0);
