@@ -5,6 +5,7 @@
 #include <alsa/asoundlib.h>
 
 #include <chrono>
+#include <optional>
 #include <thread>
 
 namespace reelbox::alsa {
@@ -129,9 +130,12 @@ bool position(snd_pcm_t* pcm, qint64* atNs, qint64* delayFrames) {
     return true;
 }
 
-// A PCM error that recovery can't mend ends the stream.
-bool recover(snd_pcm_t* pcm, snd_pcm_sframes_t err) {
-    return err == -EAGAIN || snd_pcm_recover(pcm, int(err), 1) >= 0;
+// After a PCM call: nothing when it succeeded or recovery mended it, else why the stream
+// stopped.
+std::optional<QString> unrecoverable(snd_pcm_t* pcm, snd_pcm_sframes_t err, const QString& name) {
+    if (err >= 0 || err == -EAGAIN || snd_pcm_recover(pcm, int(err), 1) >= 0)
+        return std::nullopt;
+    return QStringLiteral("%1 stopped: %2").arg(name, alsaText(int(err)));
 }
 
 class AlsaInput final : public AudioInputStream {
@@ -155,15 +159,14 @@ private:
         snd_pcm_t* pcm = m_pcm.get();
         while (!stop.stop_requested()) {
             const int ready = snd_pcm_wait(pcm, waitMs);
-            if (ready < 0 && !recover(pcm, ready))
-                return fail(QStringLiteral("%1 stopped: %2").arg(device().name, alsaText(ready)));
+            if (const auto why = unrecoverable(pcm, ready, device().name))
+                return fail(*why);
             if (ready <= 0)
                 continue;
             const snd_pcm_sframes_t frames = snd_pcm_readi(pcm, m_buffer.data(), periodFrames);
             if (frames < 0) {
-                if (!recover(pcm, frames))
-                    return fail(
-                        QStringLiteral("%1 stopped: %2").arg(device().name, alsaText(int(frames))));
+                if (const auto why = unrecoverable(pcm, frames, device().name))
+                    return fail(*why);
                 continue;
             }
             qint64 at = 0, delay = 0;
@@ -202,16 +205,13 @@ private:
         while (!stop.stop_requested()) {
             const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm);
             if (avail < 0) {
-                if (!recover(pcm, avail))
-                    return fail(
-                        QStringLiteral("%1 stopped: %2").arg(device().name, alsaText(int(avail))));
+                if (const auto why = unrecoverable(pcm, avail, device().name))
+                    return fail(*why);
                 continue;
             }
             if (snd_pcm_uframes_t(avail) < periodFrames) {
-                const int ready = snd_pcm_wait(pcm, waitMs);
-                if (ready < 0 && !recover(pcm, ready))
-                    return fail(
-                        QStringLiteral("%1 stopped: %2").arg(device().name, alsaText(ready)));
+                if (const auto why = unrecoverable(pcm, snd_pcm_wait(pcm, waitMs), device().name))
+                    return fail(*why);
                 continue;
             }
             qint64 at = 0, delay = 0;
@@ -223,9 +223,8 @@ private:
             setLatencyNs(framesToNs(delay));
             render(m_buffer.data(), int(periodFrames), at + framesToNs(delay));
             const snd_pcm_sframes_t written = snd_pcm_writei(pcm, m_buffer.data(), periodFrames);
-            if (written < 0 && !recover(pcm, written))
-                return fail(
-                    QStringLiteral("%1 stopped: %2").arg(device().name, alsaText(int(written))));
+            if (const auto why = unrecoverable(pcm, written, device().name))
+                return fail(*why);
         }
     }
 

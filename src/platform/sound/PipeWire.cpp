@@ -478,27 +478,32 @@ protected:
     bool m_gone = false;
 };
 
+// The events of a stream of kind Stream, handed to its stateChanged() and its process().
+template <class Stream> const pw_stream_events& streamEvents() {
+    static const pw_stream_events events = [] {
+        pw_stream_events e{};
+        e.version = PW_VERSION_STREAM_EVENTS;
+        e.state_changed = [](void* data, pw_stream_state, pw_stream_state state,
+                             const char* error) {
+            static_cast<Stream*>(data)->stateChanged(state, error);
+        };
+        e.process = [](void* data) { static_cast<Stream*>(data)->process(); };
+        return e;
+    }();
+    return events;
+}
+
 class PwInput final : public AudioInputStream, public PwStream {
 public:
     PwInput(std::shared_ptr<Connection::State> state, const Node& node, SoundInputCallback onBuffer,
             SoundErrorCallback onError)
         : AudioInputStream(node.device, std::move(onBuffer), std::move(onError)),
           PwStream(std::move(state), node) {
-        static const pw_stream_events events = [] {
-            pw_stream_events e{};
-            e.version = PW_VERSION_STREAM_EVENTS;
-            e.state_changed = [](void* data, pw_stream_state, pw_stream_state state,
-                                 const char* error) {
-                static_cast<PwInput*>(data)->stateChanged(state, error);
-            };
-            e.process = [](void* data) { static_cast<PwInput*>(data)->process(); };
-            return e;
-        }();
         pw_properties* props = baseProperties("Capture");
         if (node.isSink && !node.isSource)
             pw_properties_set(props, PW_KEY_STREAM_CAPTURE_SINK, "true");
         LoopLock lock(m_state->loop.get());
-        connect(PW_DIRECTION_INPUT, props, node.device.channels, this, &events);
+        connect(PW_DIRECTION_INPUT, props, node.device.channels, this, &streamEvents<PwInput>());
     }
 
     ~PwInput() override {
@@ -509,7 +514,7 @@ public:
     void ended(const QString& message) override { fail(message); }
 
 private:
-    // Audio thread.
+    friend const pw_stream_events& streamEvents<PwInput>();
     // Audio thread. Takes every buffer waiting (after a late cycle there can be more than one).
     void process() noexcept {
         constexpr int maxBuffers = 16;
@@ -567,18 +572,9 @@ public:
              SoundOutputCallback render, SoundErrorCallback onError)
         : AudioOutputStream(node.device, channels, std::move(render), std::move(onError)),
           PwStream(std::move(state), node) {
-        static const pw_stream_events events = [] {
-            pw_stream_events e{};
-            e.version = PW_VERSION_STREAM_EVENTS;
-            e.state_changed = [](void* data, pw_stream_state, pw_stream_state state,
-                                 const char* error) {
-                static_cast<PwOutput*>(data)->stateChanged(state, error);
-            };
-            e.process = [](void* data) { static_cast<PwOutput*>(data)->process(); };
-            return e;
-        }();
         LoopLock lock(m_state->loop.get());
-        connect(PW_DIRECTION_OUTPUT, baseProperties("Playback"), channels, this, &events);
+        connect(PW_DIRECTION_OUTPUT, baseProperties("Playback"), channels, this,
+                &streamEvents<PwOutput>());
     }
 
     ~PwOutput() override {
@@ -589,6 +585,7 @@ public:
     void ended(const QString& message) override { fail(message); }
 
 private:
+    friend const pw_stream_events& streamEvents<PwOutput>();
     // Audio thread.
     void process() noexcept {
         pw_buffer* b = pw_stream_dequeue_buffer(m_stream.get());
