@@ -98,8 +98,9 @@ double countZeroCrossings(const std::vector<float>& samples, int channels, int c
     return crossings;
 }
 
-// 44.1 kHz float input comes out at 48 kHz: the right length, and a tone keeps its pitch.
-TEST(AudioReader, ResamplesOtherRatesTo48k) {
+// 44.1 kHz input comes out as float at 48 kHz: the right length, a tone keeps its pitch, and
+// 16-bit samples are scaled to ±1 and keep their level.
+TEST(AudioReader, OtherRatesAndIntegerSamplesComeOutAsFloatAt48k) {
     QTemporaryDir dir;
     const QString path = dir.filePath("tone.caf");
     const int rate = 44100;
@@ -119,22 +120,15 @@ TEST(AudioReader, ResamplesOtherRatesTo48k) {
     // One second in the middle: 2 crossings per period.
     EXPECT_NEAR(countZeroCrossings(audio.samples, 2, 0, 24000, 72000), 2000, 2);
     EXPECT_NEAR(countZeroCrossings(audio.samples, 2, 1, 24000, 72000), 6000, 2);
-}
 
-// 16-bit input is converted to float in ±1 and resampled.
-TEST(AudioReader, ConvertsIntegerSamples) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("ramp.wav");
-    const int rate = 44100;
-    std::vector<qint16> samples(size_t(rate), 16384); // half scale, mono, one second
-    writeWav16(path, 1, rate, samples);
-
-    const DecodedAudio audio = readAllAudio(path);
-    ASSERT_EQ(audio.channels, 1);
-    EXPECT_NEAR(double(audio.frames()), 48000.0, 1.0) << audio.frames();
+    const QString wav = dir.filePath("half.wav");
+    writeWav16(wav, 1, rate, std::vector<qint16>(size_t(rate), 16384)); // mono, one second
+    const DecodedAudio half = readAllAudio(wav);
+    ASSERT_EQ(half.channels, 1);
+    EXPECT_NEAR(double(half.frames()), 48000.0, 1.0) << half.frames();
     // Away from the edges the resampled level is the input's.
     for (qint64 n = 1000; n < 47000; n += 500)
-        EXPECT_NEAR(audio.samples[size_t(n)], 0.5f, 1e-3) << n;
+        EXPECT_NEAR(half.samples[size_t(n)], 0.5f, 1e-3) << n;
 }
 
 } // namespace

@@ -71,16 +71,14 @@ protected:
     QTemporaryDir dir;
 };
 
-TEST_F(BadMedia, FilesThatAreNotMoviesFailToOpen) {
+// Files that are not movies, or movies cut short, fail to open.
+TEST_F(BadMedia, FilesThatAreNotWholeMoviesFailToOpen) {
     expectUnreadable(dir.filePath("missing.mov"));
     expectUnreadable(writeBytes("empty.mov", QByteArray()));
     expectUnreadable(writeBytes("zeros.mov", QByteArray(256 * 1024, '\0')));
     expectUnreadable(writeBytes(
         "take.mov", QByteArray("This is a note about the take, not a movie.\n").repeated(200)));
     expectUnreadable(dir.path()); // a folder
-}
-
-TEST_F(BadMedia, TruncatedMoviesFailToOpen) {
     const QByteArray whole = contents(writeTake("whole.mov", 30, 2, 48000));
     expectUnreadable(writeBytes("half.mov", whole.left(whole.size() / 2)));
     expectUnreadable(writeBytes("almost.mov", whole.left(whole.size() - 64)));

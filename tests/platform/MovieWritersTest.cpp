@@ -33,6 +33,16 @@ const char* nameOf(Writer writer) {
     return writer == Writer::mov ? "mov" : writer == Writer::h264 ? "h264" : "hevc";
 }
 
+// The export's settings for one of its video codecs.
+Mp4WriterSettings exportOf(Writer writer, QSize size, bool audio) {
+    Mp4WriterSettings settings;
+    settings.video =
+        writer == Writer::hevc ? Mp4WriterSettings::Video::hevc : Mp4WriterSettings::Video::h264;
+    settings.videoSize = size;
+    settings.audio = audio;
+    return settings;
+}
+
 // Writes the pictures at 30 fps, numbered from 0, and finishes the file.
 QString writePictures(Writer writer, const QString& path, QSize size,
                       const std::vector<QImage>& pictures, bool bt709 = false) {
@@ -44,11 +54,7 @@ QString writePictures(Writer writer, const QString& path, QSize size,
             EXPECT_TRUE(movie.writeVideoFrame(pictures[i], double(i) / 30));
         movie.finish();
     } else {
-        Mp4WriterSettings settings;
-        settings.video = writer == Writer::h264 ? Mp4WriterSettings::Video::h264
-                                                : Mp4WriterSettings::Video::hevc;
-        settings.videoSize = size;
-        settings.audio = false;
+        Mp4WriterSettings settings = exportOf(writer, size, false);
         settings.bt709 = bt709;
         Mp4Writer mp4(path, settings);
         for (size_t i = 0; i < pictures.size(); ++i)
@@ -168,10 +174,7 @@ TEST(MovieWriters, FramesMustMoveForward) {
     MovieWriterSettings settings;
     settings.videoSize = picture.size();
     MovieWriter movie(dir.filePath("t.mov"), settings);
-    Mp4WriterSettings exported;
-    exported.videoSize = picture.size();
-    exported.audio = false;
-    Mp4Writer mp4(dir.filePath("t.mp4"), exported);
+    Mp4Writer mp4(dir.filePath("t.mp4"), exportOf(Writer::h264, picture.size(), false));
     struct Case {
         QImage picture;
         int frame;
@@ -252,10 +255,7 @@ TEST(MovieWriters, AbandonedWriters) {
     for (const Writer video : {Writer::h264, Writer::hevc}) {
         const QString mp4 = dir.filePath(QStringLiteral("given-up-%1.mp4").arg(nameOf(video)));
         {
-            Mp4WriterSettings exported;
-            exported.video = video == Writer::h264 ? Mp4WriterSettings::Video::h264
-                                                   : Mp4WriterSettings::Video::hevc;
-            exported.videoSize = QSize(64, 36);
+            const Mp4WriterSettings exported = exportOf(video, QSize(64, 36), true);
             Mp4Writer given(mp4, exported);
             for (int i = 0; i < 10; ++i)
                 given.writeVideoFrame(indexedPicture(exported.videoSize, i), i);

@@ -33,7 +33,6 @@ TEST(TestCameraPattern, PictureMovesAndShowsTheFrameNumber) {
     const QSize size(320, 180);
     const QImage a = TestCameraPattern::render(41, size);
     const QImage b = TestCameraPattern::render(42, size);
-    EXPECT_NE(a, b);
     // The bottom half holds the sweeping bar and no digits: it moves between frames.
     EXPECT_NE(a.copy(0, 120, 320, 60), b.copy(0, 120, 320, 60));
     // At the same bar position (two seconds apart) only the number differs, top left.
