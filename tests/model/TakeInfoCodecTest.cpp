@@ -39,6 +39,26 @@ QByteArray leading(const char* name, const char* createdAt, const char* duration
     return "{" + keys.join(", ") + "}";
 }
 
+// A record with `extra` beside the mandatory keys, and what must have been read from it.
+struct Case {
+    const char* name;
+    QByteArray extra;
+    std::function<void(const TakeInfo&)> check;
+};
+
+// Each case reads without an error, and whatever was kept saves and reads back as itself.
+void expectReads(const std::vector<Case>& cases) {
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TakeInfo info;
+        ASSERT_NO_THROW(info = decodeTakeInfo(minimalWith(c.extra)));
+        EXPECT_EQ(info.name, QStringLiteral("Take"));
+        c.check(info);
+        EXPECT_TRUE(std::isfinite(info.timelineDuration()));
+        EXPECT_EQ(decodeTakeInfo(encodeTakeInfo(info)), info);
+    }
+}
+
 } // namespace
 
 TEST(TakeInfoCodec, RoundTripAndTheFileFormat) {
@@ -132,12 +152,7 @@ TEST(TakeInfoCodec, EachLaterPartReadsOrFallsBackOnItsOwn) {
     const auto track = [](const char* from, const char* to) {
         return QByteArray(oneTrack).replace(from, to);
     };
-    struct Case {
-        const char* name;
-        QByteArray extra;
-        std::function<void(const TakeInfo&)> check;
-    };
-    const std::vector<Case> cases{
+    expectReads({
         {"damaged later keys", oneTrack + R"(, "overdubs": 7, "showMainVideo": "yes",
              "mainRemoved": 1, "master": {"volumeDB": 3}, "edit": {"inPoint": "x"},
              "export": [1, 2], "unknownKey": {"anything": true})",
@@ -221,14 +236,7 @@ TEST(TakeInfoCodec, EachLaterPartReadsOrFallsBackOnItsOwn) {
              EXPECT_TRUE(i.tracks.empty());
              EXPECT_EQ(i.master, MasterSettings());
          }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TakeInfo info;
-        ASSERT_NO_THROW(info = decodeTakeInfo(minimalWith(c.extra)));
-        EXPECT_EQ(info.name, QStringLiteral("Take"));
-        c.check(info);
-    }
+    });
 
     // A track without exactly one source case, or with a wrong effect, fails, and with it the
     // tracks (legacy path, no channels).
@@ -257,12 +265,7 @@ TEST(TakeInfoCodec, HostileNumbersFailOnlyThePartHoldingThem) {
     QByteArray overflowingOverdub = goodOverdub;
     overflowingOverdub.replace("\"start\": 1", "\"start\": 1e308")
         .replace("\"duration\": 3", "\"duration\": 1e308");
-    struct Case {
-        const char* name;
-        QByteArray extra;
-        std::function<void(const TakeInfo&)> check;
-    };
-    const std::vector<Case> cases{
+    expectReads({
         {"master volume beyond a double", oneTrack + R"(, "master": {"volumeDB": 1e400,
              "normalize": false})",
          [](const TakeInfo& i) {
@@ -289,17 +292,7 @@ TEST(TakeInfoCodec, HostileNumbersFailOnlyThePartHoldingThem) {
          }},
         {"overdub times overflow", "\"overdubs\": [" + overflowingOverdub + "]",
          [](const TakeInfo& i) { EXPECT_TRUE(i.overdubs.empty()); }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QByteArray json = minimalWith(c.extra);
-        TakeInfo info;
-        ASSERT_NO_THROW(info = decodeTakeInfo(json));
-        c.check(info);
-        EXPECT_TRUE(std::isfinite(info.timelineDuration()));
-        // Whatever was kept saves and reads back as itself.
-        EXPECT_EQ(decodeTakeInfo(encodeTakeInfo(info)), info);
-    }
+    });
     // A required key that overflows still makes the record unreadable.
     EXPECT_THROW(decodeTakeInfo(R"({"name": "T", "createdAt": "2024-03-01T17:05:09Z",
                                     "duration": 1e400})"),
