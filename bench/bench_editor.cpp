@@ -6,13 +6,15 @@
 //     - `reelbox-cli edit` after a volume change and after an EQ change: settle's
 //       milliseconds (which include the editor's 400 ms wait before saving take.json) and
 //       previewMilliseconds (until the new preview is ready to play; 150 ms wait included),
-//     - the same in this process, with the editor's peak memory.
+//     - the same in this process, with the longest the main thread was kept from its events
+//       meanwhile and the editor's peak memory.
 //   Each figure is the best of three, so a busy moment of the machine doesn't count.
 #include "capture/SyntheticTake.h"
 #include "edit/TakeEditorModel.h"
 #include "edit/TakePipeline.h"
 #include "model/TakeLibrary.h"
 #include "play/Player.h"
+#include "support/MainThreadWatch.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -145,11 +147,13 @@ int main(int argc, char* argv[]) {
         fullMs = std::min(fullMs, double(clock.nsecsElapsed()) / 1e6);
     }
     Timing volume, eq;
+    double worstMainMs = 0;
     {
         TakeEditorModel model(take, &library);
         while (!(model.isIdle() && model.player()->status() == Player::Status::ready))
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         const QUuid id = take.info.tracks[0].id;
+        test::MainThreadWatch watch;
         for (int i = 0; i < rounds; ++i) {
             keepBest(volume, after(model, [&] {
                          model.updateTrack(id, [i](Track& t) { t.volumeDB = -4 - i; });
@@ -158,6 +162,7 @@ int main(int argc, char* argv[]) {
                          model.updateTrack(id, [i](Track& t) { t.effects.midGain = 2 + i; });
                      }));
         }
+        worstMainMs = watch.worstMs();
         model.tearDown();
     }
     rusage usage{};
@@ -178,6 +183,7 @@ int main(int argc, char* argv[]) {
     std::printf("in process, full mix:                %7.1f ms\n", fullMs);
     line("in process, volume: preview", volume.preview);
     line("in process, one EQ: preview", eq.preview);
+    std::printf("main thread, longest pass while the editor worked: %.1f ms\n", worstMainMs);
     std::printf("peak memory: editor %.0f MB, largest command %.0f MB\n", editorPeakMB,
                 childPeakMB);
     return 0;

@@ -10,6 +10,7 @@
 #include "platform/sound/SoundDevice.h"
 #include "platform/sound/SoundSystem.h"
 #include "play/Player.h"
+#include "support/MainThreadWatch.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -19,10 +20,7 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <cmath>
-#include <ctime>
 #include <gtest/gtest.h>
-#include <pthread.h>
-#include <thread>
 
 using namespace reelbox;
 using Stage = TakeEditorModel::Stage;
@@ -310,44 +308,6 @@ TEST_F(TakeEditorModelTest, EditsAreCommittedSavedAndUndoable) {
     EXPECT_EQ(model->counters().runs, runs + 2);
 }
 
-// How long the main thread is kept from its event loop: a watchdog thread posts a ping every
-// 2 ms and notes the main thread's CPU clock; when the ping is handled, the main thread's CPU
-// time spent in between is the work that held it up (preemption by other processes doesn't
-// count, so the figure holds on a loaded machine).
-class MainThreadWatch {
-public:
-    MainThreadWatch() {
-        pthread_getcpuclockid(pthread_self(), &m_mainClock);
-        m_thread = std::jthread([this](std::stop_token stop) {
-            while (!stop.stop_requested()) {
-                const double sentAt = cpuMs(m_mainClock);
-                QMetaObject::invokeMethod(
-                    &m_receiver,
-                    [this, sentAt] { m_worst = std::max(m_worst, cpuMs(m_mainClock) - sentAt); },
-                    Qt::QueuedConnection);
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            }
-        });
-    }
-    ~MainThreadWatch() {
-        m_thread.request_stop();
-        m_thread.join();
-        QCoreApplication::processEvents();
-    }
-    double worstMs() const { return m_worst; }
-
-private:
-    static double cpuMs(clockid_t clock) {
-        timespec t{};
-        clock_gettime(clock, &t);
-        return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-    }
-    QObject m_receiver;
-    clockid_t m_mainClock{};
-    double m_worst = 0;
-    std::jthread m_thread;
-};
-
 // Runs the event loop (the blocking kind, as the application does) until `done`.
 static void loopUntil(const std::function<bool()>& done, int timeoutMs = 60000) {
     QEventLoop loop;
@@ -366,7 +326,7 @@ TEST_F(TakeEditorModelTest, TheMainThreadNeverStallsWhilePlayingRenderingAndExpo
     SoundSystem sound;
     TakeEditorModel model(take, library.get(), &sound, testOutputId());
     loopUntil([&] { return model.isIdle() && model.player()->status() == Player::Status::ready; });
-    MainThreadWatch watch;
+    test::MainThreadWatch watch;
     model.play();
     QElapsedTimer clock;
     clock.start();
