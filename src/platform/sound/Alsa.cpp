@@ -148,11 +148,6 @@ public:
         snd_pcm_start(m_pcm.get());
         m_thread = std::jthread([this](std::stop_token stop) { run(stop); });
     }
-    ~AlsaInput() override {
-        m_thread.request_stop();
-        if (m_thread.joinable())
-            m_thread.join();
-    }
 
 private:
     void run(std::stop_token stop) {
@@ -181,7 +176,7 @@ private:
 
     PcmPtr m_pcm;
     std::vector<float> m_buffer;
-    std::jthread m_thread;
+    std::jthread m_thread; // last: stopped and joined before the rest goes
 };
 
 class AlsaOutput final : public AudioOutputStream {
@@ -192,11 +187,6 @@ public:
                             std::move(render), std::move(onError)),
           m_pcm(std::move(opened.pcm)), m_buffer(periodFrames * size_t(opened.channels)) {
         m_thread = std::jthread([this](std::stop_token stop) { run(stop); });
-    }
-    ~AlsaOutput() override {
-        m_thread.request_stop();
-        if (m_thread.joinable())
-            m_thread.join();
     }
 
 private:
@@ -230,7 +220,7 @@ private:
 
     PcmPtr m_pcm;
     std::vector<float> m_buffer;
-    std::jthread m_thread;
+    std::jthread m_thread; // last: stopped and joined before the rest goes
 };
 
 } // namespace
