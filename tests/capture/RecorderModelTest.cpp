@@ -155,19 +155,33 @@ TEST(RecorderModel, WithoutMicrophoneTheTakeHasPicturesOnly) {
     EXPECT_TRUE(probeMovie(take->moviePath()).audio.empty());
 }
 
+namespace {
+
+// The environment of a command that records from the virtual devices.
+QProcessEnvironment virtualDevices() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("REELBOX_VIRTUAL_DEVICES"), QStringLiteral("1"));
+    return environment;
+}
+
+// `record` into `root` for at most `seconds`, at once, in a small picture size.
+QStringList recordArguments(const QString& root, int seconds) {
+    return {QStringLiteral("record"),      QStringLiteral("--root"),    root,
+            QStringLiteral("--countdown"), QStringLiteral("0"),         QStringLiteral("--size"),
+            QStringLiteral("640x360"),     QStringLiteral("--seconds"), QString::number(seconds)};
+}
+
+} // namespace
+
 // A recording process killed outright leaves a movie that `recover` turns into a take holding
 // all but the last second, which every command reads.
 TEST(RecorderModel, KilledRecordingIsRecovered) {
     test::TemporaryHome home;
     const QString root = home.filePath(QStringLiteral("Takes"));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("REELBOX_VIRTUAL_DEVICES"), QStringLiteral("1"));
+    const QProcessEnvironment environment = virtualDevices();
     QProcess recording;
     recording.setProcessEnvironment(environment);
-    recording.start(QStringLiteral(REELBOX_CLI),
-                    {QStringLiteral("record"), QStringLiteral("--root"), root,
-                     QStringLiteral("--countdown"), QStringLiteral("0"), QStringLiteral("--size"),
-                     QStringLiteral("640x360"), QStringLiteral("--seconds"), QStringLiteral("60")});
+    recording.start(QStringLiteral(REELBOX_CLI), recordArguments(root, 60));
     ASSERT_TRUE(recording.waitForStarted());
     recording.setReadChannel(QProcess::StandardError);
     QByteArray errors;
@@ -216,18 +230,15 @@ TEST(RecorderModel, KilledRecordingIsRecovered) {
 TEST(RecorderModel, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
     test::TemporaryHome home;
     const QString root = home.filePath(QStringLiteral("Takes"));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("REELBOX_VIRTUAL_DEVICES"), QStringLiteral("1"));
     QProcess recording;
-    recording.setProcessEnvironment(environment);
+    recording.setProcessEnvironment(virtualDevices());
     // 2 MB per file; a write past it fails with EFBIG (the signal is ignored), as a full disk
     // fails a write.
-    recording.start(
-        QStringLiteral("/bin/bash"),
-        {QStringLiteral("-c"), QStringLiteral("ulimit -f 2000; trap '' XFSZ; exec \"$0\" \"$@\""),
-         QStringLiteral(REELBOX_CLI), QStringLiteral("record"), QStringLiteral("--root"), root,
-         QStringLiteral("--countdown"), QStringLiteral("0"), QStringLiteral("--size"),
-         QStringLiteral("640x360"), QStringLiteral("--seconds"), QStringLiteral("30")});
+    recording.start(QStringLiteral("/bin/bash"),
+                    QStringList{QStringLiteral("-c"),
+                                QStringLiteral("ulimit -f 2000; trap '' XFSZ; exec \"$0\" \"$@\""),
+                                QStringLiteral(REELBOX_CLI)} +
+                        recordArguments(root, 30));
     ASSERT_TRUE(recording.waitForFinished(25000)) << "the recording went on past the full disk";
     const QString errors = QString::fromUtf8(recording.readAllStandardError());
     EXPECT_TRUE(errors.contains(QStringLiteral("Recording failed: "))) << errors.toStdString();
