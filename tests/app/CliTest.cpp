@@ -1,5 +1,6 @@
 #include "model/TakeInfoCodec.h"
 #include "model/TakeLibrary.h"
+#include "support/CliRun.h"
 #include "support/TestSupport.h"
 
 #include <QCryptographicHash>
@@ -17,11 +18,7 @@ using reelbox::test::writeFile;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    QString out;
-    QString err;
-};
+using Result = test::CliResult;
 
 // The calls run side by side; their results in the same order.
 std::vector<Result> cliAll(const QList<QStringList>& calls) {
@@ -40,7 +37,7 @@ std::vector<Result> cliAll(const QList<QStringList>& calls) {
 }
 
 Result cli(const QStringList& args) {
-    return cliAll({args}).front();
+    return test::runCli(args);
 }
 
 class CliTest : public ::testing::Test {

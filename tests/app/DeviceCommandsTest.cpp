@@ -1,11 +1,11 @@
 // `devices` and `meter` on a machine with only the virtual devices and under a private PipeWire.
+#include "support/CliRun.h"
 #include "support/PrivatePipeWire.h"
 #include "support/TestSupport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -17,19 +17,8 @@ using namespace reelbox;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-Result cli(const QStringList& args, const QProcessEnvironment& env) {
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(REELBOX_CLI), args);
-    process.waitForFinished(20000);
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+test::CliResult cli(const QStringList& args, const QProcessEnvironment& env) {
+    return test::runCli(args, {env, {}, 20000});
 }
 
 QJsonObject find(const QJsonArray& list, const QString& id) {
@@ -61,7 +50,7 @@ protected:
 };
 
 TEST_F(DeviceCommandsTest, DevicesOnABareMachineAreTheVirtualOnes) {
-    const Result r = cli({u"devices"_qs, u"--json"_qs}, env);
+    const test::CliResult r = cli({u"devices"_qs, u"--json"_qs}, env);
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     const QJsonObject devices = QJsonDocument::fromJson(r.out.toUtf8()).object();
 
@@ -88,14 +77,14 @@ TEST_F(DeviceCommandsTest, DevicesOnABareMachineAreTheVirtualOnes) {
                   .toString(),
               u"Test Output");
 
-    const Result text = cli({u"devices"_qs}, env);
+    const test::CliResult text = cli({u"devices"_qs}, env);
     EXPECT_TRUE(text.out.contains(u"No sound server is running (PipeWire)"))
         << text.out.toStdString();
 }
 
 TEST_F(DeviceCommandsTest, MeterPrintsTheTestMicrophonesLevelsTwentyTimesASecond) {
     env.insert(u"REELBOX_TEST_MIC_CHANNELS"_qs, u"3"_qs);
-    const Result r = cli({u"meter"_qs, u"--seconds"_qs, u"0.5"_qs}, env);
+    const test::CliResult r = cli({u"meter"_qs, u"--seconds"_qs, u"0.5"_qs}, env);
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     const std::vector<QJsonArray> lines = meterLines(r.out);
     EXPECT_GE(lines.size(), 9u);
@@ -114,7 +103,7 @@ TEST_F(DeviceCommandsTest, MeterPrintsTheTestMicrophonesLevelsTwentyTimesASecond
                      averages.end());
     EXPECT_NEAR(averages[averages.size() / 2], -15.05, 0.1) << "the RMS of a 0.25 sine";
 
-    const Result wrong = cli({u"meter"_qs, u"--microphone"_qs, u"nothing-here"_qs}, env);
+    const test::CliResult wrong = cli({u"meter"_qs, u"--microphone"_qs, u"nothing-here"_qs}, env);
     EXPECT_EQ(wrong.status, 1);
     EXPECT_TRUE(wrong.err.contains(u"No sound server")) << wrong.err.toStdString();
 }
@@ -125,7 +114,7 @@ TEST_F(DeviceCommandsTest, DevicesAndMeterUnderPipeWire) {
     daemon.addNullNode(u"speakers"_qs, u"Speakers"_qs, u"Audio/Sink"_qs, 2);
     env.insert(u"XDG_RUNTIME_DIR"_qs, qEnvironmentVariable("XDG_RUNTIME_DIR"));
 
-    const Result r = cli({u"devices"_qs, u"--json"_qs}, env);
+    const test::CliResult r = cli({u"devices"_qs, u"--json"_qs}, env);
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     const QJsonObject devices = QJsonDocument::fromJson(r.out.toUtf8()).object();
     const QJsonArray microphones = devices.value(u"microphones").toArray();
@@ -135,7 +124,7 @@ TEST_F(DeviceCommandsTest, DevicesAndMeterUnderPipeWire) {
     EXPECT_EQ(find(devices.value(u"outputs").toArray(), u"speakers"_qs).value(u"name").toString(),
               u"Speakers");
 
-    const Result meter =
+    const test::CliResult meter =
         cli({u"meter"_qs, u"--microphone"_qs, u"interface-18"_qs, u"--seconds"_qs, u"0.3"_qs}, env);
     ASSERT_EQ(meter.status, 0) << meter.err.toStdString();
     const std::vector<QJsonArray> lines = meterLines(meter.out);

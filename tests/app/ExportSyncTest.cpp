@@ -3,25 +3,17 @@
 #include "model/TakeInfoCodec.h"
 #include "model/TimeMap.h"
 #include "platform/media/VideoDecoder.h"
+#include "support/CliRun.h"
 #include "support/MediaFixtures.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
-#include <QProcess>
 #include <cmath>
 #include <gtest/gtest.h>
 
 using namespace reelbox;
 
 namespace {
-
-QString run(const QStringList& args) {
-    QProcess process;
-    process.start(QStringLiteral(REELBOX_CLI), args);
-    EXPECT_TRUE(process.waitForFinished(120000));
-    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
 
 // Onsets of the clicks: the first sample of each run above the threshold.
 std::vector<double> clickTimes(const reelbox::testing::DecodedAudio& audio) {
@@ -70,7 +62,7 @@ std::vector<double> flashTimes(const QString& path, double duration) {
 TEST(ExportSync, TwentyCutsKeepSoundAndPictureWithinOneFrame) {
     test::TemporaryHome home;
     const QString root = home.filePath("library");
-    const QString take = run(
+    const QString take = test::cliOutput(
         {"synth-take", "--root", root, "--seconds", "40", "--channels", "1", "--size", "160x90"});
     ASSERT_FALSE(take.isEmpty());
 
@@ -84,7 +76,7 @@ TEST(ExportSync, TwentyCutsKeepSoundAndPictureWithinOneFrame) {
     test::writeFile(infoPath, encodeTakeInfo(info));
 
     const QString out = home.filePath("out.mp4");
-    run({"export", take, out, "--format", "h264"});
+    test::cliOutput({"export", take, out, "--format", "h264"});
 
     const auto clicks = clickTimes(reelbox::testing::readAllAudio(out));
     const double duration = 40 - 20 * 0.21337 - 0.0019 * 190;

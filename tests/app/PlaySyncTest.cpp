@@ -3,13 +3,13 @@
 // picture shown with it.
 #include "model/TakeInfoCodec.h"
 #include "platform/media/AudioFile.h"
+#include "support/CliRun.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -17,18 +17,6 @@
 using namespace reelbox;
 
 namespace {
-
-QString run(const QStringList& args, const QByteArray& input = {}) {
-    QProcess process;
-    process.start(QStringLiteral(REELBOX_CLI), args);
-    if (!input.isEmpty()) {
-        process.write(input);
-        process.closeWriteChannel();
-    }
-    EXPECT_TRUE(process.waitForFinished(120000));
-    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
 
 std::vector<float> readStereo(const QString& path) {
     AudioFileReader reader(path);
@@ -42,13 +30,14 @@ std::vector<float> readStereo(const QString& path) {
 TEST(PlaySync, TheOutputIsTheMixAndClicksMeetTheirFlashes) {
     test::TemporaryHome home;
     qputenv("REELBOX_VIRTUAL_DEVICES", "1");
-    const QString take = run({"synth-take", "--root", home.filePath("library"), "--seconds", "6",
-                              "--channels", "1", "--size", "160x90"});
+    const QString take = test::cliOutput({"synth-take", "--root", home.filePath("library"),
+                                          "--seconds", "6", "--channels", "1", "--size", "160x90"});
     ASSERT_FALSE(take.isEmpty());
 
     // Cut 1.5 … 2.7 s out; the settle line names the mix the editor made.
     const QString settled =
-        run({"edit", take, "-"}, "seek 1.5\nsplit\nseek 2.7\nsplit\nselect-timeline 2\nremove\n");
+        test::cliOutput({"edit", take, "-"},
+                        {.input = "seek 1.5\nsplit\nseek 2.7\nsplit\nselect-timeline 2\nremove\n"});
     const auto match = QRegularExpression(R"re("processedAudio": "([^"]+)")re").match(settled);
     ASSERT_TRUE(match.hasMatch()) << settled.toStdString();
     // The line also tells when the new preview was ready to play.
@@ -59,8 +48,8 @@ TEST(PlaySync, TheOutputIsTheMixAndClicksMeetTheirFlashes) {
 
     const QString recorded = home.filePath("out.caf");
     const QString frames = home.filePath("frames");
-    run({"play", take, "--from", "0.5", "--seconds", "3.5", "--record-output", recorded, "--frames",
-         frames});
+    test::cliOutput({"play", take, "--from", "0.5", "--seconds", "3.5", "--record-output", recorded,
+                     "--frames", frames});
     const std::vector<float> heard = readStereo(recorded);
     ASSERT_GE(heard.size(), size_t(2 * 48000 * 3.4));
 

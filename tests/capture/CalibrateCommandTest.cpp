@@ -2,24 +2,18 @@
 // stores for the next overdub, and how it fails.
 #include "capture/LatencyCalibration.h"
 #include "platform/sound/SoundDevice.h"
+#include "support/CliRun.h"
 #include "support/TestSupport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSettings>
 #include <gtest/gtest.h>
 
 using namespace reelbox;
 
 namespace {
-
-struct Result {
-    int status = -1;
-    QString out;
-    QString err;
-};
 
 class CalibrateCommandTest : public ::testing::Test {
 protected:
@@ -33,13 +27,8 @@ protected:
                            home.filePath(u"config"_qs));
     }
 
-    Result calibrate(const QStringList& args) const {
-        QProcess process;
-        process.setProcessEnvironment(env);
-        process.start(QStringLiteral(REELBOX_CLI), QStringList{u"calibrate"_qs} + args);
-        process.waitForFinished(14000);
-        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-                QString::fromUtf8(process.readAllStandardError())};
+    test::CliResult calibrate(const QStringList& args) const {
+        return test::runCli(QStringList{u"calibrate"_qs} + args, {env, {}, 14000});
     }
 
     QVariant storedNudge() const {
@@ -51,7 +40,7 @@ protected:
 };
 
 TEST_F(CalibrateCommandTest, StoresTheNegativeOfTheLoopbackDelayAsTheNudge) {
-    const Result r = calibrate({});
+    const test::CliResult r = calibrate({});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     ASSERT_EQ(r.out.count(u'\n'), 1) << "one line";
     const QJsonObject line = QJsonDocument::fromJson(r.out.toUtf8()).object();
@@ -88,7 +77,7 @@ TEST_F(CalibrateCommandTest, FailuresSayWhatToCheckAndStoreNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(u' ').toStdString());
-        const Result r = calibrate(c.args);
+        const test::CliResult r = calibrate(c.args);
         EXPECT_EQ(r.status, c.status);
         EXPECT_TRUE(r.out.isEmpty());
         EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();

@@ -6,6 +6,7 @@
 #include "model/UuidString.h"
 #include "platform/media/AudioReader.h"
 #include "platform/sound/SoundDevice.h"
+#include "support/CliRun.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -351,12 +352,7 @@ TEST(OverdubCommand, CalibratedOverdubHoldsTheTakesClicksInTime) {
     env.insert(QStringLiteral("REELBOX_TEST_LOOPBACK_MS"), QStringLiteral("37"));
     env.insert(QStringLiteral("TMPDIR"), home.path());
     const auto run = [&](const QStringList& args) {
-        QProcess process;
-        process.setProcessEnvironment(env);
-        process.start(QStringLiteral(REELBOX_CLI), args);
-        EXPECT_TRUE(process.waitForFinished(15000));
-        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
-        return QString::fromUtf8(process.readAllStandardOutput()).trimmed().split(u'\n');
+        return test::cliOutput(args, {env, {}, 15000}).split(u'\n');
     };
     const QStringList calibrated = run({QStringLiteral("calibrate")});
     const QJsonObject trip = QJsonDocument::fromJson(calibrated.last().toUtf8()).object();

@@ -3,6 +3,7 @@
 #include "model/TakeLibrary.h"
 #include "platform/media/MovieInfo.h"
 #include "platform/virtual/TestMicrophone.h"
+#include "support/CliRun.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -196,12 +197,7 @@ TEST(RecorderModel, KilledRecordingIsRecovered) {
     recording.waitForFinished();
 
     const auto cli = [&](const QStringList& args) {
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(REELBOX_CLI), args);
-        process.waitForFinished(60000);
-        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().constData();
-        return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+        return test::cliOutput(args, {environment, {}, 60000});
     };
     const QString folder = cli({QStringLiteral("recover"), QStringLiteral("--root"), root});
     ASSERT_FALSE(folder.isEmpty());
