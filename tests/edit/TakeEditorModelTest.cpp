@@ -1,6 +1,7 @@
 // The editor model on real synthetic takes, with a real event loop: the pipeline, saving,
 // the setters and what each one rebuilds, deletions, exports.
 #include "edit/TakeEditorModel.h"
+#include "EditorModelFixture.h"
 #include "capture/SyntheticTake.h"
 #include "edit/EditOperations.h"
 #include "edit/UndoStackAdapter.h"
@@ -27,47 +28,7 @@ using Stage = TakeEditorModel::Stage;
 
 namespace {
 
-class TakeEditorModelTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        test::ensureApplication();
-        library = std::make_unique<TakeLibrary>(home.filePath("library"), home.filePath("cache"));
-    }
-
-    Take makeTake(int overdubs = 0, bool audioOnlyOverdubs = false, double seconds = 3) {
-        SyntheticTakeOptions options;
-        options.seconds = seconds;
-        options.channels = 2;
-        options.size = QSize(160, 90);
-        options.overdubs = overdubs;
-        options.audioOnlyOverdubs = audioOnlyOverdubs;
-        return makeSyntheticTake(*library, options);
-    }
-
-    std::unique_ptr<TakeEditorModel> open(const Take& take) {
-        auto model = std::make_unique<TakeEditorModel>(take, library.get());
-        settle(*model);
-        return model;
-    }
-
-    // Waits until nothing is pending and the player holds the preview.
-    static void settle(TakeEditorModel& model) {
-        ASSERT_TRUE(test::waitFor(
-            [&] { return model.isIdle() && model.player()->status() != Player::Status::loading; }));
-    }
-
-    QStringList mixFiles(const Take& take) const {
-        return QDir(QDir(TakeLibrary::defaultCacheRoot()).filePath(take.folderName()))
-            .entryList({"mix-*.caf"}, QDir::Files);
-    }
-
-    static TakeInfo saved(const Take& take) {
-        return decodeTakeInfo(test::readFile(take.infoPath()));
-    }
-
-    test::TemporaryHome home;
-    std::unique_ptr<TakeLibrary> library;
-};
+class TakeEditorModelTest : public test::EditorModelFixture {};
 
 } // namespace
 

@@ -1,0 +1,194 @@
+// Playing the editor's preview: the playhead in source time and the player in output time,
+// seeks while scrubbing, the end, the picture after picture-only changes, the freeze frame.
+#include "EditorModelFixture.h"
+
+#include "compose/TakeComposer.h"
+#include "edit/EditOperations.h"
+#include "edit/SelectionOperations.h"
+#include "edit/TakePipeline.h"
+
+#include <QFile>
+#include <cmath>
+#include <cstdlib>
+
+using namespace reelbox;
+
+namespace {
+
+constexpr double frame = 1.0 / 30;
+
+class EditorPlaybackTest : public test::EditorModelFixture {
+protected:
+    static void waitForSeeks(TakeEditorModel& model) {
+        ASSERT_TRUE(test::waitFor([&] { return !model.isSeeking(); }));
+    }
+
+    // Cuts from..to out of the take's timeline.
+    static void cut(TakeEditorModel& model, double from, double to) {
+        for (double t : {from, to}) {
+            model.seek(t);
+            model.apply(splitAtPlayhead(model.editingState()));
+        }
+        model.setSelection(selectTimeline(model.editingState(), (from + to) / 2));
+        model.apply(removeSelected(model.editingState()));
+    }
+
+    // Waits until the paused player has drawn its picture at the current time.
+    static QImage shownPicture(TakeEditorModel& model) {
+        waitForSeeks(model);
+        EXPECT_TRUE(test::waitFor([&] { return !model.player()->lastFrame().isNull(); }));
+        return model.player()->lastFrame();
+    }
+};
+
+// The mean difference of two pictures of the same size, per channel, 0 … 255.
+double difference(const QImage& a, const QImage& b) {
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int col = 0; col < x.width(); ++col) {
+            const QRgb p = x.pixel(col, row), q = y.pixel(col, row);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
+                   std::abs(qBlue(p) - qBlue(q));
+        }
+    return sum / (3.0 * x.width() * x.height());
+}
+
+} // namespace
+
+TEST_F(EditorPlaybackTest, ACutUnderThePlayheadKeepsItsSourceTimeAndTheNextSpanPlays) {
+    auto model = open(makeTake());
+    cut(*model, 1.0, 1.6);
+    model->seek(1.2);
+    settle(*model);
+    waitForSeeks(*model);
+    EXPECT_DOUBLE_EQ(model->playhead(), 1.2);
+    EXPECT_NEAR(model->outputTime(), 1.0, 1e-9);
+    EXPECT_NEAR(model->player()->currentTime(), 1.0, 1e-9);
+    // Moving on from there goes through the next span's source time.
+    model->player()->step(1);
+    EXPECT_NEAR(model->playhead(), 1.6 + frame, 1e-9);
+}
+
+TEST_F(EditorPlaybackTest, ScrubbingSendsOneSeekAtATimeAndEndsOnTheLastPosition) {
+    auto model = open(makeTake());
+    waitForSeeks(*model);
+    int seeksReceived = 0;
+    QObject::connect(model->player(), &Player::timeChanged, [&] { ++seeksReceived; });
+    double last = 0;
+    for (int i = 0; i < 40; ++i) {
+        last = 0.013 + 0.07 * i;
+        model->seek(last);
+        EXPECT_DOUBLE_EQ(model->playhead(), last);
+    }
+    waitForSeeks(*model);
+    // The first position went out at once, the last one after it; the others were passed over.
+    EXPECT_EQ(seeksReceived, 2);
+    EXPECT_DOUBLE_EQ(model->playhead(), last);
+    EXPECT_NEAR(model->player()->currentTime(), last, 1e-9);
+}
+
+TEST_F(EditorPlaybackTest, PlayingStopsAtTheEndAndStartsAgainFromTheFirstKeptSpan) {
+    auto model = open(makeTake());
+    model->seek(0.5);
+    model->apply(setInPoint(model->editingState()));
+    settle(*model);
+    model->seek(model->sourceDuration() - 0.3);
+    waitForSeeks(*model);
+    EXPECT_FALSE(model->atEnd());
+    model->play();
+    EXPECT_TRUE(model->isPlaying());
+    ASSERT_TRUE(test::waitFor([&] { return !model->isPlaying(); }, 5000));
+    EXPECT_TRUE(model->atEnd());
+    EXPECT_NEAR(model->playhead(), model->sourceDuration(), 0.05);
+    // What the play button does at the end.
+    model->jumpToStart();
+    waitForSeeks(*model);
+    EXPECT_DOUBLE_EQ(model->playhead(), 0.5);
+    EXPECT_NEAR(model->outputTime(), 0, 1e-9);
+    EXPECT_FALSE(model->atEnd());
+}
+
+TEST_F(EditorPlaybackTest, StepsAreWholeFramesOfTheOutput) {
+    auto model = open(makeTake());
+    model->seek(1.0);
+    waitForSeeks(*model);
+    model->player()->step(1);
+    EXPECT_NEAR(model->player()->currentTime(), 1.0 + frame, 1e-9);
+    EXPECT_NEAR(model->playhead(), 1.0 + frame, 1e-9);
+    model->player()->step(-2);
+    EXPECT_NEAR(model->playhead(), 1.0 - frame, 1e-9);
+    EXPECT_FALSE(model->isPlaying());
+}
+
+// A mirror change while paused redraws the paused picture, mirrored, without a new pipeline run.
+TEST_F(EditorPlaybackTest, APictureChangeWhilePausedRedrawsWithoutARebuild) {
+    auto model = open(makeTake());
+    model->seek(0.4);
+    const QImage before = shownPicture(*model);
+    const int runs = model->counters().runs;
+    ExportSettings settings = model->exportSettings();
+    settings.mirror = !settings.mirror;
+    model->setExportSettings(settings);
+    ASSERT_TRUE(test::waitFor([&] { return model->player()->lastFrame() != before; }, 5000));
+    const QImage after = model->player()->lastFrame();
+    EXPECT_LT(difference(after, before.mirrored(true, false)), difference(after, before) / 4);
+    EXPECT_EQ(model->counters().runs, runs);
+    EXPECT_FALSE(model->dirty());
+}
+
+// Without any video a picture change has no picture to redraw: the composition is rebuilt.
+TEST_F(EditorPlaybackTest, WithoutVideoAPictureChangeRebuildsTheComposition) {
+    auto model = open(makeTake(1, true));
+    model->deleteRecording(Group::take());
+    settle(*model);
+    ASSERT_FALSE(model->player()->hasVideo());
+    const int runs = model->counters().runs;
+    ExportSettings settings = model->exportSettings();
+    settings.mirror = !settings.mirror;
+    model->setExportSettings(settings);
+    settle(*model);
+    EXPECT_EQ(model->counters().runs, runs + 1);
+    EXPECT_EQ(model->counters().lastStage, TakeEditorModel::Stage::compose);
+    EXPECT_EQ(model->player()->status(), Player::Status::ready);
+}
+
+// A new preview is put in place under the last picture shown, which goes once the new one
+// draws.
+TEST_F(EditorPlaybackTest, TheFreezeFrameCoversTheNewPreviewUntilItDraws) {
+    const Take take = makeTake();
+    auto model = open(take);
+    model->seek(1.4);
+    const QImage shown = shownPicture(*model);
+    std::vector<std::optional<QImage>> freezes;
+    QObject::connect(model.get(), &TakeEditorModel::freezeFrameChanged,
+                     [&] { freezes.push_back(model->freezeFrame()); });
+    model->updateTrack(take.info.tracks[0].id, [](Track& t) { t.volumeDB = -3; });
+    settle(*model);
+    ASSERT_TRUE(test::waitFor([&] { return !model->freezeFrame(); }, 3000));
+    ASSERT_EQ(freezes.size(), 2u);
+    EXPECT_EQ(freezes[0], std::optional(shown));
+    EXPECT_FALSE(freezes[1]);
+    EXPECT_DOUBLE_EQ(model->playhead(), 1.4);
+}
+
+// A preview whose sound can't be read fails with the reason; the player says so.
+TEST_F(EditorPlaybackTest, APreviewWhoseSoundIsGoneFails) {
+    const Take take = makeTake();
+    const QString cache = TakePipeline::cacheFolder(take);
+    const auto stems = TakePipeline::extractStems(take, cache, {});
+    const SpanList spans = take.info.edit.keptSpans(take.info.duration);
+    const QString mix = home.filePath("mix.caf");
+    ASSERT_TRUE(TakePipeline::mix(take, stems, spans, mix));
+    const TakeComposer::Result result =
+        TakeComposer::build(take, spans, mix, take.info.exportSettings, true);
+    QFile::remove(mix);
+    Player player;
+    player.load(result, std::make_shared<LiveLayout>());
+    ASSERT_TRUE(test::waitFor([&] { return player.status() != Player::Status::loading; }));
+    EXPECT_EQ(player.status(), Player::Status::failed);
+    EXPECT_TRUE(player.errorString().contains("mix.caf")) << player.errorString().toStdString();
+    player.play();
+    EXPECT_FALSE(player.isPlaying());
+}
