@@ -65,6 +65,7 @@ TakeEditorModel::TakeEditorModel(Take take, TakeLibrary* library, SoundSystem* s
     m_exportPool.setMaxThreadCount(1);
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(saveWaitMs);
+    m_saveTimer.setTimerType(Qt::PreciseTimer); // 400 ms, not anywhere from 380 to 420
     connect(&m_saveTimer, &QTimer::timeout, this, &TakeEditorModel::save);
 
     connect(m_player.get(), &Player::timeChanged, this, &TakeEditorModel::playerTimeChanged);
