@@ -189,6 +189,13 @@ public:
     void settle(bool print);
 
 private:
+    // The last argument, from word `at` to the end of the line: a name or a room such as
+    // "Large Hall" holds spaces.
+    static QString valueFrom(const QStringList& w, int at) {
+        if (w.size() <= at)
+            throw LineError{QStringLiteral("\"%1\" takes %2 argument(s)").arg(w[0]).arg(at)};
+        return w.mid(at).join(u' ');
+    }
     void require(const QStringList& w, int count) {
         if (w.size() != count)
             throw LineError{QStringLiteral("\"%1\" takes %2 argument(s)").arg(w[0]).arg(count - 1)};
@@ -248,16 +255,16 @@ void EditSession::run(const QStringList& w) {
         require(w, 1);
         c == u"undo" ? m_stack.undo() : m_stack.redo();
     } else if (c == u"track") {
-        require(w, 4);
+        const QString value = valueFrom(w, 3);
         const QUuid id = uuid(w[1]);
         if (!m_model.track(id))
             throw LineError{QStringLiteral("no track %1").arg(w[1])};
         if (w[2] == u"name") {
-            m_model.renameTrack(id, w[3]);
+            m_model.renameTrack(id, value);
         } else {
             Track probe = *m_model.track(id);
-            setTrackField(probe, w[2], w[3]); // checks the field before the model sees it
-            m_model.updateTrack(id, [&](Track& t) { setTrackField(t, w[2], w[3]); });
+            setTrackField(probe, w[2], value); // checks the field before the model sees it
+            m_model.updateTrack(id, [&](Track& t) { setTrackField(t, w[2], value); });
         }
     } else if (c == u"master") {
         require(w, 3);
@@ -270,13 +277,13 @@ void EditSession::run(const QStringList& w) {
             throw LineError{QStringLiteral("\"%1\" is not a master field").arg(w[1])};
         m_model.setMaster(m);
     } else if (c == u"overdub") {
-        require(w, 4);
+        const QString value = valueFrom(w, 3);
         const QUuid id = uuid(w[1]);
         if (!m_model.take().info.overdub(id))
             throw LineError{QStringLiteral("no overdub %1").arg(w[1])};
         Overdub probe = *m_model.take().info.overdub(id);
-        setOverdubField(probe, w[2], w[3]);
-        m_model.updateOverdub(id, [&](Overdub& o) { setOverdubField(o, w[2], w[3]); });
+        setOverdubField(probe, w[2], value);
+        m_model.updateOverdub(id, [&](Overdub& o) { setOverdubField(o, w[2], value); });
     } else if (c == u"export-settings") {
         require(w, 3);
         m_model.setExportSettings(withExportField(m_model.exportSettings(), w[1], w[2]));

@@ -8,6 +8,9 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -339,6 +342,25 @@ TEST_F(CliMediaTest, ExportsAndFrames) {
 
 // The mix is written in the format its name asks for, replacing an older file only once it
 // is complete.
+// The last value of an edit line runs to its end: a track's name, a room with a space.
+TEST_F(CliMediaTest, EditValuesMayHoldSpaces) {
+    const auto track = [] {
+        const QJsonObject info = QJsonDocument::fromJson(cli({"info", take}).out.toUtf8()).object();
+        return info["tracks"].toArray()[0].toObject();
+    };
+    const QString id = track()["id"].toString();
+    const Result edited = test::runCli(
+        {"edit", take, "-"},
+        {.input = QStringLiteral("track %1 name Lead  Vocal\ntrack %1 reverbRoom Large Hall\n")
+                      .arg(id)
+                      .toUtf8()});
+    ASSERT_EQ(edited.status, 0) << edited.err.toStdString();
+    EXPECT_EQ(track()["name"].toString(), "Lead Vocal");
+    EXPECT_EQ(track()["effects"].toObject()["reverbRoom"].toString(), "Large Hall");
+    EXPECT_EQ(
+        test::runCli({"edit", take, "-"}, {.input = "track " + id.toUtf8() + " name\n"}).status, 2);
+}
+
 TEST_F(CliMediaTest, MixFollowsTheExtension) {
     for (const auto& [name, magic] :
          {std::pair{"m.wav", QByteArray("RIFF")}, std::pair{"M.CAF", QByteArray("caff")}}) {
