@@ -138,6 +138,30 @@ TEST_F(EditorPlaybackTest, APictureChangeWhilePausedRedrawsWithoutARebuild) {
     EXPECT_FALSE(model->dirty());
 }
 
+// While playing, the frames drawn after a mirror change are mirrored, without a new run.
+TEST_F(EditorPlaybackTest, APictureChangeWhilePlayingShowsInTheNextFrames) {
+    auto model = open(makeTake());
+    model->seek(0.2);
+    shownPicture(*model);
+    std::vector<QImage> frames;
+    QObject::connect(model->player(), &Player::framePresented,
+                     [&](const QImage& image) { frames.push_back(image); });
+    model->play();
+    ASSERT_TRUE(test::waitFor([&] { return frames.size() >= 3; }, 5000));
+    const QImage before = frames.back();
+    const size_t shown = frames.size();
+    const int runs = model->counters().runs;
+    ExportSettings settings = model->exportSettings();
+    settings.mirror = !settings.mirror;
+    model->setExportSettings(settings);
+    // Pictures drawn ahead before the change may still come; a few frames on, all are mirrored.
+    ASSERT_TRUE(test::waitFor([&] { return frames.size() >= shown + 6; }, 5000));
+    model->pause();
+    const QImage after = frames.back();
+    EXPECT_LT(difference(after, before.mirrored(true, false)), difference(after, before) / 4);
+    EXPECT_EQ(model->counters().runs, runs);
+}
+
 // Without any video a picture change has no picture to redraw: the composition is rebuilt.
 TEST_F(EditorPlaybackTest, WithoutVideoAPictureChangeRebuildsTheComposition) {
     auto model = open(makeTake(1, true));
