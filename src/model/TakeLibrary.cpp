@@ -93,13 +93,20 @@ void TakeLibrary::save(const Take& take) {
                                    "written to its file.")
                         .arg(take.info.name));
     QSaveFile file(take.infoPath());
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw Error(
             QStringLiteral("Couldn't save \"%1\": %2").arg(take.info.name, file.errorString()));
-    file.write(bytes);
-    if (!file.commit())
+    // A nearly full disk can take fewer bytes than given and still let the commit pass: the
+    // file counts as saved only when it reads back whole.
+    const bool written = file.write(bytes) == bytes.size();
+    if (!written || !file.commit())
         throw Error(
             QStringLiteral("Couldn't save \"%1\": %2").arg(take.info.name, file.errorString()));
+    QFile check(take.infoPath());
+    if (!check.open(QIODevice::ReadOnly) || check.readAll() != bytes)
+        throw Error(QStringLiteral("Couldn't save \"%1\": the disk is full or the file can't "
+                                   "be read back.")
+                        .arg(take.info.name));
 
     auto it = std::find_if(m_takes.begin(), m_takes.end(),
                            [&](const Take& t) { return t.folder == take.folder; });
@@ -130,13 +137,21 @@ void TakeLibrary::trash(const Take& take) {
 QString TakeLibrary::makeNewTakeFolder() {
     auto formatted = [&] { return m_clock().toString(QStringLiteral("yyyy-MM-dd HH.mm.ss")); };
     const QDir root(m_root);
+    const QString failed =
+        QStringLiteral("Couldn't create the folder for a new take in \"%1\".").arg(m_root);
+    if (!QDir().mkpath(m_root))
+        throw Error(failed);
+    // The folder is made only when it did not exist, so that two recordings started in the
+    // same second (even by two processes) never share one.
     QString candidate = root.filePath(formatted());
-    for (int n = 2; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++n)
+    for (int n = 2;; ++n) {
+        const bool taken = QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink();
+        if (!taken && root.mkdir(QFileInfo(candidate).fileName()))
+            return candidate;
+        if (!taken && !QFileInfo::exists(candidate))
+            throw Error(failed);
         candidate = root.filePath(formatted() + QStringLiteral(" %1").arg(n));
-    if (!QDir().mkpath(candidate))
-        throw Error(
-            QStringLiteral("Couldn't create the folder for a new take in \"%1\".").arg(m_root));
-    return candidate;
+    }
 }
 
 QString TakeLibrary::cacheFolder(const Take& take) const {

@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace reelbox;
@@ -242,4 +244,35 @@ TEST_F(TakeLibraryTest, NewTakeFoldersAreNamedAfterTheTimeOrFail) {
     writeFile(home.filePath("blocker"), "a file, not a folder");
     EXPECT_THROW(TakeLibrary(home.filePath("blocker/Reelbox"), cacheRoot()).makeNewTakeFolder(),
                  Error);
+}
+
+// A disk that fills while take.json is written: here a file size limit on this process (the
+// signal ignored, so a write past it comes back short, as on a nearly full disk). The save
+// fails with the reason and the take.json before it stays whole.
+TEST_F(TakeLibraryTest, ASaveThatCannotWriteEverythingFailsAndKeepsTheOldFile) {
+    makeTake("a", utc(2024, 1, 1, 10, 0, 0));
+    TakeLibrary library(root(), cacheRoot());
+    const Take before = library.takes().at(0);
+    Take longer = before;
+    longer.info.name = QString(5000, u'x');
+    const QByteArray old = readFile(before.infoPath());
+
+    struct rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    bool threw = false;
+    try {
+        library.save(longer);
+    } catch (const Error& e) {
+        threw = true;
+        EXPECT_TRUE(QString::fromUtf8(e.what()).startsWith(QStringLiteral("Couldn't save")));
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_TRUE(threw);
+    EXPECT_EQ(readFile(before.infoPath()), old);
+    EXPECT_EQ(library.takes().at(0), before);
 }
