@@ -5,6 +5,7 @@
 #include "platform/media/MovieRepair.h"
 #include "platform/media/MovieWriter.h"
 #include "platform/media/VideoDecoder.h"
+#include "platform/media/VideoTimes.h"
 
 #include <QDir>
 #include <QFile>
@@ -161,6 +162,14 @@ TEST_F(FragmentedMovie, InterruptedWritingIsCutBackToItsLastFragment) {
         const MovieInfo info = probeMovie(copy);
         ASSERT_EQ(info.video.size(), 1u);
         ASSERT_EQ(info.audio.size(), 1u);
+        // The repaired header states the length of what was kept.
+        const MovieHeaderDurations header = readMovieHeaderDurations(copy);
+        ASSERT_EQ(header.trackSeconds.size(), 2u);
+        EXPECT_NEAR(header.trackSeconds[0], info.video[0].durationSeconds, 0.01) << cut.keep;
+        EXPECT_NEAR(header.trackSeconds[1], info.audio[0].durationSeconds, 0.01) << cut.keep;
+        EXPECT_NEAR(header.movieSeconds,
+                    std::max(info.video[0].durationSeconds, info.audio[0].durationSeconds), 0.01)
+            << cut.keep;
         EXPECT_GE(info.video[0].durationSeconds, cut.minSeconds) << cut.keep;
         EXPECT_GE(info.audio[0].durationSeconds, cut.minSeconds) << cut.keep;
         VideoDecoder decoder(copy);
@@ -176,4 +185,45 @@ TEST_F(FragmentedMovie, InterruptedWritingIsCutBackToItsLastFragment) {
     EXPECT_GE(whole.fragments, 10); // at least two a second
     EXPECT_EQ(QFileInfo(path).size(), size);
     EXPECT_THROW(repairFragmentedMovie(cutCopy(20, QStringLiteral("header.mov"))), Error);
+}
+
+// A camera that pauses (low light, a busy machine): the pictures after the pause keep their
+// own times even where a fragment ends inside it. The sound is QuickTime's own big-endian
+// float, and the header states the length.
+TEST(FragmentedMovieGap, PicturesAfterAPauseKeepTheirTimesAndTheHeaderStatesTheLength) {
+    QTemporaryDir directory;
+    const QString movie = directory.filePath(QStringLiteral("gap.mov"));
+    MovieWriterSettings settings;
+    settings.videoSize = QSize(160, 90);
+    settings.audioChannels = 2;
+    settings.realTime = true;
+    settings.fragmented = true;
+    std::vector<double> times;
+    {
+        MovieWriter writer(movie, settings);
+        YuvPicture picture(settings.videoSize, YuvPicture::Matrix::bt709);
+        std::vector<float> block(480 * 2, 0.25f);
+        qint64 written = 0;
+        for (qint64 k = 0; k < 90; ++k) {
+            if (k < 12 || k >= 45) { // nothing from 0.4 s to 1.5 s
+                times.push_back(double(k) / 30);
+                ASSERT_TRUE(writer.writeVideoPicture(picture, times.back()));
+            }
+            for (; written < (k + 1) * rate / 30; written += 480)
+                writer.writeAudioAt(block.data(), 480, written);
+        }
+        writer.finish(3.0);
+    }
+    const std::vector<double> read = videoFrameTimes(movie);
+    ASSERT_EQ(read.size(), times.size());
+    for (size_t i = 0; i < times.size(); ++i)
+        EXPECT_NEAR(read[i], times[i], 0.001) << "picture " << i;
+
+    const MovieInfo info = probeMovie(movie);
+    EXPECT_EQ(info.audio.at(0).codecName, QStringLiteral("pcm_f32be"));
+    const MovieHeaderDurations header = readMovieHeaderDurations(movie);
+    EXPECT_NEAR(header.movieSeconds, 3.0, 0.01);
+    ASSERT_EQ(header.trackSeconds.size(), 2u);
+    for (double seconds : header.trackSeconds)
+        EXPECT_NEAR(seconds, 3.0, 0.01);
 }

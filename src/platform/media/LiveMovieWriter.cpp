@@ -17,8 +17,8 @@ qint64 steadyNowNs() {
 } // namespace
 
 LiveMovieWriter::LiveMovieWriter(const QString& path, const MovieWriterSettings& settings,
-                                 int maxQueuedPictures)
-    : m_channels(settings.audioChannels), m_maxQueued(std::max(1, maxQueuedPictures)) {
+                                 double maxPictureAgeSeconds)
+    : m_channels(settings.audioChannels), m_maxAge(maxPictureAgeSeconds) {
     // Opening the encoder takes a good part of a second; it happens on the writer's thread so
     // the caller goes on taking pictures, which wait in the queue meanwhile.
     m_thread = std::jthread([this, path, settings](std::stop_token stop) {
@@ -47,7 +47,7 @@ bool LiveMovieWriter::addPicture(const YuvPicture& picture, double ptsSeconds) {
         std::lock_guard lock(m_mutex);
         if (m_closed || m_failed.load())
             return false;
-        if (m_queuedPictures >= (m_opening ? openingQueue : m_maxQueued)) {
+        if (m_opening && m_protected >= openingQueue) {
             ++m_dropped;
             return false;
         }
@@ -56,7 +56,16 @@ bool LiveMovieWriter::addPicture(const YuvPicture& picture, double ptsSeconds) {
         item.picture = picture;
         item.seconds = ptsSeconds;
         m_items.push_back(std::move(item));
-        ++m_queuedPictures;
+        if (m_opening || !m_firstPictureQueued) {
+            m_protected = m_items.size();
+            m_firstPictureQueued = true;
+        }
+        // Pictures that waited too long behind this one go: the oldest first.
+        while (m_items.size() > m_protected + 1 &&
+               ptsSeconds - m_items[m_protected].seconds > m_maxAge) {
+            m_items.erase(m_items.begin() + std::ptrdiff_t(m_protected));
+            ++m_dropped;
+        }
     }
     m_wake.notify_one();
     return true;
@@ -74,7 +83,7 @@ void LiveMovieWriter::addAudio(const float* interleaved, qint64 frames, qint64 p
         std::lock_guard lock(m_mutex);
         if (m_closed || m_failed.load())
             return;
-        m_items.push_back(std::move(item));
+        m_sound.push_back(std::move(item));
     }
     m_wake.notify_one();
 }
@@ -104,7 +113,7 @@ void LiveMovieWriter::fail(const QString& message) {
         m_failure = message;
     m_failed = true;
     m_items.clear(); // a finish asked for is answered now
-    m_queuedPictures = 0;
+    m_sound.clear();
     if (m_closed)
         m_done = true;
 }
@@ -114,13 +123,14 @@ void LiveMovieWriter::run(std::stop_token stop) {
         Item item;
         {
             std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, stop, [&] { return !m_items.empty(); });
+            m_wake.wait(lock, stop, [&] { return !m_items.empty() || !m_sound.empty(); });
             if (stop.stop_requested())
                 return;
-            item = std::move(m_items.front());
-            m_items.pop_front();
-            if (item.kind == Item::Kind::picture)
-                --m_queuedPictures;
+            std::deque<Item>& queue = m_sound.empty() ? m_items : m_sound;
+            item = std::move(queue.front());
+            queue.pop_front();
+            if (&queue == &m_items && item.kind == Item::Kind::picture && m_protected > 0)
+                --m_protected;
         }
         if (m_failed.load()) {
             if (item.kind == Item::Kind::finish)

@@ -16,14 +16,17 @@
 namespace reelbox {
 
 // A MovieWriter fed live: pictures and sound queue up and a thread of its own encodes and
-// writes them, so whoever feeds it never waits for the encoder or the disk. When more than
-// `maxQueuedPictures` pictures wait, new ones are dropped and counted; sound is never dropped.
+// writes them, so whoever feeds it never waits for the encoder or the disk. Sound has a queue
+// of its own that goes first and never waits behind pictures, and is never dropped. A picture
+// that waits longer than `maxPictureAgeSeconds` behind the newest one is dropped and counted
+// (never the first one, nor those taken while the encoder opened): what reaches the disk stays
+// close to now.
 class LiveMovieWriter {
 public:
     // Opens the file and the encoder (as MovieWriter) on its own thread; a failure to open
     // shows in failed() and failure().
     LiveMovieWriter(const QString& path, const MovieWriterSettings& settings,
-                    int maxQueuedPictures = 6);
+                    double maxPictureAgeSeconds = 0.3);
     // Ends the thread; whatever was not finished stays as the writer left it.
     ~LiveMovieWriter();
     LiveMovieWriter(const LiveMovieWriter&) = delete;
@@ -62,14 +65,18 @@ private:
 
     std::unique_ptr<MovieWriter> m_writer; // touched by the thread only once it runs
     int m_channels = 0;
-    int m_maxQueued;
+    double m_maxAge;
 
     mutable std::mutex m_mutex;
     std::condition_variable_any m_wake;
-    std::deque<Item> m_items;
-    int m_queuedPictures = 0;
-    bool m_opening = true; // the encoder is being opened: the queue may hold more
-    static constexpr int openingQueue = 90;
+    std::deque<Item> m_items; // pictures, then the finish
+    std::deque<Item> m_sound; // goes first
+    bool m_opening = true;    // the encoder is being opened
+    // Pictures at the queue's front that are never dropped: the first one, and those taken
+    // while the encoder opened (the take's start), up to a few seconds of them.
+    size_t m_protected = 0;
+    bool m_firstPictureQueued = false;
+    static constexpr size_t openingQueue = 90;
     bool m_closed = false; // finish() was asked for
     QString m_failure;
 

@@ -1,6 +1,7 @@
 #include "platform/media/MovieWriter.h"
 
 #include "platform/Error.h"
+#include "platform/media/MovieRepair.h"
 #include "platform/media/PictureConverter.h"
 #include "platform/media/internal/Av.h"
 #include "platform/media/internal/PictureConversion.h"
@@ -11,6 +12,7 @@ extern "C" {
 }
 
 #include <QFile>
+#include <QtEndian>
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -162,6 +164,11 @@ struct MovieWriter::State {
     int64_t nextAudioPts = AV_NOPTS_VALUE; // in frames
 
     av::PacketPtr packet = av::makePacket();
+    // Fragmented movies: the newest picture waits for the next one, whose time gives it its
+    // duration, so that a picture after a pause keeps its time across a fragment's end.
+    av::PacketPtr heldVideo = av::makePacket();
+    bool hasHeldVideo = false;
+    int64_t videoEnd = 0; // end of the last picture written, in the stream's time base
 
     ~State() {
         // Our own file closes itself; FFmpeg must not close it as one of its own.
@@ -174,7 +181,9 @@ struct MovieWriter::State {
     void addAudio();
     void encodeVideo(const AVFrame* frame);
     void writeAudioPacket(const float* interleaved, qint64 frames);
-    void writePacket();
+    void writePacket(AVPacket* p);
+    void holdVideoPacket();
+    void writeHeldVideo(std::optional<double> endSeconds);
     void endFragment();
     void releaseHeldAudio(qint64 keepFrames);
     void finish(std::optional<double> endSeconds);
@@ -313,10 +322,11 @@ void MovieWriter::State::addAudio() {
     audioStream = avformat_new_stream(output.get(), nullptr);
     if (!audioStream)
         throw Error(QStringLiteral("Out of memory"));
-    // pcm_f32le packets are the interleaved samples themselves; no encoder is needed.
+    // Big-endian float, QuickTime's own: every reader takes it so without further boxes. The
+    // packets are the interleaved samples with their bytes swapped; no encoder is needed.
     AVCodecParameters* p = audioStream->codecpar;
     p->codec_type = AVMEDIA_TYPE_AUDIO;
-    p->codec_id = AV_CODEC_ID_PCM_F32LE;
+    p->codec_id = AV_CODEC_ID_PCM_F32BE;
     p->format = AV_SAMPLE_FMT_FLT;
     p->sample_rate = settings.sampleRate;
     if (channels == 1)
@@ -406,22 +416,52 @@ void MovieWriter::State::encodeVideo(const AVFrame* frame) {
         av::repairVideoDts(*packet, lastVideoDts, 64 * frameTicks);
         av_packet_rescale_ts(packet.get(), video->time_base, videoStream->time_base);
         packet->stream_index = videoStream->index;
-        if (file && (packet->flags & AV_PKT_FLAG_KEY))
-            endFragment(); // every fragment opens with a key frame where it can
-        writePacket();
+        if (file) {
+            holdVideoPacket();
+            continue;
+        }
+        writePacket(packet.get());
     }
 }
 
-void MovieWriter::State::writePacket() {
+// The held picture goes out with the new one's time as its end; the new one is held.
+void MovieWriter::State::holdVideoPacket() {
+    if (hasHeldVideo) {
+        if (packet->dts != AV_NOPTS_VALUE && packet->dts > heldVideo->dts)
+            heldVideo->duration = packet->dts - heldVideo->dts;
+        writeHeldVideo(std::nullopt);
+    }
+    if (packet->flags & AV_PKT_FLAG_KEY)
+        endFragment(); // every fragment opens with a key frame where it can
+    av_packet_move_ref(heldVideo.get(), packet.get());
+    hasHeldVideo = true;
+}
+
+// Writes the held picture; at the end of the movie it lasts until `endSeconds` when given.
+void MovieWriter::State::writeHeldVideo(std::optional<double> endSeconds) {
+    if (!hasHeldVideo)
+        return;
+    if (endSeconds) {
+        const int64_t end = av_rescale_q(std::llround(*endSeconds / av_q2d(videoTimeBase)),
+                                         videoTimeBase, videoStream->time_base);
+        if (end > heldVideo->pts)
+            heldVideo->duration = end - heldVideo->pts;
+    }
+    hasHeldVideo = false;
+    videoEnd = heldVideo->pts + heldVideo->duration;
+    writePacket(heldVideo.get());
+}
+
+void MovieWriter::State::writePacket(AVPacket* p) {
     if (!file) {
-        check(av_interleaved_write_frame(output.get(), packet.get()));
+        check(av_interleaved_write_frame(output.get(), p));
         return;
     }
     // Fragments hold each track's samples apart, so no interleaving is needed.
-    const bool isAudio = audioStream && packet->stream_index == audioStream->index;
-    const qint64 frames = isAudio ? packet->size / (4 * settings.audioChannels) : 0;
-    check(av_write_frame(output.get(), packet.get()));
-    av_packet_unref(packet.get());
+    const bool isAudio = audioStream && p->stream_index == audioStream->index;
+    const qint64 frames = isAudio ? p->size / (4 * settings.audioChannels) : 0;
+    check(av_write_frame(output.get(), p));
+    av_packet_unref(p);
     fragmentHasData = true;
     fragmentAudioFrames += frames;
     if (fragmentAudioFrames >= settings.sampleRate / fragmentSoundDivisor)
@@ -528,8 +568,13 @@ void MovieWriter::State::writeAudioPacket(const float* interleaved, qint64 frame
             check(AVERROR(EINVAL));
         check(av_new_packet(packet.get(), int(bytes)));
         if (interleaved) {
-            std::memcpy(packet->data, interleaved, bytes);
-            interleaved += count * channels;
+            const qint64 samples = count * channels;
+            for (qint64 i = 0; i < samples; ++i) {
+                quint32 word;
+                std::memcpy(&word, interleaved + i, sizeof word);
+                qToBigEndian(word, packet->data + i * 4);
+            }
+            interleaved += samples;
         } else {
             std::memset(packet->data, 0, bytes);
         }
@@ -541,7 +586,7 @@ void MovieWriter::State::writeAudioPacket(const float* interleaved, qint64 frame
         packet->stream_index = audioStream->index;
         nextAudioPts += count;
         frames -= count;
-        writePacket();
+        writePacket(packet.get());
     }
 }
 
@@ -569,13 +614,26 @@ void MovieWriter::State::finish(std::optional<double> endSeconds) {
                 }
                 releaseHeldAudio(0);
             }
+            writeHeldVideo(endSeconds);
             endFragment();
             check(av_write_trailer(output.get()));
             check(file->sync());
+            std::vector<double> lengths;
+            if (videoStream)
+                lengths.push_back(double(videoEnd) * av_q2d(videoStream->time_base));
+            if (audioStream)
+                lengths.push_back(double(nextAudioPts == AV_NOPTS_VALUE ? 0 : nextAudioPts) /
+                                  settings.sampleRate);
             output->pb = nullptr; // ours, closed with the file
             output.reset();
             file.reset();
             finished = true;
+            // The header was written before any sample: now it gets the length. The movie
+            // reads without it, so a failure here fails nothing.
+            try {
+                writeMovieHeaderDurations(path, lengths);
+            } catch (const Error&) {
+            }
             return;
         }
         check(av_write_trailer(output.get()));
