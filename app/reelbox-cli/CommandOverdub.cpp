@@ -17,6 +17,7 @@
 #include <QSettings>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 
 namespace reelbox::cli {
@@ -97,26 +98,27 @@ int runOverdub(const QStringList& args, const std::stop_token& stop) {
     }
 
     DeviceManager devices;
+    // A choice is checked before it is remembered, so a wrong one leaves the last choice be.
+    if (camera && std::none_of(devices.cameras().begin(), devices.cameras().end(),
+                               [&](const CameraInfo& c) { return c.id == *camera; }))
+        throw Error(QStringLiteral("There is no camera \"%1\".").arg(*camera));
+    if (microphone && std::none_of(devices.microphones().begin(), devices.microphones().end(),
+                                   [&](const SoundDevice& m) { return m.id == *microphone; }))
+        throw Error(QStringLiteral("There is no microphone \"%1\".").arg(*microphone));
     if (camera)
         devices.setCameraID(camera);
     if (microphone)
         devices.setMicrophoneID(microphone);
-    if (camera && !devices.camera())
-        throw Error(QStringLiteral("There is no camera \"%1\".").arg(*camera));
-    if (microphone && !devices.microphone())
-        throw Error(QStringLiteral("There is no microphone \"%1\".").arg(*microphone));
-    if (countdown)
-        QSettings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"))
-            .setValue(QStringLiteral("countdown"), *countdown);
-
+    // The options hold for this run only: nothing of them is remembered.
     OverdubModel model(editor, devices);
+    model.useCountdownSeconds(countdown);
     if (output) {
-        model.setOutputID(output);
+        model.setOutputID(output, false);
         if (model.player().outputProblem().size())
             throw Error(model.player().outputProblem());
     }
     if (soundOnly)
-        model.setRecordVideo(false);
+        model.setRecordVideo(false, false);
     if (start) {
         const OverdubModel::Range range = model.startRange();
         if (*start < range.lower || *start > range.upper)

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 
 namespace reelbox::cli {
 
@@ -24,13 +25,19 @@ TakeLibrary openLibrary(const QString& root) {
     return root.isEmpty() ? TakeLibrary() : TakeLibrary(root);
 }
 
-void reportRecovered(const std::vector<Take>& takes, bool toStdout) {
-    for (const Take& take : takes) {
-        if (toStdout)
-            printLine(take.folder);
-        else
-            printError(QStringLiteral("recovered %1").arg(take.folder));
-    }
+// The recovered takes' folders on stdout; what was removed, kept or left alone, on stderr.
+// False when a take could not be finished.
+bool reportRecovery(const RecordingRecovery::RecoveryReport& report) {
+    for (const Take& take : report.recovered)
+        printLine(take.folder);
+    for (const QString& folder : report.removed)
+        printError(QStringLiteral("removed %1: it holds nothing that can be played").arg(folder));
+    for (const QString& folder : report.skipped)
+        printError(QStringLiteral("skipped %1: it is still being recorded").arg(folder));
+    for (const RecordingRecovery::RecoveryReport::Failure& failed : report.failed)
+        printError(QStringLiteral("reelbox-cli: couldn't recover %1: %2 It is kept as it was.")
+                       .arg(failed.folder, failed.message));
+    return report.failed.empty();
 }
 
 } // namespace
@@ -44,8 +51,7 @@ int runRecover(const QStringList& args) {
             throw UsageError{QStringLiteral("recover: unexpected argument \"%1\"").arg(args[i])};
     }
     TakeLibrary library = openLibrary(root);
-    reportRecovered(RecordingRecovery::recoverAll(library), true);
-    return success;
+    return reportRecovery(RecordingRecovery::recoverAll(library)) ? success : failure;
 }
 
 int runRecord(const QStringList& args, const std::stop_token& stop) {
@@ -79,7 +85,8 @@ int runRecord(const QStringList& args, const std::stop_token& stop) {
             inputs.emplace();
             for (const QString& part : optionValue(args, i).split(u',')) {
                 const int n = part.toInt(&ok);
-                if (!ok || n < 1)
+                ok = ok && n >= 1;
+                if (!ok)
                     break;
                 inputs->append(n);
             }
@@ -96,16 +103,21 @@ int runRecord(const QStringList& args, const std::stop_token& stop) {
     const auto choose = [](const std::optional<QString>& wanted) -> std::optional<QString> {
         return *wanted == u"none" ? std::nullopt : wanted;
     };
-    if (camera)
-        devices.setCameraID(choose(camera));
-    if (microphone)
-        devices.setMicrophoneID(choose(microphone));
-    if (camera && devices.cameraID() && !devices.camera())
+    // A choice is checked before it is remembered, so a wrong one leaves the last choice be.
+    const std::optional<QString> cameraID = camera ? choose(camera) : std::nullopt;
+    const std::optional<QString> microphoneID = microphone ? choose(microphone) : std::nullopt;
+    if (cameraID && std::none_of(devices.cameras().begin(), devices.cameras().end(),
+                                 [&](const CameraInfo& c) { return c.id == *cameraID; }))
         throw Error(QStringLiteral("There is no camera \"%1\".").arg(*camera));
-    if (microphone && devices.microphoneID() && !devices.microphone())
+    if (microphoneID && std::none_of(devices.microphones().begin(), devices.microphones().end(),
+                                     [&](const SoundDevice& m) { return m.id == *microphoneID; }))
         throw Error(QStringLiteral("There is no microphone \"%1\".").arg(*microphone));
+    if (camera)
+        devices.setCameraID(cameraID);
+    if (microphone)
+        devices.setMicrophoneID(microphoneID);
     if (countdown)
-        recorder.setCountdownSeconds(*countdown);
+        recorder.useCountdownSeconds(*countdown); // for this run only
     if (size)
         recorder.engine().setPreferredSize(*size);
 
@@ -131,11 +143,26 @@ int runRecord(const QStringList& args, const std::stop_token& stop) {
         else if (state.kind == RecorderState::Kind::idle && recorder.errorMessage())
             loop.quit(); // the recording could not start
     });
+    // A failure to start (no take folder, say) comes while the state stays idle.
+    QObject::connect(&recorder, &RecorderModel::errorMessageChanged, &loop, [&] {
+        if (recorder.state().kind == RecorderState::Kind::idle && recorder.errorMessage())
+            loop.quit();
+    });
 
     // The meters have read the microphone's channels once; then the inputs are ticked.
+    std::optional<QString> wrongInputs;
     QTimer::singleShot(150, &loop, [&] {
         if (inputs) {
             std::vector<ChannelMix> mix = recorder.channels();
+            for (const int input : *inputs)
+                if (input > int(mix.size())) {
+                    wrongInputs = QStringLiteral("record: --inputs: the microphone has %1 "
+                                                 "inputs, not %2")
+                                      .arg(mix.size())
+                                      .arg(input);
+                    loop.quit();
+                    return;
+                }
             for (size_t c = 0; c < mix.size(); ++c)
                 mix[c].enabled = inputs->contains(int(c) + 1);
             recorder.setChannels(mix);
@@ -155,6 +182,10 @@ int runRecord(const QStringList& args, const std::stop_token& stop) {
             loop.quit();
             return;
         }
+        if (stop.stop_requested() && state.kind == RecorderState::Kind::idle) {
+            loop.quit(); // nothing is being recorded: a stop ends the command at once
+            return;
+        }
         if (state.kind != RecorderState::Kind::recording || stopAsked)
             return;
         const qint64 ms = state.since.msecsTo(QDateTime::currentDateTime());
@@ -170,6 +201,8 @@ int runRecord(const QStringList& args, const std::stop_token& stop) {
     clock.start();
     loop.exec();
 
+    if (wrongInputs)
+        throw UsageError{*wrongInputs};
     if (!finished) {
         if (recorder.errorMessage())
             throw Error(*recorder.errorMessage());
@@ -182,11 +215,13 @@ int runRecord(const QStringList& args, const std::stop_token& stop) {
                        .arg((result.startTimeNs - result.requestedAtNs) / 1000000)
                        .arg((result.firstFrameWrittenNs - result.requestedAtNs) / 1000000));
     printLine(finished->folder);
-    printLine(jsonObject({{QStringLiteral("duration"), jsonNumber(finished->info.duration)},
-                          {QStringLiteral("audioChannelCount"),
-                           jsonNumber(double(recorder.lastResult().audioChannelCount))},
-                          {QStringLiteral("droppedFrames"),
-                           jsonNumber(double(recorder.lastResult().droppedFrames))}}));
+    printLine(jsonObject(
+        {{QStringLiteral("duration"), jsonNumber(finished->info.duration)},
+         {QStringLiteral("audioChannelCount"),
+          jsonNumber(double(recorder.lastResult().audioChannelCount))},
+         {QStringLiteral("droppedFrames"), jsonNumber(double(recorder.lastResult().droppedFrames))},
+         {QStringLiteral("lostSoundFrames"),
+          jsonNumber(double(recorder.lastResult().lostSoundFrames))}}));
     if (recorder.errorMessage())
         printError(QStringLiteral("reelbox-cli: %1").arg(*recorder.errorMessage()));
     return recorder.errorMessage() ? failure : success;

@@ -17,6 +17,7 @@ sigset_t stopSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP); // a closed terminal stops the work as Ctrl+C does
     return set;
 }
 

@@ -6,7 +6,7 @@
 
 namespace reelbox::cli {
 
-// SIGINT and SIGTERM as a stop request for the command's work. The signals are blocked in
+// SIGINT, SIGTERM and SIGHUP as a stop request for the command's work. The signals are blocked in
 // every thread and read from a signalfd by a watcher thread, so nothing runs inside a signal
 // handler. A second signal ends the process at once. Construct it before any thread starts.
 class Interruption {

@@ -57,7 +57,8 @@ Commands:
          [--microphone ID|none] [--inputs 1,3,…] [--size WxH]
                                     record a take as the recorder does: countdown and time on
                                     stderr; N seconds or until Ctrl+C; prints the take folder
-                                    and {"duration", "audioChannelCount", "droppedFrames"}
+                                    and {"duration", "audioChannelCount", "droppedFrames",
+                                    "lostSoundFrames"}
   recover [--root DIR]              finish interrupted recordings; prints their folders
   overdub TAKE_DIR [--start S] [--seconds N] [--sound-only] [--output ID] [--camera ID]
           [--microphone ID] [--inputs 1,3,…] [--countdown N]
@@ -70,10 +71,11 @@ Options:
   -h, --help                        show this text
 
 Outputs of mix and export never go inside a take folder or Reelbox's cache.
-SIGINT and SIGTERM stop the work and remove what it had begun to write.
+SIGINT, SIGTERM and SIGHUP stop the work and remove what it had begun to write; record
+and overdub instead stop as the record key does, keep what was recorded and exit 0.
 
 Exit status: 0 on success, 1 when the work failed, 2 on a wrong call,
-130 after SIGINT, 143 after SIGTERM.)";
+130 after SIGINT, 143 after SIGTERM, 129 after SIGHUP.)";
 
 } // namespace
 

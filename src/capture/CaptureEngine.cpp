@@ -25,9 +25,9 @@ namespace {
 
 constexpr double minimumFrameRate = 29.9;
 constexpr double preferredFrameRate = 30;
-// Pictures waiting for the encoder before new ones are dropped: about a second, enough to ride
-// out a fragment's sync to disk or a slow key frame.
-constexpr int queuedPictures = 30;
+// How long a picture may wait for the encoder behind the newest one before it is dropped: what
+// reaches the disk stays this close to now, so a crash loses little.
+constexpr double maxPictureAgeSeconds = 0.3;
 // Seconds of sound the ring between the audio thread and the data thread holds.
 constexpr int soundRingSeconds = 4;
 // How long a stop waits, at most, for the data thread to take the
@@ -85,6 +85,11 @@ struct CaptureEngine::Data {
     bool includeVideo = true;
     qint64 requestedAtNs = 0;
     std::unique_ptr<LiveMovieWriter> writer;
+    // Opened when the recording is armed, so that the encoder is ready (and the file's header
+    // on disk) by the first sample; it becomes `writer` then.
+    std::unique_ptr<LiveMovieWriter> armed;
+    MovieWriterSettings armedSettings;
+    QString armedPath;
     QString path;
     qint64 startHostNs = 0;
     double origin = 0;      // sample position of the file's start
@@ -95,8 +100,11 @@ struct CaptureEngine::Data {
     qint64 lastSequence = -1;
     qint64 dropped = 0;
     qint64 videoFeedDroppedAtStart = 0;
+    qint64 soundLostAtStart = 0; // the sound ring's loss count when the file started
     int recordedChannels = 0;
     bool failureReported = false;
+    bool cameraLost = false;     // the camera ended during the recording
+    bool microphoneLost = false; // the microphone did
 
     // Stopping and finishing.
     bool stopping = false;
@@ -121,6 +129,9 @@ struct CaptureEngine::Data {
     void takeVideo();
     void handleAudio(const AudioFeed::Block& block);
     void handleVideo(const CameraFrame& frame);
+    MovieWriterSettings writerSettings(QSize videoSize, YuvPicture::Matrix matrix) const;
+    void arm(const QString& target, QSize videoSize, YuvPicture::Matrix matrix);
+    void discardArmed();
     bool beginWriting(QSize videoSize, YuvPicture::Matrix matrix);
     void stopRecording(std::shared_ptr<QPromise<RecordingResult>> promise, qint64 atNs);
     void completeStop();
@@ -240,10 +251,8 @@ void CaptureEngine::Data::handleVideo(const CameraFrame& frame) {
     lastEnd = pts + duration;
 }
 
-bool CaptureEngine::Data::beginWriting(QSize videoSize, YuvPicture::Matrix matrix) {
-    // The sound track is described by the first buffer; until one came, wait.
-    if (hasAudioInput && audioChannels == 0)
-        return false;
+MovieWriterSettings CaptureEngine::Data::writerSettings(QSize videoSize,
+                                                        YuvPicture::Matrix matrix) const {
     MovieWriterSettings settings;
     settings.videoSize = videoSize;
     settings.frameRate = std::max(1, int(std::lround(cameraRate)));
@@ -252,16 +261,59 @@ bool CaptureEngine::Data::beginWriting(QSize videoSize, YuvPicture::Matrix matri
     settings.audioChannels = hasAudioInput ? audioChannels : 0;
     settings.realTime = true;
     settings.fragmented = true;
+    return settings;
+}
+
+// Opens the file and the encoder now, for the sources as they are: the first sample finds
+// them ready.
+void CaptureEngine::Data::arm(const QString& target, QSize videoSize, YuvPicture::Matrix matrix) {
+    discardArmed();
+    MovieWriterSettings settings = writerSettings(includeVideo ? videoSize : QSize(), matrix);
+    if (hasAudioInput && audioFeed)
+        settings.audioChannels = audioFeed->channels();
+    if ((includeVideo && videoSize.isEmpty()) || (!includeVideo && settings.audioChannels == 0))
+        return; // no source that could start the file: nothing to open
+    try {
+        armed = std::make_unique<LiveMovieWriter>(target, settings, maxPictureAgeSeconds);
+    } catch (const std::exception& e) {
+        qCWarning(reelboxLog) << "Reelbox: failed to start writer:" << e.what();
+        return;
+    }
+    armedSettings = settings;
+    armedPath = target;
+}
+
+// An armed file that no sample started holds nothing: it goes.
+void CaptureEngine::Data::discardArmed() {
+    if (!armed)
+        return;
+    armed.reset();
+    QFile::remove(armedPath);
+}
+
+bool CaptureEngine::Data::beginWriting(QSize videoSize, YuvPicture::Matrix matrix) {
+    // The sound track is described by the first buffer; until one came, wait.
+    if (hasAudioInput && audioChannels == 0)
+        return false;
+    MovieWriterSettings settings = writerSettings(videoSize, matrix);
     const QString target = *pendingPath;
     pendingPath.reset();
+    const bool fits = armed && armedPath == target && armedSettings.videoSize == videoSize &&
+                      armedSettings.audioChannels == settings.audioChannels;
+    if (!fits)
+        discardArmed();
     try {
-        writer = std::make_unique<LiveMovieWriter>(target, settings, queuedPictures);
+        if (fits)
+            writer = std::move(armed);
+        else
+            writer = std::make_unique<LiveMovieWriter>(target, settings, maxPictureAgeSeconds);
     } catch (const std::exception& e) {
         qCWarning(reelboxLog) << "Reelbox: failed to start writer:" << e.what();
         return false;
     }
     path = target;
     recordedChannels = settings.audioChannels;
+    soundLostAtStart = audioFeed ? audioFeed->lostFrames() : 0;
     lastEnd = -1;
     lastPts = -1;
     audioEnd = 0;
@@ -273,6 +325,7 @@ bool CaptureEngine::Data::beginWriting(QSize videoSize, YuvPicture::Matrix matri
 void CaptureEngine::Data::stopRecording(std::shared_ptr<QPromise<RecordingResult>> promise,
                                         qint64 atNs) {
     pendingPath.reset(); // a recording that never started cannot start any more
+    discardArmed();
     if (stopping) {
         promise->setException(std::make_exception_ptr(CaptureError::notRecording()));
         promise->finish();
@@ -295,9 +348,14 @@ void CaptureEngine::Data::stopRecording(std::shared_ptr<QPromise<RecordingResult
 // Once the sound has reached the end of the last picture (or waited long enough), the file is
 // cut there and the writer finishes it on its own thread.
 void CaptureEngine::Data::completeStop() {
-    const double end = std::max(0.0, lastEnd);
-    const bool soundBehind =
-        includeVideo && recordedChannels > 0 && double(audioEnd) < end * audioSampleRate;
+    if (cameraLost)
+        pastStop = true; // no picture will come
+    // After a camera loss the sound went on: the file ends where the sound does.
+    const double end = std::max(0.0, cameraLost && recordedChannels > 0
+                                         ? std::max(lastEnd, double(audioEnd) / audioSampleRate)
+                                         : lastEnd);
+    const bool soundBehind = includeVideo && recordedChannels > 0 && !microphoneLost &&
+                             double(audioEnd) < end * audioSampleRate;
     if ((soundBehind || !pastStop) && steadyNowNs() < stopDeadlineNs && !writer->failed())
         return;
     RecordingResult& result = finishingResult;
@@ -309,6 +367,10 @@ void CaptureEngine::Data::completeStop() {
     result.requestedAtNs = requestedAtNs;
     result.droppedFrames =
         dropped + (videoFeed ? videoFeed->dropped() - videoFeedDroppedAtStart : 0);
+    result.lostSoundFrames = audioFeed ? audioFeed->lostFrames() - soundLostAtStart : 0;
+    if (result.lostSoundFrames > 0)
+        qCWarning(reelboxLog, "Reelbox: %lld sound frames were lost in the capture ring",
+                  static_cast<long long>(result.lostSoundFrames));
     writer->finish(end);
     finishing = std::move(writer);
     stopping = false;
@@ -347,6 +409,8 @@ void CaptureEngine::Data::resetWriter() {
     writer.reset();
     recordedChannels = 0;
     stopping = false;
+    cameraLost = false;
+    microphoneLost = false;
 }
 
 CaptureEngine::CaptureEngine(QObject* parent) : QObject(parent), d(std::make_unique<Data>()) {
@@ -434,10 +498,18 @@ void CaptureEngine::openCamera(const CameraInfo& camera) {
         data->cameraRate = rate > 0 ? rate : preferredFrameRate;
     });
     Data* data = d.get();
-    stream->start([feed, data](const CameraFrame& frame) {
-        feed->push(frame);
-        data->wake.release();
-    });
+    const QString name = camera.name;
+    stream->start(
+        [feed, data](const CameraFrame& frame) {
+            feed->push(frame);
+            data->wake.release();
+        },
+        [data, name](const CameraError&) {
+            data->post([data] { data->cameraLost = data->writer != nullptr; });
+            QMetaObject::invokeMethod(
+                data->engine, [e = data->engine, name] { emit e->deviceLost(name); },
+                Qt::QueuedConnection);
+        });
     m_camera = std::move(stream);
     m_cameraInfo = camera;
     m_videoSize = m_camera->size();
@@ -451,12 +523,18 @@ void CaptureEngine::openMicrophone(const SoundDevice& microphone) {
     const int channels = std::max(1, microphone.channels);
     auto feed = std::make_shared<AudioFeed>(channels, qint64(soundRingSeconds) * audioSampleRate);
     Data* data = d.get();
-    std::unique_ptr<AudioInputStream> stream =
-        sound.openInput(microphone.id, [feed, data](const float* interleaved, int frames, int count,
-                                                    qint64 hostTimeNs) {
+    std::unique_ptr<AudioInputStream> stream = sound.openInput(
+        microphone.id,
+        [feed, data](const float* interleaved, int frames, int count, qint64 hostTimeNs) {
             if (count == feed->channels())
                 feed->push(interleaved, frames, hostTimeNs);
             data->wake.release();
+        },
+        [data, name = microphone.name](const QString&) {
+            data->post([data] { data->microphoneLost = data->writer != nullptr; });
+            QMetaObject::invokeMethod(
+                data->engine, [e = data->engine, name] { emit e->deviceLost(name); },
+                Qt::QueuedConnection);
         });
     if (stream->channels() != channels) {
         // The device opened with another channel count than it was listed with.
@@ -523,12 +601,20 @@ std::vector<LevelMeter::Level> CaptureEngine::audioLevels() {
 
 void CaptureEngine::startRecording(const QString& path, bool includeVideo) {
     const qint64 requested = steadyNowNs();
-    d->post([data = d.get(), path, includeVideo, requested] {
+    const QSize size = m_videoSize.value_or(QSize());
+    d->post([data = d.get(), path, includeVideo, requested, size] {
         data->includeVideo = includeVideo;
         QFile::remove(path);
         data->pendingPath = path;
         data->requestedAtNs = requested;
         data->lastEnd = -1;
+        YuvPicture::Matrix matrix = YuvPicture::Matrix::bt709;
+        {
+            std::lock_guard lock(data->previewMutex);
+            if (!data->preview.picture.isNull())
+                matrix = data->preview.picture.matrix();
+        }
+        data->arm(path, size, matrix);
     });
 }
 

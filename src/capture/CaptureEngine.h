@@ -27,6 +27,7 @@ struct RecordingResult {
     qint64 droppedFrames = 0;       // pictures the camera delivered that are not in the file
     qint64 requestedAtNs = 0;       // host clock instant of startRecording()
     qint64 firstFrameWrittenNs = 0; // host clock instant the first picture was in the file
+    qint64 lostSoundFrames = 0;     // sound the data thread took too late: silence in the file
 };
 
 // The camera format a camera is opened in, and the frame rate asked of it.
@@ -97,6 +98,9 @@ public:
 signals:
     // The file could not be written any further (a full disk, say); what was written stays.
     void recordingFailed(const QString& message);
+    // The camera or the microphone ended on its own (unplugged, driver failure); `device` is
+    // its name. A recording goes on with what is left until it is stopped.
+    void deviceLost(const QString& device);
 
 private:
     struct Data;

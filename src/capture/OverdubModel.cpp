@@ -7,6 +7,7 @@
 #include "edit/TakeEditorModel.h"
 #include "model/TakeInfoCodec.h"
 #include "model/UuidString.h"
+#include "platform/CaptureError.h"
 #include "platform/Error.h"
 #include "platform/camera/CameraError.h"
 #include "platform/sound/SoundSystem.h"
@@ -96,6 +97,14 @@ OverdubModel::OverdubModel(TakeEditorModel& editor, DeviceManager& devices, Soun
 
     m_meterTimer.setInterval(meterIntervalMs);
     connect(&m_meterTimer, &QTimer::timeout, this, &OverdubModel::updateMeters);
+    // A device lost while recording stops the recording as a stop would; what was recorded
+    // is kept.
+    connect(m_engine.get(), &CaptureEngine::deviceLost, this, [this](const QString& device) {
+        if (m_state.kind != RecorderState::Kind::recording)
+            return;
+        m_deviceLoss = device + QStringLiteral(" was disconnected.");
+        stop();
+    });
 }
 
 OverdubModel::~OverdubModel() {
@@ -133,8 +142,9 @@ OverdubModel::Range OverdubModel::startRange() const {
     return {edit.inPoint, std::max(edit.inPoint + minimumRange, end - endMargin)};
 }
 
-void OverdubModel::setRecordVideo(bool record) {
-    userDefaults().setValue(QStringLiteral("overdubVideo"), record);
+void OverdubModel::setRecordVideo(bool record, bool remember) {
+    if (remember)
+        userDefaults().setValue(QStringLiteral("overdubVideo"), record);
     if (record == m_recordVideo)
         return;
     m_recordVideo = record;
@@ -148,12 +158,14 @@ void OverdubModel::setMirrorPreview(bool mirror) {
     assign(m_mirrorPreview, mirror, &OverdubModel::mirrorPreviewChanged);
 }
 
-void OverdubModel::setOutputID(const std::optional<QString>& id) {
-    QSettings settings = userDefaults();
-    if (id)
-        settings.setValue(QStringLiteral("overdubOutput"), *id);
-    else
-        settings.remove(QStringLiteral("overdubOutput"));
+void OverdubModel::setOutputID(const std::optional<QString>& id, bool remember) {
+    if (remember) {
+        QSettings settings = userDefaults();
+        if (id)
+            settings.setValue(QStringLiteral("overdubOutput"), *id);
+        else
+            settings.remove(QStringLiteral("overdubOutput"));
+    }
     if (id == m_outputID)
         return;
     m_outputID = id;
@@ -356,6 +368,8 @@ void OverdubModel::toggleRecording() {
         int seconds = stored.toInt(&ok);
         if (!ok || stored.typeId() == QMetaType::Bool)
             seconds = 3;
+        if (m_countdownOverride)
+            seconds = *m_countdownOverride;
         if (seconds < 1) {
             start();
             return;
@@ -421,8 +435,10 @@ void OverdubModel::start() {
                     return;
                 }
                 m_hostStartNs = hostNowNs() + leadNs;
+                // A name of its own, so that two overdubs at once never share a file.
                 m_engine->startRecording(
-                    QDir::temp().filePath(QStringLiteral("Reelbox-overdub.mov")),
+                    QDir::temp().filePath(QStringLiteral("Reelbox-overdub-%1.mov")
+                                              .arg(uuidString(QUuid::createUuid()))),
                     m_recordVideo && m_configuredCameraID.has_value());
                 m_player->playAt(m_sourceStart, m_hostStartNs);
                 setState(RecorderState::recording(QDateTime::currentDateTime().addMSecs(300)));
@@ -441,6 +457,7 @@ void OverdubModel::stop() {
         try {
             self->finishStop(done.result());
         } catch (const Error& e) {
+            self->m_deviceLoss.reset();
             self->m_lastResult = {};
             self->setErrorMessage(e.message());
             self->setState(RecorderState::idle());
@@ -468,6 +485,7 @@ void OverdubModel::finishStop(const RecordingResult& result) {
                           .arg(folder, recording.errorString(), result.url);
     }
     if (!problem.isEmpty()) {
+        m_deviceLoss.reset();
         setErrorMessage(problem);
         setState(RecorderState::idle());
         emit recordingEnded(false, Overdub{});
@@ -511,6 +529,9 @@ void OverdubModel::finishStop(const RecordingResult& result) {
         tracks.push_back(track);
     }
     m_editor.addOverdub(overdub, tracks);
+    if (m_deviceLoss)
+        setErrorMessage(CaptureError::writerFailed(*m_deviceLoss).message());
+    m_deviceLoss.reset();
     setState(RecorderState::idle());
     emit recordingEnded(true, overdub);
 }

@@ -76,9 +76,12 @@ public:
 
     // Stored under "overdubVideo", "mirrorPreview" and "overdubOutput". A new output replaces
     // the player (not while recording).
-    void setRecordVideo(bool record);
+    // With `remember` false the value holds for this model only (a command line's option).
+    void setRecordVideo(bool record, bool remember = true);
     void setMirrorPreview(bool mirror);
-    void setOutputID(const std::optional<QString>& id);
+    void setOutputID(const std::optional<QString>& id, bool remember = true);
+    // A countdown for this model only, instead of the stored "countdown".
+    void useCountdownSeconds(std::optional<int> seconds) { m_countdownOverride = seconds; }
     // Cues the player there.
     void setStartTime(double seconds);
     void clearErrorMessage() { setErrorMessage(std::nullopt); }
@@ -163,6 +166,8 @@ private:
     bool m_isPreviewing = false;
 
     RecordingResult m_lastResult;
+    std::optional<QString> m_deviceLoss; // "<device> was disconnected."
+    std::optional<int> m_countdownOverride;
     int m_run = 0; // the current start; a cancelled countdown or deactivate outdates it
     int m_monitorLoad = 0;
 };

@@ -6,6 +6,7 @@
 #include "model/TakeLibrary.h"
 #include "platform/CaptureError.h"
 #include "platform/camera/CameraError.h"
+#include "platform/media/MovieInfo.h"
 
 #include <QDir>
 #include <QFutureWatcher>
@@ -22,6 +23,16 @@ constexpr float clipThresholdDb = -0.5f;
 
 QSettings userDefaults() {
     return QSettings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"));
+}
+
+// The sound channels of a movie; 0 when it has no sound or can't be read.
+int movieChannels(const QString& movie) {
+    try {
+        const MovieInfo info = probeMovie(movie);
+        return info.audio.empty() ? 0 : info.audio.front().channelCount;
+    } catch (const Error&) {
+        return 0;
+    }
 }
 
 QDateTime nowInWholeSeconds() {
@@ -50,6 +61,7 @@ RecorderModel::RecorderModel(DeviceManager* devices, QObject* parent)
     m_meterTimer.setInterval(meterIntervalMs);
     connect(&m_meterTimer, &QTimer::timeout, this, &RecorderModel::updateMeters);
     connect(m_engine, &CaptureEngine::recordingFailed, this, &RecorderModel::onWriteFailed);
+    connect(m_engine, &CaptureEngine::deviceLost, this, &RecorderModel::onDeviceLost);
 }
 
 RecorderModel::~RecorderModel() = default;
@@ -100,6 +112,13 @@ void RecorderModel::clearErrorMessage() {
 
 void RecorderModel::setCountdownSeconds(int seconds) {
     userDefaults().setValue(QStringLiteral("countdown"), seconds);
+    if (seconds == m_countdownSeconds)
+        return;
+    m_countdownSeconds = seconds;
+    emit countdownSecondsChanged();
+}
+
+void RecorderModel::useCountdownSeconds(int seconds) {
     if (seconds == m_countdownSeconds)
         return;
     m_countdownSeconds = seconds;
@@ -313,6 +332,13 @@ void RecorderModel::onWriteFailed(const QString& message) {
     stop(*m_library);
 }
 
+void RecorderModel::onDeviceLost(const QString& device) {
+    if (m_state.kind != RecorderState::Kind::recording || !m_library)
+        return;
+    m_deviceLoss = device + QStringLiteral(" was disconnected.");
+    stop(*m_library);
+}
+
 void RecorderModel::stop(TakeLibrary& library) {
     setState(RecorderState::finishing());
     if (!m_recordingFolder) {
@@ -325,8 +351,12 @@ void RecorderModel::stop(TakeLibrary& library) {
     m_engine->stopRecording().then(this, [this, folder, target](QFuture<RecordingResult> done) {
         std::optional<RecordingResult> result;
         QString failure;
+        bool written = true; // something may be in the file
         try {
             result = done.result();
+        } catch (const CaptureError& e) {
+            failure = e.message();
+            written = e.kind() != CaptureError::Kind::notRecording;
         } catch (const Error& e) {
             failure = e.message();
         } catch (const std::exception& e) {
@@ -336,63 +366,89 @@ void RecorderModel::stop(TakeLibrary& library) {
             setState(RecorderState::idle());
             return;
         }
-        finishStop(*target, folder, result, failure);
+        finishStop(*target, folder, result, failure, written);
     });
 }
 
 void RecorderModel::finishStop(TakeLibrary& library, const QString& folder,
-                               const std::optional<RecordingResult>& result,
-                               const QString& failure) {
+                               const std::optional<RecordingResult>& result, const QString& failure,
+                               bool written) {
     m_recordingLock.reset();
     m_lastResult = result.value_or(RecordingResult{});
-    if (m_writeFailure) {
-        // The disk gave out: keep what was written as a take.
-        const QString message = CaptureError::writerFailed(*m_writeFailure).message();
-        m_writeFailure.reset();
+    // A disk that gave out while recording, or a file that failed to finish, leaves a movie to
+    // finish as `recover` does; a lost device stops the recording as a stop would.
+    const bool writeFailed = m_writeFailure.has_value() || (!result && written);
+    std::optional<QString> problem;
+    if (m_deviceLoss)
+        problem = CaptureError::writerFailed(*m_deviceLoss).message();
+    else if (m_writeFailure)
+        problem = CaptureError::writerFailed(*m_writeFailure).message();
+    else if (!result && written)
+        problem = failure;
+    m_deviceLoss.reset();
+    m_writeFailure.reset();
+    if (writeFailed) {
+        // The disk gave out, or finishing the file failed: keep what the movie holds.
         try {
-            const Take take = RecordingRecovery::finishFromMovie(library, folder, QString());
+            Take take = RecordingRecovery::finishFromMovie(library, folder, QString());
+            if (!result)
+                m_lastResult.audioChannelCount = movieChannels(take.moviePath());
             library.reload();
-            setErrorMessage(message);
+            setErrorMessage(*problem);
             setState(RecorderState::idle());
             emit takeFinished(take);
-        } catch (const Error&) {
-            setErrorMessage(message); // recovered at the next start if it can be
+        } catch (const RecordingRecovery::NothingRecorded&) {
+            QDir(folder).removeRecursively();
+            setErrorMessage(*problem);
+            setState(RecorderState::idle());
+            emit recordingAbandoned();
+        } catch (const Error& e) {
+            // Kept with its recording.json: the next start (or `recover`) finishes it.
+            setErrorMessage(*problem + QStringLiteral(" ") + e.message());
             setState(RecorderState::idle());
             emit recordingAbandoned();
         }
         return;
     }
-    try {
-        if (!result)
-            throw Error(failure);
-        const std::vector<ChannelMix> mix =
-            int(m_channels.size()) == result->audioChannelCount
-                ? m_channels
-                : std::vector<ChannelMix>(size_t(result->audioChannelCount),
-                                          ChannelMix{true, 0, 0});
-        Take take;
-        take.folder = folder;
-        TakeInfo& info = take.info;
-        info.name = defaultName(QDateTime::currentDateTime());
-        info.createdAt = nowInWholeSeconds();
-        info.duration = result->duration;
-        if (const CameraInfo* camera = m_devices->camera())
-            info.cameraName = camera->name;
-        if (const SoundDevice* microphone = m_devices->microphone())
-            info.audioDeviceName = microphone->name;
-        info.tracks = TakeInfo::tracksFrom(mix, TrackEffects());
-        info.master = MasterSettings{0, true};
-        library.save(take);
-        RecordingRecovery::removeRecord(folder);
-        library.reload();
-        setState(RecorderState::idle());
-        emit takeFinished(take);
-    } catch (const Error& e) {
-        QDir(folder).removeRecursively();
-        setErrorMessage(e.message());
+    if (!result) {
+        QDir(folder).removeRecursively(); // nothing was written
+        setErrorMessage(failure);
         setState(RecorderState::idle());
         emit recordingAbandoned();
+        return;
     }
+    const std::vector<ChannelMix> mix =
+        int(m_channels.size()) == result->audioChannelCount
+            ? m_channels
+            : std::vector<ChannelMix>(size_t(result->audioChannelCount), ChannelMix{true, 0, 0});
+    Take take;
+    take.folder = folder;
+    TakeInfo& info = take.info;
+    info.name = defaultName(QDateTime::currentDateTime());
+    info.createdAt = nowInWholeSeconds();
+    info.duration = result->duration;
+    if (const CameraInfo* camera = m_devices->camera())
+        info.cameraName = camera->name;
+    if (const SoundDevice* microphone = m_devices->microphone())
+        info.audioDeviceName = microphone->name;
+    info.tracks = TakeInfo::tracksFrom(mix, TrackEffects());
+    info.master = MasterSettings{0, true};
+    try {
+        library.save(take);
+    } catch (const Error& e) {
+        // The movie is complete; its recording.json lets the next start (or `recover`)
+        // make the take once there is room.
+        setErrorMessage(problem ? *problem + QStringLiteral(" ") + e.message() : e.message());
+        setState(RecorderState::idle());
+        emit recordingAbandoned();
+        return;
+    }
+    RecordingRecovery::removeRecord(folder);
+    library.reload();
+    if (problem)
+        setErrorMessage(*problem);
+    setState(RecorderState::idle());
+    emit takeFinished(take);
 }
 
 } // namespace reelbox

@@ -66,6 +66,8 @@ public:
 
     // Stored under "countdown" and "mirrorPreview"; the mix under "mix.<microphone id>".
     void setCountdownSeconds(int seconds);
+    // The countdown for this model's life only, not remembered (a command line's option).
+    void useCountdownSeconds(int seconds);
     void setMirrorPreview(bool mirror);
     void setChannels(const std::vector<ChannelMix>& channels);
     void clearErrorMessage();
@@ -122,7 +124,9 @@ private:
     void startNow(TakeLibrary& library);
     void stop(TakeLibrary& library);
     void finishStop(TakeLibrary& library, const QString& folder,
-                    const std::optional<RecordingResult>& result, const QString& failure);
+                    const std::optional<RecordingResult>& result, const QString& failure,
+                    bool written);
+    void onDeviceLost(const QString& device);
     void onWriteFailed(const QString& message);
 
     DeviceManager* m_devices;
@@ -147,6 +151,7 @@ private:
     QPointer<TakeLibrary> m_library;
     std::unique_ptr<QLockFile> m_recordingLock;
     std::optional<QString> m_writeFailure;
+    std::optional<QString> m_deviceLoss; // "<device> was disconnected."
 };
 
 } // namespace reelbox

@@ -23,8 +23,10 @@ QString lockPath(const QString& folder) {
 }
 
 void writeRecord(const QString& folder, const TakeInfo& info) {
+    const QByteArray bytes = encodeTakeInfo(info);
     QSaveFile file(recordPath(folder));
-    if (!file.open(QIODevice::WriteOnly) || file.write(encodeTakeInfo(info)) < 0 || !file.commit())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+        file.write(bytes) != bytes.size() || !file.commit())
         throw Error(QStringLiteral("Couldn't write \"%1\": %2")
                         .arg(recordPath(folder), file.errorString()));
 }
@@ -53,13 +55,33 @@ Take finishFromMovie(TakeLibrary& library, const QString& folder, const QString&
         take.info.createdAt = QDateTime::currentDateTimeUtc();
 
     const QString movie = take.moviePath();
+    const QString nothing = QStringLiteral("\"%1\" holds no recording.").arg(movie);
+    if (!QFileInfo::exists(movie))
+        throw NothingRecorded(nothing);
+    try {
+        readMovieHeaderDurations(movie);
+    } catch (const Error&) {
+        QFile readable(movie);
+        if (readable.open(QIODevice::ReadOnly))
+            throw NothingRecorded(nothing); // no movie header
+        throw;
+    }
     repairFragmentedMovie(movie);
-    const MovieInfo info = probeMovie(movie);
+    MovieInfo info;
+    try {
+        info = probeMovie(movie);
+    } catch (const Error&) {
+        throw NothingRecorded(nothing);
+    }
     double duration = info.durationSeconds;
     if (!info.video.empty())
         duration = info.video.front().durationSeconds;
+    // The sound was held back a little for the cut at the stop: an interrupted take ends
+    // where both picture and sound are.
+    if (!info.video.empty() && !info.audio.empty() && info.audio.front().durationSeconds > 0)
+        duration = std::min(duration, info.audio.front().durationSeconds);
     if (!(duration > 0))
-        throw Error(QStringLiteral("\"%1\" holds no recording.").arg(movie));
+        throw NothingRecorded(nothing);
     const int channels = info.audio.empty() ? 0 : info.audio.front().channelCount;
 
     take.info.name += nameSuffix;
@@ -73,12 +95,12 @@ Take finishFromMovie(TakeLibrary& library, const QString& folder, const QString&
         take.info.tracks = TakeInfo::tracksFrom(
             std::vector<ChannelMix>(size_t(channels), ChannelMix{true, 0, 0}), TrackEffects());
     library.save(take);
-    removeRecord(folder);
+    QFile::remove(recordPath(folder)); // take.json read back: the record has done its work
     return take;
 }
 
-std::vector<Take> recoverAll(TakeLibrary& library) {
-    std::vector<Take> recovered;
+RecoveryReport recoverAll(TakeLibrary& library) {
+    RecoveryReport report;
     const QDir root(library.root());
     for (const QString& name : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
         const QString folder = root.filePath(name);
@@ -86,18 +108,26 @@ std::vector<Take> recoverAll(TakeLibrary& library) {
             QFileInfo::exists(QDir(folder).filePath(QStringLiteral("take.json"))))
             continue;
         QLockFile lock(lockPath(folder));
-        if (!lock.tryLock(0))
-            continue; // still recording, in another process
+        if (!lock.tryLock(0)) {
+            report.skipped.push_back(folder); // still recording, in another process
+            continue;
+        }
         try {
-            recovered.push_back(finishFromMovie(library, folder, QStringLiteral(" (recovered)")));
-        } catch (const Error&) {
+            const Take take = finishFromMovie(library, folder, QStringLiteral(" (recovered)"));
+            lock.unlock(); // removes the lock file
+            report.recovered.push_back(take);
+        } catch (const NothingRecorded&) {
             lock.unlock();
             QDir(folder).removeRecursively(); // nothing of it can be played
+            report.removed.push_back(folder);
+        } catch (const Error& e) {
+            lock.unlock();
+            report.failed.push_back({folder, e.message()});
         }
     }
-    if (!recovered.empty())
+    if (!report.recovered.empty())
         library.reload();
-    return recovered;
+    return report;
 }
 
 } // namespace reelbox::RecordingRecovery

@@ -379,4 +379,40 @@ TEST(OverdubCommand, CalibratedOverdubHoldsTheTakesClicksInTime) {
     for (const double e : errors)
         EXPECT_LT(std::fabs(e), 0.001) << "off by " << e;
     std::printf("overdub command click error after calibrate: %+.3f ms\n", errors[0] * 1000);
+
+    // The options were for that run only: the app remembers none of them.
+    const QSettings stored(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"));
+    for (const char* key : {"overdubVideo", "countdown", "overdubOutput"})
+        EXPECT_FALSE(stored.contains(QString::fromLatin1(key))) << key;
+}
+
+// Two overdubs recorded at once (two processes, one temporary folder) both become overdubs.
+TEST(OverdubCommand, TwoOverdubsAtOnceAreBothKept) {
+    test::TemporaryHome home;
+    test::ensureApplication();
+    TakeLibrary library(home.filePath(QStringLiteral("Takes")));
+    const Take first = makeSyntheticTake(library, smallTake(4));
+    const Take second = makeSyntheticTake(library, smallTake(4));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), home.path());
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (const Take* take : {&first, &second}) {
+        runs.push_back(std::make_unique<QProcess>());
+        runs.back()->setProcessEnvironment(env);
+        runs.back()->start(QStringLiteral(REELBOX_CLI),
+                           {QStringLiteral("overdub"), take->folder, QStringLiteral("--seconds"),
+                            QStringLiteral("2"), QStringLiteral("--sound-only"),
+                            QStringLiteral("--countdown"), QStringLiteral("0"),
+                            QStringLiteral("--output"), testOutputId()});
+    }
+    for (auto& run : runs) {
+        ASSERT_TRUE(run->waitForFinished(60000));
+        EXPECT_EQ(run->exitCode(), 0) << run->readAllStandardError().toStdString();
+    }
+    for (const Take* take : {&first, &second}) {
+        const std::optional<Take> saved = TakeLibrary::readTake(take->folder);
+        ASSERT_TRUE(saved);
+        ASSERT_EQ(saved->info.overdubs.size(), 1u) << take->folder.toStdString();
+        EXPECT_GT(saved->info.overdubs[0].duration, 1.5);
+    }
 }

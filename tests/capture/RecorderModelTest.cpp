@@ -1,9 +1,12 @@
 #include "capture/RecorderModel.h"
+#include "capture/RecordingRecovery.h"
 #include "model/TakeInfoCodec.h"
 #include "model/TakeLibrary.h"
 #include "platform/media/MovieInfo.h"
+#include "platform/media/MovieWriter.h"
 #include "platform/virtual/TestMicrophone.h"
 #include "support/CliRun.h"
+#include "support/PrivatePipeWire.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -13,6 +16,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <sys/resource.h>
 #include <thread>
 
 using namespace reelbox;
@@ -245,4 +251,232 @@ TEST(RecorderModel, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
     ASSERT_EQ(info.audio.size(), 1u);
     EXPECT_GT(info.audio[0].durationSeconds, 1.0);
     EXPECT_GT(library.takes()[0].info.duration, 1.0);
+}
+
+namespace {
+
+// Sets a file size limit on this process until it goes out of scope: a write past it comes
+// back short or fails (the signal ignored), as on a disk that just filled up. No tmpfs can be
+// mounted without root, so this stands in for the full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(qint64 bytes) {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_previous = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limited = m_saved;
+        limited.rlim_cur = rlim_t(bytes);
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_previous);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    struct rlimit m_saved {};
+    void (*m_previous)(int) = SIG_DFL;
+};
+
+// A take folder as a recording process killed after a second leaves it: recording.json and a
+// fragmented movie with no end.
+QString interruptedTake(const QString& root, const QString& name) {
+    const QString folder = QDir(root).filePath(name);
+    QDir().mkpath(folder);
+    TakeInfo info;
+    info.name = QStringLiteral("Take ") + name;
+    info.createdAt = test::utc(2024, 3, 1, 17, 5, 9);
+    info.tracks = TakeInfo::tracksFrom({{true, 0, 0}, {true, 0, 0}}, TrackEffects());
+    RecordingRecovery::writeRecord(folder, info);
+    MovieWriterSettings settings;
+    settings.videoSize = QSize(160, 90);
+    settings.audioChannels = 2;
+    settings.realTime = true;
+    settings.fragmented = true;
+    MovieWriter writer(QDir(folder).filePath(QStringLiteral("take.mov")), settings);
+    YuvPicture picture(settings.videoSize, YuvPicture::Matrix::bt709);
+    std::vector<float> block(1600 * 2, 0.1f);
+    for (int k = 0; k < 45; ++k) {
+        writer.writeVideoPicture(picture, k / 30.0);
+        writer.writeAudioAt(block.data(), 1600, k * 1600);
+    }
+    return folder; // the writer goes without finishing
+}
+
+} // namespace
+
+// A disk that fills while the take is being finished (after the stop) keeps what the movie
+// holds as a take, with the reason.
+TEST(RecorderModel, AFailureWhileFinishingKeepsTheTake) {
+    Recorder recorder(0, 2);
+    recorder.activate(2);
+    std::optional<Take> take;
+    QObject::connect(recorder.model.get(), &RecorderModel::takeFinished,
+                     [&](const Take& t) { take = t; });
+    recorder.model->toggleRecording(recorder.library);
+    test::runEvents(2500);
+    ASSERT_TRUE(recorder.model->recordingFolder());
+    const QString folder = *recorder.model->recordingFolder();
+    const qint64 size = QFileInfo(QDir(folder).filePath(QStringLiteral("take.mov"))).size();
+    ASSERT_GT(size, 10000);
+    {
+        const FileSizeLimit full(size);
+        recorder.model->toggleRecording(recorder.library);
+        ASSERT_TRUE(test::waitFor(
+            [&] { return recorder.model->state().kind == RecorderState::Kind::idle; }, 10000));
+    }
+    ASSERT_TRUE(take) << recorder.model->errorMessage().value_or(QString()).toStdString();
+    EXPECT_TRUE(recorder.model->errorMessage().value_or(QString()).startsWith(
+        QStringLiteral("Recording failed: ")));
+    EXPECT_GT(take->info.duration, 1.0);
+    EXPECT_EQ(take->info.tracks.size(), 2u);
+    EXPECT_TRUE(TakeLibrary::readTake(folder));
+    EXPECT_FALSE(QFileInfo::exists(RecordingRecovery::recordPath(folder)));
+}
+
+// `recover` keeps a take it could not finish (here take.json can't be written), says why and
+// fails; a later run with room finishes it.
+TEST(RecorderModel, RecoverKeepsATakeItCannotFinish) {
+    test::TemporaryHome home;
+    const QString root = home.filePath(QStringLiteral("Takes"));
+    const QString folder = interruptedTake(root, QStringLiteral("2024-03-01 17.05.09"));
+    QProcess recovering;
+    recovering.setProcessEnvironment(virtualDevices());
+    recovering.start(QStringLiteral("/bin/bash"),
+                     QStringList{QStringLiteral("-c"),
+                                 QStringLiteral("ulimit -f 1; trap '' XFSZ; exec \"$0\" \"$@\""),
+                                 QStringLiteral(REELBOX_CLI), QStringLiteral("recover"),
+                                 QStringLiteral("--root"), root});
+    ASSERT_TRUE(recovering.waitForFinished(30000));
+    const QString errors = QString::fromUtf8(recovering.readAllStandardError());
+    EXPECT_EQ(recovering.exitCode(), 1) << errors.toStdString();
+    EXPECT_TRUE(errors.contains(QStringLiteral("2024-03-01 17.05.09"))) << errors.toStdString();
+    EXPECT_FALSE(errors.contains(QStringLiteral("lock file"))) << errors.toStdString();
+    ASSERT_TRUE(QFileInfo::exists(QDir(folder).filePath(QStringLiteral("take.mov"))));
+    EXPECT_TRUE(QFileInfo::exists(RecordingRecovery::recordPath(folder)));
+
+    const test::CliResult again = test::runCli(
+        {QStringLiteral("recover"), QStringLiteral("--root"), root}, {virtualDevices(), {}, 30000});
+    EXPECT_EQ(again.status, 0) << again.err.toStdString();
+    EXPECT_EQ(again.out.trimmed(), folder);
+    EXPECT_FALSE(again.err.contains(QStringLiteral("lock file"))) << again.err.toStdString();
+    const std::optional<Take> take = TakeLibrary::readTake(folder);
+    ASSERT_TRUE(take);
+    EXPECT_NEAR(take->info.duration, 1.5, 0.1);
+}
+
+// `record`'s wrong calls end with 2, its failures with 1 and the reason, at once (a take
+// folder that can't be made, too); neither its options nor a failed choice change what the
+// app remembers.
+TEST(RecordCommand, WrongCallsAndFailuresEndAtOnceAndChangeNoSetting) {
+    test::TemporaryHome home;
+    const QString root = home.filePath(QStringLiteral("Takes"));
+    const QString file = home.filePath(QStringLiteral("a file"));
+    test::writeFile(file, "not a folder");
+    {
+        QSettings settings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"));
+        settings.setValue(QStringLiteral("microphoneID"), testMicrophoneId());
+        settings.setValue(QStringLiteral("countdown"), 5);
+    }
+    const auto record = [&](const QString& into, const QStringList& more) {
+        return QStringList{QStringLiteral("record"),
+                           QStringLiteral("--root"),
+                           into,
+                           QStringLiteral("--countdown"),
+                           QStringLiteral("0"),
+                           QStringLiteral("--size"),
+                           QStringLiteral("640x360"),
+                           QStringLiteral("--seconds"),
+                           QStringLiteral("1")} +
+               more;
+    };
+    const struct {
+        QStringList args;
+        int status;
+        const char* says;
+    } calls[] = {
+        {record(root, {QStringLiteral("--microphone"), QStringLiteral("TYPO")}), 1,
+         "There is no microphone \"TYPO\"."},
+        {record(root, {QStringLiteral("--camera"), QStringLiteral("TYPO")}), 1,
+         "There is no camera \"TYPO\"."},
+        {record(root, {QStringLiteral("--inputs"), QStringLiteral("2,-1")}), 2, "--inputs"},
+        {record(root, {QStringLiteral("--inputs"), QStringLiteral("9")}), 2, "--inputs"},
+        {record(file + QStringLiteral("/Takes"), {}), 1, "reelbox-cli: "},
+        {record(root, {}), 0, ""},
+    };
+    for (const auto& call : calls) {
+        const test::CliResult result = test::runCli(call.args, {virtualDevices(), {}, 30000});
+        EXPECT_EQ(result.status, call.status) << call.args.join(u' ').toStdString() << "\n"
+                                              << result.err.toStdString();
+        EXPECT_TRUE(result.err.contains(QString::fromUtf8(call.says))) << result.err.toStdString();
+    }
+    const QSettings settings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"));
+    EXPECT_EQ(settings.value(QStringLiteral("microphoneID")).toString(), testMicrophoneId());
+    EXPECT_EQ(settings.value(QStringLiteral("countdown")).toInt(), 5);
+    EXPECT_EQ(TakeLibrary(root).takes().size(), 1u);
+}
+
+// A recording process killed outright soon after it started (the encoder barely open) keeps
+// all but the last second of what it recorded, sound and picture.
+TEST(RecorderModel, AnEarlyKillKeepsAllButTheLastSecond) {
+    for (const int killAfterMs : {1200, 1800}) {
+        test::TemporaryHome home;
+        const QString root = home.filePath(QStringLiteral("Takes"));
+        QProcess recording;
+        recording.setProcessEnvironment(virtualDevices());
+        recording.start(QStringLiteral(REELBOX_CLI), recordArguments(root, 60));
+        ASSERT_TRUE(recording.waitForStarted());
+        recording.setReadChannel(QProcess::StandardError);
+        QByteArray errors;
+        while (!errors.contains("recording\n") && recording.waitForReadyRead(5000))
+            errors += recording.readAllStandardError();
+        ASSERT_TRUE(errors.contains("recording\n")) << errors.constData();
+        const auto started = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::milliseconds(killAfterMs));
+        recording.kill(); // SIGKILL
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        recording.waitForFinished();
+
+        const test::CliResult recovered = test::runCli(
+            {QStringLiteral("recover"), QStringLiteral("--root"), root}, {virtualDevices()});
+        ASSERT_FALSE(recovered.out.trimmed().isEmpty())
+            << killAfterMs << " ms: " << recovered.err.toStdString();
+        const std::optional<Take> take = TakeLibrary::readTake(recovered.out.trimmed());
+        ASSERT_TRUE(take);
+        const MovieInfo info = probeMovie(take->moviePath());
+        ASSERT_EQ(info.audio.size(), 1u);
+        EXPECT_GE(info.audio[0].durationSeconds, elapsed - 1.0) << killAfterMs << " ms";
+        EXPECT_GE(info.video.at(0).durationSeconds, elapsed - 1.0) << killAfterMs << " ms";
+        std::printf("killed %.2f s after the start: %.2f s of sound, %.2f s of picture kept\n",
+                    elapsed, info.audio[0].durationSeconds, info.video[0].durationSeconds);
+    }
+}
+
+// A microphone unplugged during a take (a node of a private PipeWire daemon removed) stops the
+// recording as a stop would: the take is kept and finished, with the reason.
+TEST(RecorderModel, AMicrophoneUnpluggedWhileRecordingStopsAndKeepsTheTake) {
+    test::PrivatePipeWire daemon;
+    daemon.addNullNode(QStringLiteral("reelbox-unplugged"), QStringLiteral("Unplugged Mic"),
+                       QStringLiteral("Audio/Source/Virtual"), 2);
+    Recorder recorder(0, 2);
+    recorder.model->devices().setMicrophoneID(QStringLiteral("reelbox-unplugged"));
+    recorder.activate(2);
+    ASSERT_EQ(recorder.model->configuredMicID(), QStringLiteral("reelbox-unplugged"));
+    std::optional<Take> take;
+    QObject::connect(recorder.model.get(), &RecorderModel::takeFinished,
+                     [&](const Take& t) { take = t; });
+    recorder.model->toggleRecording(recorder.library);
+    test::runEvents(1500);
+    daemon.removeNode(QStringLiteral("reelbox-unplugged"));
+    ASSERT_TRUE(test::waitFor([&] { return take.has_value(); }, 10000))
+        << recorder.model->errorMessage().value_or(QString()).toStdString();
+    EXPECT_TRUE(
+        test::waitFor([&] { return recorder.model->state() == RecorderState::idle(); }, 1000));
+    EXPECT_EQ(recorder.model->errorMessage(),
+              QStringLiteral("Recording failed: Unplugged Mic was disconnected."));
+    EXPECT_GT(take->info.duration, 1.0);
+    EXPECT_EQ(recorder.library.takes().size(), 1u);
+    EXPECT_EQ(probeMovie(take->moviePath()).audio.at(0).channelCount, 2);
 }
