@@ -439,8 +439,9 @@ TEST(RecorderModel, AnEarlyKillKeepsAllButTheLastSecond) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         recording.waitForFinished();
 
-        const test::CliResult recovered = test::runCli(
-            {QStringLiteral("recover"), QStringLiteral("--root"), root}, {virtualDevices()});
+        const test::CliResult recovered =
+            test::runCli({QStringLiteral("recover"), QStringLiteral("--root"), root},
+                         {virtualDevices(), {}, 60000});
         ASSERT_FALSE(recovered.out.trimmed().isEmpty())
             << killAfterMs << " ms: " << recovered.err.toStdString();
         const std::optional<Take> take = TakeLibrary::readTake(recovered.out.trimmed());
