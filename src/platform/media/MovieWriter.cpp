@@ -56,9 +56,10 @@ constexpr const char* x265Quality = "23"; // crf when no bit rate is asked for
 
 // Sound is held back this long before it goes into the file, so that a recording can still be
 // cut at the end of its last picture; it leaves in packets of half that length.
-constexpr int audioHoldDivisor = 5; // a fifth of a second
-// A fragment ends at every key frame and once it holds this much sound.
-constexpr int fragmentSoundDivisor = 2; // half a second
+constexpr int audioHoldDivisor = 10; // a tenth of a second
+// A fragment ends at every key frame and once it holds this much sound, so that a crash
+// loses little.
+constexpr int fragmentSoundDivisor = 4; // a quarter of a second
 
 // A file written through our own descriptor, so that every fragment can be synced to disk.
 class SyncedFile {

@@ -24,7 +24,7 @@ struct MovieWriterSettings {
     // Live capture: x265 without look-ahead or frame delay, its threads sized for two cores.
     bool realTime = false;
     // Written straight to the path as a fragmented movie: a fragment at every key frame and
-    // at least every half second of sound, each one synced to disk, so that the file reads
+    // at least every quarter second of sound, each one synced to disk, so that the file reads
     // up to its last complete fragment whenever the writing stops.
     bool fragmented = false;
 };
