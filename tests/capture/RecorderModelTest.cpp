@@ -494,3 +494,28 @@ TEST(RecorderModel, AMicrophoneUnpluggedWhileRecordingStopsAndKeepsTheTake) {
     EXPECT_EQ(recorder.library.takes().size(), 1u);
     EXPECT_EQ(probeMovie(take->moviePath()).audio.at(0).channelCount, 2);
 }
+
+// SIGHUP (a closed terminal) finishes the take as SIGTERM does: the take is kept, exit 0.
+TEST(RecordCommand, HangUpFinishesTheTakeAsTermDoes) {
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        test::TemporaryHome home;
+        const QString root = home.filePath(QStringLiteral("Takes"));
+        QProcess recording;
+        recording.setProcessEnvironment(virtualDevices());
+        recording.start(QStringLiteral(REELBOX_CLI), recordArguments(root, 60));
+        ASSERT_TRUE(recording.waitForStarted());
+        recording.setReadChannel(QProcess::StandardError);
+        QByteArray errors;
+        while (!errors.contains("recording\n") && recording.waitForReadyRead(5000))
+            errors += recording.readAllStandardError();
+        ASSERT_TRUE(errors.contains("recording\n")) << errors.constData();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        ::kill(pid_t(recording.processId()), signal);
+        ASSERT_TRUE(recording.waitForFinished(20000));
+        EXPECT_EQ(recording.exitStatus(), QProcess::NormalExit) << signal;
+        EXPECT_EQ(recording.exitCode(), 0) << signal;
+        const TakeLibrary library(root);
+        ASSERT_EQ(library.takes().size(), 1u) << signal;
+        EXPECT_GT(library.takes()[0].info.duration, 1.0) << signal;
+    }
+}
