@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -298,7 +299,11 @@ TEST(OverdubModel, FailuresRecordNothingAndSayWhy) {
     EXPECT_FALSE(o.record(300));
     ASSERT_TRUE(o.model->errorMessage());
     EXPECT_TRUE(o.model->errorMessage()->contains(o.take.overdubsFolder()));
-    EXPECT_TRUE(QFile::exists(QDir(o.home.path()).filePath(QStringLiteral("Reelbox-overdub.mov"))));
+    // It stays in the temporary folder, under a name of its own.
+    const QString kept = o.model->lastResult().url;
+    EXPECT_TRUE(QFileInfo(kept).fileName().startsWith(QStringLiteral("Reelbox-overdub-")));
+    EXPECT_EQ(QFileInfo(kept).absolutePath(), QDir(o.home.path()).absolutePath());
+    EXPECT_TRUE(QFile::exists(kept));
     EXPECT_TRUE(o.editor->take().info.overdubs.empty());
     EXPECT_TRUE(TakeLibrary::readTake(o.take.folder)->info.overdubs.empty());
     o.model->clearErrorMessage();

@@ -56,7 +56,12 @@ bool LiveMovieWriter::addPicture(const YuvPicture& picture, double ptsSeconds) {
         item.picture = picture;
         item.seconds = ptsSeconds;
         m_items.push_back(std::move(item));
-        if (m_opening || !m_firstPictureQueued) {
+        // While the encoder opens, and until what it queued meanwhile is written, pictures
+        // are kept (up to a few seconds): the take's start loses none on a machine that keeps
+        // up. Then the newest count.
+        const bool catchingUp =
+            m_protected > 0 && m_protected == m_items.size() - 1 && m_protected < openingQueue;
+        if (m_opening || !m_firstPictureQueued || catchingUp) {
             m_protected = m_items.size();
             m_firstPictureQueued = true;
         }

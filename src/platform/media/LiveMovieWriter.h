@@ -73,7 +73,8 @@ private:
     std::deque<Item> m_sound; // goes first
     bool m_opening = true;    // the encoder is being opened
     // Pictures at the queue's front that are never dropped: the first one, and those taken
-    // while the encoder opened (the take's start), up to a few seconds of them.
+    // while the encoder opened (the take's start) or caught up after it, up to a few seconds
+    // of them.
     size_t m_protected = 0;
     bool m_firstPictureQueued = false;
     static constexpr size_t openingQueue = 90;

@@ -25,7 +25,7 @@ struct AudioTrackInfo {
     double durationSeconds = 0;
     int channelCount = 0;
     int sampleRate = 0;
-    QString codecName; // FFmpeg's short name: "aac", "pcm_f32le"
+    QString codecName; // FFmpeg's short name: "aac", "pcm_f32be"
 };
 
 struct MovieInfo {
