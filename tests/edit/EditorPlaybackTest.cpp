@@ -6,6 +6,7 @@
 #include "edit/EditOperations.h"
 #include "edit/SelectionOperations.h"
 #include "edit/TakePipeline.h"
+#include "platform/media/AudioFile.h"
 
 #include <QFile>
 #include <cmath>
@@ -215,4 +216,34 @@ TEST_F(EditorPlaybackTest, APreviewWhoseSoundIsGoneFails) {
     EXPECT_TRUE(player.errorString().contains("mix.caf")) << player.errorString().toStdString();
     player.play();
     EXPECT_FALSE(player.isPlaying());
+}
+
+// Play pressed while the new preview loads counts as playing, and it plays once ready.
+TEST_F(EditorPlaybackTest, PlayPressedWhileThePreviewLoadsStartsItOnceReady) {
+    auto model = open(makeTake());
+    bool pressed = false;
+    QObject::connect(model->player(), &Player::statusChanged, [&](Player::Status status) {
+        if (status == Player::Status::loading && !pressed) {
+            pressed = true;
+            model->play();
+            EXPECT_TRUE(model->isPlaying());
+        }
+    });
+    model->invalidate(TakeEditorModel::Stage::process, false);
+    settle(*model);
+    ASSERT_TRUE(pressed);
+    EXPECT_TRUE(test::waitFor([&] { return model->player()->isPlaying(); }, 2000));
+    model->pause();
+}
+
+// The preview plays the mix to its last sample, though the played length is not a whole
+// number of composition ticks.
+TEST_F(EditorPlaybackTest, ThePreviewHoldsTheWholeMix) {
+    auto model = open(makeTake());
+    model->seek(0.0101);
+    model->apply(setInPoint(model->editingState()));
+    settle(*model);
+    ASSERT_TRUE(model->processedAudio());
+    const qint64 mixFrames = AudioFileReader(*model->processedAudio()).frames();
+    EXPECT_GE(std::llround(model->player()->duration() * 48000), mixFrames);
 }
