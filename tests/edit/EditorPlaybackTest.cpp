@@ -6,7 +6,6 @@
 #include "edit/EditOperations.h"
 #include "edit/SelectionOperations.h"
 #include "edit/TakePipeline.h"
-#include "platform/media/AudioFile.h"
 
 #include <QFile>
 #include <cmath>
@@ -234,16 +233,4 @@ TEST_F(EditorPlaybackTest, PlayPressedWhileThePreviewLoadsStartsItOnceReady) {
     ASSERT_TRUE(pressed);
     EXPECT_TRUE(test::waitFor([&] { return model->player()->isPlaying(); }, 2000));
     model->pause();
-}
-
-// The preview plays the mix to its last sample, though the played length is not a whole
-// number of composition ticks.
-TEST_F(EditorPlaybackTest, ThePreviewHoldsTheWholeMix) {
-    auto model = open(makeTake());
-    model->seek(0.0101);
-    model->apply(setInPoint(model->editingState()));
-    settle(*model);
-    ASSERT_TRUE(model->processedAudio());
-    const qint64 mixFrames = AudioFileReader(*model->processedAudio()).frames();
-    EXPECT_GE(std::llround(model->player()->duration() * 48000), mixFrames);
 }

@@ -32,6 +32,7 @@ TEST(MixPlaybackTest, EachCommandIsAppliedOnceUnderAStreamOfCommands) {
         float next = 0, lastStart = 0;
         qint64 host = 1'000'000;
         volatile int sink = 0;
+        (void)sink;
         for (int i = 0; i < buffers; ++i) {
             playback.render(out, bufferFrames, 2, host);
             host += 1000;
