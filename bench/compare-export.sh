@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Export of a take with two 1080p HEVC sources side by side to H.264 (libx264 medium, CRF 18,
-# yuv420p, 30 fps, AAC 256 kb/s, index at the front): Reelbox against the ffmpeg command line
+# a key frame every 2 s, yuv420p, 30 fps, AAC 256 kb/s, index at the front): Reelbox against the ffmpeg command line
 # drawing the same picture (a centred 960 × 1080 crop of each source, stacked) with the same
 # encoder settings and the same sound.
 #
@@ -111,7 +111,7 @@ export_only() { "$bin/bench-export" "$take" "$mix" "$fixture/ours-export.mp4" --
 theirs() {
     ffmpeg -v error -y -i "$take/take.mov" -i "$take/overdubs/$overdubID.mov" -i "$mix" \
         -filter_complex "[0:v]crop=960:1080[l];[1:v]crop=960:1080[r];[l][r]hstack=inputs=2,fps=30,format=yuv420p[v]" \
-        -map "[v]" -map 2:a -c:v libx264 -preset medium -crf 18 -pix_fmt yuv420p -r 30 \
+        -map "[v]" -map 2:a -c:v libx264 -preset medium -crf 18 -g 60 -pix_fmt yuv420p -r 30 \
         -c:a aac -b:a 256k -ar 48000 -ac 2 -movflags +faststart -t "$seconds" \
         "$fixture/theirs.mp4"
 }

@@ -183,7 +183,17 @@ public:
                              if (status == Player::Status::ready)
                                  m_previewReadyAt = m_clock.elapsed();
                          });
+        // A failed save shows in errorMessage, which a settle clears; the reason is kept here.
+        QObject::connect(&m_model, &TakeEditorModel::errorMessageChanged, &m_model, [this] {
+            const auto message = m_model.errorMessage();
+            if (message && m_model.counters().failedSaves > m_failedSaves)
+                m_failures << *message;
+            m_failedSaves = m_model.counters().failedSaves;
+        });
     }
+
+    // What the script asked for and didn't get: failed or refused exports, failed saves.
+    const QStringList& failures() const { return m_failures; }
 
     void run(const QStringList& w);
     void settle(bool print);
@@ -216,6 +226,8 @@ private:
     TakeEditorModel::Counters m_reported;
     int m_exports = 0;
     QStringList m_errors;
+    QStringList m_failures;
+    int m_failedSaves = 0;
     QElapsedTimer m_clock;
     qint64 m_lastCommandAt = 0;
     qint64 m_previewReadyAt = -1; // when the player last had a new preview ready
@@ -307,8 +319,13 @@ void EditSession::run(const QStringList& w) {
         ++m_exports;
         m_model.exportTo(w[1], [this, path = w[1]](bool ok) {
             --m_exports;
-            if (!ok && !m_model.errorMessage())
-                m_errors << QStringLiteral("export to %1 didn't run").arg(path);
+            if (ok)
+                return;
+            const QString why = m_model.errorMessage().value_or(
+                QStringLiteral("export to %1 didn't run").arg(path));
+            if (!m_model.errorMessage())
+                m_errors << why;
+            m_failures << why;
         });
     } else if (c == u"wait") {
         require(w, 2);
@@ -405,6 +422,10 @@ int runEdit(const QStringList& args, const std::stop_token& stop) {
     }
     session.settle(true);
     model.tearDown();
+    if (!session.failures().isEmpty()) {
+        printError(QStringLiteral("reelbox-cli edit: ") + session.failures().join(u"; "));
+        return failure;
+    }
     return success;
 }
 

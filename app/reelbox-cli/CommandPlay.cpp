@@ -15,10 +15,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QThread>
 #include <chrono>
 #include <cmath>
+#include <optional>
 
 namespace reelbox::cli {
 
@@ -37,6 +39,41 @@ double seconds(const QString& text, const char* option) {
         throw UsageError{QStringLiteral("%1 needs seconds between 0 and 86400").arg(option)};
     return value;
 }
+
+// A folder the command fills for a while beside its destination: removed with what it holds
+// unless it was moved there.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const QString& destination)
+        : m_path(ScratchFile::besideName(destination)) {
+        if (!QDir().mkpath(m_path))
+            throw Error(QStringLiteral("can't create %1").arg(destination));
+    }
+    ~ScratchFolder() {
+        if (!m_path.isEmpty())
+            QDir(m_path).removeRecursively();
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const QString& path() const { return m_path; }
+
+    // Its files into `destination` (made when missing), then it goes.
+    void moveTo(const QString& destination) {
+        if (!QDir().mkpath(destination))
+            throw Error(QStringLiteral("can't create %1").arg(destination));
+        const QDir from(m_path), to(destination);
+        for (const QString& name : from.entryList(QDir::Files)) {
+            QFile::remove(to.filePath(name));
+            if (!QFile::rename(from.filePath(name), to.filePath(name)))
+                throw Error(QStringLiteral("can't move the pictures into %1").arg(destination));
+        }
+        QDir(m_path).removeRecursively();
+        m_path.clear();
+    }
+
+private:
+    QString m_path;
+};
 
 } // namespace
 
@@ -64,22 +101,29 @@ int runPlay(const QStringList& args, const std::stop_token& stop) {
             throw UsageError{QStringLiteral("--record-output writes a .caf file")};
         refuseProtectedOutput(recordPath, QStringLiteral("play"));
     }
-    if (!framesDir.isEmpty()) {
+    if (!framesDir.isEmpty())
         refuseProtectedOutput(framesDir, QStringLiteral("play"));
-        if (!QDir().mkpath(framesDir))
-            throw Error(QStringLiteral("can't create %1").arg(framesDir));
-    }
     const Take take = loadTake(args[0]);
+    // The pictures and the recording are written beside their destinations and moved there at
+    // the end: a stopped or failed play leaves neither.
+    std::optional<ScratchFolder> frames;
+    if (!framesDir.isEmpty())
+        frames.emplace(framesDir);
 
     SoundSystem sound;
+    const bool outputChosen = !outputId.isEmpty();
     if (outputId.isEmpty() && (qEnvironmentVariable("REELBOX_VIRTUAL_DEVICES") == u"1" ||
                                sound.outputs().empty() || sound.defaultOutputId().isEmpty()))
         outputId = testOutputId();
     TakeLibrary library(QFileInfo(take.folder).absolutePath());
     TakeEditorModel model(take, &library, &sound, outputId);
     Player& player = *model.player();
-    if (!player.outputProblem().isEmpty())
+    if (!player.outputProblem().isEmpty()) {
+        if (outputChosen) // what was asked for can't be done
+            throw Error(QStringLiteral("can't play through \"%1\": %2")
+                            .arg(outputId, player.outputProblem()));
         printError(QStringLiteral("reelbox-cli: playing silently: %1").arg(player.outputProblem()));
+    }
 
     const auto waitUntil = [&](const std::function<bool()>& done) {
         while (!done()) {
@@ -95,9 +139,15 @@ int runPlay(const QStringList& args, const std::stop_token& stop) {
     if (model.errorMessage())
         throw Error(*model.errorMessage());
 
-    if (from)
+    if (from) {
+        const SpanList kept = model.take().info.edit.keptSpans(model.sourceDuration());
+        const double editEnd = kept.empty() ? 0 : kept.back().end;
+        if (*from >= editEnd)
+            throw UsageError{QStringLiteral("--from %1 is at or past the end of the edit (%2 s)")
+                                 .arg(*from)
+                                 .arg(editEnd)};
         model.seek(*from);
-    else
+    } else
         model.jumpToStart();
     waitUntil([&] { return !model.isSeeking(); });
     const double startOutput = model.outputTime();
@@ -106,8 +156,10 @@ int runPlay(const QStringList& args, const std::stop_token& stop) {
 
     auto ring = std::make_shared<SampleRing>(size_t(soundSampleRate) * 2 * 4);
     std::unique_ptr<AudioFileWriter> recording;
+    std::optional<ScratchFile> recordingFile;
     if (!recordPath.isEmpty()) {
-        recording = std::make_unique<AudioFileWriter>(recordPath, 2, soundSampleRate);
+        recordingFile.emplace(ScratchFile::besideName(recordPath));
+        recording = std::make_unique<AudioFileWriter>(recordingFile->path(), 2, soundSampleRate);
         player.setOutputTap(ring);
     }
     std::vector<float> drained(size_t(soundSampleRate) * 2);
@@ -138,7 +190,7 @@ int runPlay(const QStringList& args, const std::stop_token& stop) {
         const qint64 ms = (hostNowNs() - first) / 1'000'000;
         const QImage small =
             image.width() > 320 ? image.scaledToWidth(320, Qt::SmoothTransformation) : image;
-        if (small.save(QDir(framesDir).filePath(QStringLiteral("%1.jpg").arg(ms)), "JPEG", 85))
+        if (small.save(QDir(frames->path()).filePath(QStringLiteral("%1.jpg").arg(ms)), "JPEG", 85))
             ++framesWritten;
     });
 
@@ -168,8 +220,12 @@ int runPlay(const QStringList& args, const std::stop_token& stop) {
     model.pause();
     player.setOutputTap(nullptr);
     drain();
-    if (recording)
+    if (recording) {
         recording->close();
+        recordingFile->moveTo(recordPath);
+    }
+    if (frames)
+        frames->moveTo(framesDir);
     model.tearDown();
     printError(QStringLiteral("playhead %1").arg(model.playhead(), 0, 'f', 3));
     if (recording)

@@ -246,7 +246,11 @@ Result build(const Take& take, const SpanList& spans, const std::optional<QStrin
         const MovieInfo audio = probeMovie(*audioPath);
         if (!audio.audio.empty()) {
             const std::int32_t trackID = composition.addTrack(CompositionTrack::Kind::audio);
-            const Ticks length = std::min(toTicks(audio.durationSeconds), total);
+            // Up to the tick its last sample falls in: a truncated length would leave the
+            // mix's last fraction of a tick unplayed.
+            const qint64 frames = framesRounded(audio.durationSeconds);
+            const Ticks length =
+                std::min(Ticks((frames + framesPerTick - 1) / framesPerTick), total);
             if (length > 0)
                 composition.insert(trackID, {*audioPath, 0, 0, length, 0});
         }

@@ -70,7 +70,8 @@ TakeEditorModel::TakeEditorModel(Take take, TakeLibrary* library, SoundSystem* s
 
     connect(m_player.get(), &Player::timeChanged, this, &TakeEditorModel::playerTimeChanged);
     connect(m_player.get(), &Player::playingChanged, this, [this](bool playing) {
-        assign(m_isPlaying, playing, &TakeEditorModel::isPlayingChanged);
+        // A preview being replaced while it played still counts as playing.
+        assign(m_isPlaying, playing || m_resumeAfterLoad, &TakeEditorModel::isPlayingChanged);
     });
     connect(m_player.get(), &Player::framePresented, this, [this] { ++m_framesSinceLoad; });
     connect(m_player.get(), &Player::statusChanged, this, [this](Player::Status status) {
@@ -83,6 +84,7 @@ TakeEditorModel::TakeEditorModel(Take take, TakeLibrary* library, SoundSystem* s
                 releaseFreezeFrame();
         } else if (status == Player::Status::failed) {
             m_resumeAfterLoad = false;
+            assign(m_isPlaying, false, &TakeEditorModel::isPlayingChanged);
             assign(m_freezeFrame, std::optional<QImage>(), &TakeEditorModel::freezeFrameChanged);
             const QString why = m_player->errorString();
             setErrorMessage(QStringLiteral("The preview couldn't be shown: ") +
@@ -90,8 +92,27 @@ TakeEditorModel::TakeEditorModel(Take take, TakeLibrary* library, SoundSystem* s
         }
     });
 
+    removeOldMixes(); // queued first on the pipeline's worker
     invalidate(Stage::stems, false);
     readSourceInfo();
+}
+
+void TakeEditorModel::removeOldMixes() {
+    // What an earlier opening of the take left: its last mix and monitor mix.
+    ++m_discarding;
+    runInBackground(
+        &m_pool, this,
+        [take = m_take] {
+            const QDir cache(TakePipeline::cacheFolder(take));
+            for (const QString& name : cache.entryList(
+                     {QStringLiteral("mix-*.caf"), QStringLiteral("monitor-*.caf")}, QDir::Files))
+                QFile::remove(cache.filePath(name));
+            return true;
+        },
+        [this](bool) {
+            --m_discarding;
+            notifyIfIdle();
+        });
 }
 
 TakeEditorModel::~TakeEditorModel() {
@@ -300,6 +321,8 @@ void TakeEditorModel::finishRun(int run, RunOutput out) {
         assign(m_normalizeGainDB, std::optional(out.mix->analysis.normalizeGainDB),
                &TakeEditorModel::normalizeGainDBChanged);
     } else if (out.mixCleared) {
+        if (m_processedAudio)
+            m_staleFiles << *m_processedAudio;
         m_processedAudio.reset();
     }
     const TakeComposer::Result& result = *out.result;
@@ -328,7 +351,15 @@ void TakeEditorModel::whenPipelineIdle(std::function<void()> then) {
     m_whenIdle.push_back(std::move(then));
 }
 
-void TakeEditorModel::discardFiles(const QStringList& files) {
+void TakeEditorModel::discardFiles(const QStringList& stale) {
+    // A mix an export reads waits for the export's end.
+    QStringList files;
+    for (const QString& file : stale) {
+        if (m_filesInUse.contains(file))
+            m_heldFiles << file;
+        else
+            files << file;
+    }
     // Off the main thread: removing a long mix takes milliseconds. Failures are ignored.
     if (files.isEmpty())
         return;
@@ -363,8 +394,14 @@ void TakeEditorModel::saveNow() {
     try {
         m_library->save(m_take);
         ++m_counters.saves;
-    } catch (const Error&) {
-        // a failing save is ignored; the next change tries again
+    } catch (const Error& e) {
+        // Shown; the next change tries again.
+        ++m_counters.failedSaves;
+        QString reason = e.message();
+        const qsizetype colon = reason.indexOf(QStringLiteral(": "));
+        if (reason.startsWith(QStringLiteral("Couldn't save")) && colon >= 0)
+            reason = reason.mid(colon + 2);
+        setErrorMessage(QStringLiteral("Couldn't save the take: ") + reason);
     }
 }
 
@@ -472,17 +509,19 @@ void TakeEditorModel::updateOverdub(const QUuid& id, const std::function<void(Ov
     if (!overdub)
         return;
     const double nudgeBefore = overdub->nudge;
+    const double startBefore = overdub->start;
     change(*overdub);
     const double nudgeAfter = overdub->nudge;
+    const bool moved = overdub->start != startBefore || nudgeAfter != nudgeBefore;
     const std::optional<QString> device = overdub->audioDeviceID;
     setTake(changed);
     updateTimelineDuration();
-    if (nudgeAfter == nudgeBefore) {
+    if (!moved) {
         saveSoon();
         refreshPicture();
         return;
     }
-    if (device)
+    if (device && nudgeAfter != nudgeBefore)
         QSettings().setValue(QStringLiteral("overdubNudge.") + *device, nudgeAfter);
     saveSoon();
     invalidate(Stage::stems, true);
@@ -595,9 +634,12 @@ void TakeEditorModel::exportTo(const QString& path, std::function<void(bool)> do
     }
     setExportProgress(0.0);
     auto start = [this, path, done] {
+        const std::optional<QString> audio = m_processedAudio;
+        if (audio)
+            m_filesInUse.insert(*audio);
         runInBackground(
             &m_exportPool, this,
-            [this, take = m_take, spans = keptSpans(), audio = m_processedAudio, path,
+            [this, take = m_take, spans = keptSpans(), audio, path,
              token = m_exportStop.get_token()] {
                 return failureOf([&] {
                     const auto result =
@@ -617,7 +659,12 @@ void TakeEditorModel::exportTo(const QString& path, std::function<void(bool)> do
                         token);
                 });
             },
-            [this, done](std::optional<QString> failure) {
+            [this, done, audio](std::optional<QString> failure) {
+                if (audio) {
+                    m_filesInUse.erase(m_filesInUse.find(*audio));
+                    if (!m_filesInUse.contains(*audio) && m_heldFiles.removeAll(*audio) > 0)
+                        discardFiles({*audio});
+                }
                 setExportProgress(std::nullopt);
                 if (failure && !failure->isEmpty())
                     setErrorMessage(*failure);
@@ -655,13 +702,13 @@ void TakeEditorModel::monitorComposition(
         const SpanList whole{{0, m_sourceDuration}};
         runInBackground(
             &m_exportPool, this,
-            [take = m_take, stems = m_stems, whole] {
+            [take = m_take, stems = m_stems, whole, token = m_exportStop.get_token()] {
                 Outcome outcome;
                 const auto failure = failureOf([&] {
                     const QString cache = TakePipeline::cacheFolder(take);
-                    const auto known = TakePipeline::extractStems(take, cache, stems);
+                    const auto known = TakePipeline::extractStems(take, cache, stems, token);
                     const auto mix = TakePipeline::mix(
-                        take, known, whole, TakePipeline::newAudioPath(cache, "monitor"));
+                        take, known, whole, TakePipeline::newAudioPath(cache, "monitor"), token);
                     if (mix)
                         outcome.mixPath = mix->path;
                     outcome.result =
@@ -669,6 +716,8 @@ void TakeEditorModel::monitorComposition(
                                             TakePipeline::monitorSettings(), take.info.mainRemoved);
                 });
                 outcome.error = failure.value_or(QString());
+                if (failure && outcome.mixPath) // stopped after its mix was written
+                    QFile::remove(*outcome.mixPath);
                 return outcome;
             },
             [this, done](Outcome outcome) {
@@ -684,8 +733,19 @@ void TakeEditorModel::monitorComposition(
 
 // ---- playback ------------------------------------------------------------------------------
 
-void TakeEditorModel::load(const TakeComposer::Result& result, const SpanList& spans,
+void TakeEditorModel::load(const TakeComposer::Result& composed, const SpanList& spans,
                            Player::MixInMemory inMemory) {
+    // The picture settings may have changed while the run worked: they are taken as they are
+    // now.
+    TakeComposer::Result result = composed;
+    if (result.videoComposition && !result.videoSources.empty()) {
+        TakeComposer::Picture picture =
+            TakeComposer::picture(result.videoSources, m_take.info, result.canvasSource,
+                                  m_take.info.exportSettings, result.composition.duration());
+        result.placements = std::move(picture.placements);
+        result.renderSize = picture.videoComposition.renderSize;
+        result.videoComposition = std::move(picture.videoComposition);
+    }
     m_resumeAfterLoad = m_isPlaying;
     if (m_player->hasItem() && !m_player->lastFrame().isNull())
         assign(m_freezeFrame, std::optional(m_player->lastFrame()),
@@ -715,7 +775,9 @@ void TakeEditorModel::writeLayout() {
 
 void TakeEditorModel::refreshPicture() {
     if (!m_player->hasItem() || m_videoSources.empty()) {
-        invalidate(Stage::compose, false);
+        // A run under way or owed loads the picture as it is then.
+        if (!m_pipelinePending)
+            invalidate(Stage::compose, false);
         return;
     }
     const auto picture =
@@ -775,12 +837,22 @@ double TakeEditorModel::outputTime() const {
 }
 
 void TakeEditorModel::play() {
+    if (m_player->status() != Player::Status::ready) {
+        // Waiting to play counts as playing: it starts once the preview is ready.
+        if (m_tornDown || m_player->status() == Player::Status::failed)
+            return;
+        m_resumeAfterLoad = true;
+        assign(m_isPlaying, true, &TakeEditorModel::isPlayingChanged);
+        return;
+    }
     if (atEnd())
         jumpToStart();
     m_player->play();
 }
 
 void TakeEditorModel::pause() {
+    if (std::exchange(m_resumeAfterLoad, false) && !m_player->isPlaying())
+        assign(m_isPlaying, false, &TakeEditorModel::isPlayingChanged);
     m_player->pause();
 }
 

@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <stop_token>
 
 namespace reelbox {
@@ -41,7 +42,8 @@ public:
         int completed = 0; // loaded into the player
         int cancelled = 0;
         int failed = 0;
-        int saves = 0; // take.json writes
+        int saves = 0;       // take.json writes
+        int failedSaves = 0; // writes that failed (errorMessage says why)
         std::optional<Stage> lastStage;
     };
 
@@ -177,6 +179,7 @@ private:
     void whenPipelineIdle(std::function<void()> then);
     void notifyIfIdle();
     void discardFiles(const QStringList& files);
+    void removeOldMixes();
     void cancelPipeline();
     void saveNow();
 
@@ -221,6 +224,8 @@ private:
     std::optional<QString> m_processedAudio;
     QStringList m_staleFiles;
     std::optional<QString> m_monitorAudio;
+    std::multiset<QString> m_filesInUse; // mixes running exports read
+    QStringList m_heldFiles;             // stale files kept until their export ends
     std::optional<QImage> m_freezeFrame;
 
     UndoRegistry* m_undo = nullptr;

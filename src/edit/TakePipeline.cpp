@@ -1,22 +1,30 @@
 #include "edit/TakePipeline.h"
 
 #include "audio/Filmstrip.h"
+#include "audio/MixSteps.h"
 #include "audio/Stems.h"
 #include "edit/TrackInputs.h"
 #include "model/TakeLibrary.h"
 #include "platform/Cancellation.h"
 
 #include <QDir>
+#include <QFile>
+#include <algorithm>
 
 namespace reelbox::TakePipeline {
 
 StemMap extractStems(const Take& take, const QString& cache, StemMap known,
                      const std::stop_token& token, const std::function<void(double)>& progress) {
+    // Only what a track plays: a movie without sound (a camera-only take) has no stems.
+    std::set<QString> used;
+    for (const Track& track : take.info.tracks)
+        if (const auto source = take.audioSource(track))
+            used.insert(source->path);
     const QStringList files = mediaFiles(take);
     for (int i = 0; i < files.size(); ++i) {
         if (progress)
             progress(double(i) / files.size());
-        if (!known.contains(files[i]))
+        if (used.contains(files[i]) && !known.contains(files[i]))
             known[files[i]] = Stems::extract(files[i], cache, token);
     }
     return known;
@@ -53,15 +61,23 @@ std::optional<Mix> mix(const Take& take, const StemMap& stems, const SpanList& s
                        const std::function<void(double)>& progress,
                        AudioProcessor::TrackCache* cache, bool keepSamples) {
     const auto inputs = trackInputs(take, stems);
-    if (inputs.empty())
+    const auto lengths = reelbox::mix::spanLengths(spans);
+    const bool nothingPlayed =
+        std::all_of(lengths.begin(), lengths.end(), [](std::uint32_t n) { return n == 0; });
+    if (inputs.empty() || nothingPlayed)
         return std::nullopt;
     auto samples = keepSamples ? std::make_shared<MixSamples>() : nullptr;
-    Mix mix{path,
-            AudioProcessor::render(inputs, take.info.master, spans, path, token, progress, cache,
-                                   samples ? &samples->samples : nullptr),
-            samples};
-    throwIfCancelled(token);
-    return mix;
+    try {
+        Mix mix{path,
+                AudioProcessor::render(inputs, take.info.master, spans, path, token, progress,
+                                       cache, samples ? &samples->samples : nullptr),
+                samples};
+        throwIfCancelled(token); // a stop that came while the file was written
+        return mix;
+    } catch (...) {
+        QFile::remove(path); // no half-written or orphaned mix
+        throw;
+    }
 }
 
 QString cacheFolder(const Take& take) {

@@ -36,7 +36,8 @@ struct StemsResult {
 StemsResult loadStems(const Take& take, const QString& cacheFolder, StemMap known,
                       const std::set<QUuid>& stripsKnown, const std::stop_token& token = {});
 
-// Stems of every media file, extracted where missing. Throws Error or Cancelled.
+// Stems of every media file a track plays, extracted where missing. Throws Error or
+// Cancelled.
 StemMap extractStems(const Take& take, const QString& cacheFolder, StemMap known,
                      const std::stop_token& token = {},
                      const std::function<void(double)>& progress = {});
@@ -47,8 +48,8 @@ struct Mix {
     std::shared_ptr<MixSamples> samples; // the file's samples, when they were asked for
 };
 
-// Mixes the take's usable tracks over the spans into `path`; none when no track can sound.
-// Throws Error or Cancelled.
+// Mixes the take's usable tracks over the spans into `path`; none when no track can sound or
+// the spans are empty. Throws Error or Cancelled, and then leaves no file at `path`.
 // With a cache, what is unchanged since the last mix is reused. With `keepSamples`, the mix
 // also stays in memory, for the player.
 std::optional<Mix> mix(const Take& take, const StemMap& stems, const SpanList& spans,

@@ -23,7 +23,7 @@ void MixPlayback::send(const Command& command) {
     m_commandSeq.fetch_add(1); // even: complete
 }
 
-bool MixPlayback::receive(Command& command) const noexcept {
+bool MixPlayback::receive(Command& command, unsigned& seq) const noexcept {
     // The writer is the main thread and never stalls long; a torn read just waits for the
     // next buffer.
     const unsigned before = m_commandSeq.load();
@@ -32,6 +32,7 @@ bool MixPlayback::receive(Command& command) const noexcept {
     command.playing = m_cmdPlaying.load();
     command.frame = m_cmdFrame.load();
     command.startHostNs = m_cmdStartHostNs.load();
+    seq = before;
     return m_commandSeq.load() == before;
 }
 
@@ -109,8 +110,8 @@ double MixPlayback::positionAt(qint64 hostNowNs) const {
 
 void MixPlayback::render(float* out, int frames, int channels, qint64 hostTimeNs) noexcept {
     Command command;
-    const unsigned seq = m_commandSeq.load();
-    if (receive(command)) {
+    unsigned seq = 0;
+    if (receive(command, seq)) {
         m_appliedSeq = seq;
         m_playing = command.playing;
         m_position = command.frame;

@@ -65,7 +65,8 @@ private:
         qint64 startHostNs = 0;
     };
     void send(const Command& command);
-    bool receive(Command& command) const noexcept;
+    // The command and the sequence number it was read under.
+    bool receive(Command& command, unsigned& seq) const noexcept;
     const MixSamples* acquireSamples() noexcept;
     void publish(qint64 frame, qint64 hostNs, bool moving) noexcept;
 

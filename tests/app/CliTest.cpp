@@ -401,3 +401,80 @@ TEST_F(CliMediaTest, SignalsStopAnExportAndCleanUp) {
         EXPECT_TRUE(filesUnder(home->path(), {"*.partial", "mix-*.caf"}).isEmpty());
     }
 }
+
+// What an edit script asked for and didn't get ends the command with 1 and the reason: an
+// export that failed or didn't run, saves that failed because the take folder went away.
+TEST_F(CliMediaTest, EditEndsWithOneWhenItsWorkFailed) {
+    struct Case {
+        QByteArray script;
+        QString reason;
+    };
+    const QString out = home->filePath("edit-out.mp4");
+    const QList<Case> cases = {
+        {"export " + home->filePath("no/such/folder/x.mp4").toUtf8() + "\n", "no/such/folder"},
+        {"export " + out.toUtf8() + "\nexport " + out.toUtf8() + "\n", "didn't run"},
+    };
+    for (const Case& c : cases) {
+        const Result r = test::runCli({"edit", take, "-"}, {.input = c.script});
+        EXPECT_EQ(r.status, 1) << c.script.toStdString() << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(c.reason)) << r.err.toStdString();
+    }
+
+    // The take folder is deleted while the editor has it open.
+    const Result made = cli(
+        {"synth-take", "--root", home->filePath("doomed"), "--seconds", "1", "--size", "64x36"});
+    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+    const QString doomed = made.out.trimmed();
+    const QString id = decodeTakeInfo(test::readFile(QDir(doomed).filePath("take.json")))
+                           .tracks.at(0)
+                           .id.toString(QUuid::WithoutBraces);
+    QProcess process;
+    process.start(QStringLiteral(REELBOX_CLI), {"edit", doomed, "-"});
+    process.write("settle\nwait 3000\ntrack " + id.toUtf8() + " name Gone\nsettle\n");
+    process.closeWriteChannel();
+    QByteArray printed;
+    while (!printed.contains('\n') && process.state() != QProcess::NotRunning) {
+        process.waitForReadyRead(10000);
+        printed += process.readAllStandardOutput();
+    }
+    ASSERT_TRUE(QDir(doomed).removeRecursively());
+    ASSERT_TRUE(process.waitForFinished(60000));
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_EQ(process.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains("Couldn't save the take: ")) << err.toStdString();
+    for (const QString& mix : QDir(cache()).entryList({"mix-*.caf"}, QDir::Files))
+        QFile::remove(QDir(cache()).filePath(mix));
+}
+
+// play: a start at or past the end is a wrong call; an output that doesn't exist is a
+// failure, not silence; SIGINT leaves neither a half-written recording nor frames.
+TEST_F(CliMediaTest, PlayRefusesWhatItCantDoAndCleansUpWhenStopped) {
+    for (const char* from : {"3", "60"}) {
+        const Result late = cli({"play", take, "--from", from});
+        EXPECT_EQ(late.status, 2) << from << late.err.toStdString();
+        EXPECT_TRUE(late.err.contains("past the end")) << late.err.toStdString();
+    }
+    const Result nowhere = cli({"play", take, "--output", "no-such-output"});
+    EXPECT_EQ(nowhere.status, 1) << nowhere.err.toStdString();
+    EXPECT_TRUE(nowhere.err.contains("no-such-output")) << nowhere.err.toStdString();
+
+    const QString recording = home->filePath("played.caf");
+    const QString frames = home->filePath("played-frames");
+    QProcess process;
+    process.setReadChannel(QProcess::StandardError);
+    process.start(QStringLiteral(REELBOX_CLI),
+                  {"play", take, "--record-output", recording, "--frames", frames});
+    QByteArray err;
+    while (!err.contains("playhead 0.") && process.state() != QProcess::NotRunning) {
+        process.waitForReadyRead(10000);
+        err += process.readAllStandardError();
+    }
+    ::kill(pid_t(process.processId()), SIGINT);
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitCode(), 130) << err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(recording));
+    EXPECT_FALSE(QFileInfo::exists(frames));
+    EXPECT_TRUE(filesUnder(home->path(), {"*.partial", "*.partial.*"}).isEmpty());
+    for (const QString& mix : QDir(cache()).entryList({"mix-*.caf"}, QDir::Files))
+        QFile::remove(QDir(cache()).filePath(mix));
+}

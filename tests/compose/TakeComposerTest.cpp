@@ -1,4 +1,5 @@
 #include "compose/TakeComposer.h"
+#include "platform/MediaTime.h"
 #include "platform/media/AudioFile.h"
 #include "support/MediaFixtures.h"
 
@@ -222,6 +223,24 @@ TEST_F(TakeComposerBuild, SpansLaidEndToEndWithHiddenPartsLeftEmpty) {
     EXPECT_EQ(r.renderSize, (SizeD{96, 54}));
     ASSERT_TRUE(r.videoComposition);
     EXPECT_EQ(r.placements.size(), 1u);
+}
+
+// A played length that is not a whole number of ticks: the mix's sound reaches to its last
+// sample, rounded up to the tick it falls in.
+TEST_F(TakeComposerBuild, TheMixIsLaidDownToItsLastSample) {
+    const SpanList spans{{0.0101, 1}};
+    const qint64 frames = framesRounded(spans[0].end - spans[0].start); // not a whole tick
+    ASSERT_NE(frames % framesPerTick, 0);
+    const QString mixPath = dir.filePath("mix.caf");
+    writeAudioFile(mixPath,
+                   {std::vector<float>(size_t(frames), 0.1f), std::vector<float>(size_t(frames))},
+                   48000);
+    const Result r = build(take, spans, mixPath, {}, false);
+    const auto audio = r.composition.tracks(CompositionTrack::Kind::audio);
+    ASSERT_EQ(audio.size(), 1u);
+    ASSERT_EQ(audio[0]->segments.size(), 1u);
+    EXPECT_GE(ticksToFrames(audio[0]->segments[0].duration), frames);
+    EXPECT_LE(audio[0]->segments[0].duration, r.composition.duration());
 }
 
 TEST_F(TakeComposerBuild, OverdubsArePlacedAtStartPlusNudge) {

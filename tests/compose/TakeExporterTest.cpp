@@ -6,6 +6,7 @@
 #include "platform/media/MovieInfo.h"
 #include "platform/media/Mp4Writer.h"
 #include "platform/media/VideoDecoder.h"
+#include "platform/media/VideoTimes.h"
 #include "support/MediaFixtures.h"
 
 #include <QDir>
@@ -224,6 +225,29 @@ TEST_F(TakeExporterTest, SoundOnlyAndTakesWithoutVideo) {
     info = probeMovie(mp4);
     EXPECT_TRUE(info.video.empty());
     EXPECT_EQ(info.audio.size(), 1u);
+}
+
+// A player seeking in an exported movie decodes from the key frame before the target: there
+// is one at least every 2 s of the export, in H.264 and in HEVC.
+TEST_F(TakeExporterTest, KeyFramesComeAtLeastEveryTwoSeconds) {
+    constexpr double seconds = 7;
+    take.info.duration = seconds;
+    take.info.overdubs.clear();
+    writeHalves(take.moviePath(), int(seconds * 30), qRgb(220, 20, 20), qRgb(20, 20, 220));
+    for (const auto format : {ExportSettings::Format::h264, ExportSettings::Format::hevc}) {
+        const QString path = out(format == ExportSettings::Format::h264 ? "k264.mp4" : "k265.mp4");
+        TakeExporter::exportTake(
+            TakeComposer::build(take, {{0, seconds}}, std::nullopt, ExportSettings{}, true), format,
+            path);
+        const std::vector<double> keys = videoKeyFrameTimes(path);
+        ASSERT_FALSE(keys.empty());
+        EXPECT_NEAR(keys.front(), 0.0, 1e-6);
+        std::vector<double> edges = keys;
+        edges.push_back(probeMovie(path).video.at(0).durationSeconds);
+        for (size_t i = 1; i < edges.size(); ++i)
+            EXPECT_LE(edges[i] - edges[i - 1], 2.0 + 1e-6)
+                << "format " << int(format) << " after the key frame at " << edges[i - 1];
+    }
 }
 
 // A cancelled export, during the encoding or before it, leaves the file that was at the

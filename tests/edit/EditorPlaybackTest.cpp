@@ -216,3 +216,21 @@ TEST_F(EditorPlaybackTest, APreviewWhoseSoundIsGoneFails) {
     player.play();
     EXPECT_FALSE(player.isPlaying());
 }
+
+// Play pressed while the new preview loads counts as playing, and it plays once ready.
+TEST_F(EditorPlaybackTest, PlayPressedWhileThePreviewLoadsStartsItOnceReady) {
+    auto model = open(makeTake());
+    bool pressed = false;
+    QObject::connect(model->player(), &Player::statusChanged, [&](Player::Status status) {
+        if (status == Player::Status::loading && !pressed) {
+            pressed = true;
+            model->play();
+            EXPECT_TRUE(model->isPlaying());
+        }
+    });
+    model->invalidate(TakeEditorModel::Stage::process, false);
+    settle(*model);
+    ASSERT_TRUE(pressed);
+    EXPECT_TRUE(test::waitFor([&] { return model->player()->isPlaying(); }, 2000));
+    model->pause();
+}

@@ -4,9 +4,12 @@
 #include "EditorModelFixture.h"
 #include "capture/SyntheticTake.h"
 #include "edit/EditOperations.h"
+#include "edit/SelectionOperations.h"
+#include "edit/TakePipeline.h"
 #include "edit/UndoStackAdapter.h"
 #include "model/TakeInfoCodec.h"
 #include "model/TakeLibrary.h"
+#include "platform/Cancellation.h"
 #include "platform/media/MovieInfo.h"
 #include "platform/sound/SoundDevice.h"
 #include "platform/sound/SoundSystem.h"
@@ -20,8 +23,10 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QSettings>
+#include <chrono>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace reelbox;
 using Stage = TakeEditorModel::Stage;
@@ -119,6 +124,9 @@ TEST_F(TakeEditorModelTest, WhatEachSetterSavesAndRebuilds) {
         {"nudge",
          [&](TakeEditorModel& m) { m.updateOverdub(overdub, [](Overdub& o) { o.nudge = 0.25; }); },
          1, Stage::stems, false},
+        {"overdub start",
+         [&](TakeEditorModel& m) { m.updateOverdub(overdub, [](Overdub& o) { o.start = 0.5; }); },
+         1, Stage::stems, false},
         {"master",
          [](TakeEditorModel& m) {
              m.setMaster({3, true});
@@ -147,9 +155,11 @@ TEST_F(TakeEditorModelTest, ANudgeIsRememberedForTheOverdubsMicrophone) {
     take.info.overdubs[0].audioDeviceID = QStringLiteral("usb-mic");
     library->save(take);
     auto model = open(take);
+    model->updateOverdub(take.info.overdubs[0].id, [](Overdub& o) { o.start = 0.3; });
+    EXPECT_FALSE(QSettings().contains("overdubNudge.usb-mic")); // a move is no nudge
     model->updateOverdub(take.info.overdubs[0].id, [](Overdub& o) { o.nudge = -0.04; });
     EXPECT_DOUBLE_EQ(QSettings().value("overdubNudge.usb-mic").toDouble(), -0.04);
-    const double end = take.info.overdubs[0].start - 0.04 + take.info.overdubs[0].duration;
+    const double end = 0.3 - 0.04 + take.info.overdubs[0].duration;
     EXPECT_DOUBLE_EQ(model->sourceDuration(), std::max(model->mainDuration(), end));
     settle(*model);
 }
@@ -304,4 +314,160 @@ TEST_F(TakeEditorModelTest, TheMainThreadNeverStallsWhilePlayingRenderingAndExpo
     std::printf("worst main-thread pass: %.1f ms\n", watch.worstMs());
     RecordProperty("worstMainThreadMs", int(std::ceil(watch.worstMs())));
     EXPECT_LE(watch.worstMs(), 20.0);
+}
+
+// A moved overdub is heard and exported at its new place.
+TEST_F(TakeEditorModelTest, AMovedOverdubIsMixedAtItsNewStart) {
+    const Take take = makeTake(1, true);
+    auto model = open(take);
+    const QString before = model->processedAudio().value_or("");
+    model->updateOverdub(take.info.overdubs[0].id, [](Overdub& o) { o.start += 1; });
+    settle(*model);
+    ASSERT_TRUE(model->processedAudio());
+    EXPECT_NE(*model->processedAudio(), before);
+    EXPECT_DOUBLE_EQ(saved(model->take()).overdubs[0].start, take.info.overdubs[0].start + 1);
+}
+
+// Picture changes while a run works: the first run is not restarted for them, and what a run
+// loads shows the picture settings of the take as they are when it ends.
+TEST_F(TakeEditorModelTest, PictureChangesDuringARunNeitherRestartNorVanish) {
+    const Take take = makeTake(1);
+    auto model = std::make_unique<TakeEditorModel>(take, library.get());
+    ASSERT_TRUE(test::waitFor([&] { return model->isRendering(); }));
+    for (int i = 0; i < 20; ++i) {
+        auto s = model->exportSettings();
+        s.mirror = !s.mirror;
+        model->setExportSettings(s);
+    }
+    settle(*model);
+    EXPECT_EQ(model->counters().runs, 1);
+    EXPECT_EQ(model->counters().cancelled, 0);
+
+    for (const auto aspect : {ExportSettings::Aspect::square, ExportSettings::Aspect::portrait}) {
+        model->invalidate(Stage::process, false);
+        ASSERT_TRUE(test::waitFor([&] { return model->isRendering(); }));
+        auto s = model->exportSettings();
+        s.aspect = aspect;
+        model->setExportSettings(s);
+        settle(*model);
+        const SizeD size = model->renderSize();
+        if (aspect == ExportSettings::Aspect::square)
+            EXPECT_EQ(size.width, size.height);
+        else
+            EXPECT_LT(size.width, size.height);
+    }
+}
+
+// Mix and monitor files have one owner: the model that made them. Those an earlier opening
+// left go when the take is opened again; closing during a monitor mix stops it and leaves
+// no file; a mix whose cancellation came after it was written goes too.
+TEST_F(TakeEditorModelTest, MixFilesDoNotPileUp) {
+    const Take take = makeTake(0, false, 12);
+    const QDir cache(QDir(TakeLibrary::defaultCacheRoot()).filePath(take.folderName()));
+    QDir().mkpath(cache.path());
+    for (const char* name : {"mix-OLD.caf", "monitor-OLD.caf", "other.caf"})
+        test::writeFile(cache.filePath(name), "old");
+    auto model = open(take);
+    ASSERT_TRUE(model->processedAudio());
+    EXPECT_EQ(mixFiles(take), QStringList{QFileInfo(*model->processedAudio()).fileName()});
+    EXPECT_FALSE(cache.exists("monitor-OLD.caf"));
+    EXPECT_TRUE(cache.exists("other.caf"));
+
+    model->monitorComposition([](auto, QString) {});
+    model.reset(); // waits for its workers
+    EXPECT_TRUE(cache.entryList({"monitor-*"}, QDir::Files).isEmpty());
+
+    // A stop that comes at any point of a mix, also after its file is written, leaves no file:
+    // stops spread over the length of a whole mix.
+    const auto stems = TakePipeline::extractStems(take, cache.path(), {});
+    QElapsedTimer clock;
+    clock.start();
+    TakePipeline::mix(take, stems, {{0, 12}}, cache.filePath("whole.caf"));
+    const qint64 wholeUs = clock.nsecsElapsed() / 1000;
+    for (int i = 0; i < 24; ++i) {
+        const QString path = cache.filePath(QStringLiteral("stopped-%1.caf").arg(i));
+        std::stop_source stop;
+        bool cancelled = false;
+        std::thread worker([&] {
+            try {
+                TakePipeline::mix(take, stems, {{0, 12}}, path, stop.get_token());
+            } catch (const Cancelled&) {
+                cancelled = true;
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::microseconds(wholeUs * (i + 4) / 24));
+        stop.request_stop();
+        worker.join();
+        if (cancelled) {
+            EXPECT_FALSE(QFileInfo::exists(path)) << "stopped after " << i;
+        }
+    }
+}
+
+// An export keeps the mix it reads, though an edit made meanwhile replaces the preview's.
+TEST_F(TakeEditorModelTest, AnEditDuringAnExportKeepsTheMixItReads) {
+    SyntheticTakeOptions options;
+    options.seconds = 6;
+    options.channels = 2;
+    options.size = QSize(640, 360);
+    const Take take = makeSyntheticTake(*library, options);
+    auto model = open(take);
+    const QString used = *model->processedAudio();
+    std::optional<bool> exported;
+    model->exportTo(home.filePath("out.mp4"), [&](bool ok) { exported = ok; });
+    model->seek(0.5);
+    model->apply(setInPoint(model->editingState()));
+    ASSERT_TRUE(test::waitFor(
+        [&] { return (model->processedAudio() != used && model->isIdle()) || exported; }));
+    if (!exported) { // the new preview is in while the export runs
+        EXPECT_TRUE(QFileInfo::exists(used));
+    }
+    ASSERT_TRUE(test::waitFor([&] { return exported.has_value(); }, 60000));
+    EXPECT_TRUE(*exported) << model->errorMessage().value_or("").toStdString();
+    settle(*model);
+    EXPECT_FALSE(QFileInfo::exists(used)); // and it goes once the export is done
+}
+
+// A take recorded without a microphone previews and exports in silence.
+TEST_F(TakeEditorModelTest, ATakeWithoutSoundPreviewsAndExports) {
+    SyntheticTakeOptions options;
+    options.seconds = 2;
+    options.channels = 0;
+    options.size = QSize(160, 90);
+    const Take take = makeSyntheticTake(*library, options);
+    auto model = open(take);
+    EXPECT_FALSE(model->errorMessage()) << model->errorMessage()->toStdString();
+    EXPECT_EQ(model->player()->status(), Player::Status::ready);
+    EXPECT_NEAR(model->player()->duration(), 2, 0.05);
+    std::optional<bool> exported;
+    model->exportTo(home.filePath("silent.mp4"), [&](bool ok) { exported = ok; });
+    ASSERT_TRUE(test::waitFor([&] { return exported.has_value(); }, 60000));
+    EXPECT_TRUE(*exported) << model->errorMessage().value_or("").toStdString();
+    EXPECT_EQ(probeMovie(home.filePath("silent.mp4")).video.size(), 1u);
+}
+
+// Removing every span leaves a silent preview of no length, not an error and not the old one.
+TEST_F(TakeEditorModelTest, AnEmptyEditIsASilentPreviewOfNoLength) {
+    auto model = open(makeTake());
+    model->setSelection(selectTimeline(model->editingState(), 1));
+    model->apply(removeSelected(model->editingState()));
+    settle(*model);
+    EXPECT_FALSE(model->errorMessage()) << model->errorMessage()->toStdString();
+    EXPECT_TRUE(model->playerSpans().empty());
+    EXPECT_EQ(model->player()->duration(), 0);
+    EXPECT_FALSE(model->processedAudio());
+    EXPECT_TRUE(mixFiles(model->take()).isEmpty());
+}
+
+// A save that fails is reported, not dropped.
+TEST_F(TakeEditorModelTest, AFailedSaveSetsTheErrorMessage) {
+    const Take take = makeTake();
+    auto model = open(take);
+    ASSERT_TRUE(QDir(take.folder).removeRecursively());
+    model->renameTrack(take.info.tracks[0].id, "Voice");
+    model->save();
+    ASSERT_TRUE(model->errorMessage());
+    EXPECT_TRUE(model->errorMessage()->startsWith("Couldn't save the take: "))
+        << model->errorMessage()->toStdString();
+    model->tearDown();
 }

@@ -169,10 +169,16 @@ struct Mp4Writer::State {
         video->thread_count = 0;
         if (output->oformat->flags & AVFMT_GLOBALHEADER)
             video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        // A key frame at least every 2 s, so a player seeking in the file decodes little.
+        const int keyInterval = 2 * settings.frameRate;
+        video->gop_size = keyInterval;
         av_opt_set(video->priv_data, "preset", "medium", 0);
         av_opt_set(video->priv_data, "crf", hevc ? "22" : "18", 0);
         if (hevc)
-            av_opt_set(video->priv_data, "x265-params", "log-level=none", 0);
+            av_opt_set(
+                video->priv_data, "x265-params",
+                QStringLiteral("log-level=none:keyint=%1").arg(keyInterval).toUtf8().constData(),
+                0);
         check(avcodec_open2(video.get(), codec, nullptr));
 
         videoStream = avformat_new_stream(output.get(), nullptr);

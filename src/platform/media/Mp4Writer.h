@@ -21,9 +21,11 @@ public:
 struct Mp4WriterSettings {
     enum class Video { none, h264, hevc };
 
-    Video video = Video::h264; // h264: libx264 medium CRF 18; hevc: libx265 medium CRF 22, hvc1
-    QSize videoSize;           // even width and height
-    int frameRate = 30;        // constant
+    // h264: libx264 medium CRF 18; hevc: libx265 medium CRF 22, hvc1; both with a key frame
+    // every 2 s (at most)
+    Video video = Video::h264;
+    QSize videoSize;    // even width and height
+    int frameRate = 30; // constant
     // Colours: BT.709 from 720 lines up and BT.601 below, or BT.709 at every size (to match
     // sources recorded in it, whose pictures can then be passed on without conversion).
     bool bt709 = false;

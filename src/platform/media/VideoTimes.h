@@ -9,5 +9,7 @@ namespace reelbox {
 // file's time line, in presentation order. Reads the packets without decoding them. Throws
 // Error when the file can't be read or has no video.
 std::vector<double> videoFrameTimes(const QString& path);
+// The same, for the pictures that start a group (key frames) alone.
+std::vector<double> videoKeyFrameTimes(const QString& path);
 
 } // namespace reelbox
