@@ -38,6 +38,15 @@ QString marks(bool isDefault, bool isStored) {
     return m.isEmpty() ? QString() : QStringLiteral("  (%1)").arg(m.join(u", "));
 }
 
+// A device's name or id as the terminal should show it: control characters (an escape sequence
+// in a name, a line break) become "?".
+QString printable(QString text) {
+    for (QChar& c : text)
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            c = u'?';
+    return text;
+}
+
 } // namespace
 
 int runDevices(const QStringList& args) {
@@ -101,7 +110,7 @@ int runDevices(const QStringList& args) {
     for (const CameraInfo& camera : cameras) {
         printLine(
             QStringLiteral("  %1  [%2]%3%4")
-                .arg(camera.name, camera.id,
+                .arg(printable(camera.name), printable(camera.id),
                      camera.permissionDenied ? QStringLiteral("  (no permission)") : QString(),
                      marks(camera.id == defaultCamera, camera.id == storedCamera)));
         for (const CameraFormat& format : camera.formats)
@@ -111,13 +120,14 @@ int runDevices(const QStringList& args) {
     printLine(QStringLiteral("Microphones:"));
     for (const SoundDevice& mic : microphones)
         printLine(QStringLiteral("  %1  [%2]  %3 channels%4")
-                      .arg(mic.name, mic.id)
+                      .arg(printable(mic.name), printable(mic.id))
                       .arg(mic.channels)
                       .arg(marks(mic.id == defaultMicrophone, mic.id == storedMicrophone)));
     printLine(QStringLiteral("Outputs:"));
     for (const SoundDevice& out : outputs)
         printLine(QStringLiteral("  %1  [%2]%3")
-                      .arg(out.name, out.id, marks(out.id == defaultOutput, false)));
+                      .arg(printable(out.name), printable(out.id),
+                           marks(out.id == defaultOutput, false)));
     if (!sound.hasServer())
         printLine(sound.serverProblem());
     return success;

@@ -57,9 +57,11 @@ int runMeter(const QStringList& args, const std::stop_token& stop) {
         microphone = chooseMicrophone(sound);
     std::mutex mutex;
     QString failure;
+    bool reported = false;
     auto stream = sound.openInput(microphone, {}, [&](const QString& message) {
         std::lock_guard lock(mutex);
-        failure = message;
+        failure = message.isEmpty() ? QStringLiteral("The microphone stopped.") : message;
+        reported = true;
     });
 
     using Clock = std::chrono::steady_clock;
@@ -71,9 +73,11 @@ int runMeter(const QStringList& args, const std::stop_token& stop) {
         std::this_thread::sleep_until(next);
         if (stop.stop_requested())
             throw Cancelled();
-        if (stream->failed()) {
+        {
+            // The stream is marked failed a moment before its message arrives: wait for it.
             std::lock_guard lock(mutex);
-            throw Error(failure);
+            if (reported)
+                throw Error(failure);
         }
         QStringList levels;
         for (const LevelMeter::Level& level : stream->readLevels())

@@ -3,6 +3,7 @@
 // What the device threads hand to the capture engine's data thread: single-producer,
 // single-consumer rings, filled without locks or allocation. Internal to the engine.
 
+#include "platform/SampleRate.h"
 #include "platform/camera/CameraStream.h"
 
 #include <QtGlobal>
@@ -14,7 +15,10 @@
 
 namespace reelbox {
 
-// Sound buffers with their host stamps and their place on the device's sample counter.
+// Sound buffers with their host stamps and their place on the device's sample counter. The
+// counter follows the stamps: a buffer stamped later than the end of the one before (a lost
+// cycle, an overrun) leaves the missing time on the counter as a gap, which the writer fills
+// with silence, so the sound after it stays in place.
 class AudioFeed {
 public:
     struct Block {
@@ -30,9 +34,21 @@ public:
     int channels() const { return m_channels; }
     // Frames the data thread did not take in time; they stay on the counter as a gap.
     qint64 lostFrames() const { return m_lost.load(std::memory_order_relaxed); }
+    // Frames the device never delivered (gaps between the stamps), kept as silence.
+    qint64 gapFrames() const { return m_gaps.load(std::memory_order_relaxed); }
 
     // Audio thread.
     void push(const float* interleaved, int frames, qint64 hostTimeNs) noexcept {
+        if (m_expectedNs != 0) {
+            const qint64 lateFrames =
+                ((hostTimeNs - m_expectedNs) * sampleRate + 500'000'000) / 1'000'000'000;
+            // Stamps jitter by far less than half a buffer; a lost buffer moves them by a whole.
+            if (lateFrames >= std::max<qint64>(minimumGapFrames, frames / 2)) {
+                m_position += lateFrames;
+                m_gaps.fetch_add(lateFrames, std::memory_order_relaxed);
+            }
+        }
+        m_expectedNs = hostTimeNs + qint64(frames) * 1'000'000'000 / sampleRate;
         const qint64 position = m_position;
         m_position += frames;
         const quint64 writeBlock = m_writeBlock.load(std::memory_order_relaxed);
@@ -68,6 +84,9 @@ public:
     }
 
 private:
+    static constexpr qint64 sampleRate = audioSampleRate;
+    static constexpr qint64 minimumGapFrames = sampleRate / 1000; // 1 ms
+
     void copyIn(const float* interleaved, qint64 writeFrame, int frames) noexcept {
         const qint64 at = writeFrame % m_capacity;
         const qint64 first = std::min<qint64>(frames, m_capacity - at);
@@ -81,10 +100,12 @@ private:
     const qint64 m_capacity;
     std::vector<float> m_samples;
     std::array<Block, 1024> m_blocks{};
-    qint64 m_position = 0; // audio thread only
+    qint64 m_position = 0;   // audio thread only
+    qint64 m_expectedNs = 0; // audio thread: the stamp the next buffer should carry
     std::atomic<quint64> m_writeBlock{0}, m_readBlock{0};
     std::atomic<qint64> m_writeFrame{0}, m_readFrame{0};
     std::atomic<qint64> m_lost{0};
+    std::atomic<qint64> m_gaps{0};
 };
 
 // Camera frames. A full ring drops the new frame and counts it.

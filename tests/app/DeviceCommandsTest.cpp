@@ -112,7 +112,14 @@ TEST_F(DeviceCommandsTest, DevicesAndMeterUnderPipeWire) {
     test::PrivatePipeWire daemon;
     daemon.addNullNode(u"interface-18"_qs, u"Interface 18"_qs, u"Audio/Source/Virtual"_qs, 18);
     daemon.addNullNode(u"speakers"_qs, u"Speakers"_qs, u"Audio/Sink"_qs, 2);
+    // A name holding a terminal escape sequence (escaped for pw-cli).
+    daemon.addNullNode(u"sly"_qs, u"Sly\\u001b[2J Out"_qs, u"Audio/Sink"_qs, 2);
     env.insert(u"XDG_RUNTIME_DIR"_qs, qEnvironmentVariable("XDG_RUNTIME_DIR"));
+
+    const test::CliResult text = cli({u"devices"_qs}, env);
+    ASSERT_EQ(text.status, 0) << text.err.toStdString();
+    EXPECT_TRUE(text.out.contains(u"Sly?[2J Out"_qs)) << text.out.toStdString();
+    EXPECT_FALSE(text.out.contains(QChar(0x1b))) << "control characters reach the terminal";
 
     const test::CliResult r = cli({u"devices"_qs, u"--json"_qs}, env);
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
@@ -123,6 +130,9 @@ TEST_F(DeviceCommandsTest, DevicesAndMeterUnderPipeWire) {
     EXPECT_EQ(find(microphones, u"interface-18"_qs).value(u"name").toString(), u"Interface 18");
     EXPECT_EQ(find(devices.value(u"outputs").toArray(), u"speakers"_qs).value(u"name").toString(),
               u"Speakers");
+    // The name really holds the escape character; JSON carries it escaped.
+    EXPECT_EQ(find(devices.value(u"outputs").toArray(), u"sly"_qs).value(u"name").toString(),
+              u"Sly\x1b[2J Out"_qs);
 
     const test::CliResult meter =
         cli({u"meter"_qs, u"--microphone"_qs, u"interface-18"_qs, u"--seconds"_qs, u"0.3"_qs}, env);

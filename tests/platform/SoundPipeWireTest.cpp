@@ -222,7 +222,8 @@ TEST_F(SoundPipeWireTest, DeviceRemovedWhileStreamingEndsTheStreamWithAnError) {
     daemon.removeNode(u"reelbox-doomed"_qs);
     ASSERT_TRUE(test::waitUntil([&] { return errors.load() > 0; }));
     EXPECT_TRUE(in->failed());
-    EXPECT_TRUE(message.contains(u"disconnected")) << message.toStdString();
+    // Named as the user knows it, not by its internal name.
+    EXPECT_EQ(message, u"Doomed was disconnected."_qs);
     const size_t after = recorder.buffers.load();
     QThread::msleep(100);
     EXPECT_EQ(recorder.buffers.load(), after) << "nothing is delivered after the error";
@@ -278,6 +279,54 @@ TEST_F(SoundPipeWireTest, ServerStoppingWhileStreamingEndsTheStreams) {
     EXPECT_TRUE(out->failed());
     in.reset();
     out.reset();
+}
+
+// A server that stops running cycles without any state change (frozen, its links gone): the
+// stream ends with an error instead of reading as silence for ever.
+TEST_F(SoundPipeWireTest, AStreamThatStopsDeliveringEndsWithAnError) {
+    daemon.addNullNode(u"reelbox-frozen"_qs, u"Frozen"_qs, u"Audio/Sink"_qs, 2);
+    SoundSystem sound;
+    std::atomic<int> errors{0};
+    QString message;
+    Recorder recorder(2);
+    auto in = sound.openInput(u"reelbox-frozen"_qs, recorder.callback(), [&](const QString& m) {
+        message = m;
+        errors.fetch_add(1);
+    });
+    ASSERT_TRUE(test::waitUntil([&] { return recorder.buffers.load() > 2; }));
+    daemon.freeze(true);
+    EXPECT_TRUE(test::waitUntil([&] { return errors.load() > 0; }, 5000));
+    daemon.freeze(false);
+    EXPECT_TRUE(in->failed());
+    EXPECT_EQ(message, u"Frozen stopped sending sound."_qs);
+    EXPECT_EQ(errors.load(), 1);
+}
+
+// After the server goes away its devices leave the lists; when it is back they come again and
+// can be opened, without restarting Reelbox.
+TEST_F(SoundPipeWireTest, AServerRestartIsFollowed) {
+    daemon.addNullNode(u"reelbox-before"_qs, u"Before"_qs, u"Audio/Sink"_qs, 2);
+    SoundSystem sound;
+    ASSERT_TRUE(sound.hasServer()) << sound.serverProblem().toStdString();
+    QSignalSpy removed(&sound, &SoundSystem::deviceRemoved);
+    auto listed = [&](const QString& id) {
+        const auto outputs = sound.outputs();
+        return std::any_of(outputs.begin(), outputs.end(),
+                           [&](const SoundDevice& d) { return d.id == id; });
+    };
+    ASSERT_TRUE(listed(u"reelbox-before"_qs));
+
+    daemon.stop(true);
+    EXPECT_TRUE(test::waitUntil([&] { return !listed(u"reelbox-before"_qs); }));
+    EXPECT_TRUE(
+        test::waitUntil([&] { return removed.contains({QVariant(u"reelbox-before"_qs)}); }));
+
+    daemon.start();
+    daemon.addNullNode(u"reelbox-after"_qs, u"After"_qs, u"Audio/Sink"_qs, 2);
+    ASSERT_TRUE(test::waitUntil([&] { return listed(u"reelbox-after"_qs); }, 5000));
+    Recorder recorder(2);
+    auto in = sound.openInput(u"reelbox-after"_qs, recorder.callback());
+    EXPECT_TRUE(test::waitUntil([&] { return recorder.buffers.load() > 2; }));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -69,6 +70,10 @@ bool sessionReady(const QJsonArray& objects) {
 PrivatePipeWire::PrivatePipeWire() : m_savedRuntimeDir(qgetenv("XDG_RUNTIME_DIR")) {
     if (!m_dir.isValid())
         throw std::runtime_error("no temporary folder for PipeWire");
+    start();
+}
+
+void PrivatePipeWire::start() {
     const QString root = m_dir.path();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"XDG_RUNTIME_DIR"_qs, root);
@@ -105,7 +110,22 @@ PrivatePipeWire::~PrivatePipeWire() {
     stop();
 }
 
-void PrivatePipeWire::stop() {
+void PrivatePipeWire::freeze(bool frozen) {
+    // The daemon is the process named pipewire in the session the script leads.
+    const QString session = QString::number(m_daemon.processId());
+    for (const QString& pid : QDir(u"/proc"_qs).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QString line = QString::fromUtf8(stat.readAll());
+        const QStringList after = line.mid(line.lastIndexOf(u')') + 2).split(u' ');
+        if (line.contains(u"(pipewire)") && after.size() > 3 && after[3] == session)
+            ::kill(pid.toInt(), frozen ? SIGSTOP : SIGCONT);
+    }
+}
+
+void PrivatePipeWire::stop(bool keepEnvironment) {
+    freeze(false);
     if (m_daemon.state() != QProcess::NotRunning) {
         const qint64 group = m_daemon.processId();
         ::kill(-pid_t(group), SIGTERM);
@@ -119,7 +139,8 @@ void PrivatePipeWire::stop() {
                !deadline.hasExpired())
             QThread::msleep(10);
     }
-    qputenv("XDG_RUNTIME_DIR", m_savedRuntimeDir);
+    if (!keepEnvironment)
+        qputenv("XDG_RUNTIME_DIR", m_savedRuntimeDir);
 }
 
 QString PrivatePipeWire::run(const QString& program, const QStringList& args) const {

@@ -31,8 +31,13 @@ public:
                      int channels);
     void removeNode(const QString& name);
 
-    // Ends the daemon and the session manager at once.
-    void stop();
+    // Ends the daemon and the session manager at once. Unless `keepEnvironment`, this
+    // process's XDG_RUNTIME_DIR points where it did before.
+    void stop(bool keepEnvironment = false);
+    // Starts them again, in the same folder (as after a restart of the user's daemon).
+    void start();
+    // Stops the daemon process (SIGSTOP) or lets it go on, as a frozen server.
+    void freeze(bool frozen);
 
     // Everything the daemon knows, as pw-dump prints it.
     QJsonArray dump() const;

@@ -181,8 +181,7 @@ bool CameraFrameConverter::State::decode(const std::uint8_t* data, std::size_t b
         AVFrame* f;
         ~Unref() { av_frame_unref(f); }
     } unref{frame.get()};
-    if (frame->width != size.width() || frame->height != size.height())
-        return false;
+    // A camera may send another size than it agreed to: the picture is scaled to the agreed one.
     bool fullRange = false;
     const AVPixelFormat format = limitedEquivalent(AVPixelFormat(frame->format), fullRange);
     fullRange = fullRange || frame->color_range == AVCOL_RANGE_JPEG;

@@ -11,7 +11,8 @@
 namespace reelbox {
 
 // Turns the frames a camera delivers into the 4:2:0 pictures the encoder takes: YUYV, NV12
-// and YU12 are rearranged, MJPG is decoded (libavcodec) and brought to limited range.
+// and YU12 are rearranged, MJPG is decoded (libavcodec), brought to limited range and scaled
+// to the agreed size when the camera sends pictures of another.
 class CameraFrameConverter {
 public:
     // Throws CameraError (unsupportedFormat) for another pixel format or an odd size.

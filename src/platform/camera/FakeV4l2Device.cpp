@@ -37,6 +37,8 @@ struct FakeV4l2Device::State {
     std::deque<std::uint32_t> queued, done;
     bool streaming = false;
     int requested = 0;
+    int dequeueError = 0;
+    int dequeueFailures = 0; // −1: without end
 
     const PixelFormat* find(std::uint32_t code) const {
         for (const PixelFormat& f : table)
@@ -71,7 +73,7 @@ void FakeV4l2Device::refuseOpen(int errorNumber) {
 }
 
 bool FakeV4l2Device::deliver(const QByteArray& bytes, std::uint32_t sequence, qint64 timestampNs,
-                             bool monotonic) {
+                             bool monotonic, std::uint32_t flags) {
     std::lock_guard lock(d->mutex);
     if (!d->streaming || d->queued.empty() || d->gone)
         return false;
@@ -83,12 +85,21 @@ bool FakeV4l2Device::deliver(const QByteArray& bytes, std::uint32_t sequence, qi
     v4l2_buffer& record = d->records[index];
     record.bytesused = std::uint32_t(used);
     record.sequence = sequence;
-    record.flags = monotonic ? V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC : V4L2_BUF_FLAG_TIMESTAMP_UNKNOWN;
+    record.flags =
+        (monotonic ? V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC : V4L2_BUF_FLAG_TIMESTAMP_UNKNOWN) | flags;
     record.timestamp.tv_sec = timestampNs / 1'000'000'000;
     record.timestamp.tv_usec = (timestampNs % 1'000'000'000) / 1000;
     d->done.push_back(index);
     d->signal();
     return true;
+}
+
+void FakeV4l2Device::failDequeues(int errorNumber, int count) {
+    std::lock_guard lock(d->mutex);
+    d->dequeueError = errorNumber;
+    d->dequeueFailures = count;
+    if (d->fd.valid())
+        d->signal();
 }
 
 void FakeV4l2Device::unplug() {
@@ -299,6 +310,11 @@ int FakeV4l2Device::State::handle(unsigned long request, void* argument) {
         auto* buffer = static_cast<v4l2_buffer*>(argument);
         if (!streaming)
             return fail(EINVAL);
+        if (dequeueFailures != 0) {
+            if (dequeueFailures > 0 && --dequeueFailures == 0 && done.empty())
+                drain();
+            return fail(dequeueError);
+        }
         if (done.empty())
             return fail(EAGAIN);
         *buffer = records[done.front()];

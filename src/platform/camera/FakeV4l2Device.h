@@ -23,8 +23,12 @@ public:
 
     // Puts a frame into the oldest buffer the stream has queued and wakes the stream. Returns
     // false when no buffer is queued or the device isn't streaming.
+    // `flags` are added to the buffer's (V4L2_BUF_FLAG_ERROR: a damaged frame).
     bool deliver(const QByteArray& bytes, std::uint32_t sequence, qint64 timestampNs,
-                 bool monotonic = true);
+                 bool monotonic = true, std::uint32_t flags = 0);
+    // The next `count` dequeues fail with `errorNumber` (count −1: every one from now on, as a
+    // queue stuck in its error state); a waiting stream wakes.
+    void failDequeues(int errorNumber, int count);
     // From now on every call fails with ENODEV, as an unplugged device's do; a waiting stream
     // wakes.
     void unplug();

@@ -25,6 +25,11 @@ namespace {
 Q_LOGGING_CATEGORY(v4l2Log, "reelbox.camera")
 
 constexpr std::uint32_t bufferCount = 8;
+// Dequeues failing with EIO in a row before the queue counts as broken: a passing glitch fails
+// one or two, a queue stuck in its error state fails every one.
+constexpr int eioLimit = 8;
+// How long a camera may send only pictures that can't be read before the stream ends.
+constexpr qint64 unusableLimitNs = 2'000'000'000;
 
 // One mapped driver buffer.
 class Mapping {
@@ -101,6 +106,8 @@ private:
     std::atomic<qint64> m_delivered{0};
     std::atomic<qint64> m_dropped{0};
     v4l2::FrameClock m_clock;
+    int m_eioInARow = 0;
+    qint64 m_unusableSinceNs = 0; // steady clock; 0 while pictures can be read
 };
 
 V4l2CameraStream::V4l2CameraStream(std::shared_ptr<v4l2::Io> io, const QString& path,
@@ -247,15 +254,20 @@ bool V4l2CameraStream::handleFrame(const FrameHandler& onFrame, bool pollError,
     if (m_device.ioctl(VIDIOC_DQBUF, &buffer) != 0) {
         if (errno == EAGAIN && !pollError)
             return true;
-        // EIO can be a passing glitch; anything else (ENODEV: unplugged) ends the stream.
-        if (errno == EIO) {
-            ++m_dropped;
+        // EIO can be a passing glitch, whose frame the gap in the sequence numbers counts; a
+        // queue that reports an error with it, or fails again and again, is stuck.
+        if (errno == EIO && !pollError && ++m_eioInARow < eioLimit)
             return true;
+        if (errno == EIO) {
+            error = CameraError(CameraError::Kind::failed,
+                                QStringLiteral("%1 stopped sending pictures.").arg(m_name));
+            return false;
         }
         // Nothing to take after the device reported an error: it has gone.
         error = failure(errno == EAGAIN ? ENODEV : errno, "read from");
         return false;
     }
+    m_eioInARow = 0;
     const v4l2::BufferStamp stamp{buffer.sequence, buffer.flags, buffer.timestamp.tv_sec,
                                   buffer.timestamp.tv_usec};
     m_dropped += m_clock.account(stamp);
@@ -278,8 +290,16 @@ bool V4l2CameraStream::handleFrame(const FrameHandler& onFrame, bool pollError,
     }
     if (!usable) {
         ++m_dropped;
-        return true;
+        const qint64 now = steadyNowNs();
+        if (m_unusableSinceNs == 0)
+            m_unusableSinceNs = now;
+        if (now - m_unusableSinceNs < unusableLimitNs)
+            return true;
+        error = CameraError(CameraError::Kind::failed,
+                            QStringLiteral("%1 sends pictures Reelbox can't read.").arg(m_name));
+        return false;
     }
+    m_unusableSinceNs = 0;
     frame.hostTimeNs = hostTimeNs;
     frame.sequence = sequence;
     ++m_delivered;

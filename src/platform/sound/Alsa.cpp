@@ -1,10 +1,14 @@
 #include "platform/sound/internal/Alsa.h"
 
 #include "platform/Error.h"
+#include "platform/Log.h"
 
 #include <alsa/asoundlib.h>
 
 #include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -29,6 +33,22 @@ struct Free {
 };
 using CString = std::unique_ptr<char, Free>;
 
+// ALSA's own complaints go to our log instead of straight to stderr.
+void alsaMessageToLog(const char*, int, const char* function, int err, const char* format, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    qCWarning(reelboxLog, "ALSA %s: %s%s%s", function ? function : "", text, err ? ": " : "",
+              err ? snd_strerror(err) : "");
+}
+
+void routeAlsaMessages() {
+    static std::once_flag once;
+    std::call_once(once, [] { snd_lib_error_set_handler(alsaMessageToLog); });
+}
+
 QString alsaText(int err) {
     return QString::fromLocal8Bit(snd_strerror(err));
 }
@@ -41,25 +61,27 @@ qint64 framesToNs(qint64 frames) {
     return frames * 1'000'000'000 / soundSampleRate;
 }
 
-// What a card's device really has: the raw hw: device answers, where plughw: would offer any
-// count by remixing.
-unsigned int hardwareChannels(const QString& name) {
+// The most channels a stream carries; a device with more gives its first ones.
+constexpr unsigned int maxChannels = 64;
+
+// What a card's device really has in one direction: the raw hw: device answers, where plughw:
+// would offer any count by remixing. Asked before the plug is opened, since a card's raw
+// device can be open only once. 0 when it can't be asked.
+unsigned int hardwareChannels(const QString& name, snd_pcm_stream_t direction) {
     QString hwName = name;
     if (hwName.startsWith(u"plughw:"))
         hwName.remove(0, 4);
     snd_pcm_t* raw = nullptr;
-    for (snd_pcm_stream_t direction : {SND_PCM_STREAM_CAPTURE, SND_PCM_STREAM_PLAYBACK}) {
-        if (snd_pcm_open(&raw, hwName.toUtf8().constData(), direction, SND_PCM_NONBLOCK) < 0)
-            continue;
-        PcmPtr pcm(raw);
-        snd_pcm_hw_params_t* hw = nullptr;
-        snd_pcm_hw_params_alloca(&hw);
-        unsigned int count = 0;
-        if (snd_pcm_hw_params_any(pcm.get(), hw) >= 0 &&
-            snd_pcm_hw_params_get_channels_max(hw, &count) >= 0 && count > 0 && count <= 64)
-            return count;
-    }
-    return 0;
+    if (snd_pcm_open(&raw, hwName.toUtf8().constData(), direction, SND_PCM_NONBLOCK) < 0)
+        return 0;
+    PcmPtr pcm(raw);
+    snd_pcm_hw_params_t* hw = nullptr;
+    snd_pcm_hw_params_alloca(&hw);
+    unsigned int count = 0;
+    if (snd_pcm_hw_params_any(pcm.get(), hw) < 0 ||
+        snd_pcm_hw_params_get_channels_max(hw, &count) < 0)
+        return 0;
+    return count;
 }
 
 struct Opened {
@@ -73,6 +95,9 @@ Opened openPcm(const QString& name, snd_pcm_stream_t direction, int channels) {
     auto fail = [&](int err) {
         return Error(QStringLiteral("Can't use %1: %2").arg(name, alsaText(err)));
     };
+    unsigned int count = unsigned(channels);
+    if (count == 0)
+        count = hardwareChannels(name, direction);
     snd_pcm_t* raw = nullptr;
     int err = snd_pcm_open(&raw, name.toUtf8().constData(), direction, SND_PCM_NONBLOCK);
     if (err < 0)
@@ -85,12 +110,9 @@ Opened openPcm(const QString& name, snd_pcm_stream_t direction, int channels) {
         (err = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0 ||
         (err = snd_pcm_hw_params_set_format(pcm, hw, SND_PCM_FORMAT_FLOAT_LE)) < 0)
         throw fail(err);
-    unsigned int count = unsigned(channels);
-    if (count == 0)
-        count = hardwareChannels(name);
     if (count == 0 && (err = snd_pcm_hw_params_get_channels_max(hw, &count)) < 0)
         throw fail(err);
-    count = std::min(count, 64u);
+    count = std::min(count, maxChannels);
     if ((err = snd_pcm_hw_params_set_channels(pcm, hw, count)) < 0)
         throw fail(err);
     unsigned int rate = soundSampleRate;
@@ -131,9 +153,16 @@ bool position(snd_pcm_t* pcm, qint64* atNs, qint64* delayFrames) {
 }
 
 // After a PCM call: nothing when it succeeded or recovery mended it, else why the stream
-// stopped.
+// stopped. Recovery only prepares the device; a capture is started again here (a playback
+// starts by itself with the next write).
 std::optional<QString> unrecoverable(snd_pcm_t* pcm, snd_pcm_sframes_t err, const QString& name) {
-    if (err >= 0 || err == -EAGAIN || snd_pcm_recover(pcm, int(err), 1) >= 0)
+    if (err >= 0 || err == -EAGAIN)
+        return std::nullopt;
+    int res = snd_pcm_recover(pcm, int(err), 1);
+    if (res >= 0 && snd_pcm_stream(pcm) == SND_PCM_STREAM_CAPTURE &&
+        snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED)
+        res = snd_pcm_start(pcm);
+    if (res >= 0)
         return std::nullopt;
     return QStringLiteral("%1 stopped: %2").arg(name, alsaText(int(err)));
 }
@@ -226,6 +255,7 @@ private:
 } // namespace
 
 std::vector<Device> listDevices() {
+    routeAlsaMessages();
     void** raw = nullptr;
     if (snd_device_name_hint(-1, "pcm", &raw) < 0 || !raw)
         return {};
@@ -243,11 +273,12 @@ std::vector<Device> listDevices() {
         device.device.name =
             description ? QString::fromUtf8(description.get()).section(u'\n', 0, 0).trimmed()
                         : device.device.id;
-        device.device.channels = int(hardwareChannels(device.device.id));
-        if (device.device.channels == 0)
-            device.device.channels = 2;
         device.capture = !io || qstrcmp(io.get(), "Input") == 0;
         device.playback = !io || qstrcmp(io.get(), "Output") == 0;
+        // A device that records is listed with its inputs.
+        const unsigned int channels = hardwareChannels(
+            device.device.id, device.capture ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK);
+        device.device.channels = channels > 0 ? int(std::min(channels, maxChannels)) : 2;
         devices.push_back(device);
     }
     return devices;
@@ -255,6 +286,7 @@ std::vector<Device> listDevices() {
 
 std::unique_ptr<AudioInputStream> openInput(const QString& name, SoundInputCallback onBuffer,
                                             SoundErrorCallback onError) {
+    routeAlsaMessages();
     return std::make_unique<AlsaInput>(openPcm(name, SND_PCM_STREAM_CAPTURE, 0), name,
                                        std::move(onBuffer), std::move(onError));
 }
@@ -262,6 +294,7 @@ std::unique_ptr<AudioInputStream> openInput(const QString& name, SoundInputCallb
 std::unique_ptr<AudioOutputStream> openOutput(const QString& name, int channels,
                                               SoundOutputCallback render,
                                               SoundErrorCallback onError) {
+    routeAlsaMessages();
     return std::make_unique<AlsaOutput>(openPcm(name, SND_PCM_STREAM_PLAYBACK, channels), name,
                                         std::move(render), std::move(onError));
 }

@@ -24,6 +24,10 @@ namespace reelbox::pipewire {
 namespace {
 
 constexpr int answerTimeoutMs = 2000;
+// A running stream that sees no cycle for this long has stopped (links gone, server frozen).
+constexpr qint64 stallLimitNs = 2'000'000'000;
+// How often the streams are checked, and a lost server is looked for again.
+constexpr qint64 watchIntervalNs = 250'000'000;
 
 struct LoopDeleter {
     void operator()(pw_thread_loop* loop) const { pw_thread_loop_destroy(loop); }
@@ -158,6 +162,8 @@ public:
     virtual quint32 targetGlobal() const = 0;
     // Loop thread: the device or the server went away.
     virtual void lost(const QString& message) = 0;
+    // Loop thread, every watch interval: ends the stream when it has stopped running.
+    virtual void watch(qint64 nowNs) = 0;
 };
 
 struct NodeBinding {
@@ -185,6 +191,11 @@ struct Connection::State {
     bool synced = false;
     bool ready = false; // the first listing is complete; changes are reported from now on
     std::atomic<bool> broken{false};
+    bool cleared = true; // after a break: the old server's objects are gone
+    spa_source* watchTimer = nullptr;
+    // Cores of servers that went away: streams made on them may still be destroyed later.
+    std::vector<CorePtr> oldCores;
+    std::vector<std::unique_ptr<pw_proxy, ProxyDeleter>> oldProxies;
     quint64 nextOrder = 0;
     std::map<quint32, std::unique_ptr<NodeBinding>> bindings; // loop thread
     std::vector<StreamBase*> streams;                         // loop thread or loop lock
@@ -196,7 +207,11 @@ struct Connection::State {
     ~State() {
         if (loop)
             pw_thread_loop_stop(loop.get());
+        if (watchTimer)
+            pw_loop_destroy_source(pw_thread_loop_get_loop(loop.get()), watchTimer);
         bindings.clear();
+        oldProxies.clear();
+        oldCores.clear();
         metadata.reset();
         registry.reset();
         core.reset();
@@ -327,13 +342,14 @@ struct Connection::State {
         auto it = bindings.find(id);
         if (it == bindings.end())
             return;
-        QString removedId;
+        QString removedId, removedName;
         {
             std::lock_guard lock(mutex);
             auto node = std::find_if(nodes.begin(), nodes.end(),
                                      [id](const Node& n) { return n.globalId == id; });
             if (node != nodes.end()) {
                 removedId = node->device.id;
+                removedName = node->device.name;
                 nodes.erase(node);
             }
         }
@@ -341,7 +357,7 @@ struct Connection::State {
         bindings.erase(it);
         for (StreamBase* stream : std::vector<StreamBase*>(streams))
             if (stream->targetGlobal() == id)
-                stream->lost(QStringLiteral("%1 was disconnected.").arg(removedId));
+                stream->lost(QStringLiteral("%1 was disconnected.").arg(removedName));
         if (ready && !removedId.isEmpty() && listener.nodeRemoved)
             listener.nodeRemoved(removedId);
     }
@@ -349,14 +365,68 @@ struct Connection::State {
     void coreError(uint32_t id, int res, const char* message) {
         if (id != PW_ID_CORE)
             return;
-        if (res == -EPIPE) {
+        if (res == -EPIPE && !broken) {
             broken = true;
+            cleared = false;
             for (StreamBase* stream : std::vector<StreamBase*>(streams))
                 stream->lost(QStringLiteral("The sound server (PipeWire) stopped."));
         }
         (void)message;
         pw_thread_loop_signal(loop.get(), false);
     }
+
+    // Loop thread, every watch interval: checks the streams; after the server went away, forgets
+    // its devices and connects again as soon as it is back.
+    void watch() {
+        const qint64 now = steadyNowNs();
+        for (StreamBase* stream : std::vector<StreamBase*>(streams))
+            stream->watch(now);
+        if (!broken)
+            return;
+        if (!cleared)
+            forgetServer();
+        if (connectCore())
+            broken = false;
+    }
+
+    void forgetServer() {
+        cleared = true;
+        std::vector<QString> removed;
+        {
+            std::lock_guard lock(mutex);
+            for (const Node& node : nodes)
+                removed.push_back(node.device.id);
+            nodes.clear();
+            defaults = {};
+        }
+        for (auto& [id, binding] : bindings)
+            spa_hook_remove(&binding->listener);
+        for (auto& [id, binding] : bindings)
+            oldProxies.push_back(std::move(binding->proxy));
+        bindings.clear();
+        if (metadata) {
+            spa_hook_remove(&metadataListener);
+            oldProxies.push_back(std::move(metadata));
+        }
+        metadataGlobal = SPA_ID_INVALID;
+        if (registry) {
+            spa_hook_remove(&registryListener);
+            oldProxies.push_back(std::move(registry));
+        }
+        if (core) {
+            spa_hook_remove(&coreListener);
+            oldCores.push_back(std::move(core));
+        }
+        for (const QString& id : removed)
+            if (listener.nodeRemoved)
+                listener.nodeRemoved(id);
+        if (listener.defaultsChanged)
+            listener.defaultsChanged();
+    }
+
+    // Loop lock held (or on the loop thread). Connects to the daemon and asks for its objects;
+    // false when no daemon answers.
+    bool connectCore();
 
     std::optional<Node> findNode(const QString& id) const {
         std::lock_guard lock(mutex);
@@ -390,7 +460,17 @@ public:
 
     virtual void ended(const QString& message) = 0;
 
+    void watch(qint64 nowNs) override {
+        if (m_opened && !m_stalled && nowNs - m_lastCycleNs.load() > stallLimitNs) {
+            m_stalled = true;
+            ended(QStringLiteral("%1 stopped sending sound.").arg(m_node.device.name));
+        }
+    }
+
 protected:
+    // Audio thread: a cycle ran.
+    void cycled() noexcept { m_lastCycleNs.store(steadyNowNs(), std::memory_order_relaxed); }
+
     // Loop lock held. Throws with the server's text when the stream doesn't start.
     void connect(pw_direction direction, pw_properties* props, int channels, void* owner,
                  const pw_stream_events* events) {
@@ -423,6 +503,7 @@ protected:
         if (!m_gone && !s.broken &&
             (m_streamState == PW_STREAM_STATE_STREAMING ||
              m_streamState == PW_STREAM_STATE_PAUSED)) {
+            m_lastCycleNs = steadyNowNs();
             m_opened = true;
             return;
         }
@@ -476,6 +557,8 @@ protected:
     QString m_error;
     bool m_opened = false;
     bool m_gone = false;
+    bool m_stalled = false;
+    std::atomic<qint64> m_lastCycleNs{0};
 };
 
 // The events of a stream of kind Stream, handed to its stateChanged() and its process().
@@ -517,6 +600,7 @@ private:
     friend const pw_stream_events& streamEvents<PwInput>();
     // Audio thread. Takes every buffer waiting (after a late cycle there can be more than one).
     void process() noexcept {
+        cycled();
         constexpr int maxBuffers = 16;
         pw_buffer* buffers[maxBuffers];
         int count = 0;
@@ -588,6 +672,7 @@ private:
     friend const pw_stream_events& streamEvents<PwOutput>();
     // Audio thread.
     void process() noexcept {
+        cycled();
         pw_buffer* b = pw_stream_dequeue_buffer(m_stream.get());
         if (!b)
             return;
@@ -625,6 +710,46 @@ private:
 
 } // namespace
 
+bool Connection::State::connectCore() {
+    core.reset(pw_context_connect(context.get(), nullptr, 0));
+    if (!core)
+        return false;
+    static const pw_core_events coreEvents = [] {
+        pw_core_events e{};
+        e.version = PW_VERSION_CORE_EVENTS;
+        e.done = [](void* data, uint32_t id, int seq) {
+            auto* st = static_cast<State*>(data);
+            if (id == PW_ID_CORE && seq == st->pendingSeq) {
+                st->synced = true;
+                pw_thread_loop_signal(st->loop.get(), false);
+            }
+        };
+        e.error = [](void* data, uint32_t id, int, int res, const char* message) {
+            static_cast<State*>(data)->coreError(id, res, message);
+        };
+        return e;
+    }();
+    pw_core_add_listener(core.get(), &coreListener, &coreEvents, this);
+    registry.reset(
+        reinterpret_cast<pw_proxy*>(pw_core_get_registry(core.get(), PW_VERSION_REGISTRY, 0)));
+    static const pw_registry_events registryEvents = [] {
+        pw_registry_events e{};
+        e.version = PW_VERSION_REGISTRY_EVENTS;
+        e.global = [](void* data, uint32_t id, uint32_t, const char* type, uint32_t,
+                      const spa_dict* props) {
+            if (props)
+                static_cast<State*>(data)->global(id, type, props);
+        };
+        e.global_remove = [](void* data, uint32_t id) {
+            static_cast<State*>(data)->globalRemoved(id);
+        };
+        return e;
+    }();
+    pw_registry_add_listener(reinterpret_cast<pw_registry*>(registry.get()), &registryListener,
+                             &registryEvents, this);
+    return true;
+}
+
 Connection::Connection(std::shared_ptr<State> state) : d(std::move(state)) {}
 
 // Streams keep the state alive through shared ownership; see openInput.
@@ -651,45 +776,17 @@ std::unique_ptr<Connection> Connection::open(Listener listener, QString* problem
     }
     State* s = state.get();
     LoopLock lock(s->loop.get());
-    s->core.reset(pw_context_connect(s->context.get(), nullptr, 0));
-    if (!s->core) {
+    if (!s->connectCore()) {
         *problem = QStringLiteral(
             "No sound server is running (PipeWire), so only the test devices are available.");
         return nullptr;
     }
-    static const pw_core_events coreEvents = [] {
-        pw_core_events e{};
-        e.version = PW_VERSION_CORE_EVENTS;
-        e.done = [](void* data, uint32_t id, int seq) {
-            auto* st = static_cast<State*>(data);
-            if (id == PW_ID_CORE && seq == st->pendingSeq) {
-                st->synced = true;
-                pw_thread_loop_signal(st->loop.get(), false);
-            }
-        };
-        e.error = [](void* data, uint32_t id, int, int res, const char* message) {
-            static_cast<State*>(data)->coreError(id, res, message);
-        };
-        return e;
-    }();
-    pw_core_add_listener(s->core.get(), &s->coreListener, &coreEvents, s);
-    s->registry.reset(
-        reinterpret_cast<pw_proxy*>(pw_core_get_registry(s->core.get(), PW_VERSION_REGISTRY, 0)));
-    static const pw_registry_events registryEvents = [] {
-        pw_registry_events e{};
-        e.version = PW_VERSION_REGISTRY_EVENTS;
-        e.global = [](void* data, uint32_t id, uint32_t, const char* type, uint32_t,
-                      const spa_dict* props) {
-            if (props)
-                static_cast<State*>(data)->global(id, type, props);
-        };
-        e.global_remove = [](void* data, uint32_t id) {
-            static_cast<State*>(data)->globalRemoved(id);
-        };
-        return e;
-    }();
-    pw_registry_add_listener(reinterpret_cast<pw_registry*>(s->registry.get()),
-                             &s->registryListener, &registryEvents, s);
+    s->watchTimer = pw_loop_add_timer(
+        pw_thread_loop_get_loop(s->loop.get()),
+        [](void* data, uint64_t) { static_cast<State*>(data)->watch(); }, s);
+    timespec interval{0, long(watchIntervalNs)};
+    pw_loop_update_timer(pw_thread_loop_get_loop(s->loop.get()), s->watchTimer, &interval,
+                         &interval, false);
     // The first round lists the globals and binds them; the second brings their details.
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(answerTimeoutMs);

@@ -27,6 +27,9 @@ TestMicrophone::Options TestMicrophone::Options::fromEnvironment() {
     const int loopback = qEnvironmentVariableIntValue("REELBOX_TEST_LOOPBACK_MS", &ok);
     if (ok && loopback >= 0 && loopback < 2000)
         options.loopbackMs = loopback;
+    const int loseEvery = qEnvironmentVariableIntValue("REELBOX_TEST_MIC_LOSE_EVERY", &ok);
+    if (ok && loseEvery >= 2)
+        options.loseEvery = loseEvery;
     return options;
 }
 
@@ -76,7 +79,7 @@ void TestMicrophone::run(std::stop_token stop) {
     const bool loop = m_options.loopbackMs.has_value() && m_loopback;
     const qint64 loopbackNs = loop ? qint64(*m_options.loopbackMs) * 1000000 : 0;
     qint64 frame = frameAtOrAfter(Clock::now().time_since_epoch().count(), ppm);
-    while (!stop.stop_requested()) {
+    for (qint64 buffer = 1; !stop.stop_requested(); ++buffer) {
         // A buffer is complete once its last frame has been taken.
         const qint64 ready = hostTimeOfFrame(frame + frames, ppm);
         std::this_thread::sleep_until(Clock::time_point(Clock::duration(ready)));
@@ -98,7 +101,8 @@ void TestMicrophone::run(std::stop_token stop) {
                 *last = m_loopback->read(
                     SoundLoopback::slotOf(hostTimeOfFrame(frame + i, ppm) - loopbackNs));
         }
-        deliver(m_buffer.data(), int(frames), hostTimeOfFrame(frame, ppm));
+        if (m_options.loseEvery == 0 || buffer % m_options.loseEvery != 0)
+            deliver(m_buffer.data(), int(frames), hostTimeOfFrame(frame, ppm));
         frame += frames;
     }
 }

@@ -20,7 +20,11 @@ public:
         // With a loopback, the last channel carries only what the Test Output played, this late.
         std::optional<int> loopbackMs;
         int bufferFrames = 480;
-        // REELBOX_TEST_MIC_CHANNELS, REELBOX_TEST_MIC_PPM, REELBOX_TEST_LOOPBACK_MS.
+        // Every so many buffers one is lost, as in an overrun: its frames are never delivered
+        // and the next buffer carries its own stamp (0: none lost).
+        int loseEvery = 0;
+        // REELBOX_TEST_MIC_CHANNELS, REELBOX_TEST_MIC_PPM, REELBOX_TEST_LOOPBACK_MS,
+        // REELBOX_TEST_MIC_LOSE_EVERY.
         static Options fromEnvironment();
     };
 

@@ -95,11 +95,14 @@ TEST(CameraFrameConverter, MjpegIsDecodedToLimitedRange) {
     EXPECT_FALSE(converter.convert(garbage.data(), garbage.size(), 0, picture));
     EXPECT_TRUE(converter.convert(reinterpret_cast<const std::uint8_t*>(jpeg.constData()),
                                   std::size_t(jpeg.size()), 0, picture));
-    // A picture of another size than the stream's is refused too.
-    CameraFrameConverter wrongSize(QStringLiteral("MJPG"), QSize(32, 32));
+    // A picture of another size than the stream's is scaled to the stream's: the blocks keep
+    // their places.
+    CameraFrameConverter otherSize(QStringLiteral("MJPG"), QSize(32, 32));
     YuvPicture small(QSize(32, 32), YuvPicture::Matrix::bt601);
-    EXPECT_FALSE(wrongSize.convert(reinterpret_cast<const std::uint8_t*>(jpeg.constData()),
-                                   std::size_t(jpeg.size()), 0, small));
+    ASSERT_TRUE(otherSize.convert(reinterpret_cast<const std::uint8_t*>(jpeg.constData()),
+                                  std::size_t(jpeg.size()), 0, small));
+    EXPECT_NEAR(at(small, 0, 8, 8), 235, 4) << "white";
+    EXPECT_NEAR(at(small, 0, 24, 8), 16, 4) << "black";
 }
 
 TEST(CameraFrameConverter, UnreadableFormatsAndOddSizesAreRefused) {

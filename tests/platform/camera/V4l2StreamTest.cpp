@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <gtest/gtest.h>
+#include <linux/videodev2.h>
 #include <mutex>
 
 using namespace reelbox;
@@ -76,9 +77,10 @@ public:
         std::lock_guard lock(m_mutex);
         return m_frames.size();
     }
-    std::vector<CameraError> waitForError() {
+    std::vector<CameraError> waitForError() { return waitForErrorFor(3s); }
+    std::vector<CameraError> waitForErrorFor(std::chrono::milliseconds wait) {
         std::unique_lock lock(m_mutex);
-        m_changed.wait_for(lock, 3s, [&] { return !m_errors.empty(); });
+        m_changed.wait_for(lock, wait, [&] { return !m_errors.empty(); });
         return m_errors;
     }
 
@@ -175,12 +177,16 @@ TEST(V4l2Camera, MjpegFramesAreDecodedAndDamagedOnesDropped) {
         openCamera(f.path, CameraFormat{64, 64, QStringLiteral("MJPG"), {}}, 30, f.device);
     Events events;
     stream->start(events.frames(), events.errors());
-    QImage image(64, 64, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::WriteOnly);
-    ASSERT_TRUE(image.save(&buffer, "JPG", 90));
+    auto jpegOf = [](int width, int height) {
+        QImage image(width, height, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        EXPECT_TRUE(image.save(&buffer, "JPG", 90));
+        return jpeg;
+    };
+    const QByteArray jpeg = jpegOf(64, 64);
 
     const qint64 before = nowNs();
     ASSERT_TRUE(f.device->deliver(QByteArray(500, 'x'), 1, 0));
@@ -194,6 +200,61 @@ TEST(V4l2Camera, MjpegFramesAreDecodedAndDamagedOnesDropped) {
     EXPECT_LE(frames[0].hostTimeNs, after);
     EXPECT_NEAR(frames[0].picture.plane(0)[10 * frames[0].picture.stride(0) + 10], 235, 3);
     EXPECT_EQ(stream->droppedFrames(), 1);
+
+    // A camera that sends another size than it agreed to: scaled to the agreed one.
+    ASSERT_TRUE(f.device->deliver(jpegOf(96, 48), 3, nowNs()));
+    const std::vector<CameraFrame> scaled = events.waitForFrames(2);
+    ASSERT_EQ(scaled.size(), 2u);
+    EXPECT_EQ(scaled[1].picture.size(), QSize(64, 64));
+    EXPECT_NEAR(scaled[1].picture.plane(0)[40 * scaled[1].picture.stride(0) + 40], 235, 3);
+    EXPECT_EQ(stream->droppedFrames(), 1);
+}
+
+// A failed dequeue is one lost frame, counted once; a queue that fails every dequeue ends the
+// stream with an error instead of spinning.
+TEST(V4l2Camera, AStuckQueueEndsTheStreamAndAGlitchCountsOnce) {
+    Fixture f;
+    auto stream =
+        openCamera(f.path, CameraFormat{32, 24, QStringLiteral("YUYV"), {}}, 30, f.device);
+    Events events;
+    stream->start(events.frames(), events.errors());
+    ASSERT_TRUE(f.device->deliver(yuyvFrame(32, 24, 100), 1, 1000));
+    ASSERT_EQ(events.waitForFrames(1).size(), 1u);
+    f.device->failDequeues(EIO, 1); // frame 2 is lost in the driver
+    ASSERT_TRUE(f.device->deliver(yuyvFrame(32, 24, 100), 3, 2000));
+    ASSERT_EQ(events.waitForFrames(2).size(), 2u);
+    EXPECT_EQ(stream->droppedFrames(), 1);
+
+    f.device->failDequeues(EIO, -1);
+    const std::vector<CameraError> errors = events.waitForError();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].kind(), CameraError::Kind::failed) << errors[0].what();
+    EXPECT_EQ(events.frameCount(), 2u);
+}
+
+// Frames that can never be read (too short, flagged as damaged) are dropped; after about two
+// seconds of nothing else the stream ends with an error.
+TEST(V4l2Camera, OnlyUnreadableFramesForTwoSecondsEndTheStream) {
+    Fixture f;
+    auto stream =
+        openCamera(f.path, CameraFormat{32, 24, QStringLiteral("YUYV"), {}}, 30, f.device);
+    Events events;
+    stream->start(events.frames(), events.errors());
+    const auto start = std::chrono::steady_clock::now();
+    std::uint32_t sequence = 0;
+    while (std::chrono::steady_clock::now() - start < 4s && events.frameCount() == 0) {
+        const bool damaged = sequence % 2;
+        f.device->deliver(damaged ? yuyvFrame(32, 24, 50) : QByteArray(100, 'x'), sequence++, 0,
+                          true, damaged ? V4L2_BUF_FLAG_ERROR : 0);
+        if (!events.waitForErrorFor(30ms).empty())
+            break;
+    }
+    const std::vector<CameraError> errors = events.waitForError();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1900ms);
+    EXPECT_TRUE(errors[0].message().contains(QStringLiteral("can't read"))) << errors[0].what();
+    EXPECT_EQ(events.frameCount(), 0u);
+    EXPECT_GE(stream->droppedFrames(), 30);
 }
 
 TEST(V4l2Camera, UnpluggedWhileStreamingEndsWithAnErrorAndStopsAtOnce) {
