@@ -1,4 +1,5 @@
 #include "capture/RecorderModel.h"
+#include "capture/CameraPreview.h"
 #include "capture/ChannelMixMemory.h"
 
 #include "capture/RecordingRecovery.h"
@@ -393,6 +394,12 @@ void RecorderModel::finishStop(TakeLibrary& library, const QString& folder,
         setState(RecorderState::idle());
         emit recordingAbandoned();
     }
+}
+
+CameraPreview& RecorderModel::cameraPreview() {
+    if (!m_cameraPreview)
+        m_cameraPreview = new CameraPreview(*m_engine, this);
+    return *m_cameraPreview;
 }
 
 } // namespace reelbox
