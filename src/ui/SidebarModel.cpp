@@ -5,8 +5,6 @@
 #include "platform/Background.h"
 #include "ui/Format.h"
 
-#include <algorithm>
-
 namespace reelbox::ui {
 
 SidebarModel::SidebarModel(TakeLibrary& library, QObject* parent)
@@ -96,7 +94,7 @@ Qt::ItemFlags SidebarModel::flags(const QModelIndex& index) const {
     const RowKind kind = kindOf(index.row());
     if (kind == RowKind::recorder || kind == RowKind::take)
         return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    return Qt::ItemIsEnabled;
+    return Qt::NoItemFlags; // the heading and the note: the arrow keys pass over them
 }
 
 QModelIndex SidebarModel::indexOf(const SidebarItem& item) const {
@@ -121,14 +119,15 @@ SidebarItem SidebarModel::itemAt(const QModelIndex& index) const {
 
 void SidebarModel::follow() {
     const std::vector<Take>& next = m_library.takes();
-    auto contains = [](const std::vector<Take>& takes, const QString& folder) {
-        return std::any_of(takes.begin(), takes.end(),
-                           [&](const Take& t) { return t.folder == folder; });
-    };
+    QSet<QString> nextFolders, shown;
+    for (const Take& take : next)
+        nextFolders.insert(take.folder);
     // Takes gone from the library, from the end.
     for (size_t i = m_takes.size(); i-- > 0;) {
-        if (contains(next, m_takes[i].folder))
+        if (nextFolders.contains(m_takes[i].folder)) {
+            shown.insert(m_takes[i].folder);
             continue;
+        }
         const int row = firstTakeRow + int(i);
         if (m_takes.size() == 1) { // the last take makes way for the empty-list note
             m_takes.clear();
@@ -147,15 +146,17 @@ void SidebarModel::follow() {
                 m_takes[j] = next[j];
                 emit dataChanged(index(row), index(row));
             }
-        } else if (!contains(m_takes, next[j].folder)) {
+        } else if (!shown.contains(next[j].folder)) {
             if (m_takes.empty()) { // the empty-list note becomes this take
                 m_takes.push_back(next[j]);
+                shown.insert(next[j].folder);
                 emit dataChanged(index(row), index(row));
                 continue;
             }
             beginInsertRows({}, row, row);
             m_takes.insert(m_takes.begin() + qsizetype(j), next[j]);
             endInsertRows();
+            shown.insert(next[j].folder);
         } else { // reordered: start over
             beginResetModel();
             m_takes = next;

@@ -2,7 +2,6 @@
 #include "ui/Format.h"
 #include "ui/KeyMonitor.h"
 #include "ui/MeterScale.h"
-#include "ui/UiTestSupport.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -73,7 +72,6 @@ TEST(UiTables, RelativeDatesAgainstAFixedNow) {
 }
 
 TEST(UiTables, KeyMonitorPassesModifiedKeysAndTextEntryOnly) {
-    test::ensureWidgets();
     QComboBox editable;
     editable.setEditable(true);
     const std::unique_ptr<QWidget> widgets[] = {

@@ -1,27 +1,8 @@
 #include "ui/UiTestSupport.h"
 
-#include "ui/Style.h"
-
 #include <QAccessible>
-#include <QApplication>
-#include <QFont>
 
 namespace reelbox::test {
-
-void ensureWidgets() {
-    if (qobject_cast<QApplication*>(QCoreApplication::instance()))
-        return;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_SCALE_FACTOR", "1");
-    QApplication::setOrganizationName(QStringLiteral("Reelbox"));
-    QApplication::setApplicationName(QStringLiteral("Reelbox"));
-    static int argc = 1;
-    static char name[] = "ui-tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication application(argc, argv);
-    ui::applyStyle(application);
-    application.setFont(QFont(QStringLiteral("DejaVu Sans"), 10));
-}
 
 void walkAccessible(QAccessibleInterface* root,
                     const std::function<void(QAccessibleInterface*)>& visit) {

@@ -8,9 +8,6 @@ class QObject;
 
 namespace reelbox::test {
 
-// The QApplication the widget tests need (offscreen, Fusion, DejaVu Sans, scale 1), made once.
-void ensureWidgets();
-
 // Every accessible element under `root`, depth first, handed to `visit`.
 void walkAccessible(QAccessibleInterface* root,
                     const std::function<void(QAccessibleInterface*)>& visit);

@@ -31,7 +31,6 @@ namespace {
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        test::ensureWidgets();
         app = std::make_unique<ReelboxApp>(home.filePath(QStringLiteral("Takes")));
         app->recorder().engine().setPreferredSize(QSize(640, 360));
         app->recorder().setCountdownSeconds(0);
