@@ -26,6 +26,13 @@ using namespace reelbox;
 using namespace reelbox::ui;
 using Kind = RecorderState::Kind;
 
+namespace reelbox::ui {
+void PrintTo(const SidebarItem& item, std::ostream* out) {
+    const char* kinds[] = {"none", "recorder", "take"};
+    *out << kinds[int(item.kind)] << " " << item.folder.toStdString();
+}
+} // namespace reelbox::ui
+
 namespace {
 
 class WindowTest : public ::testing::Test {
