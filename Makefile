@@ -35,7 +35,8 @@ run: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target reelbox reelbox-cli
 	@bash scripts/run-window.sh $(BUILD_DIR)/bin
 
-demo: build
+demo: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target reelbox-cli
 	@bash scripts/demo.sh $(BUILD_DIR)/bin
 
 bench: build

@@ -78,7 +78,7 @@ void MainWindow::showDetail(const SidebarItem& item) {
                 take = &t;
     if (!take) {
         m_detail->setCurrentWidget(m_noTake);
-    } else if (!m_takeView || static_cast<TakePlaceholder*>(m_takeView)->folder() != take->folder ||
+    } else if (!m_takeView || !m_takeView->shows(*take) ||
                m_detail->currentWidget() != m_takeView) {
         auto* view = new TakePlaceholder(*take);
         m_detail->addWidget(view);

@@ -13,6 +13,7 @@ class ReelboxApp;
 class Sidebar;
 class RecorderScreen;
 class TakeCommands;
+class TakePlaceholder;
 
 // The one window "Reelbox": the sidebar, and the detail showing the recorder, the selected
 // take, or "No Take Selected". The recorder cannot be left while it records (the selection
@@ -38,7 +39,7 @@ private:
     QStackedWidget* m_detail;
     RecorderScreen* m_recorder;
     QWidget* m_noTake;
-    QWidget* m_takeView = nullptr;
+    TakePlaceholder* m_takeView = nullptr;
     TakeCommands* m_commands;
 };
 

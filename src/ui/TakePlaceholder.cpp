@@ -10,7 +10,7 @@
 namespace reelbox::ui {
 
 TakePlaceholder::TakePlaceholder(const Take& take, QWidget* parent)
-    : QWidget(parent), m_folder(take.folder), m_picture(new QLabel(this)) {
+    : QWidget(parent), m_take(take), m_picture(new QLabel(this)) {
     auto* layout = new QVBoxLayout(this);
     layout->addStretch();
     m_picture->setAlignment(Qt::AlignCenter);

@@ -13,10 +13,14 @@ class TakePlaceholder : public QWidget {
     Q_OBJECT
 public:
     explicit TakePlaceholder(const Take& take, QWidget* parent = nullptr);
-    const QString& folder() const { return m_folder; }
+    const QString& folder() const { return m_take.folder; }
+    // Whether it shows this take as it is now (a rename needs a new view).
+    bool shows(const Take& take) const {
+        return take.folder == m_take.folder && take.info.name == m_take.info.name;
+    }
 
 private:
-    QString m_folder;
+    Take m_take;
     QLabel* m_picture;
 };
 

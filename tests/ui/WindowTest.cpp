@@ -195,6 +195,11 @@ TEST_F(WindowTest, ALibrarySaveKeepsTheSelectionAndUpdatesTheRow) {
     const QModelIndex row = sidebar().model().indexOf(SidebarItem::take(renamed.folder));
     EXPECT_EQ(row.data().toString(), QStringLiteral("Saved elsewhere"));
     EXPECT_TRUE(row.data(SidebarModel::EditedRole).toBool());
+    // Renaming the selected take shows the new name and keeps it selected.
+    app->library().rename(take(1), QStringLiteral("Renamed here"));
+    QApplication::processEvents();
+    EXPECT_EQ(sidebar().selection(), chosen);
+    EXPECT_TRUE(detailTexts().contains(QStringLiteral("Renamed here")));
     EXPECT_EQ(row.data(SidebarModel::DurationRole).toString(),
               QStringLiteral("0:00")); // 0.4 s kept
 }
