@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -202,6 +203,24 @@ TEST_F(WindowTest, ALibrarySaveKeepsTheSelectionAndUpdatesTheRow) {
     EXPECT_TRUE(detailTexts().contains(QStringLiteral("Renamed here")));
     EXPECT_EQ(row.data(SidebarModel::DurationRole).toString(),
               QStringLiteral("0:00")); // 0.4 s kept
+}
+
+TEST_F(WindowTest, ARecordingProblemIsShownUntilDismissed) {
+    open(0);
+    select(SidebarItem::recorder());
+    const QString root = app->library().root();
+    ASSERT_TRUE(QDir(root).removeRecursively());
+    test::writeFile(root, "a file where the takes should go");
+    QTest::keyClick(&sidebar().list(), Qt::Key_R);
+    EXPECT_EQ(recorder().state().kind, Kind::idle);
+    auto* box = window->findChild<QMessageBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(box->windowTitle(), QStringLiteral("Recording Problem"));
+    EXPECT_EQ(box->informativeText(), *recorder().errorMessage());
+    box->accept();
+    QApplication::processEvents();
+    EXPECT_FALSE(recorder().errorMessage());
 }
 
 // Screen readers, and a test, find every control of both screens by role and name.
