@@ -1,5 +1,6 @@
-# Reelbox: `make run` builds and starts Reelbox, `make test` builds and runs every test.
-# Both install the Debian packages that are missing first.
+# Reelbox: `make run` builds and starts the Reelbox window, `make test` builds and runs every
+# test, `make demo` walks through the command line headlessly. All install the Debian packages
+# that are missing first.
 
 SANITIZE ?= 0
 BUILD_TYPE ?= RelWithDebInfo
@@ -13,7 +14,7 @@ else
 BUILD_DIR ?= build
 endif
 
-.PHONY: all deps configure build test run bench fuzz format clean
+.PHONY: all deps configure build test run demo bench fuzz format clean
 
 all: build
 
@@ -29,7 +30,13 @@ build: configure
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
-run: build
+# Only what it runs: the window and the command line, not the tests and benchmarks.
+run: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target reelbox reelbox-cli
+	@bash scripts/run-window.sh $(BUILD_DIR)/bin
+
+demo: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target reelbox-cli
 	@bash scripts/demo.sh $(BUILD_DIR)/bin
 
 bench: build

@@ -4,12 +4,13 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config ccache
-    qt6-base-dev
+    qt6-base-dev qt6-svg-dev
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
     libsndfile1-dev nlohmann-json3-dev
     libpipewire-0.3-dev libasound2-dev libudev-dev
     libgtest-dev libgmock-dev libbenchmark-dev bc valgrind
     pipewire pipewire-bin wireplumber dbus dbus-daemon
+    xvfb xauth fonts-dejavu-core desktop-file-utils appstream
 )
 if [ "${1:-}" = "--fuzz" ]; then
     packages+=(clang libclang-rt-14-dev)

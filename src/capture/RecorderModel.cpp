@@ -1,4 +1,5 @@
 #include "capture/RecorderModel.h"
+#include "capture/CameraPreview.h"
 #include "capture/ChannelMixMemory.h"
 
 #include "capture/RecordingRecovery.h"
@@ -449,6 +450,12 @@ void RecorderModel::finishStop(TakeLibrary& library, const QString& folder,
         setErrorMessage(*problem);
     setState(RecorderState::idle());
     emit takeFinished(take);
+}
+
+CameraPreview& RecorderModel::cameraPreview() {
+    if (!m_cameraPreview)
+        m_cameraPreview = new CameraPreview(*m_engine, this);
+    return *m_cameraPreview;
 }
 
 } // namespace reelbox

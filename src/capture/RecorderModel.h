@@ -20,6 +20,7 @@
 namespace reelbox {
 
 class TakeLibrary;
+class CameraPreview;
 
 // What the recorder is doing.
 struct RecorderState {
@@ -48,6 +49,8 @@ public:
 
     CaptureEngine& engine() { return *m_engine; }
     DeviceManager& devices() { return *m_devices; }
+    // The live picture for the recorder screen (made on first use).
+    CameraPreview& cameraPreview();
 
     const RecorderState& state() const { return m_state; }
     const std::vector<LevelMeter::Level>& levels() const { return m_levels; }
@@ -152,6 +155,7 @@ private:
     std::unique_ptr<QLockFile> m_recordingLock;
     std::optional<QString> m_writeFailure;
     std::optional<QString> m_deviceLoss; // "<device> was disconnected."
+    CameraPreview* m_cameraPreview = nullptr; // a child, made on first use
 };
 
 } // namespace reelbox

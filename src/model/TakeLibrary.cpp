@@ -129,9 +129,10 @@ void TakeLibrary::rename(const Take& take, const QString& name) {
     }
 }
 
-void TakeLibrary::trash(const Take& take) {
-    moveToTrash(take.folder);
+bool TakeLibrary::trash(const Take& take) {
+    const bool moved = moveToTrash(take.folder);
     reload();
+    return moved;
 }
 
 QString TakeLibrary::makeNewTakeFolder() {

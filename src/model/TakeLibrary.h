@@ -34,8 +34,9 @@ public:
     void save(const Take& take);
     // Stores the trimmed name; an empty name or a failed save changes nothing.
     void rename(const Take& take, const QString& name);
-    // Moves the take folder to the Trash, then reloads.
-    void trash(const Take& take);
+    // Moves the take folder to the Trash, then reloads. False when no Trash could take it: the
+    // take then stays where it is.
+    bool trash(const Take& take);
     // Creates a new, empty take folder named after the current time. Throws Error.
     QString makeNewTakeFolder();
 

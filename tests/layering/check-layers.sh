@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Fails when a file in src/ includes a layer above its own, or when the effects (audio/dsp)
-# reach outside themselves. Layers, lowest first: platform model audio compose play edit capture ui.
+# Fails when a file in src/ includes a layer above its own, when the effects (audio/dsp) reach
+# outside themselves, or when the window (ui) reaches past the models into devices or media.
+# Layers, lowest first: platform model audio compose play edit capture ui.
 set -u
 cd "$(dirname "$0")/../../src" || exit 2
 rank() {
@@ -17,6 +18,8 @@ while IFS= read -r file; do
         target=${inc%%/*}
         if [[ "$file" == audio/dsp/* && "$inc" != audio/dsp/* ]]; then
             echo "$file includes $inc: the effects use nothing outside audio/dsp"; bad=1
+        elif [[ "$file" == ui/* && "$inc" =~ ^platform/(sound|camera|media|virtual)/ ]]; then
+            echo "$file includes $inc: the window reaches devices and files through the models"; bad=1
         elif [ "$(rank "$target")" -gt "$own" ]; then
             echo "$file includes $inc from a layer above $layer"; bad=1
         fi

@@ -217,6 +217,34 @@ TEST_F(TakeLibraryTest, TrashMovesTheFolderAwayAndReloads) {
     EXPECT_TRUE(QFileInfo::exists(trashed));
 }
 
+// A new user (or CI as root) may have no data folder yet: the Trash is made there, never in
+// the current folder; where no Trash can be made, the take stays and the call says so.
+TEST_F(TakeLibraryTest, TrashWithoutADataFolderMakesOneOrLeavesTheTake) {
+    const QString work = home.filePath(QStringLiteral("work"));
+    QDir().mkpath(work);
+    writeFile(home.filePath(QStringLiteral("blocker")), "a file, not a folder");
+    const struct {
+        const char* dataHome;
+        bool trashed;
+    } cases[] = {{"fresh/share", true}, {"blocker/share", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dataHome);
+        const QString dataHome = home.filePath(QString::fromLatin1(c.dataHome));
+        test::ScopedEnvironment xdg("XDG_DATA_HOME", dataHome.toUtf8());
+        const QString saved = QDir::currentPath();
+        QDir::setCurrent(work);
+        const QString folder = makeTake("t", utc(2024, 1, 1, 10, 0, 0));
+        TakeLibrary library(root(), cacheRoot());
+        EXPECT_EQ(library.trash(library.takes().at(0)), c.trashed);
+        QDir::setCurrent(saved);
+        EXPECT_EQ(QFileInfo::exists(folder), !c.trashed);
+        EXPECT_EQ(QFileInfo::exists(dataHome + "/Trash/files/t/take.json"), c.trashed);
+        EXPECT_EQ(library.takes().size(), c.trashed ? 0u : 1u);
+        EXPECT_FALSE(QFileInfo::exists(work + "/files")) << "moved into the current folder";
+        QDir(folder).removeRecursively();
+    }
+}
+
 TEST_F(TakeLibraryTest, NewTakeFoldersAreNamedAfterTheTimeOrFail) {
     TakeLibrary library(root(), cacheRoot());
     const QDateTime fixed(QDate(2024, 3, 1), QTime(17, 5, 9), Qt::LocalTime);

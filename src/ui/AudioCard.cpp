@@ -1,0 +1,33 @@
+#include "ui/AudioCard.h"
+
+#include "capture/RecorderModel.h"
+#include "ui/DevicePicker.h"
+#include "ui/InputRows.h"
+
+namespace reelbox::ui {
+
+AudioCard::AudioCard(RecorderModel& recorder, QWidget* parent)
+    : PanelCard(QStringLiteral("Audio"), QStringLiteral("audio-input-microphone"), parent),
+      m_recorder(recorder), m_device(new DevicePicker(this)),
+      m_inputs(new InputRows(recorder, this)) {
+    m_device->setToolTip(QStringLiteral("The microphone or audio interface to record"));
+    addRow(QStringLiteral("Device"), m_device);
+    addWide(m_inputs);
+    DeviceManager& devices = recorder.devices();
+    connect(&devices, &DeviceManager::microphonesChanged, this, &AudioCard::showMicrophones);
+    connect(&devices, &DeviceManager::microphoneIDChanged, this, &AudioCard::showMicrophones);
+    connect(m_device, &DevicePicker::chosen, this,
+            [this](const QString& id) { m_recorder.devices().setMicrophoneID(id); });
+    connect(&recorder, &RecorderModel::stateChanged, this,
+            [this] { m_device->setEnabled(m_recorder.state().kind == RecorderState::Kind::idle); });
+    showMicrophones();
+}
+
+void AudioCard::showMicrophones() {
+    std::vector<DevicePicker::Entry> entries;
+    for (const SoundDevice& microphone : m_recorder.devices().microphones())
+        entries.push_back({microphone.id, microphone.name});
+    m_device->setDevices(entries, m_recorder.devices().microphoneID());
+}
+
+} // namespace reelbox::ui

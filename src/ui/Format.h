@@ -1,0 +1,25 @@
+#pragma once
+
+#include "model/TakeInfo.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+
+namespace reelbox::ui {
+
+// Whole minutes and seconds, rounded: 59.5 → "1:00", 4500 → "75:00" (no hours).
+QString formatDuration(double seconds);
+
+// A creation date as the take list shows it, relative to `now` in the local time zone:
+// "Today, 14:21", "Yesterday, 09:05", the weekday within the last week ("Monday, 08:00"),
+// else the date in the locale's short format.
+QString relativeDate(const QDateTime& when, const QDateTime& now, const QLocale& locale = {});
+
+// The length that plays: the kept spans of the edit over the take's time line.
+double keptDuration(const TakeInfo& info);
+
+// Whether the edit differs from the untouched one.
+bool isEdited(const EditState& edit);
+
+} // namespace reelbox::ui

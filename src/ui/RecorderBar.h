@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QFrame>
+
+namespace reelbox {
+class RecorderModel;
+}
+
+namespace reelbox::ui {
+
+class RecordButton;
+class RecordingTime;
+class AudioCard;
+
+// The recorder's bottom bar: the camera card, the record button over the time readout in a
+// 110-wide column, and the audio card.
+class RecorderBar : public QFrame {
+    Q_OBJECT
+public:
+    explicit RecorderBar(RecorderModel& recorder, QWidget* parent = nullptr);
+
+    RecordButton& recordButton() const { return *m_button; }
+    AudioCard& audio() const { return *m_audio; }
+
+signals:
+    void recordPressed();
+
+private:
+    RecordButton* m_button;
+    RecordingTime* m_time;
+    AudioCard* m_audio;
+};
+
+} // namespace reelbox::ui
