@@ -40,7 +40,7 @@ void alsaMessageToLog(const char*, int, const char* function, int err, const cha
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    qCWarning(reelboxLog, "ALSA %s: %s%s%s", function ? function : "", text, err ? ": " : "",
+    qCDebug(reelboxLog, "ALSA %s: %s%s%s", function ? function : "", text, err ? ": " : "",
               err ? snd_strerror(err) : "");
 }
 
