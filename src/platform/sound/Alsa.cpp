@@ -3,6 +3,7 @@
 #include "platform/Error.h"
 #include "platform/Log.h"
 
+#include <QLoggingCategory>
 #include <alsa/asoundlib.h>
 
 #include <chrono>
@@ -15,6 +16,10 @@
 namespace reelbox::alsa {
 
 namespace {
+
+// ALSA explains every device it probes and cannot find; that is noise unless asked for
+// (QT_LOGGING_RULES="reelbox.alsa.debug=true").
+Q_LOGGING_CATEGORY(alsaLog, "reelbox.alsa", QtInfoMsg)
 
 constexpr snd_pcm_uframes_t periodFrames = 480;
 constexpr int waitMs = 50;
@@ -40,8 +45,8 @@ void alsaMessageToLog(const char*, int, const char* function, int err, const cha
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    qCDebug(reelboxLog, "ALSA %s: %s%s%s", function ? function : "", text, err ? ": " : "",
-              err ? snd_strerror(err) : "");
+    qCDebug(alsaLog, "ALSA %s: %s%s%s", function ? function : "", text, err ? ": " : "",
+            err ? snd_strerror(err) : "");
 }
 
 void routeAlsaMessages() {
