@@ -192,7 +192,8 @@ TEST_F(DeviceManagerTest, OutputDevicesAreTheSinksInTheServersOrder) {
     const std::vector<AudioOutputDevice> expected = {{u"out-a"_qs, u"Speakers"_qs},
                                                      {u"both"_qs, u"Interface"_qs},
                                                      {testOutputId(), testOutputName()}};
-    EXPECT_EQ(AudioOutputDevices::all(), expected);
+    const SoundSystem sound;
+    EXPECT_EQ(AudioOutputDevices::all(sound), expected);
 }
 
 } // namespace
