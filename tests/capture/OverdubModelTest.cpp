@@ -41,9 +41,9 @@ struct Overdubbing {
     test::ScopedEnvironment tmp{"TMPDIR", QFile::encodeName(home.path())};
     TakeLibrary library{home.filePath(QStringLiteral("Takes"))};
     Take take;
-    SoundSystem sound;
+    std::unique_ptr<SoundSystem> sound; // made once the application is
     std::unique_ptr<TakeEditorModel> editor;
-    DeviceManager devices{sound};
+    std::unique_ptr<DeviceManager> devices;
     std::unique_ptr<OverdubModel> model;
 
     explicit Overdubbing(const SyntheticTakeOptions& options, const EditState& edit = {}) {
@@ -51,7 +51,9 @@ struct Overdubbing {
         userDefaults().clear();
         take = makeSyntheticTake(library, options);
         take.info.edit = edit;
-        editor = std::make_unique<TakeEditorModel>(take, &library, &sound);
+        sound = std::make_unique<SoundSystem>();
+        devices = std::make_unique<DeviceManager>(*sound);
+        editor = std::make_unique<TakeEditorModel>(take, &library, sound.get());
         EXPECT_TRUE(test::waitFor([&] { return editor->sourceDuration() > 0; }, 10000));
     }
     ~Overdubbing() {
@@ -63,7 +65,7 @@ struct Overdubbing {
     }
 
     void makeModel() {
-        model = std::make_unique<OverdubModel>(*editor, devices, sound);
+        model = std::make_unique<OverdubModel>(*editor, *devices, *sound);
         model->setPreferredVideoSize(QSize(640, 360));
     }
 

@@ -36,18 +36,20 @@ QString takeFolders(const QString& root) {
 struct Recorder {
     test::TemporaryHome home;
     TakeLibrary library{home.filePath(QStringLiteral("Takes"))};
-    SoundSystem sound;
-    DeviceManager devices{sound};
+    std::unique_ptr<SoundSystem> sound; // made once the application is
+    std::unique_ptr<DeviceManager> devices;
     std::unique_ptr<RecorderModel> model;
 
     explicit Recorder(int countdown, int channels = 2, bool microphone = true) {
         test::ensureApplication();
         qputenv("REELBOX_TEST_MIC_CHANNELS", QByteArray::number(channels));
-        model = std::make_unique<RecorderModel>(devices, sound);
+        sound = std::make_unique<SoundSystem>();
+        devices = std::make_unique<DeviceManager>(*sound);
+        model = std::make_unique<RecorderModel>(*devices, *sound);
         model->setCountdownSeconds(countdown);
         model->setPreferredVideoSize(QSize(640, 360));
         if (!microphone)
-            devices.setMicrophoneID(std::nullopt);
+            devices->setMicrophoneID(std::nullopt);
     }
     ~Recorder() { qunsetenv("REELBOX_TEST_MIC_CHANNELS"); }
 
@@ -489,7 +491,7 @@ TEST(RecorderModel, AMicrophoneUnpluggedWhileRecordingStopsAndKeepsTheTake) {
     daemon.addNullNode(QStringLiteral("reelbox-unplugged"), QStringLiteral("Unplugged Mic"),
                        QStringLiteral("Audio/Source/Virtual"), 2);
     Recorder recorder(0, 2);
-    recorder.devices.setMicrophoneID(QStringLiteral("reelbox-unplugged"));
+    recorder.devices->setMicrophoneID(QStringLiteral("reelbox-unplugged"));
     recorder.activate(2);
     ASSERT_EQ(recorder.model->configuredMicID(), QStringLiteral("reelbox-unplugged"));
     std::optional<Take> take;
