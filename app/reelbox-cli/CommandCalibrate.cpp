@@ -3,6 +3,7 @@
 #include "Output.h"
 
 #include "capture/LatencyCalibration.h"
+#include "model/UserSettings.h"
 #include "platform/Error.h"
 #include "platform/sound/SoundSystem.h"
 
@@ -72,7 +73,7 @@ int runCalibrate(const QStringList& args, const std::stop_token& stop) {
                         .arg(input));
 
     const RoundTrip trip = measureRoundTrip(sound, output, microphone, input - 1, stop);
-    storeOverdubNudge(microphone, trip.nudgeSeconds());
+    UserSettings::setOverdubNudge(microphone, trip.nudgeSeconds());
     QStringList measurements;
     for (const double seconds : trip.measurementsSeconds)
         measurements << jsonNumber(rounded(seconds * 1000, 1e3));

@@ -5,15 +5,11 @@
 #include "platform/camera/CameraDevices.h"
 #include "platform/sound/SoundSystem.h"
 
-#include <QSettings>
+#include "model/UserSettings.h"
 
 namespace reelbox::cli {
 
 namespace {
-
-QString storedChoice(const QString& key) {
-    return QSettings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox")).value(key).toString();
-}
 
 // "1920x1080@15-30 fps" per frame-rate range.
 QStringList formatSizes(const CameraFormat& format) {
@@ -61,8 +57,8 @@ int runDevices(const QStringList& args) {
     const SoundSystem sound;
     const std::vector<SoundDevice> microphones = sound.microphones();
     const std::vector<SoundDevice> outputs = sound.outputs();
-    const QString storedCamera = storedChoice(QStringLiteral("cameraID"));
-    const QString storedMicrophone = storedChoice(QStringLiteral("microphoneID"));
+    const QString storedCamera = UserSettings::cameraID().value_or(QString());
+    const QString storedMicrophone = UserSettings::microphoneID().value_or(QString());
     // Linux names no default camera: the first one stands in, as when choosing.
     const QString defaultCamera = cameras.empty() ? QString() : cameras.front().id;
     const QString defaultMicrophone = sound.defaultMicrophoneId();

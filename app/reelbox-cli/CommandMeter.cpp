@@ -5,7 +5,7 @@
 #include "platform/Error.h"
 #include "platform/sound/SoundSystem.h"
 
-#include <QSettings>
+#include "model/UserSettings.h"
 
 #include <chrono>
 #include <cmath>
@@ -19,9 +19,7 @@ namespace {
 // The stored microphone while it is connected, else the system default, else the first.
 QString chooseMicrophone(const SoundSystem& sound) {
     const std::vector<SoundDevice> microphones = sound.microphones();
-    const QString stored = QSettings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"))
-                               .value(QStringLiteral("microphoneID"))
-                               .toString();
+    const QString stored = UserSettings::microphoneID().value_or(QString());
     for (const SoundDevice& mic : microphones)
         if (!stored.isEmpty() && mic.id == stored)
             return stored;

@@ -8,13 +8,13 @@
 #include "model/TakeLibrary.h"
 #include "model/UuidString.h"
 #include "platform/Error.h"
+#include "platform/sound/SoundSystem.h"
 #include "play/Player.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QSettings>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
@@ -88,7 +88,8 @@ int runOverdub(const QStringList& args, const std::stop_token& stop) {
 
     const Take take = loadTake(folder);
     TakeLibrary library(QFileInfo(take.folder).absolutePath());
-    TakeEditorModel editor(take, &library);
+    SoundSystem sound;
+    TakeEditorModel editor(take, &library, &sound);
     // The take's length is known once its movie was read.
     if (!runUntil([&] { return editor.sourceDuration() > 0; }, 20000, stop)) {
         editor.tearDown();
@@ -97,7 +98,7 @@ int runOverdub(const QStringList& args, const std::stop_token& stop) {
         throw Error(QStringLiteral("The take's movie can't be read."));
     }
 
-    DeviceManager devices;
+    DeviceManager devices(sound);
     // A choice is checked before it is remembered, so a wrong one leaves the last choice be.
     if (camera && std::none_of(devices.cameras().begin(), devices.cameras().end(),
                                [&](const CameraInfo& c) { return c.id == *camera; }))
@@ -110,12 +111,12 @@ int runOverdub(const QStringList& args, const std::stop_token& stop) {
     if (microphone)
         devices.setMicrophoneID(microphone);
     // The options hold for this run only: nothing of them is remembered.
-    OverdubModel model(editor, devices);
+    OverdubModel model(editor, devices, sound);
     model.useCountdownSeconds(countdown);
     if (output) {
         model.setOutputID(output, false);
-        if (model.player().outputProblem().size())
-            throw Error(model.player().outputProblem());
+        if (model.outputProblem().size())
+            throw Error(model.outputProblem());
     }
     if (soundOnly)
         model.setRecordVideo(false, false);
@@ -131,9 +132,7 @@ int runOverdub(const QStringList& args, const std::stop_token& stop) {
     bool cued = false;
     model.activate([&] { cued = true; });
     const bool ready = runUntil(
-        [&] {
-            return cued && model.channels().size() == size_t(model.engine().microphoneChannels());
-        },
+        [&] { return cued && model.channels().size() == size_t(model.microphoneChannels()); },
         60000, stop);
     const auto finish = [&] {
         model.deactivate();

@@ -6,6 +6,7 @@
 #include "capture/RecordingRecovery.h"
 #include "model/TakeLibrary.h"
 #include "platform/Error.h"
+#include "platform/sound/SoundSystem.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -98,8 +99,9 @@ int runRecord(const QStringList& args, const std::stop_token& stop) {
     }
 
     TakeLibrary library = openLibrary(root);
-    RecorderModel recorder;
-    DeviceManager& devices = recorder.devices();
+    SoundSystem sound;
+    DeviceManager devices(sound);
+    RecorderModel recorder(devices, sound);
     const auto choose = [](const std::optional<QString>& wanted) -> std::optional<QString> {
         return *wanted == u"none" ? std::nullopt : wanted;
     };
@@ -119,7 +121,7 @@ int runRecord(const QStringList& args, const std::stop_token& stop) {
     if (countdown)
         recorder.useCountdownSeconds(*countdown); // for this run only
     if (size)
-        recorder.engine().setPreferredSize(*size);
+        recorder.setPreferredVideoSize(*size);
 
     recorder.activate(&library); // finishes interrupted recordings first
     if (recorder.errorMessage())

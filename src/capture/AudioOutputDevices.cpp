@@ -11,9 +11,4 @@ std::vector<AudioOutputDevice> all(const SoundSystem& sound) {
     return list;
 }
 
-std::vector<AudioOutputDevice> all() {
-    const SoundSystem sound;
-    return all(sound);
-}
-
 } // namespace reelbox::AudioOutputDevices

@@ -23,7 +23,6 @@ namespace AudioOutputDevices {
 
 // The sinks in the sound server's order (devices with only inputs are left out), then the Test
 // Output where it is offered. Empty when the server can't be asked.
-std::vector<AudioOutputDevice> all();
 std::vector<AudioOutputDevice> all(const SoundSystem& sound);
 
 } // namespace AudioOutputDevices

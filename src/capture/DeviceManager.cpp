@@ -3,35 +3,13 @@
 #include "platform/camera/CameraWatcher.h"
 #include "platform/sound/SoundSystem.h"
 
-#include <QSettings>
+#include "model/UserSettings.h"
 
 #include <algorithm>
 
 namespace reelbox {
 
 namespace {
-
-const QString cameraKey = QStringLiteral("cameraID");
-const QString microphoneKey = QStringLiteral("microphoneID");
-
-QSettings userDefaults() {
-    return QSettings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"));
-}
-
-std::optional<QString> storedId(const QString& key) {
-    const QVariant value = userDefaults().value(key);
-    if (!value.isValid() || value.toString().isEmpty())
-        return std::nullopt;
-    return value.toString();
-}
-
-void store(const QString& key, const std::optional<QString>& id) {
-    QSettings settings = userDefaults();
-    if (id)
-        settings.setValue(key, *id);
-    else
-        settings.remove(key);
-}
 
 // The fallback rule: the stored device while it is present, else the system's default as it
 // names it, else the first in the list, else none.
@@ -50,9 +28,9 @@ std::optional<QString> choose(const std::optional<QString>& current,
 
 } // namespace
 
-SystemDevices::SystemDevices(QObject* parent)
-    : DeviceSource(parent), m_sound(new SoundSystem(this)), m_cameras(new CameraWatcher(this)) {
-    connect(m_sound, &SoundSystem::devicesChanged, this, &DeviceSource::devicesChanged);
+SystemDevices::SystemDevices(SoundSystem& sound, QObject* parent)
+    : DeviceSource(parent), m_sound(sound), m_cameras(new CameraWatcher(this)) {
+    connect(&m_sound, &SoundSystem::devicesChanged, this, &DeviceSource::devicesChanged);
     connect(m_cameras, &CameraWatcher::camerasChanged, this, &DeviceSource::devicesChanged);
 }
 
@@ -63,19 +41,19 @@ std::vector<CameraInfo> SystemDevices::cameras() const {
 }
 
 std::vector<SoundDevice> SystemDevices::microphones() const {
-    return m_sound->microphones();
+    return m_sound.microphones();
 }
 
 QString SystemDevices::defaultMicrophoneId() const {
-    return m_sound->defaultMicrophoneId();
+    return m_sound.defaultMicrophoneId();
 }
 
-DeviceManager::DeviceManager(QObject* parent)
-    : DeviceManager(std::make_unique<SystemDevices>(), parent) {}
+DeviceManager::DeviceManager(SoundSystem& sound, QObject* parent)
+    : DeviceManager(std::make_unique<SystemDevices>(sound), parent) {}
 
 DeviceManager::DeviceManager(std::unique_ptr<DeviceSource> source, QObject* parent)
-    : QObject(parent), m_source(source.release()), m_cameraID(storedId(cameraKey)),
-      m_microphoneID(storedId(microphoneKey)) {
+    : QObject(parent), m_source(source.release()), m_cameraID(UserSettings::cameraID()),
+      m_microphoneID(UserSettings::microphoneID()) {
     m_source->setParent(this);
     refresh();
     connect(m_source, &DeviceSource::devicesChanged, this, &DeviceManager::refresh);
@@ -84,7 +62,7 @@ DeviceManager::DeviceManager(std::unique_ptr<DeviceSource> source, QObject* pare
 DeviceManager::~DeviceManager() = default;
 
 void DeviceManager::setCameraID(const std::optional<QString>& id) {
-    store(cameraKey, id);
+    UserSettings::setCameraID(id);
     if (id == m_cameraID)
         return;
     m_cameraID = id;
@@ -92,7 +70,7 @@ void DeviceManager::setCameraID(const std::optional<QString>& id) {
 }
 
 void DeviceManager::setMicrophoneID(const std::optional<QString>& id) {
-    store(microphoneKey, id);
+    UserSettings::setMicrophoneID(id);
     if (id == m_microphoneID)
         return;
     m_microphoneID = id;

@@ -30,11 +30,12 @@ signals:
     void devicesChanged();
 };
 
-// The machine's devices: V4L2 cameras with their hot-plug watcher, and the sound system.
+// The machine's devices: V4L2 cameras with their hot-plug watcher, and the process's sound
+// system (which must outlive it).
 class SystemDevices : public DeviceSource {
     Q_OBJECT
 public:
-    explicit SystemDevices(QObject* parent = nullptr);
+    explicit SystemDevices(SoundSystem& sound, QObject* parent = nullptr);
     ~SystemDevices() override;
 
     std::vector<CameraInfo> cameras() const override;
@@ -43,20 +44,20 @@ public:
     QString defaultCameraId() const override { return {}; }
     QString defaultMicrophoneId() const override;
 
-    SoundSystem& sound() const { return *m_sound; }
-
 private:
-    SoundSystem* m_sound;
+    SoundSystem& m_sound;
     CameraWatcher* m_cameras;
 };
 
 // The cameras and microphones to choose from and the chosen ones, remembered across launches
 // under "cameraID" and "microphoneID". A remembered device that is unplugged is replaced by
-// the default one (and the replacement is remembered). Lives on the main thread.
+// the default one (and the replacement is remembered).
+// Threads: call it on the main thread only; its signals arrive on the main thread.
 class DeviceManager : public QObject {
     Q_OBJECT
 public:
-    explicit DeviceManager(QObject* parent = nullptr);
+    // The machine's devices, through the process's one sound system (which must outlive it).
+    explicit DeviceManager(SoundSystem& sound, QObject* parent = nullptr);
     explicit DeviceManager(std::unique_ptr<DeviceSource> source, QObject* parent = nullptr);
     ~DeviceManager() override;
 

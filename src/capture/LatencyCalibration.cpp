@@ -3,8 +3,6 @@
 #include "platform/Error.h"
 #include "platform/sound/SoundSystem.h"
 
-#include <QSettings>
-
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -442,19 +440,6 @@ RoundTrip measureRoundTrip(SoundSystem& sound, const QString& outputId, const QS
     out.reset();
     in.reset();
     return conclude(plays, input);
-}
-
-QString overdubNudgeKey(const QString& microphoneId) {
-    return QStringLiteral("overdubNudge.") + microphoneId;
-}
-
-void storeOverdubNudge(const QString& microphoneId, double nudgeSeconds) {
-    QSettings settings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"));
-    settings.setValue(overdubNudgeKey(microphoneId), nudgeSeconds);
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
-        throw Error(
-            QStringLiteral("Couldn't store the timing nudge in %1.").arg(settings.fileName()));
 }
 
 } // namespace reelbox

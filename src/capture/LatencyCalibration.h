@@ -70,8 +70,4 @@ RoundTrip conclude(std::span<const Play> plays, int input);
 RoundTrip measureRoundTrip(SoundSystem& sound, const QString& outputId, const QString& microphoneId,
                            int channel, const std::stop_token& stop = {});
 
-// The settings key of a microphone's overdub nudge, and storing it there.
-QString overdubNudgeKey(const QString& microphoneId);
-void storeOverdubNudge(const QString& microphoneId, double nudgeSeconds);
-
 } // namespace reelbox

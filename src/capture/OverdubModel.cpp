@@ -1,11 +1,11 @@
 #include "capture/OverdubModel.h"
-#include "capture/ChannelMixMemory.h"
 
 #include "capture/LatencyCalibration.h"
 #include "compose/LiveLayout.h"
 #include "compose/TakeComposer.h"
 #include "edit/TakeEditorModel.h"
 #include "model/TakeInfoCodec.h"
+#include "model/UserSettings.h"
 #include "model/UuidString.h"
 #include "platform/CaptureError.h"
 #include "platform/Error.h"
@@ -17,7 +17,6 @@
 #include <QDir>
 #include <QFile>
 #include <QPointer>
-#include <QSettings>
 #include <QUuid>
 #include <algorithm>
 #include <chrono>
@@ -26,27 +25,11 @@ namespace reelbox {
 
 namespace {
 
-constexpr int meterIntervalMs = 50;
-constexpr float clipThresholdDb = -0.5f;
 constexpr int readyLookMs = 100;
 constexpr int readyLooks = 50;
 constexpr qint64 leadNs = 300'000'000; // the player and the capture run before the start
 constexpr double endMargin = 0.5;
 constexpr double minimumRange = 0.1;
-
-QSettings userDefaults() {
-    return QSettings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"));
-}
-
-bool storedBool(const QSettings& settings, const QString& key, bool fallback) {
-    const QVariant value = settings.value(key);
-    if (value.typeId() == QMetaType::Bool)
-        return value.toBool();
-    const QString text = value.toString();
-    if (text == u"true" || text == u"false")
-        return text == u"true";
-    return fallback;
-}
 
 qint64 hostNowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -67,18 +50,23 @@ std::shared_ptr<LiveLayout> layoutOf(const TakeComposer::Result& result, bool mi
 
 } // namespace
 
-OverdubModel::OverdubModel(TakeEditorModel& editor, DeviceManager& devices, SoundSystem* sound,
+OverdubModel::OverdubModel(TakeEditorModel& editor, DeviceManager& devices, SoundSystem& sound,
                            QObject* parent)
-    : QObject(parent), m_editor(editor), m_devices(devices),
-      m_ownSound(sound ? nullptr : std::make_unique<SoundSystem>()),
-      m_sound(sound ? sound : m_ownSound.get()),
-      m_engine(std::make_unique<CaptureEngine>(m_sound)) {
-    const QSettings settings = userDefaults();
-    m_recordVideo = storedBool(settings, QStringLiteral("overdubVideo"), true);
-    m_mirrorPreview = storedBool(settings, QStringLiteral("mirrorPreview"), true);
-    const QVariant output = settings.value(QStringLiteral("overdubOutput"));
-    if (output.isValid() && !output.toString().isEmpty())
-        m_outputID = output.toString();
+    : QObject(parent), m_editor(editor), m_devices(devices), m_sound(sound),
+      m_engine(std::make_unique<CaptureEngine>(&sound)),
+      m_inputs(new InputMonitor(*m_engine, this)), m_recordVideo(UserSettings::overdubVideo()),
+      m_mirrorPreview(UserSettings::mirrorPreview()), m_outputID(UserSettings::overdubOutput()) {
+    connect(m_inputs, &InputMonitor::levelsChanged, this, &OverdubModel::levelsChanged);
+    connect(m_inputs, &InputMonitor::clippedChanged, this, &OverdubModel::clippedChanged);
+    connect(m_inputs, &InputMonitor::channelsChanged, this, &OverdubModel::channelsChanged);
+    connect(m_inputs, &InputMonitor::configuredCameraIDChanged, this,
+            &OverdubModel::configuredCameraIDChanged);
+    connect(m_inputs, &InputMonitor::configuredMicIDChanged, this,
+            &OverdubModel::configuredMicIDChanged);
+    connect(&m_sound, &SoundSystem::devicesChanged, this, [this] {
+        if (m_active)
+            refreshOutputs();
+    });
 
     // Where the recording starts: the playhead when it is inside the take, else the in point.
     const Range range = startRange();
@@ -88,15 +76,12 @@ OverdubModel::OverdubModel(TakeEditorModel& editor, DeviceManager& devices, Soun
     m_startTime = playhead < end - endMargin ? std::clamp(playhead, lower, range.upper) : lower;
 
     if (m_outputID) {
-        const std::vector<AudioOutputDevice> all = AudioOutputDevices::all(*m_sound);
+        const std::vector<AudioOutputDevice> all = AudioOutputDevices::all(m_sound);
         if (std::none_of(all.begin(), all.end(),
                          [&](const AudioOutputDevice& d) { return d.id == *m_outputID; }))
             setOutputID(std::nullopt); // gone: the system output plays
     }
-    makePlayer();
-
-    m_meterTimer.setInterval(meterIntervalMs);
-    connect(&m_meterTimer, &QTimer::timeout, this, &OverdubModel::updateMeters);
+    m_player = std::make_unique<Player>(&m_sound, m_outputID.value_or(QString()));
     // A device lost while recording stops the recording as a stop would; what was recorded
     // is kept.
     connect(m_engine.get(), &CaptureEngine::deviceLost, this, [this](const QString& device) {
@@ -132,8 +117,16 @@ void OverdubModel::setIsPreviewing(bool previewing) {
     assign(m_isPreviewing, previewing, &OverdubModel::isPreviewingChanged);
 }
 
-void OverdubModel::setChannels(const std::vector<ChannelMix>& channels) {
-    assign(m_channels, channels, &OverdubModel::channelsChanged);
+void OverdubModel::setPreferredVideoSize(const QSize& size) {
+    m_engine->setPreferredSize(size);
+}
+
+QString OverdubModel::outputProblem() const {
+    return m_player->outputProblem();
+}
+
+int OverdubModel::microphoneChannels() const {
+    return m_engine->microphoneChannels();
 }
 
 OverdubModel::Range OverdubModel::startRange() const {
@@ -144,7 +137,7 @@ OverdubModel::Range OverdubModel::startRange() const {
 
 void OverdubModel::setRecordVideo(bool record, bool remember) {
     if (remember)
-        userDefaults().setValue(QStringLiteral("overdubVideo"), record);
+        UserSettings::setOverdubVideo(record);
     if (record == m_recordVideo)
         return;
     m_recordVideo = record;
@@ -154,25 +147,21 @@ void OverdubModel::setRecordVideo(bool record, bool remember) {
 }
 
 void OverdubModel::setMirrorPreview(bool mirror) {
-    userDefaults().setValue(QStringLiteral("mirrorPreview"), mirror);
+    UserSettings::setMirrorPreview(mirror);
     assign(m_mirrorPreview, mirror, &OverdubModel::mirrorPreviewChanged);
 }
 
 void OverdubModel::setOutputID(const std::optional<QString>& id, bool remember) {
-    if (remember) {
-        QSettings settings = userDefaults();
-        if (id)
-            settings.setValue(QStringLiteral("overdubOutput"), *id);
-        else
-            settings.remove(QStringLiteral("overdubOutput"));
-    }
+    if (remember)
+        UserSettings::setOverdubOutput(id);
     if (id == m_outputID)
         return;
     m_outputID = id;
     emit outputIDChanged();
     if (m_player && m_state.kind != RecorderState::Kind::recording) {
-        // The player plays through one output for its life: a new one for the new output.
-        makePlayer();
+        // The same player, views and all, plays through the new output, cued again.
+        setIsPreviewing(false);
+        m_player->setOutput(&m_sound, m_outputID.value_or(QString()));
         if (m_monitor)
             loadMonitor({});
     }
@@ -183,103 +172,59 @@ void OverdubModel::setStartTime(double seconds) {
     cueStart();
 }
 
-void OverdubModel::makePlayer() {
-    setIsPreviewing(false);
-    const bool observing = bool(m_endObserver);
-    m_player.reset();
-    m_player = std::make_unique<Player>(m_sound, m_outputID.value_or(QString()));
-    if (observing)
-        m_endObserver =
-            connect(m_player.get(), &Player::playingChanged, this, [this](bool playing) {
-                if (!playing)
-                    setIsPreviewing(false); // the end of the item, or a pause
-            });
+void OverdubModel::observePlayerEnd() {
+    disconnect(m_endObserver);
+    m_endObserver = connect(m_player.get(), &Player::playingChanged, this, [this](bool playing) {
+        if (!playing)
+            setIsPreviewing(false); // the end of the item, or a pause
+    });
+}
+
+void OverdubModel::refreshOutputs() {
+    assign(m_outputs, AudioOutputDevices::all(m_sound), &OverdubModel::outputsChanged);
 }
 
 // ---- screen --------------------------------------------------------------------------------
 
 void OverdubModel::activate(std::function<void()> done) {
     m_editor.pause();
-    assign(m_outputs, AudioOutputDevices::all(*m_sound), &OverdubModel::outputsChanged);
+    m_active = true;
+    refreshOutputs();
     DeviceManager::requestAccess();
     applyDevices(false);
-    m_meterTimer.start();
+    m_inputs->start();
     reloadMonitor(std::move(done));
-    disconnect(m_endObserver);
-    m_endObserver = connect(m_player.get(), &Player::playingChanged, this, [this](bool playing) {
-        if (!playing)
-            setIsPreviewing(false);
-    });
+    observePlayerEnd();
 }
 
 void OverdubModel::deactivate() {
     cancelCountdown();
     ++m_run;
     ++m_monitorLoad;
-    m_meterTimer.stop();
+    m_active = false;
     disconnect(m_endObserver);
     m_endObserver = {};
     m_player->pause();
     m_player->clear();
     setIsPreviewing(false);
-    m_engine->stopSession();
+    m_inputs->stop();
 }
 
 bool OverdubModel::applyDevices(bool force) {
     if (m_state.kind != RecorderState::Kind::idle)
         return false;
-    const CameraInfo* camera = m_recordVideo ? m_devices.camera() : nullptr;
-    const SoundDevice* microphone = m_devices.microphone();
-    const std::optional<QString> cameraID = camera ? std::optional(camera->id) : std::nullopt;
-    const std::optional<QString> micID = microphone ? std::optional(microphone->id) : std::nullopt;
-    if (!force && m_engine->isRunning() && cameraID == m_configuredCameraID &&
-        micID == m_configuredMicID)
-        return true;
     try {
-        m_engine->configure(camera ? std::optional(*camera) : std::nullopt,
-                            microphone ? std::optional(*microphone) : std::nullopt);
+        m_inputs->applyDevices(m_recordVideo ? m_devices.camera() : nullptr, m_devices.microphone(),
+                               force);
     } catch (const Error& e) {
         setErrorMessage(e.message());
         return false;
     }
-    assign(m_configuredCameraID, cameraID, &OverdubModel::configuredCameraIDChanged);
-    if (micID != m_configuredMicID) {
-        m_configuredMicID = micID;
-        emit configuredMicIDChanged();
-        setChannels({}); // the next meter tick loads the new microphone's mix
-    }
     return true;
 }
 
-// ---- meters and channels -------------------------------------------------------------------
-
-void OverdubModel::updateMeters() {
-    const std::vector<LevelMeter::Level> raw = m_engine->audioLevels();
-    m_levels = raw;
-    emit levelsChanged(); // new readings every tick
-    std::vector<bool> clipped = m_clipped;
-    if (m_channels.size() != raw.size()) {
-        setChannels(loadMix(int(raw.size())));
-        clipped.assign(raw.size(), false);
-    }
-    RecorderModel::latchClips(clipped, raw);
-    assign(m_clipped, clipped, &OverdubModel::clippedChanged);
-}
-
-std::vector<ChannelMix> OverdubModel::loadMix(int channelCount) const {
-    if (!m_configuredMicID)
-        return std::vector<ChannelMix>(size_t(channelCount), ChannelMix{true, 0, 0});
-    return rememberedChannelMix(*m_configuredMicID, channelCount);
-}
-
 void OverdubModel::toggleChannel(int index) {
-    std::vector<ChannelMix> channels = m_channels;
-    if (index >= 0 && index < int(channels.size()))
-        channels[size_t(index)].enabled = !channels[size_t(index)].enabled;
-    setChannels(channels);
-    if (!m_configuredMicID)
-        return;
-    rememberChannelMix(*m_configuredMicID, m_channels);
+    m_inputs->toggleChannel(index);
 }
 
 // ---- the player ----------------------------------------------------------------------------
@@ -363,13 +308,7 @@ void OverdubModel::toggleRecording() {
     case RecorderState::Kind::idle: {
         m_player->pause();
         setIsPreviewing(false);
-        bool ok = false;
-        const QVariant stored = userDefaults().value(QStringLiteral("countdown"));
-        int seconds = stored.toInt(&ok);
-        if (!ok || stored.typeId() == QMetaType::Bool)
-            seconds = 3;
-        if (m_countdownOverride)
-            seconds = *m_countdownOverride;
+        const int seconds = m_countdownOverride.value_or(UserSettings::countdownSeconds());
         if (seconds < 1) {
             start();
             return;
@@ -410,7 +349,7 @@ void OverdubModel::waitUntilReady(int run, int looks, std::function<void(bool)> 
 
 void OverdubModel::start() {
     m_countdown.stop();
-    assign(m_clipped, std::vector<bool>(m_clipped.size(), false), &OverdubModel::clippedChanged);
+    m_inputs->resetClipLights();
     m_player->pause();
     setIsPreviewing(false);
     m_sourceStart = m_startTime;
@@ -439,7 +378,7 @@ void OverdubModel::start() {
                 m_engine->startRecording(
                     QDir::temp().filePath(QStringLiteral("Reelbox-overdub-%1.mov")
                                               .arg(uuidString(QUuid::createUuid()))),
-                    m_recordVideo && m_configuredCameraID.has_value());
+                    m_recordVideo && configuredCameraID().has_value());
                 m_player->playAt(m_sourceStart, m_hostStartNs);
                 setState(RecorderState::recording(QDateTime::currentDateTime().addMSecs(300)));
             });
@@ -492,14 +431,8 @@ void OverdubModel::finishStop(const RecordingResult& result) {
         return;
     }
 
-    double nudge = 0;
-    if (m_configuredMicID) {
-        const QVariant stored = userDefaults().value(overdubNudgeKey(*m_configuredMicID));
-        bool ok = false;
-        const double value = stored.toDouble(&ok);
-        if (ok && stored.typeId() != QMetaType::Bool && std::isfinite(value))
-            nudge = value;
-    }
+    const std::optional<QString> micID = configuredMicID();
+    const double nudge = micID ? UserSettings::overdubNudge(*micID) : 0.0;
 
     Overdub overdub;
     overdub.id = id;
@@ -508,13 +441,14 @@ void OverdubModel::finishStop(const RecordingResult& result) {
     overdub.start = m_sourceStart + offset;
     overdub.nudge = nudge;
     overdub.duration = result.duration;
-    overdub.hasVideo = m_recordVideo && m_configuredCameraID.has_value();
+    overdub.hasVideo = m_recordVideo && configuredCameraID().has_value();
     overdub.showVideo = true;
-    overdub.audioDeviceID = m_configuredMicID;
+    overdub.audioDeviceID = micID;
 
     std::vector<int> used;
-    for (size_t c = 0; c < m_channels.size(); ++c)
-        if (m_channels[c].enabled)
+    const std::vector<ChannelMix>& channels = this->channels();
+    for (size_t c = 0; c < channels.size(); ++c)
+        if (channels[c].enabled)
             used.push_back(int(c));
     if (used.empty() && result.audioChannelCount > 0)
         used.push_back(0);

@@ -4,6 +4,7 @@
 #include "capture/CaptureEngine.h"
 #include "capture/Countdown.h"
 #include "capture/DeviceManager.h"
+#include "capture/InputMonitor.h"
 #include "capture/RecorderModel.h"
 #include "model/Overdub.h"
 #include "model/Track.h"
@@ -29,7 +30,8 @@ struct Result;
 // Records an overdub: the open take plays from the start time through the chosen output while
 // the camera and the microphone are recorded, both started at one host-clock instant; the
 // finished recording is placed where the take stood when its first sample was taken and added
-// to the take with one track per ticked input. Main thread only.
+// to the take with one track per ticked input.
+// Threads: call it on the main thread only; its signals arrive on the main thread.
 class OverdubModel : public QObject {
     Q_OBJECT
 public:
@@ -39,25 +41,35 @@ public:
         bool operator==(const Range&) const = default;
     };
 
-    // The capture and the player share `sound` (one of the model's own when none is given), so
-    // the virtual devices' loopback reaches the microphone. `editor` and `devices` must outlive
-    // the model.
-    OverdubModel(TakeEditorModel& editor, DeviceManager& devices, SoundSystem* sound = nullptr,
+    // The capture and the player share the process's one `sound`, so the virtual devices'
+    // loopback reaches the microphone. `editor`, `devices` and `sound` must outlive the model.
+    OverdubModel(TakeEditorModel& editor, DeviceManager& devices, SoundSystem& sound,
                  QObject* parent = nullptr);
     ~OverdubModel() override;
 
-    CaptureEngine& engine() { return *m_engine; }
-    DeviceManager& devices() { return m_devices; }
-    TakeEditorModel& editor() { return m_editor; }
+    // The inputs' meters, clip lights and channel mix, with their change signals (also
+    // forwarded as this model's own).
+    InputMonitor& inputs() { return *m_inputs; }
+    // The one player of the model's life: views connect to its picture signals. A new output
+    // re-targets it.
     Player& player() { return *m_player; }
+    // The camera size recorded when the camera offers several (a command line's option).
+    void setPreferredVideoSize(const QSize& size);
+    // What stands in the way of playing through the chosen output; empty when nothing does.
+    QString outputProblem() const;
+    // The channels the configured microphone delivers (0 before it runs).
+    int microphoneChannels() const;
 
     const RecorderState& state() const { return m_state; }
-    const std::vector<LevelMeter::Level>& levels() const { return m_levels; }
-    const std::vector<bool>& clipped() const { return m_clipped; }
+    const std::vector<LevelMeter::Level>& levels() const { return m_inputs->levels(); }
+    const std::vector<bool>& clipped() const { return m_inputs->clipped(); }
+    // The outputs to choose from; follows devices plugged in or removed while active.
     const std::vector<AudioOutputDevice>& outputs() const { return m_outputs; }
-    const std::optional<QString>& configuredCameraID() const { return m_configuredCameraID; }
-    const std::optional<QString>& configuredMicID() const { return m_configuredMicID; }
-    const std::vector<ChannelMix>& channels() const { return m_channels; }
+    const std::optional<QString>& configuredCameraID() const {
+        return m_inputs->configuredCameraID();
+    }
+    const std::optional<QString>& configuredMicID() const { return m_inputs->configuredMicID(); }
+    const std::vector<ChannelMix>& channels() const { return m_inputs->channels(); }
     const std::optional<QString>& errorMessage() const { return m_errorMessage; }
     bool recordVideo() const { return m_recordVideo; }
     bool mirrorPreview() const { return m_mirrorPreview; }
@@ -74,7 +86,7 @@ public:
     // after the in point when the take is shorter).
     Range startRange() const;
 
-    // Stored under "overdubVideo", "mirrorPreview" and "overdubOutput". A new output replaces
+    // Stored under "overdubVideo", "mirrorPreview" and "overdubOutput". A new output re-targets
     // the player (not while recording).
     // With `remember` false the value holds for this model only (a command line's option).
     void setRecordVideo(bool record, bool remember = true);
@@ -123,13 +135,11 @@ private:
     void setState(const RecorderState& state);
     void setErrorMessage(const std::optional<QString>& message);
     void setIsPreviewing(bool previewing);
-    void setChannels(const std::vector<ChannelMix>& channels);
 
-    void makePlayer();
+    void observePlayerEnd();
+    void refreshOutputs();
     void loadMonitor(std::function<void()> done);
     void reloadMonitor(std::function<void()> done);
-    void updateMeters();
-    std::vector<ChannelMix> loadMix(int channelCount) const;
     void cancelCountdown();
     void waitUntilReady(int run, int looks, std::function<void(bool)> then);
     void start();
@@ -138,25 +148,20 @@ private:
 
     TakeEditorModel& m_editor;
     DeviceManager& m_devices;
-    std::unique_ptr<SoundSystem> m_ownSound;
-    SoundSystem* m_sound;
+    SoundSystem& m_sound;
     std::unique_ptr<CaptureEngine> m_engine;
+    InputMonitor* m_inputs;
     std::unique_ptr<Player> m_player;
     std::shared_ptr<const TakeComposer::Result> m_monitor;
 
     RecorderState m_state;
-    std::vector<LevelMeter::Level> m_levels;
-    std::vector<bool> m_clipped;
     std::vector<AudioOutputDevice> m_outputs;
-    std::optional<QString> m_configuredCameraID;
-    std::vector<ChannelMix> m_channels;
     std::optional<QString> m_errorMessage;
     bool m_recordVideo = true;
     bool m_mirrorPreview = true;
     std::optional<QString> m_outputID;
     double m_startTime = 0;
-    QTimer m_meterTimer;
-    std::optional<QString> m_configuredMicID;
+    bool m_active = false;
     // At its end the state stays countdown(1) while the player gets ready.
     Countdown m_countdown{[this](int left) { setState(RecorderState::countdown(left)); },
                           [this] { start(); }};

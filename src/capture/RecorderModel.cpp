@@ -1,10 +1,10 @@
 #include "capture/RecorderModel.h"
 #include "capture/CameraPreview.h"
-#include "capture/ChannelMixMemory.h"
 
 #include "capture/RecordingRecovery.h"
 #include "model/TakeInfoCodec.h"
 #include "model/TakeLibrary.h"
+#include "model/UserSettings.h"
 #include "platform/CaptureError.h"
 #include "platform/camera/CameraError.h"
 #include "platform/media/MovieInfo.h"
@@ -12,19 +12,11 @@
 #include <QDir>
 #include <QFutureWatcher>
 #include <QLocale>
-#include <QSettings>
 #include <cmath>
 
 namespace reelbox {
 
 namespace {
-
-constexpr int meterIntervalMs = 50;
-constexpr float clipThresholdDb = -0.5f;
-
-QSettings userDefaults() {
-    return QSettings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"));
-}
 
 // The sound channels of a movie; 0 when it has no sound or can't be read.
 int movieChannels(const QString& movie) {
@@ -43,24 +35,18 @@ QDateTime nowInWholeSeconds() {
 
 } // namespace
 
-RecorderModel::RecorderModel(QObject* parent) : RecorderModel(nullptr, parent) {}
-
-RecorderModel::RecorderModel(DeviceManager* devices, QObject* parent)
-    : QObject(parent), m_devices(devices ? devices : new DeviceManager(this)),
-      m_engine(new CaptureEngine(this)) {
-    m_devices->setParent(this);
-    QSettings settings = userDefaults();
-    bool ok = false;
-    const QVariant countdown = settings.value(QStringLiteral("countdown"));
-    const int stored = countdown.toInt(&ok);
-    m_countdownSeconds = ok && countdown.typeId() != QMetaType::Bool ? stored : 3;
-    const QVariant mirror = settings.value(QStringLiteral("mirrorPreview"));
-    const bool isBool = mirror.typeId() == QMetaType::Bool || mirror.toString() == u"true" ||
-                        mirror.toString() == u"false";
-    m_mirrorPreview = isBool ? mirror.toBool() : true;
-
-    m_meterTimer.setInterval(meterIntervalMs);
-    connect(&m_meterTimer, &QTimer::timeout, this, &RecorderModel::updateMeters);
+RecorderModel::RecorderModel(DeviceManager& devices, SoundSystem& sound, QObject* parent)
+    : QObject(parent), m_devices(devices), m_engine(new CaptureEngine(&sound, this)),
+      m_inputs(new InputMonitor(*m_engine, this)),
+      m_countdownSeconds(UserSettings::countdownSeconds()),
+      m_mirrorPreview(UserSettings::mirrorPreview()) {
+    connect(m_inputs, &InputMonitor::levelsChanged, this, &RecorderModel::levelsChanged);
+    connect(m_inputs, &InputMonitor::clippedChanged, this, &RecorderModel::clippedChanged);
+    connect(m_inputs, &InputMonitor::channelsChanged, this, &RecorderModel::channelsChanged);
+    connect(m_inputs, &InputMonitor::configuredCameraIDChanged, this,
+            &RecorderModel::configuredCameraIDChanged);
+    connect(m_inputs, &InputMonitor::configuredMicIDChanged, this,
+            &RecorderModel::configuredMicIDChanged);
     connect(m_engine, &CaptureEngine::recordingFailed, this, &RecorderModel::onWriteFailed);
     connect(m_engine, &CaptureEngine::deviceLost, this, &RecorderModel::onDeviceLost);
 }
@@ -74,16 +60,15 @@ void RecorderModel::setState(const RecorderState& state) {
     emit stateChanged();
 }
 
-void RecorderModel::setLevels(const std::vector<LevelMeter::Level>& levels) {
-    m_levels = levels;
-    emit levelsChanged(); // new readings every tick
+void RecorderModel::setRecordingFolder(const std::optional<QString>& folder) {
+    if (folder == m_recordingFolder)
+        return;
+    m_recordingFolder = folder;
+    emit recordingFolderChanged();
 }
 
-void RecorderModel::setClipped(const std::vector<bool>& clipped) {
-    if (clipped == m_clipped)
-        return;
-    m_clipped = clipped;
-    emit clippedChanged();
+void RecorderModel::setPreferredVideoSize(const QSize& size) {
+    m_engine->setPreferredSize(size);
 }
 
 void RecorderModel::setPermissionDenied(bool denied) {
@@ -112,7 +97,7 @@ void RecorderModel::clearErrorMessage() {
 }
 
 void RecorderModel::setCountdownSeconds(int seconds) {
-    userDefaults().setValue(QStringLiteral("countdown"), seconds);
+    UserSettings::setCountdownSeconds(seconds);
     if (seconds == m_countdownSeconds)
         return;
     m_countdownSeconds = seconds;
@@ -127,7 +112,7 @@ void RecorderModel::useCountdownSeconds(int seconds) {
 }
 
 void RecorderModel::setMirrorPreview(bool mirror) {
-    userDefaults().setValue(QStringLiteral("mirrorPreview"), mirror);
+    UserSettings::setMirrorPreview(mirror);
     if (mirror == m_mirrorPreview)
         return;
     m_mirrorPreview = mirror;
@@ -135,15 +120,7 @@ void RecorderModel::setMirrorPreview(bool mirror) {
 }
 
 void RecorderModel::setChannels(const std::vector<ChannelMix>& channels) {
-    assignChannels(channels);
-}
-
-void RecorderModel::assignChannels(const std::vector<ChannelMix>& channels) {
-    const bool changed = channels != m_channels;
-    m_channels = channels;
-    saveMix();
-    if (changed)
-        emit channelsChanged();
+    m_inputs->setChannels(channels);
 }
 
 void RecorderModel::activate(TakeLibrary* library) {
@@ -154,31 +131,21 @@ void RecorderModel::activate(TakeLibrary* library) {
     const DeviceManager::Access access = DeviceManager::requestAccess();
     setPermissionDenied(!(access.video && access.audio));
     applyDevices();
-    startMeters();
+    m_inputs->start();
 }
 
 void RecorderModel::deactivate() {
     cancelCountdown();
     if (m_state.kind == RecorderState::Kind::recording)
         return;
-    m_meterTimer.stop();
-    m_engine->stopSession();
-    m_configuredCameraID.reset();
-    m_configuredMicID.reset();
+    m_inputs->stop();
 }
 
 void RecorderModel::applyDevices() {
     if (m_state.kind == RecorderState::Kind::recording)
         return;
-    const CameraInfo* camera = m_devices->camera();
-    const SoundDevice* microphone = m_devices->microphone();
-    const std::optional<QString> cameraID = camera ? std::optional(camera->id) : std::nullopt;
-    const std::optional<QString> micID = microphone ? std::optional(microphone->id) : std::nullopt;
-    if (cameraID == m_configuredCameraID && micID == m_configuredMicID)
-        return;
     try {
-        m_engine->configure(camera ? std::optional(*camera) : std::nullopt,
-                            microphone ? std::optional(*microphone) : std::nullopt);
+        m_inputs->applyDevices(m_devices.camera(), m_devices.microphone(), false);
     } catch (const CameraError& e) {
         if (e.permissionDenied())
             setPermissionDenied(true);
@@ -188,12 +155,6 @@ void RecorderModel::applyDevices() {
         setErrorMessage(e.message());
         return;
     }
-    m_configuredCameraID = cameraID;
-    m_configuredMicID = micID;
-    setLevels({});
-    assignChannels({});
-    setClipped({});
-
     std::optional<QString> info;
     if (const std::optional<QSize> size = m_engine->videoSize()) {
         QString text = QStringLiteral("%1 × %2").arg(size->width()).arg(size->height());
@@ -206,54 +167,16 @@ void RecorderModel::applyDevices() {
 }
 
 void RecorderModel::toggleChannel(int index) {
-    if (index < 0 || index >= int(m_channels.size()))
-        return;
-    std::vector<ChannelMix> channels = m_channels;
-    channels[size_t(index)].enabled = !channels[size_t(index)].enabled;
-    assignChannels(channels);
+    m_inputs->toggleChannel(index);
 }
 
 void RecorderModel::resetClipLights() {
-    setClipped(std::vector<bool>(m_clipped.size(), false));
-}
-
-void RecorderModel::latchClips(std::vector<bool>& clipped,
-                               const std::vector<LevelMeter::Level>& levels) {
-    for (size_t i = 0; i < levels.size() && i < clipped.size(); ++i)
-        if (levels[i].peak > clipThresholdDb)
-            clipped[i] = true;
+    m_inputs->resetClipLights();
 }
 
 QString RecorderModel::defaultName(const QDateTime& when) {
     return QStringLiteral("Take ") +
            QLocale().toString(when.toLocalTime(), QStringLiteral("ddd d MMM, HH:mm"));
-}
-
-void RecorderModel::startMeters() {
-    m_meterTimer.start();
-}
-
-void RecorderModel::updateMeters() {
-    const std::vector<LevelMeter::Level> raw = m_engine->audioLevels();
-    setLevels(raw);
-    if (m_channels.size() != raw.size())
-        assignChannels(loadMix(int(raw.size())));
-    std::vector<bool> clipped = m_clipped;
-    if (clipped.size() != raw.size())
-        clipped.assign(raw.size(), false);
-    latchClips(clipped, raw);
-    setClipped(clipped);
-}
-
-void RecorderModel::saveMix() {
-    if (m_configuredMicID && !m_channels.empty())
-        rememberChannelMix(*m_configuredMicID, m_channels);
-}
-
-std::vector<ChannelMix> RecorderModel::loadMix(int channelCount) const {
-    if (!m_configuredMicID)
-        return std::vector<ChannelMix>(size_t(channelCount), ChannelMix{true, 0, 0});
-    return rememberedChannelMix(*m_configuredMicID, channelCount);
 }
 
 void RecorderModel::toggleRecording(TakeLibrary& library) {
@@ -291,7 +214,7 @@ void RecorderModel::cancelCountdown() {
 }
 
 void RecorderModel::startNow(TakeLibrary& library) {
-    setClipped(std::vector<bool>(m_clipped.size(), false));
+    m_inputs->resetClipLights();
     QString folder;
     try {
         folder = library.makeNewTakeFolder();
@@ -307,11 +230,11 @@ void RecorderModel::startNow(TakeLibrary& library) {
     TakeInfo info;
     info.name = defaultName(startedAt);
     info.createdAt = startedAt;
-    if (const CameraInfo* camera = m_devices->camera())
+    if (const CameraInfo* camera = m_devices.camera())
         info.cameraName = camera->name;
-    if (const SoundDevice* microphone = m_devices->microphone())
+    if (const SoundDevice* microphone = m_devices.microphone())
         info.audioDeviceName = microphone->name;
-    info.tracks = TakeInfo::tracksFrom(m_channels, TrackEffects());
+    info.tracks = TakeInfo::tracksFrom(channels(), TrackEffects());
     try {
         RecordingRecovery::writeRecord(folder, info);
     } catch (const Error& e) {
@@ -320,7 +243,7 @@ void RecorderModel::startNow(TakeLibrary& library) {
         return;
     }
     m_recordingLock = std::move(lock);
-    m_recordingFolder = folder;
+    setRecordingFolder(folder);
     m_writeFailure.reset();
     m_engine->startRecording(QDir(folder).filePath(QStringLiteral("take.mov")), true);
     setState(RecorderState::recording(QDateTime::currentDateTime()));
@@ -347,7 +270,7 @@ void RecorderModel::stop(TakeLibrary& library) {
         return;
     }
     const QString folder = *m_recordingFolder;
-    m_recordingFolder.reset();
+    setRecordingFolder(std::nullopt);
     QPointer<TakeLibrary> target(&library);
     m_engine->stopRecording().then(this, [this, folder, target](QFuture<RecordingResult> done) {
         std::optional<RecordingResult> result;
@@ -419,8 +342,8 @@ void RecorderModel::finishStop(TakeLibrary& library, const QString& folder,
         return;
     }
     const std::vector<ChannelMix> mix =
-        int(m_channels.size()) == result->audioChannelCount
-            ? m_channels
+        int(channels().size()) == result->audioChannelCount
+            ? channels()
             : std::vector<ChannelMix>(size_t(result->audioChannelCount), ChannelMix{true, 0, 0});
     Take take;
     take.folder = folder;
@@ -428,9 +351,9 @@ void RecorderModel::finishStop(TakeLibrary& library, const QString& folder,
     info.name = defaultName(QDateTime::currentDateTime());
     info.createdAt = nowInWholeSeconds();
     info.duration = result->duration;
-    if (const CameraInfo* camera = m_devices->camera())
+    if (const CameraInfo* camera = m_devices.camera())
         info.cameraName = camera->name;
-    if (const SoundDevice* microphone = m_devices->microphone())
+    if (const SoundDevice* microphone = m_devices.microphone())
         info.audioDeviceName = microphone->name;
     info.tracks = TakeInfo::tracksFrom(mix, TrackEffects());
     info.master = MasterSettings{0, true};

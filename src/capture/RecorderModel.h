@@ -3,6 +3,7 @@
 #include "capture/CaptureEngine.h"
 #include "capture/Countdown.h"
 #include "capture/DeviceManager.h"
+#include "capture/InputMonitor.h"
 #include "model/Take.h"
 #include "model/Track.h"
 #include "platform/sound/LevelMeter.h"
@@ -19,6 +20,7 @@
 
 namespace reelbox {
 
+class SoundSystem;
 class TakeLibrary;
 class CameraPreview;
 
@@ -38,31 +40,37 @@ struct RecorderState {
 
 // The recorder screen's model: the chosen devices configured into the capture engine, level
 // meters with latched clip lights, the channel mix remembered per microphone, the countdown,
-// and a finished recording turned into a take in the library. Main thread only.
+// and a finished recording turned into a take in the library.
+// Threads: call it on the main thread only; its signals arrive on the main thread.
 class RecorderModel : public QObject {
     Q_OBJECT
 public:
-    explicit RecorderModel(QObject* parent = nullptr);
-    // With a device manager of the caller's (it becomes the model's child).
-    explicit RecorderModel(DeviceManager* devices, QObject* parent = nullptr);
+    // With the process's one device manager and sound system, which must outlive the model.
+    RecorderModel(DeviceManager& devices, SoundSystem& sound, QObject* parent = nullptr);
     ~RecorderModel() override;
 
-    CaptureEngine& engine() { return *m_engine; }
-    DeviceManager& devices() { return *m_devices; }
     // The live picture for the recorder screen (made on first use).
     CameraPreview& cameraPreview();
+    // The inputs' meters, clip lights and channel mix, with their change signals (also
+    // forwarded as this model's own).
+    InputMonitor& inputs() { return *m_inputs; }
+    // The camera size recorded when the camera offers several (a command line's option).
+    void setPreferredVideoSize(const QSize& size);
 
     const RecorderState& state() const { return m_state; }
-    const std::vector<LevelMeter::Level>& levels() const { return m_levels; }
-    const std::vector<bool>& clipped() const { return m_clipped; }
+    const std::vector<LevelMeter::Level>& levels() const { return m_inputs->levels(); }
+    const std::vector<bool>& clipped() const { return m_inputs->clipped(); }
     bool permissionDenied() const { return m_permissionDenied; }
     const std::optional<QString>& videoInfo() const { return m_videoInfo; }
     int countdownSeconds() const { return m_countdownSeconds; }
     bool mirrorPreview() const { return m_mirrorPreview; }
     const std::optional<QString>& errorMessage() const { return m_errorMessage; }
-    const std::vector<ChannelMix>& channels() const { return m_channels; }
-    const std::optional<QString>& configuredCameraID() const { return m_configuredCameraID; }
-    const std::optional<QString>& configuredMicID() const { return m_configuredMicID; }
+    const std::vector<ChannelMix>& channels() const { return m_inputs->channels(); }
+    const std::optional<QString>& configuredCameraID() const {
+        return m_inputs->configuredCameraID();
+    }
+    const std::optional<QString>& configuredMicID() const { return m_inputs->configuredMicID(); }
+    // The folder of the recording under way; none while not recording.
     const std::optional<QString>& recordingFolder() const { return m_recordingFolder; }
     // What the engine returned for the last recording that stopped.
     const RecordingResult& lastResult() const { return m_lastResult; }
@@ -88,9 +96,10 @@ public:
     // a saved take is announced by takeFinished.
     void toggleRecording(TakeLibrary& library);
 
-    // Latches the clip flag of every channel whose peak is above −0.5 dBFS.
     static void latchClips(std::vector<bool>& clipped,
-                           const std::vector<LevelMeter::Level>& levels);
+                           const std::vector<LevelMeter::Level>& levels) {
+        InputMonitor::latchClips(clipped, levels);
+    }
     // "Take " and the date as "ddd d MMM, HH:mm" in the user's locale.
     static QString defaultName(const QDateTime& when);
 
@@ -104,6 +113,9 @@ signals:
     void mirrorPreviewChanged();
     void errorMessageChanged();
     void channelsChanged();
+    void configuredCameraIDChanged();
+    void configuredMicIDChanged();
+    void recordingFolderChanged();
     // A recording was saved as this take (also a take kept after a failed write).
     void takeFinished(const Take& take);
     // A recording ended without a take (errorMessage tells why).
@@ -111,17 +123,10 @@ signals:
 
 private:
     void setState(const RecorderState& state);
-    void setLevels(const std::vector<LevelMeter::Level>& levels);
-    void setClipped(const std::vector<bool>& clipped);
     void setPermissionDenied(bool denied);
     void setVideoInfo(const std::optional<QString>& info);
     void setErrorMessage(const std::optional<QString>& message);
-    void assignChannels(const std::vector<ChannelMix>& channels);
-
-    void startMeters();
-    void updateMeters();
-    std::vector<ChannelMix> loadMix(int channelCount) const;
-    void saveMix();
+    void setRecordingFolder(const std::optional<QString>& folder);
     void cancelCountdown();
     void countdownFinished();
     void startNow(TakeLibrary& library);
@@ -132,23 +137,18 @@ private:
     void onDeviceLost(const QString& device);
     void onWriteFailed(const QString& message);
 
-    DeviceManager* m_devices;
+    DeviceManager& m_devices;
     CaptureEngine* m_engine;
+    InputMonitor* m_inputs;
     RecorderState m_state;
-    std::vector<LevelMeter::Level> m_levels;
-    std::vector<bool> m_clipped;
     bool m_permissionDenied = false;
     std::optional<QString> m_videoInfo;
     int m_countdownSeconds = 3;
     bool m_mirrorPreview = true;
     std::optional<QString> m_errorMessage;
-    std::vector<ChannelMix> m_channels;
-    std::optional<QString> m_configuredCameraID;
-    std::optional<QString> m_configuredMicID;
     std::optional<QString> m_recordingFolder;
     RecordingResult m_lastResult;
 
-    QTimer m_meterTimer;
     Countdown m_countdown{[this](int left) { setState(RecorderState::countdown(left)); },
                           [this] { countdownFinished(); }};
     QPointer<TakeLibrary> m_library;

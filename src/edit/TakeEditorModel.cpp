@@ -5,6 +5,7 @@
 #include "edit/EditOperations.h"
 #include "model/TakeLibrary.h"
 #include "model/TimeMap.h"
+#include "model/UserSettings.h"
 #include "platform/Background.h"
 #include "platform/Cancellation.h"
 #include "platform/Log.h"
@@ -15,7 +16,6 @@
 #include <QDir>
 #include <QFile>
 #include <QPointer>
-#include <QSettings>
 #include <cmath>
 #include <sstream>
 
@@ -522,7 +522,11 @@ void TakeEditorModel::updateOverdub(const QUuid& id, const std::function<void(Ov
         return;
     }
     if (device && nudgeAfter != nudgeBefore)
-        QSettings().setValue(QStringLiteral("overdubNudge.") + *device, nudgeAfter);
+        try {
+            UserSettings::setOverdubNudge(*device, nudgeAfter);
+        } catch (const Error&) {
+            // Not remembered: the overdub itself keeps its nudge.
+        }
     saveSoon();
     invalidate(Stage::stems, true);
 }

@@ -84,32 +84,44 @@ std::shared_ptr<MixSamples> readSound(const Composition& composition) {
 
 Player::Player(SoundSystem* sound, const QString& outputId, QObject* parent)
     : QObject(parent), m_sound(std::make_unique<MixPlayback>()) {
-    if (sound) {
-        const QString id = outputId.isEmpty() ? sound->defaultOutputId() : outputId;
-        QString chosen = id;
-        if (chosen.isEmpty() && !sound->outputs().empty())
-            chosen = sound->outputs().front().id;
-        try {
-            MixPlayback* playback = m_sound.get();
-            m_output = sound->openOutput(
-                chosen,
-                [playback](float* out, int frames, int channels, qint64 hostNs) {
-                    playback->render(out, frames, channels, hostNs);
-                },
-                [this](const QString& message) {
-                    QMetaObject::invokeMethod(
-                        this, [this, message] { m_outputProblem = message; }, Qt::QueuedConnection);
-                });
-        } catch (const Error& e) {
-            m_outputProblem = e.message();
-        }
-    } else {
-        m_outputProblem = QStringLiteral("No sound output.");
-    }
+    setOutput(sound, outputId);
     m_loader.setMaxThreadCount(1);
     m_timer.setInterval(1000 / 60);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &Player::tick);
+}
+
+void Player::setOutput(SoundSystem* sound, const QString& outputId) {
+    pause();
+    m_output.reset(); // no callback reads the sound after this
+    m_outputProblem.clear();
+    if (!sound) {
+        m_outputProblem = QStringLiteral("No sound output.");
+        return;
+    }
+    QString chosen = outputId.isEmpty() ? sound->defaultOutputId() : outputId;
+    if (chosen.isEmpty() && !sound->outputs().empty())
+        chosen = sound->outputs().front().id;
+    const int generation = ++m_outputGeneration;
+    try {
+        MixPlayback* playback = m_sound.get();
+        m_output = sound->openOutput(
+            chosen,
+            [playback](float* out, int frames, int channels, qint64 hostNs) {
+                playback->render(out, frames, channels, hostNs);
+            },
+            [this, generation](const QString& message) {
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, generation, message] {
+                        if (generation == m_outputGeneration)
+                            m_outputProblem = message;
+                    },
+                    Qt::QueuedConnection);
+            });
+    } catch (const Error& e) {
+        m_outputProblem = e.message();
+    }
 }
 
 Player::~Player() {

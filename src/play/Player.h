@@ -36,6 +36,9 @@ public:
                     QObject* parent = nullptr);
     ~Player() override;
 
+    // Plays through another output from now on (paused first); the item stays loaded.
+    void setOutput(SoundSystem* sound, const QString& outputId);
+
     // A mix already in memory: the samples of the file at `path` as they were written,
     // interleaved stereo. The player takes them instead of reading the file when the item's
     // sound is that file alone, from its start.
@@ -116,6 +119,7 @@ private:
     std::unique_ptr<AudioOutputStream> m_output;
     std::unique_ptr<PictureWorker> m_pictures;
     QString m_outputProblem;
+    int m_outputGeneration = 0; // of outputs opened; an old one's failure is not reported
 
     Status m_status = Status::empty;
     QString m_error;

@@ -1,23 +1,23 @@
 #include "ui/AudioCard.h"
 
+#include "capture/DeviceManager.h"
 #include "capture/RecorderModel.h"
 #include "ui/DevicePicker.h"
 #include "ui/InputRows.h"
 
 namespace reelbox::ui {
 
-AudioCard::AudioCard(RecorderModel& recorder, QWidget* parent)
+AudioCard::AudioCard(RecorderModel& recorder, DeviceManager& devices, QWidget* parent)
     : PanelCard(QStringLiteral("Audio"), QStringLiteral("audio-input-microphone"), parent),
-      m_recorder(recorder), m_device(new DevicePicker(this)),
+      m_recorder(recorder), m_devices(devices), m_device(new DevicePicker(this)),
       m_inputs(new InputRows(recorder, this)) {
     m_device->setToolTip(QStringLiteral("The microphone or audio interface to record"));
     addRow(QStringLiteral("Device"), m_device);
     addWide(m_inputs);
-    DeviceManager& devices = recorder.devices();
     connect(&devices, &DeviceManager::microphonesChanged, this, &AudioCard::showMicrophones);
     connect(&devices, &DeviceManager::microphoneIDChanged, this, &AudioCard::showMicrophones);
     connect(m_device, &DevicePicker::chosen, this,
-            [this](const QString& id) { m_recorder.devices().setMicrophoneID(id); });
+            [this](const QString& id) { m_devices.setMicrophoneID(id); });
     connect(&recorder, &RecorderModel::stateChanged, this,
             [this] { m_device->setEnabled(m_recorder.state().kind == RecorderState::Kind::idle); });
     showMicrophones();
@@ -25,9 +25,9 @@ AudioCard::AudioCard(RecorderModel& recorder, QWidget* parent)
 
 void AudioCard::showMicrophones() {
     std::vector<DevicePicker::Entry> entries;
-    for (const SoundDevice& microphone : m_recorder.devices().microphones())
+    for (const SoundDevice& microphone : m_devices.microphones())
         entries.push_back({microphone.id, microphone.name});
-    m_device->setDevices(entries, m_recorder.devices().microphoneID());
+    m_device->setDevices(entries, m_devices.microphoneID());
 }
 
 } // namespace reelbox::ui

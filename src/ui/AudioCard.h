@@ -3,8 +3,9 @@
 #include "ui/PanelCard.h"
 
 namespace reelbox {
+class DeviceManager;
 class RecorderModel;
-}
+} // namespace reelbox
 
 namespace reelbox::ui {
 
@@ -15,13 +16,14 @@ class InputRows;
 class AudioCard : public PanelCard {
     Q_OBJECT
 public:
-    explicit AudioCard(RecorderModel& recorder, QWidget* parent = nullptr);
+    AudioCard(RecorderModel& recorder, DeviceManager& devices, QWidget* parent = nullptr);
     InputRows& inputs() const { return *m_inputs; }
 
 private:
     void showMicrophones();
 
     RecorderModel& m_recorder;
+    DeviceManager& m_devices;
     DevicePicker* m_device;
     InputRows* m_inputs;
 };

@@ -1,5 +1,6 @@
 #include "ui/CameraCard.h"
 
+#include "capture/DeviceManager.h"
 #include "capture/RecorderModel.h"
 #include "ui/DevicePicker.h"
 
@@ -8,10 +9,10 @@
 
 namespace reelbox::ui {
 
-CameraCard::CameraCard(RecorderModel& recorder, QWidget* parent)
+CameraCard::CameraCard(RecorderModel& recorder, DeviceManager& devices, QWidget* parent)
     : PanelCard(QStringLiteral("Camera"), QStringLiteral("camera-video"), parent),
-      m_recorder(recorder), m_device(new DevicePicker(this)), m_countdown(new QComboBox(this)),
-      m_mirror(new QCheckBox(QStringLiteral("Mirror"), this)) {
+      m_recorder(recorder), m_devices(devices), m_device(new DevicePicker(this)),
+      m_countdown(new QComboBox(this)), m_mirror(new QCheckBox(QStringLiteral("Mirror"), this)) {
     addRow(QStringLiteral("Device"), m_device);
     m_device->setToolTip(QStringLiteral("The camera to record"));
     for (const auto& [label, seconds] :
@@ -23,11 +24,10 @@ CameraCard::CameraCard(RecorderModel& recorder, QWidget* parent)
     m_mirror->setToolTip(QStringLiteral("Only the preview is mirrored, never the recording"));
     addRow(QStringLiteral("Preview"), m_mirror);
 
-    DeviceManager& devices = recorder.devices();
     connect(&devices, &DeviceManager::camerasChanged, this, &CameraCard::showCameras);
     connect(&devices, &DeviceManager::cameraIDChanged, this, &CameraCard::showCameras);
     connect(m_device, &DevicePicker::chosen, this,
-            [this](const QString& id) { m_recorder.devices().setCameraID(id); });
+            [this](const QString& id) { m_devices.setCameraID(id); });
     connect(m_countdown, &QComboBox::activated, this, [this](int index) {
         m_recorder.setCountdownSeconds(m_countdown->itemData(index).toInt());
     });
@@ -44,9 +44,9 @@ CameraCard::CameraCard(RecorderModel& recorder, QWidget* parent)
 
 void CameraCard::showCameras() {
     std::vector<DevicePicker::Entry> entries;
-    for (const CameraInfo& camera : m_recorder.devices().cameras())
+    for (const CameraInfo& camera : m_devices.cameras())
         entries.push_back({camera.id, camera.name});
-    m_device->setDevices(entries, m_recorder.devices().cameraID());
+    m_device->setDevices(entries, m_devices.cameraID());
 }
 
 void CameraCard::showState() {

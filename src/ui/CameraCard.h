@@ -6,8 +6,9 @@ class QCheckBox;
 class QComboBox;
 
 namespace reelbox {
+class DeviceManager;
 class RecorderModel;
-}
+} // namespace reelbox
 
 namespace reelbox::ui {
 
@@ -19,13 +20,14 @@ class DevicePicker;
 class CameraCard : public PanelCard {
     Q_OBJECT
 public:
-    explicit CameraCard(RecorderModel& recorder, QWidget* parent = nullptr);
+    CameraCard(RecorderModel& recorder, DeviceManager& devices, QWidget* parent = nullptr);
 
 private:
     void showCameras();
     void showState();
 
     RecorderModel& m_recorder;
+    DeviceManager& m_devices;
     DevicePicker* m_device;
     QComboBox* m_countdown;
     QCheckBox* m_mirror;

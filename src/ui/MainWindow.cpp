@@ -18,7 +18,8 @@ namespace reelbox::ui {
 
 MainWindow::MainWindow(ReelboxApp& app, QWidget* parent)
     : QMainWindow(parent), m_app(app), m_sidebar(new Sidebar(app.library())),
-      m_detail(new QStackedWidget), m_recorder(new RecorderScreen(app.recorder(), app.library())),
+      m_detail(new QStackedWidget),
+      m_recorder(new RecorderScreen(app.recorder(), app.devices(), app.library())),
       m_noTake(new EmptyState(QStringLiteral("video-x-generic"), QStringLiteral("No Take Selected"),
                               {}, QColor(colors::secondaryText))),
       m_commands(new TakeCommands(app.library(), this)) {

@@ -12,16 +12,16 @@
 
 namespace reelbox::ui {
 
-RecorderBar::RecorderBar(RecorderModel& recorder, QWidget* parent)
+RecorderBar::RecorderBar(RecorderModel& recorder, DeviceManager& devices, QWidget* parent)
     : QFrame(parent), m_button(new RecordButton), m_time(new RecordingTime),
-      m_audio(new AudioCard(recorder)) {
+      m_audio(new AudioCard(recorder, devices)) {
     setObjectName(QStringLiteral("recorderBar"));
     setStyleSheet(QStringLiteral("#recorderBar { background: #%1; }")
                       .arg(colors::barBackground, 6, 16, QLatin1Char('0')));
     auto* layout = new QHBoxLayout(this);
     layout->setSpacing(16);
     layout->setContentsMargins(16, 16, 16, 16);
-    layout->addWidget(new CameraCard(recorder), 1);
+    layout->addWidget(new CameraCard(recorder, devices), 1);
     auto* column = new QWidget;
     column->setFixedWidth(110);
     auto* stack = new QVBoxLayout(column);

@@ -3,8 +3,9 @@
 #include <QFrame>
 
 namespace reelbox {
+class DeviceManager;
 class RecorderModel;
-}
+} // namespace reelbox
 
 namespace reelbox::ui {
 
@@ -17,7 +18,7 @@ class AudioCard;
 class RecorderBar : public QFrame {
     Q_OBJECT
 public:
-    explicit RecorderBar(RecorderModel& recorder, QWidget* parent = nullptr);
+    RecorderBar(RecorderModel& recorder, DeviceManager& devices, QWidget* parent = nullptr);
 
     RecordButton& recordButton() const { return *m_button; }
     AudioCard& audio() const { return *m_audio; }

@@ -16,14 +16,16 @@
 
 namespace reelbox::ui {
 
-RecorderScreen::RecorderScreen(RecorderModel& recorder, TakeLibrary& library, QWidget* parent)
-    : QWidget(parent), m_recorder(recorder), m_library(library),
+RecorderScreen::RecorderScreen(RecorderModel& recorder, DeviceManager& devices,
+                               TakeLibrary& library, QWidget* parent)
+    : QWidget(parent), m_recorder(recorder), m_devices(devices), m_library(library),
       m_camera(new CameraView(recorder.cameraPreview())),
       m_noCamera(new EmptyState(QStringLiteral("camera-disabled"), QStringLiteral("No Camera"),
                                 QStringLiteral("Connect a camera to use it here."),
                                 QColor(0xd0d0d4))),
       m_permission(new PermissionHint), m_countdown(new CountdownOverlay),
-      m_bar(new RecorderBar(recorder)), m_keys(new KeyMonitor(this, [this](const QKeyEvent& key) {
+      m_bar(new RecorderBar(recorder, devices)),
+      m_keys(new KeyMonitor(this, [this](const QKeyEvent& key) {
           if (key.key() != Qt::Key_R && key.key() != Qt::Key_Space)
               return false;
           record();
@@ -48,11 +50,11 @@ RecorderScreen::RecorderScreen(RecorderModel& recorder, TakeLibrary& library, QW
     connect(&recorder, &RecorderModel::stateChanged, this, &RecorderScreen::showStage);
     connect(&recorder, &RecorderModel::mirrorPreviewChanged, this, &RecorderScreen::showStage);
     connect(&recorder, &RecorderModel::permissionDeniedChanged, this, &RecorderScreen::showStage);
-    connect(&recorder.devices(), &DeviceManager::camerasChanged, this, &RecorderScreen::showStage);
+    connect(&devices, &DeviceManager::camerasChanged, this, &RecorderScreen::showStage);
     connect(&recorder, &RecorderModel::errorMessageChanged, this, &RecorderScreen::showError);
     connect(&recorder, &RecorderModel::takeFinished, this, &RecorderScreen::finished);
     for (auto changed : {&DeviceManager::cameraIDChanged, &DeviceManager::microphoneIDChanged})
-        connect(&recorder.devices(), changed, this, [this] {
+        connect(&devices, changed, this, [this] {
             if (isVisible())
                 m_recorder.applyDevices();
             showStage();
@@ -78,7 +80,7 @@ void RecorderScreen::hideEvent(QHideEvent*) {
 }
 
 void RecorderScreen::showStage() {
-    const bool camera = m_recorder.devices().camera() != nullptr;
+    const bool camera = m_devices.camera() != nullptr;
     m_noCamera->setVisible(!camera);
     m_camera->setVisible(camera);
     m_camera->setMirrored(m_recorder.mirrorPreview());

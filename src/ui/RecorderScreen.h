@@ -7,6 +7,7 @@
 class QMessageBox;
 
 namespace reelbox {
+class DeviceManager;
 class RecorderModel;
 class TakeLibrary;
 } // namespace reelbox
@@ -24,7 +25,8 @@ class RecorderBar;
 class RecorderScreen : public QWidget {
     Q_OBJECT
 public:
-    RecorderScreen(RecorderModel& recorder, TakeLibrary& library, QWidget* parent = nullptr);
+    RecorderScreen(RecorderModel& recorder, DeviceManager& devices, TakeLibrary& library,
+                   QWidget* parent = nullptr);
 
     // The screen is shown: the recorder starts its session and meters.
     void activate();
@@ -47,6 +49,7 @@ private:
     void showError();
 
     RecorderModel& m_recorder;
+    DeviceManager& m_devices;
     TakeLibrary& m_library;
     CameraView* m_camera;
     QWidget* m_noCamera;

@@ -3,17 +3,21 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 namespace reelbox {
-class TakeLibrary;
+class CaptureServices;
 class DeviceManager;
 class RecorderModel;
+class SoundSystem;
+class TakeLibrary;
 } // namespace reelbox
 
 namespace reelbox::ui {
 
-// What the application owns for the life of the process: the take library, the device lists
-// and the recorder (whose capture engine and sound system come with it). Every screen reaches
-// these same instances. Main thread.
+// What the application owns for the life of the process: the one sound system and the device
+// lists on it, the take library and the recorder. Every screen reaches these same instances.
+// Main thread.
 class ReelboxApp : public QObject {
     Q_OBJECT
 public:
@@ -22,12 +26,14 @@ public:
     ~ReelboxApp() override;
 
     TakeLibrary& library() const { return *m_library; }
+    SoundSystem& sound() const;
     DeviceManager& devices() const;
     RecorderModel& recorder() const { return *m_recorder; }
 
 private:
-    TakeLibrary* m_library;    // a child
-    RecorderModel* m_recorder; // a child; owns the device manager
+    std::unique_ptr<CaptureServices> m_services;
+    TakeLibrary* m_library;                    // a child
+    std::unique_ptr<RecorderModel> m_recorder; // gone before the services it uses
 };
 
 } // namespace reelbox::ui

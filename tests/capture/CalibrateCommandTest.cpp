@@ -1,6 +1,7 @@
 // `reelbox-cli calibrate` as a separate process on the virtual devices: what it prints, what it
 // stores for the next overdub, and how it fails.
 #include "capture/LatencyCalibration.h"
+#include "model/UserSettings.h"
 #include "platform/sound/SoundDevice.h"
 #include "support/CliRun.h"
 #include "support/TestSupport.h"
@@ -32,7 +33,8 @@ protected:
     }
 
     QVariant storedNudge() const {
-        return QSettings(u"Reelbox"_qs, u"Reelbox"_qs).value(overdubNudgeKey(testMicrophoneId()));
+        return QSettings(u"Reelbox"_qs, u"Reelbox"_qs)
+            .value(u"overdubNudge."_qs + testMicrophoneId());
     }
 
     test::TemporaryHome home;
@@ -52,7 +54,8 @@ TEST_F(CalibrateCommandTest, StoresTheNegativeOfTheLoopbackDelayAsTheNudge) {
         EXPECT_NEAR(m.toDouble(), 37, 0.5);
 
     ASSERT_TRUE(storedNudge().isValid());
-    EXPECT_NEAR(storedNudge().toDouble(), line.value(u"nudge").toDouble(), 1e-6);
+    EXPECT_NEAR(UserSettings::overdubNudge(testMicrophoneId()), line.value(u"nudge").toDouble(),
+                1e-6);
 }
 
 // Each fails with one line saying what to check, and stores nothing.

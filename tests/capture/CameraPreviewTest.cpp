@@ -1,4 +1,6 @@
 #include "capture/CameraPreview.h"
+#include "capture/CaptureServices.h"
+#include "capture/DeviceManager.h"
 #include "capture/RecorderModel.h"
 #include "model/TakeLibrary.h"
 #include "support/TestSupport.h"
@@ -29,9 +31,10 @@ TEST(CameraPreview, DeliversTheNewestFrameAtTheAskedSizeOnlyWhileAsked) {
     test::TemporaryHome home;
     test::ensureApplication();
     TakeLibrary library(home.filePath(QStringLiteral("Takes")));
-    RecorderModel recorder;
-    recorder.engine().setPreferredSize(QSize(640, 360));
-    recorder.devices().setMicrophoneID(std::nullopt);
+    CaptureServices services;
+    RecorderModel recorder(services.devices(), services.sound());
+    recorder.setPreferredVideoSize(QSize(640, 360));
+    services.devices().setMicrophoneID(std::nullopt);
     recorder.activate(&library);
     CameraPreview& preview = recorder.cameraPreview();
     QSignalSpy frames(&preview, &CameraPreview::frameReady);

@@ -164,7 +164,8 @@ TEST_F(DeviceManagerTest, MicrophoneUnpluggedFromTheSoundServerFallsBackToItsDef
     daemon.addNullNode(u"mic-a"_qs, u"Mic A"_qs, u"Audio/Source/Virtual"_qs, 2);
     daemon.addNullNode(u"mic-b"_qs, u"Mic B"_qs, u"Audio/Source/Virtual"_qs, 8);
     store("microphoneID", "mic-b");
-    DeviceManager manager;
+    SoundSystem sound;
+    DeviceManager manager(sound);
     EXPECT_EQ(manager.microphoneID().value_or(QString()), u"mic-b");
     ASSERT_NE(manager.microphone(), nullptr);
     EXPECT_EQ(manager.microphone()->channels, 8);
@@ -192,7 +193,8 @@ TEST_F(DeviceManagerTest, OutputDevicesAreTheSinksInTheServersOrder) {
     const std::vector<AudioOutputDevice> expected = {{u"out-a"_qs, u"Speakers"_qs},
                                                      {u"both"_qs, u"Interface"_qs},
                                                      {testOutputId(), testOutputName()}};
-    EXPECT_EQ(AudioOutputDevices::all(), expected);
+    const SoundSystem sound;
+    EXPECT_EQ(AudioOutputDevices::all(sound), expected);
 }
 
 } // namespace

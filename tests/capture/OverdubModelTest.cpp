@@ -3,10 +3,14 @@
 #include "capture/SyntheticTake.h"
 #include "edit/TakeEditorModel.h"
 #include "model/TakeLibrary.h"
+#include "model/UserSettings.h"
 #include "model/UuidString.h"
 #include "platform/media/AudioReader.h"
 #include "platform/sound/SoundDevice.h"
+#include "platform/sound/SoundSystem.h"
+#include "play/Player.h"
 #include "support/CliRun.h"
+#include "support/PrivatePipeWire.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -37,8 +41,9 @@ struct Overdubbing {
     test::ScopedEnvironment tmp{"TMPDIR", QFile::encodeName(home.path())};
     TakeLibrary library{home.filePath(QStringLiteral("Takes"))};
     Take take;
+    std::unique_ptr<SoundSystem> sound; // made once the application is
     std::unique_ptr<TakeEditorModel> editor;
-    DeviceManager devices;
+    std::unique_ptr<DeviceManager> devices;
     std::unique_ptr<OverdubModel> model;
 
     explicit Overdubbing(const SyntheticTakeOptions& options, const EditState& edit = {}) {
@@ -46,7 +51,9 @@ struct Overdubbing {
         userDefaults().clear();
         take = makeSyntheticTake(library, options);
         take.info.edit = edit;
-        editor = std::make_unique<TakeEditorModel>(take, &library);
+        sound = std::make_unique<SoundSystem>();
+        devices = std::make_unique<DeviceManager>(*sound);
+        editor = std::make_unique<TakeEditorModel>(take, &library, sound.get());
         EXPECT_TRUE(test::waitFor([&] { return editor->sourceDuration() > 0; }, 10000));
     }
     ~Overdubbing() {
@@ -58,8 +65,8 @@ struct Overdubbing {
     }
 
     void makeModel() {
-        model = std::make_unique<OverdubModel>(*editor, devices);
-        model->engine().setPreferredSize(QSize(640, 360));
+        model = std::make_unique<OverdubModel>(*editor, *devices, *sound);
+        model->setPreferredVideoSize(QSize(640, 360));
     }
 
     // Activated on the Test Output, the monitor mix cued and the meters read once.
@@ -219,6 +226,35 @@ TEST(OverdubModel, SettingsAreReadAndWrittenAndAGoneOutputIsForgotten) {
     EXPECT_EQ(userDefaults().value(QStringLiteral("overdubVideo")).toBool(), false);
 }
 
+// A view connected to the player keeps getting pictures when the output changes; the outputs
+// listed follow the sound server while the screen is open.
+TEST(OverdubModel, OnePlayerForLifeAndOutputsFollowTheDevices) {
+    test::PrivatePipeWire daemon;
+    Overdubbing o(smallTake(2));
+    o.makeModel();
+    Player* player = &o.model->player();
+    o.activate(2);
+    int pictures = 0;
+    QObject::connect(player, &Player::framePresented, [&] { ++pictures; });
+    const auto listed = [&](const QString& id) {
+        const std::vector<AudioOutputDevice>& outputs = o.model->outputs();
+        return std::any_of(outputs.begin(), outputs.end(),
+                           [&](const AudioOutputDevice& d) { return d.id == id; });
+    };
+    QSignalSpy outputs(o.model.get(), &OverdubModel::outputsChanged);
+    daemon.addNullNode(u"reelbox-sink-later"_qs, u"Later Out"_qs, u"Audio/Sink"_qs, 2);
+    ASSERT_TRUE(test::waitFor([&] { return listed(u"reelbox-sink-later"_qs); }, 5000));
+    EXPECT_GE(outputs.count(), 1);
+
+    o.model->setOutputID(u"reelbox-sink-later"_qs);
+    EXPECT_EQ(&o.model->player(), player);
+    ASSERT_TRUE(test::waitFor([&] { return pictures > 0; }, 5000)) << "the view went dark";
+    EXPECT_EQ(o.model->outputProblem(), QString());
+
+    daemon.removeNode(u"reelbox-sink-later"_qs);
+    EXPECT_TRUE(test::waitFor([&] { return !listed(u"reelbox-sink-later"_qs); }, 5000));
+}
+
 TEST(OverdubModel, RecordingsBecomeOverdubsWithTheTickedInputsAndTheStoredNudge) {
     test::ScopedEnvironment channels("REELBOX_TEST_MIC_CHANNELS", "3");
     Overdubbing o(smallTake(4, 2)); // two overdubs already
@@ -245,7 +281,7 @@ TEST(OverdubModel, RecordingsBecomeOverdubsWithTheTickedInputsAndTheStoredNudge)
     EXPECT_NEAR(third->duration, 0.9, 0.2);
 
     // Inputs 1 and 3 with a nudge stored for the microphone; the camera on again.
-    userDefaults().setValue(overdubNudgeKey(testMicrophoneId()), -0.04);
+    UserSettings::setOverdubNudge(testMicrophoneId(), -0.04);
     o.model->toggleChannel(0);
     o.model->toggleChannel(2);
     o.model->setRecordVideo(true);
@@ -327,7 +363,7 @@ TEST(OverdubModel, FailuresRecordNothingAndSayWhy) {
 TEST(OverdubModel, ClicksHeardThroughTheLoopbackLandOnTheTakesClicks) {
     test::ScopedEnvironment loopback("REELBOX_TEST_LOOPBACK_MS", "37");
     Overdubbing o(smallTake(5));
-    storeOverdubNudge(testMicrophoneId(), -0.037);
+    UserSettings::setOverdubNudge(testMicrophoneId(), -0.037);
     o.makeModel();
     o.model->setRecordVideo(false);
     o.activate(2);

@@ -2,8 +2,10 @@
 #include "capture/RecordingRecovery.h"
 #include "model/TakeInfoCodec.h"
 #include "model/TakeLibrary.h"
+#include "model/UserSettings.h"
 #include "platform/media/MovieInfo.h"
 #include "platform/media/MovieWriter.h"
+#include "platform/sound/SoundSystem.h"
 #include "platform/virtual/TestMicrophone.h"
 #include "support/CliRun.h"
 #include "support/PrivatePipeWire.h"
@@ -13,6 +15,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
+#include <QSignalSpy>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -33,16 +36,20 @@ QString takeFolders(const QString& root) {
 struct Recorder {
     test::TemporaryHome home;
     TakeLibrary library{home.filePath(QStringLiteral("Takes"))};
+    std::unique_ptr<SoundSystem> sound; // made once the application is
+    std::unique_ptr<DeviceManager> devices;
     std::unique_ptr<RecorderModel> model;
 
     explicit Recorder(int countdown, int channels = 2, bool microphone = true) {
         test::ensureApplication();
         qputenv("REELBOX_TEST_MIC_CHANNELS", QByteArray::number(channels));
-        model = std::make_unique<RecorderModel>();
+        sound = std::make_unique<SoundSystem>();
+        devices = std::make_unique<DeviceManager>(*sound);
+        model = std::make_unique<RecorderModel>(*devices, *sound);
         model->setCountdownSeconds(countdown);
-        model->engine().setPreferredSize(QSize(640, 360));
+        model->setPreferredVideoSize(QSize(640, 360));
         if (!microphone)
-            model->devices().setMicrophoneID(std::nullopt);
+            devices->setMicrophoneID(std::nullopt);
     }
     ~Recorder() { qunsetenv("REELBOX_TEST_MIC_CHANNELS"); }
 
@@ -107,7 +114,13 @@ TEST(RecorderModel, CancelledCountdownRecordsNothing) {
 
 TEST(RecorderModel, RecordingBecomesATakeOfTheTickedInputs) {
     Recorder recorder(0, 3);
+    QSignalSpy camera(recorder.model.get(), &RecorderModel::configuredCameraIDChanged);
+    QSignalSpy microphone(recorder.model.get(), &RecorderModel::configuredMicIDChanged);
+    QSignalSpy folder(recorder.model.get(), &RecorderModel::recordingFolderChanged);
     recorder.activate(3);
+    EXPECT_EQ(recorder.model->configuredMicID(), testMicrophoneId());
+    EXPECT_TRUE(recorder.model->configuredCameraID());
+    EXPECT_EQ(camera.count() + microphone.count(), 2);
     EXPECT_EQ(recorder.model->videoInfo(), QStringLiteral("640 × 360 · 30 fps"));
     EXPECT_EQ(recorder.model->clipped(), std::vector<bool>(3, false));
     recorder.model->toggleChannel(1);
@@ -130,19 +143,25 @@ TEST(RecorderModel, RecordingBecomesATakeOfTheTickedInputs) {
     EXPECT_EQ(recorder.library.takes()[0], *take);
 
     // The mix is remembered for this microphone.
-    const QByteArray stored = QSettings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"))
-                                  .value(QStringLiteral("mix.") + testMicrophoneId())
-                                  .toByteArray();
-    EXPECT_EQ(decodeChannelMixes(stored).size(), 3u);
-    EXPECT_FALSE(decodeChannelMixes(stored)[1].enabled);
+    const std::optional<std::vector<ChannelMix>> stored =
+        UserSettings::channelMix(testMicrophoneId());
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->size(), 3u);
+    EXPECT_FALSE(stored->at(1).enabled);
+
+    // The recording's folder was shown while it ran; leaving lets the devices go.
+    EXPECT_EQ(folder.count(), 2);
+    EXPECT_FALSE(recorder.model->recordingFolder());
+    recorder.model->deactivate();
+    EXPECT_FALSE(recorder.model->configuredCameraID());
+    EXPECT_EQ(camera.count() + microphone.count(), 4);
 }
 
 TEST(RecorderModel, StoredMixIsUsedOnlyForItsChannelCount) {
     for (int channels : {2, 3}) {
         Recorder recorder(0, channels);
-        QSettings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"))
-            .setValue(QStringLiteral("mix.") + testMicrophoneId(),
-                      encodeChannelMixes({{false, -6, 0}, {true, 3, 0}, {true, 0, 0.5}}));
+        UserSettings::setChannelMix(testMicrophoneId(),
+                                    {{false, -6, 0}, {true, 3, 0}, {true, 0, 0.5}});
         recorder.activate(size_t(channels));
         const std::vector<ChannelMix> expected =
             channels == 3 ? std::vector<ChannelMix>{{false, -6, 0}, {true, 3, 0}, {true, 0, 0.5}}
@@ -472,7 +491,7 @@ TEST(RecorderModel, AMicrophoneUnpluggedWhileRecordingStopsAndKeepsTheTake) {
     daemon.addNullNode(QStringLiteral("reelbox-unplugged"), QStringLiteral("Unplugged Mic"),
                        QStringLiteral("Audio/Source/Virtual"), 2);
     Recorder recorder(0, 2);
-    recorder.model->devices().setMicrophoneID(QStringLiteral("reelbox-unplugged"));
+    recorder.devices->setMicrophoneID(QStringLiteral("reelbox-unplugged"));
     recorder.activate(2);
     ASSERT_EQ(recorder.model->configuredMicID(), QStringLiteral("reelbox-unplugged"));
     std::optional<Take> take;

@@ -9,6 +9,7 @@
 #include "edit/UndoStackAdapter.h"
 #include "model/TakeInfoCodec.h"
 #include "model/TakeLibrary.h"
+#include "model/UserSettings.h"
 #include "platform/Cancellation.h"
 #include "platform/media/MovieInfo.h"
 #include "platform/sound/SoundDevice.h"
@@ -22,7 +23,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QSettings>
 #include <chrono>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -156,9 +156,10 @@ TEST_F(TakeEditorModelTest, ANudgeIsRememberedForTheOverdubsMicrophone) {
     library->save(take);
     auto model = open(take);
     model->updateOverdub(take.info.overdubs[0].id, [](Overdub& o) { o.start = 0.3; });
-    EXPECT_FALSE(QSettings().contains("overdubNudge.usb-mic")); // a move is no nudge
+    // Read back as the overdub model reads it for its next recording.
+    EXPECT_EQ(UserSettings::overdubNudge(QStringLiteral("usb-mic")), 0.0); // a move is no nudge
     model->updateOverdub(take.info.overdubs[0].id, [](Overdub& o) { o.nudge = -0.04; });
-    EXPECT_DOUBLE_EQ(QSettings().value("overdubNudge.usb-mic").toDouble(), -0.04);
+    EXPECT_DOUBLE_EQ(UserSettings::overdubNudge(QStringLiteral("usb-mic")), -0.04);
     const double end = 0.3 - 0.04 + take.info.overdubs[0].duration;
     EXPECT_DOUBLE_EQ(model->sourceDuration(), std::max(model->mainDuration(), end));
     settle(*model);

@@ -40,7 +40,7 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         app = std::make_unique<ReelboxApp>(home.filePath(QStringLiteral("Takes")));
-        app->recorder().engine().setPreferredSize(QSize(640, 360));
+        app->recorder().setPreferredVideoSize(QSize(640, 360));
         app->recorder().setCountdownSeconds(0);
     }
     void TearDown() override {
