@@ -38,13 +38,8 @@ qint64 hostNowNs() {
 }
 
 std::shared_ptr<LiveLayout> layoutOf(const TakeComposer::Result& result, bool mirror) {
-    LiveSnapshot snapshot;
-    snapshot.canvas = result.renderSize;
-    snapshot.mirror = mirror;
-    for (const TakeComposer::Placement& p : result.placements)
-        snapshot.layers.push_back({p.trackID, p.tile, p.crop, p.sourceSize});
     auto layout = std::make_shared<LiveLayout>();
-    layout->replace(std::move(snapshot));
+    layout->replace(TakeComposer::liveSnapshot(result.renderSize, result.placements, mirror));
     return layout;
 }
 

@@ -283,4 +283,13 @@ Result build(const Take& take, const SpanList& spans, const std::optional<QStrin
     return result;
 }
 
+LiveSnapshot liveSnapshot(SizeD canvas, const std::vector<Placement>& placements, bool mirror) {
+    LiveSnapshot snapshot;
+    snapshot.canvas = canvas;
+    snapshot.mirror = mirror;
+    for (const Placement& p : placements)
+        snapshot.layers.push_back({p.trackID, p.tile, p.crop, p.sourceSize});
+    return snapshot;
+}
+
 } // namespace reelbox::TakeComposer

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "compose/Composition.h"
+#include "compose/LiveLayout.h"
 #include "model/ExportSettings.h"
 #include "model/Lane.h"
 #include "model/Take.h"
@@ -52,6 +53,10 @@ Result build(const Take& take, const SpanList& spans, const std::optional<QStrin
 // The picture for the given sources; also used to refresh it without rebuilding.
 Picture picture(const std::vector<VideoSource>& sources, const TakeInfo& info, SizeD canvasSource,
                 const ExportSettings& settings, Ticks duration);
+
+// What the live picture draws for these placements: one layer each, in their order, on the
+// canvas, mirrored or not. The editor's preview and the overdub's monitor both use it.
+LiveSnapshot liveSnapshot(SizeD canvas, const std::vector<Placement>& placements, bool mirror);
 
 // The sources that are drawn, in the given order.
 std::vector<VideoSource> visible(const std::vector<VideoSource>& sources, const TakeInfo& info,

@@ -1,12 +1,12 @@
 #include "compose/TakeExporter.h"
 
 #include "compose/CompositionFrameSource.h"
+#include "compose/CompositionSound.h"
 #include "compose/FrameQueue.h"
 #include "compose/FrameRenderer.h"
 #include "platform/Cancellation.h"
 #include "platform/CaptureError.h"
-#include "platform/SampleRate.h"
-#include "platform/media/AudioFile.h"
+#include "platform/MediaTime.h"
 #include "platform/media/Mp4Writer.h"
 
 #include <QDir>
@@ -29,57 +29,9 @@ namespace reelbox::TakeExporter {
 
 namespace {
 
-constexpr int sampleRate = audioSampleRate;
-constexpr qint64 framesPerTick = sampleRate / ticksPerSecond; // 80
 constexpr qint64 audioChunk = 4096;
 constexpr int queuedFrames = 4;
 constexpr auto progressInterval = std::chrono::milliseconds(100);
-
-// Reads the sound of one composition audio track as interleaved stereo, silence in its gaps.
-class CompositionAudio {
-public:
-    explicit CompositionAudio(const CompositionTrack* track) : m_track(track) {}
-
-    void read(float* stereo, qint64 from, qint64 frames) {
-        std::fill_n(stereo, frames * 2, 0.0f);
-        if (!m_track)
-            return;
-        for (const CompositionSegment& segment : m_track->segments) {
-            const qint64 begin = std::max(from, segment.start * framesPerTick);
-            const qint64 end = std::min(from + frames, segment.end() * framesPerTick);
-            if (end <= begin)
-                continue;
-            AudioFileReader& file = reader(segment.sourcePath);
-            const qint64 source =
-                segment.sourceStart * framesPerTick + (begin - segment.start * framesPerTick);
-            if (source >= file.frames())
-                continue;
-            file.seek(source);
-            const int channels = file.channels();
-            m_scratch.resize(size_t((end - begin) * channels));
-            const qint64 got = file.read(m_scratch.data(), end - begin);
-            float* out = stereo + (begin - from) * 2;
-            for (qint64 i = 0; i < got; ++i) {
-                out[i * 2] = m_scratch[size_t(i * channels)];
-                out[i * 2 + 1] = m_scratch[size_t(i * channels + std::min(1, channels - 1))];
-            }
-        }
-    }
-
-private:
-    AudioFileReader& reader(const QString& path) {
-        if (!m_reader || m_path != path) {
-            m_reader = std::make_unique<AudioFileReader>(path);
-            m_path = path;
-        }
-        return *m_reader;
-    }
-
-    const CompositionTrack* m_track;
-    std::unique_ptr<AudioFileReader> m_reader;
-    QString m_path;
-    std::vector<float> m_scratch;
-};
 
 // The share of the progress bar the encoding takes; draining the encoders and moving the
 // index to the front take the rest.
@@ -160,7 +112,7 @@ int evenDown(double x) {
     return std::max(2, int(x) / 2 * 2);
 }
 
-void writeAudioUpTo(Mp4Writer& writer, CompositionAudio& audio, qint64& written, qint64 until,
+void writeAudioUpTo(Mp4Writer& writer, CompositionSound& audio, qint64& written, qint64 until,
                     std::vector<float>& buffer) {
     while (written < until) {
         const qint64 n = std::min(audioChunk, until - written);
@@ -239,12 +191,12 @@ bool composeYuv(YuvPicture& output, const std::vector<YuvCopy>& copies,
 using Report = std::function<void(double)>;
 
 void exportWithVideo(Mp4Writer& writer, const TakeComposer::Result& result, QSize size,
-                     CompositionAudio* audio, const Report& progress,
+                     CompositionSound* audio, const Report& progress,
                      const std::stop_token& token) {
     const Ticks duration = result.composition.duration();
     const VideoComposition& video = *result.videoComposition;
     const qint64 frameCount = (duration + video.frameDuration - 1) / video.frameDuration;
-    const qint64 audioFrames = duration * framesPerTick;
+    const qint64 audioFrames = ticksToFrames(duration);
     const std::vector<DrawOp> ops = drawOps(video);
     const std::optional<std::vector<YuvCopy>> copies = yuvCopies(ops);
     const YuvPicture::Matrix matrix = writer.colourMatrix();
@@ -297,7 +249,7 @@ void exportWithVideo(Mp4Writer& writer, const TakeComposer::Result& result, QSiz
                 break;
             if (audio)
                 writeAudioUpTo(writer, *audio, audioWritten,
-                               std::min(audioFrames, (i + 1) * video.frameDuration * framesPerTick),
+                               std::min(audioFrames, ticksToFrames((i + 1) * video.frameDuration)),
                                buffer);
             if (frame->isYuv)
                 writer.writeVideoFrame(frame->yuv, i);
@@ -319,9 +271,9 @@ void exportWithVideo(Mp4Writer& writer, const TakeComposer::Result& result, QSiz
         writeAudioUpTo(writer, *audio, audioWritten, audioFrames, buffer);
 }
 
-void exportAudioOnly(Mp4Writer& writer, const TakeComposer::Result& result, CompositionAudio& audio,
+void exportAudioOnly(Mp4Writer& writer, const TakeComposer::Result& result, CompositionSound& audio,
                      const Report& progress, const std::stop_token& token) {
-    const qint64 total = result.composition.duration() * framesPerTick;
+    const qint64 total = ticksToFrames(result.composition.duration());
     std::vector<float> buffer(size_t(audioChunk * 2));
     for (qint64 written = 0; written < total;) {
         throwIfCancelled(token);
@@ -339,12 +291,12 @@ void checkDestination(const QString& destination) {
 void exportTake(const TakeComposer::Result& result, ExportSettings::Format format,
                 const QString& destination, const std::function<void(double)>& progress,
                 const std::stop_token& token) {
-    const auto audioTracks = result.composition.tracks(CompositionTrack::Kind::audio);
-    const CompositionTrack* audioTrack = audioTracks.empty() ? nullptr : audioTracks.front();
+    CompositionSound audio(result.composition);
+    const bool hasAudio = !audio.isEmpty();
     const bool audioOnly = format == ExportSettings::Format::audio;
     const bool withVideo =
         !audioOnly && result.videoComposition.has_value() && result.composition.duration() > 0;
-    if (!withVideo && !audioTrack)
+    if (!withVideo && !hasAudio)
         throw Error(QStringLiteral("There is nothing to export."));
 
     Mp4WriterSettings settings;
@@ -354,7 +306,7 @@ void exportTake(const TakeComposer::Result& result, ExportSettings::Format forma
     const QSize size(evenDown(result.renderSize.width), evenDown(result.renderSize.height));
     settings.videoSize = size;
     settings.bt709 = true; // as Reelbox records, so its pictures pass through unconverted
-    settings.audio = audioTrack != nullptr;
+    settings.audio = hasAudio;
     settings.m4a = audioOnly;
 
     // An existing file at the destination stays until the finished one replaces it.
@@ -367,10 +319,9 @@ void exportTake(const TakeComposer::Result& result, ExportSettings::Format forma
         } catch (const EncoderUnavailable&) {
             throw CaptureError::writerFailed(QStringLiteral("export isn't available"));
         }
-        CompositionAudio audio(audioTrack);
         const auto encoding = [&](double f) { reporter.report(encodingShare * f); };
         if (withVideo)
-            exportWithVideo(*writer, result, size, audioTrack ? &audio : nullptr, encoding, token);
+            exportWithVideo(*writer, result, size, hasAudio ? &audio : nullptr, encoding, token);
         else
             exportAudioOnly(*writer, result, audio, encoding, token);
         throwIfCancelled(token);

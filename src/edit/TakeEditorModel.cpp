@@ -57,9 +57,7 @@ TakeEditorModel::TakeEditorModel(Take take, TakeLibrary* library, SoundSystem* s
       m_committer([this](const EditState& edit) {
           Take changed = m_take;
           changed.info.edit = edit;
-          setTake(changed);
-          save();
-          invalidate(Stage::process, false);
+          commitChange(EditorChange::edit, changed);
       }) {
     m_pool.setMaxThreadCount(1);
     m_exportPool.setMaxThreadCount(1);
@@ -417,14 +415,38 @@ void TakeEditorModel::saveSoon() {
 
 // ---- setters -------------------------------------------------------------------------------
 
+void TakeEditorModel::commitChange(EditorChange change, const Take& changed) {
+    const bool timeline = changed.info.overdubs != m_take.info.overdubs ||
+                          changed.info.mainRemoved != m_take.info.mainRemoved;
+    setTake(changed);
+    if (timeline)
+        updateTimelineDuration();
+    const ChangePolicy policy = policyOf(change);
+    if (policy.save == ChangePolicy::Save::now)
+        save();
+    else
+        saveSoon();
+    switch (policy.rebuild) {
+    case ChangePolicy::Rebuild::none:
+        break;
+    case ChangePolicy::Rebuild::picture:
+        refreshPicture();
+        break;
+    case ChangePolicy::Rebuild::process:
+        invalidate(Stage::process, policy.delayed);
+        break;
+    case ChangePolicy::Rebuild::stems:
+        invalidate(Stage::stems, policy.delayed);
+        break;
+    }
+}
+
 void TakeEditorModel::setMaster(const MasterSettings& master) {
     if (m_take.info.master == master)
         return;
     Take changed = m_take;
     changed.info.master = master;
-    setTake(changed);
-    saveSoon();
-    invalidate(Stage::process, true);
+    commitChange(EditorChange::master, changed);
 }
 
 void TakeEditorModel::setExportSettings(const ExportSettings& settings) {
@@ -433,13 +455,10 @@ void TakeEditorModel::setExportSettings(const ExportSettings& settings) {
         return;
     Take changed = m_take;
     changed.info.exportSettings = settings;
-    setTake(changed);
-    save();
     const bool pictureChanged =
         before.aspect != settings.aspect || before.mirror != settings.mirror ||
         before.layout != settings.layout || before.positions != settings.positions;
-    if (pictureChanged)
-        refreshPicture();
+    commitChange(pictureChanged ? EditorChange::exportPicture : EditorChange::exportOther, changed);
 }
 
 const Track* TakeEditorModel::track(const QUuid& id) const {
@@ -460,9 +479,7 @@ void TakeEditorModel::updateTrack(const QUuid& id, const std::function<void(Trac
         }
     if (!found || changed == m_take)
         return;
-    setTake(changed);
-    saveSoon();
-    invalidate(Stage::process, true);
+    commitChange(EditorChange::trackField, changed);
 }
 
 void TakeEditorModel::renameTrack(const QUuid& id, const QString& name) {
@@ -474,8 +491,7 @@ void TakeEditorModel::renameTrack(const QUuid& id, const QString& name) {
         }
     if (changed == m_take)
         return;
-    setTake(changed);
-    saveSoon();
+    commitChange(EditorChange::trackName, changed);
 }
 
 void TakeEditorModel::deleteTrack(const QUuid& id) {
@@ -495,9 +511,7 @@ void TakeEditorModel::deleteTrack(const QUuid& id) {
     }
     Take changed = m_take;
     std::erase_if(changed.info.tracks, [&](const Track& t) { return t.id == id; });
-    setTake(changed);
-    save();
-    invalidate(Stage::process, false);
+    commitChange(EditorChange::trackDeleted, changed);
 }
 
 void TakeEditorModel::updateOverdub(const QUuid& id, const std::function<void(Overdub&)>& change) {
@@ -514,21 +528,13 @@ void TakeEditorModel::updateOverdub(const QUuid& id, const std::function<void(Ov
     const double nudgeAfter = overdub->nudge;
     const bool moved = overdub->start != startBefore || nudgeAfter != nudgeBefore;
     const std::optional<QString> device = overdub->audioDeviceID;
-    setTake(changed);
-    updateTimelineDuration();
-    if (!moved) {
-        saveSoon();
-        refreshPicture();
-        return;
-    }
     if (device && nudgeAfter != nudgeBefore)
         try {
             UserSettings::setOverdubNudge(*device, nudgeAfter);
         } catch (const Error&) {
             // Not remembered: the overdub itself keeps its nudge.
         }
-    saveSoon();
-    invalidate(Stage::stems, true);
+    commitChange(moved ? EditorChange::overdubMoved : EditorChange::overdubField, changed);
 }
 
 void TakeEditorModel::setVideoShown(const Group& group, bool shown) {
@@ -540,9 +546,7 @@ void TakeEditorModel::setVideoShown(const Group& group, bool shown) {
         return;
     Take changed = m_take;
     changed.info.showMainVideo = shown;
-    setTake(changed);
-    save();
-    refreshPicture();
+    commitChange(EditorChange::mainVideoShown, changed);
 }
 
 void TakeEditorModel::setPosition(const ExportSettings::Position& position, const Lane& lane) {
@@ -550,19 +554,14 @@ void TakeEditorModel::setPosition(const ExportSettings::Position& position, cons
     changed.info.exportSettings.positions[lane.key()] = position;
     if (changed == m_take)
         return;
-    setTake(changed);
-    saveSoon();
-    refreshPicture();
+    commitChange(EditorChange::position, changed);
 }
 
 void TakeEditorModel::addOverdub(const Overdub& overdub, const std::vector<Track>& tracks) {
     Take changed = m_take;
     changed.info.overdubs.push_back(overdub);
     changed.info.tracks.insert(changed.info.tracks.end(), tracks.begin(), tracks.end());
-    setTake(changed);
-    updateTimelineDuration();
-    save();
-    invalidate(Stage::stems, false);
+    commitChange(EditorChange::overdubAdded, changed);
 }
 
 void TakeEditorModel::deleteOverdub(const QUuid& id) {
@@ -573,12 +572,10 @@ void TakeEditorModel::deleteOverdub(const QUuid& id) {
     Take changed = m_take;
     std::erase_if(changed.info.overdubs, [&](const Overdub& o) { return o.id == id; });
     std::erase_if(changed.info.tracks, [&](const Track& t) { return t.source.isOverdub(id); });
-    setTake(changed);
-    updateTimelineDuration();
-    save();
+    commitChange(EditorChange::overdubDeleted, changed);
+    // The run it asked for starts from the event loop, after the file is gone.
     if (isSafeOverdubFileName(fileName))
         moveToTrash(QDir(m_take.overdubsFolder()).filePath(fileName)); // failures are ignored
-    invalidate(Stage::stems, false);
 }
 
 void TakeEditorModel::deleteRecording(const Group& group) {
@@ -601,13 +598,10 @@ void TakeEditorModel::deleteRecording(const Group& group) {
     Take changed = m_take;
     changed.info.mainRemoved = true;
     std::erase_if(changed.info.tracks, [](const Track& t) { return t.source.isInput(); });
-    setTake(changed);
-    save();
-    moveToTrash(m_take.moviePath()); // failures are ignored
     assign(m_filmstrip, std::vector<QImage>(), &TakeEditorModel::filmstripChanged);
     assign(m_mainDuration, 0.0, &TakeEditorModel::mainDurationChanged);
-    updateTimelineDuration();
-    invalidate(Stage::stems, false);
+    commitChange(EditorChange::mainDeleted, changed);
+    moveToTrash(m_take.moviePath()); // failures are ignored
 }
 
 QString TakeEditorModel::suggestedFileName() const {
@@ -769,12 +763,8 @@ void TakeEditorModel::load(const TakeComposer::Result& composed, const SpanList&
 }
 
 void TakeEditorModel::writeLayout() {
-    LiveSnapshot snapshot;
-    snapshot.canvas = m_renderSize;
-    snapshot.mirror = m_take.info.exportSettings.mirror;
-    for (const TakeComposer::Placement& p : m_placements)
-        snapshot.layers.push_back({p.trackID, p.tile, p.crop, p.sourceSize});
-    m_liveLayout->replace(std::move(snapshot));
+    m_liveLayout->replace(
+        TakeComposer::liveSnapshot(m_renderSize, m_placements, m_take.info.exportSettings.mirror));
 }
 
 void TakeEditorModel::refreshPicture() {

@@ -5,6 +5,7 @@
 #include "compose/TakeComposer.h"
 #include "edit/EditCommitter.h"
 #include "edit/EditingState.h"
+#include "edit/EditorChanges.h"
 #include "edit/Group.h"
 #include "edit/TakePipeline.h"
 #include "model/Take.h"
@@ -168,6 +169,8 @@ private:
 
     template <class T, class Signal> void assign(T& field, const T& value, Signal signal);
     void setTake(const Take& take);
+    // Takes the changed take, saves it and rebuilds the preview as the change's policy says.
+    void commitChange(EditorChange change, const Take& changed);
     void setPlayhead(double seconds);
     void setIsRendering(bool rendering);
     void setExportProgress(std::optional<double> progress);
