@@ -9,6 +9,7 @@
 #include "model/UuidString.h"
 #include "platform/CaptureError.h"
 #include "platform/Error.h"
+#include "platform/HostClock.h"
 #include "platform/camera/CameraError.h"
 #include "platform/sound/SoundSystem.h"
 #include "play/Player.h"
@@ -46,12 +47,6 @@ bool storedBool(const QSettings& settings, const QString& key, bool fallback) {
     if (text == u"true" || text == u"false")
         return text == u"true";
     return fallback;
-}
-
-qint64 hostNowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 std::shared_ptr<LiveLayout> layoutOf(const TakeComposer::Result& result, bool mirror) {

@@ -2,6 +2,7 @@
 
 #include "platform/Background.h"
 #include "platform/Error.h"
+#include "platform/HostClock.h"
 #include "platform/MediaTime.h"
 #include "platform/SampleRate.h"
 #include "platform/media/AudioFile.h"
@@ -119,9 +120,7 @@ Player::~Player() {
 }
 
 qint64 Player::hostNow() const {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return hostNowNs();
 }
 
 qint64 Player::outputLatencyNs() const {
