@@ -16,8 +16,7 @@ inline constexpr qint64 nsPerSecond = 1'000'000'000;
 
 // Now on the host clock.
 inline qint64 hostNowNs() noexcept {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               HostClock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(HostClock::now().time_since_epoch())
         .count();
 }
 
