@@ -36,22 +36,15 @@ double rounded(double value, double scale) {
 
 } // namespace
 
-int runCalibrate(const QStringList& args, const std::stop_token& stop) {
-    QString output, microphone;
+int runCalibrate(const Arguments& args, const std::stop_token& stop) {
+    QString output = args.value(QStringLiteral("output"), {});
+    QString microphone = args.value(QStringLiteral("microphone"), {});
     int input = 0;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == u"--output") {
-            output = optionValue(args, i);
-        } else if (args[i] == u"--microphone") {
-            microphone = optionValue(args, i);
-        } else if (args[i] == u"--input") {
-            bool ok = false;
-            input = optionValue(args, i).toInt(&ok);
-            if (!ok || input < 1)
-                throw UsageError{QStringLiteral("calibrate: --input needs an input number from 1")};
-        } else {
-            throw UsageError{QStringLiteral("calibrate: unexpected argument \"%1\"").arg(args[i])};
-        }
+    if (const auto text = args.value(QStringLiteral("input"))) {
+        bool ok = false;
+        input = text->toInt(&ok);
+        if (!ok || input < 1)
+            throw UsageError{QStringLiteral("calibrate: --input needs an input number from 1")};
     }
     SoundSystem sound;
     const std::vector<SoundDevice> microphones = sound.microphones();

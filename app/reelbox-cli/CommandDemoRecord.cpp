@@ -12,15 +12,8 @@ using reelbox::Error;
 
 // Saves a record with two input tracks, one overdub with its own track and an edit, so the
 // listing and the derived facts have something to show.
-int runDemoRecord(const QStringList& args) {
-    QString root;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == u"--root")
-            root = optionValue(args, i);
-        else
-            throw UsageError{
-                QStringLiteral("demo-record: unexpected argument \"%1\"").arg(args[i])};
-    }
+int runDemoRecord(const Arguments& args) {
+    const QString root = args.value(QStringLiteral("root"), {});
     if (root.isEmpty())
         throw UsageError{QStringLiteral("demo-record needs --root")};
 

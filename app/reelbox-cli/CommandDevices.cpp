@@ -45,14 +45,8 @@ QString printable(QString text) {
 
 } // namespace
 
-int runDevices(const QStringList& args) {
-    bool json = false;
-    for (const QString& arg : args) {
-        if (arg == u"--json")
-            json = true;
-        else
-            throw UsageError{QStringLiteral("devices: unexpected argument \"%1\"").arg(arg)};
-    }
+int runDevices(const Arguments& args) {
+    const bool json = args.isSet(QStringLiteral("json"));
     const std::vector<CameraInfo> cameras = listCameras();
     const SoundSystem sound;
     const std::vector<SoundDevice> microphones = sound.microphones();

@@ -382,20 +382,19 @@ void EditSession::settle(bool print) {
 
 } // namespace
 
-int runEdit(const QStringList& args, const std::stop_token& stop) {
-    if (args.isEmpty() || args.size() > 2)
-        throw UsageError{QStringLiteral("edit needs TAKE_DIR [SCRIPT|-]")};
-    const Take take = loadTake(args[0]);
+int runEdit(const Arguments& args, const std::stop_token& stop) {
+    const Take take = loadTake(args.positional(0));
+    const QString scriptPath = args.positional(1);
     QByteArray script;
-    if (args.size() == 1 || args[1] == u"-") {
+    if (scriptPath.isEmpty() || scriptPath == u"-") {
         QFile in;
         if (!in.open(stdin, QIODevice::ReadOnly))
             throw Error(QStringLiteral("can't read the script from standard input"));
         script = in.readAll();
     } else {
-        QFile in(args[1]);
+        QFile in(scriptPath);
         if (!in.open(QIODevice::ReadOnly))
-            throw Error(QStringLiteral("can't read %1: %2").arg(args[1], in.errorString()));
+            throw Error(QStringLiteral("can't read %1: %2").arg(scriptPath, in.errorString()));
         script = in.readAll();
     }
 

@@ -30,26 +30,15 @@ std::optional<ExportSettings::Format> formatNamed(const QString& name) {
 
 } // namespace
 
-int runExport(const QStringList& args, const std::stop_token& stop) {
-    QString folder, output;
+int runExport(const Arguments& args, const std::stop_token& stop) {
+    const QString folder = args.positional(0);
+    const QString output = args.positional(1);
     std::optional<ExportSettings::Format> format;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == u"--format") {
-            format = formatNamed(optionValue(args, i));
-            if (!format)
-                throw UsageError{QStringLiteral("--format is h264, hevc or audio")};
-        } else if (args[i].startsWith(u"--")) {
-            throw UsageError{QStringLiteral("export: unexpected argument \"%1\"").arg(args[i])};
-        } else if (folder.isEmpty()) {
-            folder = args[i];
-        } else if (output.isEmpty()) {
-            output = args[i];
-        } else {
-            throw UsageError{QStringLiteral("export: unexpected argument \"%1\"").arg(args[i])};
-        }
+    if (const auto name = args.value(QStringLiteral("format"))) {
+        format = formatNamed(*name);
+        if (!format)
+            throw UsageError{QStringLiteral("--format is h264, hevc or audio")};
     }
-    if (folder.isEmpty() || output.isEmpty())
-        throw UsageError{QStringLiteral("export needs a take folder and an output file")};
     refuseProtectedOutput(output, QStringLiteral("export"));
     TakeExporter::checkDestination(output); // before the stems, the mix and the encoding
 
@@ -81,31 +70,14 @@ int runExport(const QStringList& args, const std::stop_token& stop) {
     return success;
 }
 
-int runFrame(const QStringList& args) {
-    QString folder, output;
-    double at = -1;
-    bool live = false;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == u"--at") {
-            bool ok = false;
-            at = optionValue(args, i).toDouble(&ok);
-            if (!ok || at < 0)
-                throw UsageError{QStringLiteral("--at needs a time in seconds, 0 or more")};
-        } else if (args[i] == u"--live") {
-            live = true;
-        } else if (args[i].startsWith(u"--")) {
-            throw UsageError{QStringLiteral("frame: unexpected argument \"%1\"").arg(args[i])};
-        } else if (folder.isEmpty()) {
-            folder = args[i];
-        } else if (output.isEmpty()) {
-            output = args[i];
-        } else {
-            throw UsageError{QStringLiteral("frame: unexpected argument \"%1\"").arg(args[i])};
-        }
-    }
-    if (folder.isEmpty() || output.isEmpty() || at < 0)
-        throw UsageError{
-            QStringLiteral("frame needs a take folder, --at SECONDS and an output file")};
+int runFrame(const Arguments& args) {
+    const QString folder = args.positional(0);
+    const QString output = args.positional(1);
+    bool ok = false;
+    const double at = args.value(QStringLiteral("at"), {}).toDouble(&ok);
+    if (!ok || at < 0)
+        throw UsageError{QStringLiteral("--at needs a time in seconds, 0 or more")};
+    const bool live = args.isSet(QStringLiteral("live"));
 
     const Take take = loadTake(folder);
     const SpanList spans = take.info.edit.keptSpans(take.info.timelineDuration());

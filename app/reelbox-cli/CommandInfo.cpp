@@ -47,19 +47,9 @@ QString derivedFacts(const TakeInfo& info) {
 
 } // namespace
 
-int runInfo(const QStringList& args) {
-    QString folder;
-    bool derived = false;
-    for (const QString& arg : args) {
-        if (arg == u"--derived")
-            derived = true;
-        else if (folder.isEmpty() && !arg.startsWith(u"--"))
-            folder = arg;
-        else
-            throw UsageError{QStringLiteral("info: unexpected argument \"%1\"").arg(arg)};
-    }
-    if (folder.isEmpty())
-        throw UsageError{QStringLiteral("info needs a take folder")};
+int runInfo(const Arguments& args) {
+    const QString folder = args.positional(0);
+    const bool derived = args.isSet(QStringLiteral("derived"));
 
     QFile file(QDir(folder).filePath(QStringLiteral("take.json")));
     if (!file.open(QIODevice::ReadOnly))

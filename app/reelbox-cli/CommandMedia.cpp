@@ -24,58 +24,21 @@ constexpr double maximumStartSeconds = 24 * 60 * 60;
 constexpr int maximumFilmstripCount = 1000;
 constexpr double maximumFilmstripHeight = 4096;
 
-double numberValue(const QStringList& args, int& index, double minimum) {
-    const QString option = args[index];
-    bool ok = false;
-    const double value = optionValue(args, index).toDouble(&ok);
-    if (!ok || !(value >= minimum))
-        throw UsageError{
-            QStringLiteral("%1 needs a number of at least %2").arg(option).arg(minimum)};
-    return value;
-}
-
-int intValue(const QStringList& args, int& index, int minimum) {
-    const QString option = args[index];
-    bool ok = false;
-    const int value = optionValue(args, index).toInt(&ok);
-    if (!ok || value < minimum)
-        throw UsageError{
-            QStringLiteral("%1 needs a whole number of at least %2").arg(option).arg(minimum)};
-    return value;
-}
-
-QString positional(QString& slot, const QString& arg, const char* command) {
-    if (!slot.isEmpty() || arg.startsWith(u"--"))
-        throw UsageError{QStringLiteral("%1: unexpected argument \"%2\"").arg(command, arg)};
-    return arg;
-}
-
 } // namespace
 
-int runSynthTake(const QStringList& args, const std::stop_token& stop) {
-    QString root;
+int runSynthTake(const Arguments& args, const std::stop_token& stop) {
+    const QString root = args.value(QStringLiteral("root"), {});
     SyntheticTakeOptions options;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (a == u"--root") {
-            root = optionValue(args, i);
-        } else if (a == u"--seconds") {
-            options.seconds = numberValue(args, i, 0.1);
-        } else if (a == u"--channels") {
-            options.channels = intValue(args, i, 1);
-        } else if (a == u"--overdubs") {
-            options.overdubs = intValue(args, i, 0);
-        } else if (a == u"--audio-only-overdubs") {
-            options.audioOnlyOverdubs = true;
-        } else if (a == u"--size") {
-            static const QRegularExpression pattern(QStringLiteral("^(\\d+)x(\\d+)$"));
-            const auto m = pattern.match(optionValue(args, i));
-            if (!m.hasMatch() || m.captured(1).toInt() < 16 || m.captured(2).toInt() < 16)
-                throw UsageError{QStringLiteral("--size needs WIDTHxHEIGHT, at least 16x16")};
-            options.size = QSize(m.captured(1).toInt(), m.captured(2).toInt());
-        } else {
-            throw UsageError{QStringLiteral("synth-take: unexpected argument \"%1\"").arg(a)};
-        }
+    options.seconds = args.number(QStringLiteral("seconds"), 0.1).value_or(options.seconds);
+    options.channels = args.wholeNumber(QStringLiteral("channels"), 1).value_or(options.channels);
+    options.overdubs = args.wholeNumber(QStringLiteral("overdubs"), 0).value_or(options.overdubs);
+    options.audioOnlyOverdubs = args.isSet(QStringLiteral("audio-only-overdubs"));
+    if (const auto size = args.value(QStringLiteral("size"))) {
+        static const QRegularExpression pattern(QStringLiteral("^(\\d+)x(\\d+)$"));
+        const auto m = pattern.match(*size);
+        if (!m.hasMatch() || m.captured(1).toInt() < 16 || m.captured(2).toInt() < 16)
+            throw UsageError{QStringLiteral("--size needs WIDTHxHEIGHT, at least 16x16")};
+        options.size = QSize(m.captured(1).toInt(), m.captured(2).toInt());
     }
     TakeLibrary library(root.isEmpty() ? TakeLibrary::defaultRoot() : root);
     const Take take = makeSyntheticTake(library, options, stop);
@@ -83,15 +46,10 @@ int runSynthTake(const QStringList& args, const std::stop_token& stop) {
     return success;
 }
 
-int runStems(const QStringList& args, const std::stop_token& stop) {
-    QString movie, cache;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == u"--cache")
-            cache = optionValue(args, i);
-        else
-            movie = positional(movie, args[i], "stems");
-    }
-    if (movie.isEmpty() || cache.isEmpty())
+int runStems(const Arguments& args, const std::stop_token& stop) {
+    const QString movie = args.positional(0);
+    const QString cache = args.value(QStringLiteral("cache"), {});
+    if (cache.isEmpty())
         throw UsageError{QStringLiteral("stems needs a movie and --cache DIR")};
     if (!QDir().mkpath(cache))
         throw Error(QStringLiteral("can't create the cache folder %1").arg(cache));
@@ -100,25 +58,17 @@ int runStems(const QStringList& args, const std::stop_token& stop) {
     return success;
 }
 
-int runWaveform(const QStringList& args, const std::stop_token& stop) {
-    QString stem;
+int runWaveform(const Arguments& args, const std::stop_token& stop) {
+    const QString stem = args.positional(0);
     double start = 0;
-    bool json = false;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == u"--start") {
-            bool ok = false;
-            start = optionValue(args, i).toDouble(&ok);
-            if (!ok || !std::isfinite(start) || std::abs(start) > maximumStartSeconds)
-                throw UsageError{
-                    QStringLiteral("--start needs a number of seconds within a day either way")};
-        } else if (args[i] == u"--json") {
-            json = true;
-        } else {
-            stem = positional(stem, args[i], "waveform");
-        }
+    if (const auto text = args.value(QStringLiteral("start"))) {
+        bool ok = false;
+        start = text->toDouble(&ok);
+        if (!ok || !std::isfinite(start) || std::abs(start) > maximumStartSeconds)
+            throw UsageError{
+                QStringLiteral("--start needs a number of seconds within a day either way")};
     }
-    if (stem.isEmpty())
-        throw UsageError{QStringLiteral("waveform needs a stem file")};
+    const bool json = args.isSet(QStringLiteral("json"));
     const Waveform waveform = Waveform::load(stem, start, stop);
     if (json) {
         QStringList peaks;
@@ -140,28 +90,16 @@ int runWaveform(const QStringList& args, const std::stop_token& stop) {
     return success;
 }
 
-int runFilmstrip(const QStringList& args, const std::stop_token& stop) {
-    QString movie, out;
-    int count = 0;
-    double height = 0;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == u"--count") {
-            count = intValue(args, i, 1);
-            if (count > maximumFilmstripCount)
-                throw UsageError{
-                    QStringLiteral("--count is at most %1").arg(maximumFilmstripCount)};
-        } else if (args[i] == u"--height") {
-            height = numberValue(args, i, 1);
-            if (height > maximumFilmstripHeight)
-                throw UsageError{
-                    QStringLiteral("--height is at most %1").arg(maximumFilmstripHeight)};
-        } else if (args[i] == u"--out") {
-            out = optionValue(args, i);
-        } else {
-            movie = positional(movie, args[i], "filmstrip");
-        }
-    }
-    if (movie.isEmpty() || out.isEmpty() || count < 1 || height < 1)
+int runFilmstrip(const Arguments& args, const std::stop_token& stop) {
+    const QString movie = args.positional(0);
+    const QString out = args.value(QStringLiteral("out"), {});
+    const int count = args.wholeNumber(QStringLiteral("count"), 1).value_or(0);
+    if (count > maximumFilmstripCount)
+        throw UsageError{QStringLiteral("--count is at most %1").arg(maximumFilmstripCount)};
+    const double height = args.number(QStringLiteral("height"), 1).value_or(0);
+    if (height > maximumFilmstripHeight)
+        throw UsageError{QStringLiteral("--height is at most %1").arg(maximumFilmstripHeight)};
+    if (out.isEmpty())
         throw UsageError{
             QStringLiteral("filmstrip needs a movie, --count N, --height H and --out DIR")};
     if (!QDir().mkpath(out))
@@ -182,12 +120,8 @@ int runFilmstrip(const QStringList& args, const std::stop_token& stop) {
     return success;
 }
 
-int runThumbnail(const QStringList& args) {
-    QString folder;
-    for (const QString& a : args)
-        folder = positional(folder, a, "thumbnail");
-    if (folder.isEmpty())
-        throw UsageError{QStringLiteral("thumbnail needs a take folder")};
+int runThumbnail(const Arguments& args) {
+    const QString folder = args.positional(0);
     const auto take = TakeLibrary::readTake(QDir(folder).absolutePath());
     if (!take)
         throw Error(QStringLiteral("%1 is not a readable take").arg(folder));

@@ -3,6 +3,7 @@
 #include "Output.h"
 
 #include "platform/Error.h"
+#include "platform/HostClock.h"
 #include "platform/sound/SoundSystem.h"
 
 #include "model/UserSettings.h"
@@ -35,20 +36,14 @@ double tenths(float db) {
 
 } // namespace
 
-int runMeter(const QStringList& args, const std::stop_token& stop) {
-    QString microphone;
+int runMeter(const Arguments& args, const std::stop_token& stop) {
+    QString microphone = args.value(QStringLiteral("microphone"), {});
     double seconds = -1;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == u"--microphone") {
-            microphone = optionValue(args, i);
-        } else if (args[i] == u"--seconds") {
-            bool ok = false;
-            seconds = optionValue(args, i).toDouble(&ok);
-            if (!ok || seconds < 0)
-                throw UsageError{QStringLiteral("meter: --seconds needs a number of seconds")};
-        } else {
-            throw UsageError{QStringLiteral("meter: unexpected argument \"%1\"").arg(args[i])};
-        }
+    if (const auto text = args.value(QStringLiteral("seconds"))) {
+        bool ok = false;
+        seconds = text->toDouble(&ok);
+        if (!ok || seconds < 0)
+            throw UsageError{QStringLiteral("meter: --seconds needs a number of seconds")};
     }
     SoundSystem sound;
     if (microphone.isEmpty())
@@ -62,7 +57,7 @@ int runMeter(const QStringList& args, const std::stop_token& stop) {
         reported = true;
     });
 
-    using Clock = std::chrono::steady_clock;
+    using Clock = HostClock;
     const auto start = Clock::now();
     auto next = start;
     stream->readLevels(); // start the first interval now

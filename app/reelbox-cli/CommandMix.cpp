@@ -15,23 +15,10 @@ namespace reelbox::cli {
 
 using reelbox::Error;
 
-int runMix(const QStringList& args, const std::stop_token& stop) {
-    QString folder, output;
-    bool monitor = false;
-    for (const QString& a : args) {
-        if (a == u"--monitor")
-            monitor = true;
-        else if (a.startsWith(u"--"))
-            throw UsageError{QStringLiteral("mix: unexpected argument \"%1\"").arg(a)};
-        else if (folder.isEmpty())
-            folder = a;
-        else if (output.isEmpty())
-            output = a;
-        else
-            throw UsageError{QStringLiteral("mix: unexpected argument \"%1\"").arg(a)};
-    }
-    if (folder.isEmpty() || output.isEmpty())
-        throw UsageError{QStringLiteral("mix needs a take folder and an output file")};
+int runMix(const Arguments& args, const std::stop_token& stop) {
+    const QString folder = args.positional(0);
+    const QString output = args.positional(1);
+    const bool monitor = args.isSet(QStringLiteral("monitor"));
     refuseProtectedOutput(output, QStringLiteral("mix"));
     const std::optional<AudioFileFormat> format = audioFileFormatFor(output);
     if (!format)

@@ -39,52 +39,22 @@ bool runUntil(const std::function<bool()>& done, int timeoutMs, const std::stop_
 
 } // namespace
 
-int runOverdub(const QStringList& args, const std::stop_token& stop) {
-    QString folder;
+int runOverdub(const Arguments& args, const std::stop_token& stop) {
+    const QString folder = args.positional(0);
     std::optional<double> start;
-    double seconds = -1;
-    bool soundOnly = false;
-    std::optional<QString> output, camera, microphone;
-    std::optional<QList<int>> inputs;
-    std::optional<int> countdown;
-    for (int i = 0; i < args.size(); ++i) {
-        bool ok = true;
-        if (args[i] == u"--start") {
-            start = optionValue(args, i).toDouble(&ok);
-        } else if (args[i] == u"--seconds") {
-            seconds = optionValue(args, i).toDouble(&ok);
-            ok = ok && seconds > 0;
-        } else if (args[i] == u"--sound-only") {
-            soundOnly = true;
-        } else if (args[i] == u"--output") {
-            output = optionValue(args, i);
-        } else if (args[i] == u"--camera") {
-            camera = optionValue(args, i);
-        } else if (args[i] == u"--microphone") {
-            microphone = optionValue(args, i);
-        } else if (args[i] == u"--countdown") {
-            countdown = optionValue(args, i).toInt(&ok);
-            ok = ok && *countdown >= 0;
-        } else if (args[i] == u"--inputs") {
-            inputs.emplace();
-            for (const QString& part : optionValue(args, i).split(u',')) {
-                const int n = part.toInt(&ok);
-                if (!ok || n < 1) {
-                    ok = false;
-                    break;
-                }
-                inputs->append(n);
-            }
-        } else if (folder.isEmpty() && !args[i].startsWith(u"--")) {
-            folder = args[i];
-        } else {
-            throw UsageError{QStringLiteral("overdub: unexpected argument \"%1\"").arg(args[i])};
-        }
+    if (const auto text = args.value(QStringLiteral("start"))) {
+        bool ok = false;
+        start = text->toDouble(&ok);
         if (!ok)
-            throw UsageError{QStringLiteral("overdub: bad value for %1").arg(args[i])};
+            args.badValue(QStringLiteral("start"));
     }
-    if (folder.isEmpty())
-        throw UsageError{QStringLiteral("overdub: which take? Name its folder")};
+    const double seconds = args.positiveNumber(QStringLiteral("seconds")).value_or(-1);
+    const bool soundOnly = args.isSet(QStringLiteral("sound-only"));
+    const std::optional<QString> output = args.value(QStringLiteral("output"));
+    const std::optional<QString> camera = args.value(QStringLiteral("camera"));
+    const std::optional<QString> microphone = args.value(QStringLiteral("microphone"));
+    const std::optional<QList<int>> inputs = args.inputList(QStringLiteral("inputs"));
+    const std::optional<int> countdown = args.count(QStringLiteral("countdown"));
 
     const Take take = loadTake(folder);
     TakeLibrary library(QFileInfo(take.folder).absolutePath());

@@ -6,6 +6,7 @@
 #include "edit/TakeEditorModel.h"
 #include "model/TakeLibrary.h"
 #include "platform/Error.h"
+#include "platform/HostClock.h"
 #include "platform/media/AudioFile.h"
 #include "platform/sound/SoundDevice.h"
 #include "platform/sound/SoundSystem.h"
@@ -25,12 +26,6 @@
 namespace reelbox::cli {
 
 namespace {
-
-qint64 hostNowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 double seconds(const QString& text, const char* option) {
     bool ok = false;
@@ -77,25 +72,15 @@ private:
 
 } // namespace
 
-int runPlay(const QStringList& args, const std::stop_token& stop) {
-    if (args.isEmpty())
-        throw UsageError{QStringLiteral("play needs TAKE_DIR")};
+int runPlay(const Arguments& args, const std::stop_token& stop) {
     std::optional<double> from, length;
-    QString outputId, recordPath, framesDir;
-    for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == u"--from")
-            from = seconds(optionValue(args, i), "--from");
-        else if (args[i] == u"--seconds")
-            length = seconds(optionValue(args, i), "--seconds");
-        else if (args[i] == u"--output")
-            outputId = optionValue(args, i);
-        else if (args[i] == u"--record-output")
-            recordPath = optionValue(args, i);
-        else if (args[i] == u"--frames")
-            framesDir = optionValue(args, i);
-        else
-            throw UsageError{QStringLiteral("unknown option \"%1\"").arg(args[i])};
-    }
+    if (const auto text = args.value(QStringLiteral("from")))
+        from = seconds(*text, "--from");
+    if (const auto text = args.value(QStringLiteral("seconds")))
+        length = seconds(*text, "--seconds");
+    QString outputId = args.value(QStringLiteral("output"), {});
+    const QString recordPath = args.value(QStringLiteral("record-output"), {});
+    const QString framesDir = args.value(QStringLiteral("frames"), {});
     if (!recordPath.isEmpty()) {
         if (audioFileFormatFor(recordPath) != AudioFileFormat::caf)
             throw UsageError{QStringLiteral("--record-output writes a .caf file")};
@@ -103,7 +88,7 @@ int runPlay(const QStringList& args, const std::stop_token& stop) {
     }
     if (!framesDir.isEmpty())
         refuseProtectedOutput(framesDir, QStringLiteral("play"));
-    const Take take = loadTake(args[0]);
+    const Take take = loadTake(args.positional(0));
     // The pictures and the recording are written beside their destinations and moved there at
     // the end: a stopped or failed play leaves neither.
     std::optional<ScratchFolder> frames;

@@ -43,60 +43,27 @@ bool reportRecovery(const RecordingRecovery::RecoveryReport& report) {
 
 } // namespace
 
-int runRecover(const QStringList& args) {
-    QString root;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == u"--root")
-            root = optionValue(args, i);
-        else
-            throw UsageError{QStringLiteral("recover: unexpected argument \"%1\"").arg(args[i])};
-    }
-    TakeLibrary library = openLibrary(root);
+int runRecover(const Arguments& args) {
+    TakeLibrary library = openLibrary(args.value(QStringLiteral("root"), {}));
     return reportRecovery(RecordingRecovery::recoverAll(library)) ? success : failure;
 }
 
-int runRecord(const QStringList& args, const std::stop_token& stop) {
-    QString root;
-    double seconds = -1;
-    std::optional<int> countdown;
-    std::optional<QString> camera, microphone;
+int runRecord(const Arguments& args, const std::stop_token& stop) {
+    const QString root = args.value(QStringLiteral("root"), {});
+    const double seconds = args.positiveNumber(QStringLiteral("seconds")).value_or(-1);
+    const std::optional<int> countdown = args.count(QStringLiteral("countdown"));
+    const std::optional<QString> camera = args.value(QStringLiteral("camera"));
+    const std::optional<QString> microphone = args.value(QStringLiteral("microphone"));
     std::optional<QSize> size;
-    std::optional<QList<int>> inputs;
-    for (int i = 0; i < args.size(); ++i) {
-        bool ok = true;
-        if (args[i] == u"--root") {
-            root = optionValue(args, i);
-        } else if (args[i] == u"--seconds") {
-            seconds = optionValue(args, i).toDouble(&ok);
-            ok = ok && seconds > 0;
-        } else if (args[i] == u"--countdown") {
-            countdown = optionValue(args, i).toInt(&ok);
-            ok = ok && *countdown >= 0;
-        } else if (args[i] == u"--camera") {
-            camera = optionValue(args, i);
-        } else if (args[i] == u"--microphone") {
-            microphone = optionValue(args, i);
-        } else if (args[i] == u"--size") {
-            const QStringList parts = optionValue(args, i).split(u'x');
-            bool w = false, h = false;
-            if (parts.size() == 2)
-                size = QSize(parts[0].toInt(&w), parts[1].toInt(&h));
-            ok = w && h;
-        } else if (args[i] == u"--inputs") {
-            inputs.emplace();
-            for (const QString& part : optionValue(args, i).split(u',')) {
-                const int n = part.toInt(&ok);
-                ok = ok && n >= 1;
-                if (!ok)
-                    break;
-                inputs->append(n);
-            }
-        } else {
-            throw UsageError{QStringLiteral("record: unexpected argument \"%1\"").arg(args[i])};
-        }
-        if (!ok)
-            throw UsageError{QStringLiteral("record: bad value for %1").arg(args[i])};
+    if (const auto text = args.value(QStringLiteral("size"))) {
+        const QStringList parts = text->split(u'x');
+        bool w = false, h = false;
+        if (parts.size() == 2)
+            size = QSize(parts[0].toInt(&w), parts[1].toInt(&h));
+        if (!w || !h)
+            args.badValue(QStringLiteral("size"));
     }
+    const std::optional<QList<int>> inputs = args.inputList(QStringLiteral("inputs"));
 
     TakeLibrary library = openLibrary(root);
     SoundSystem sound;

@@ -7,23 +7,9 @@
 
 namespace reelbox::cli {
 
-QString optionValue(const QStringList& args, int& index) {
-    if (index + 1 >= args.size())
-        throw UsageError{QStringLiteral("%1 needs a value").arg(args[index])};
-    return args[++index];
-}
-
-int runTakes(const QStringList& args) {
-    QString root;
-    bool json = false;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == u"--root")
-            root = optionValue(args, i);
-        else if (args[i] == u"--json")
-            json = true;
-        else
-            throw UsageError{QStringLiteral("takes: unexpected argument \"%1\"").arg(args[i])};
-    }
+int runTakes(const Arguments& args) {
+    const QString root = args.value(QStringLiteral("root"), {});
+    const bool json = args.isSet(QStringLiteral("json"));
     const TakeLibrary library(root.isEmpty() ? TakeLibrary::defaultRoot() : root);
     for (const Take& take : library.takes()) {
         const auto kept = take.info.edit.keptSpans(take.info.timelineDuration());

@@ -1,5 +1,6 @@
 #include "capture/CaptureEngine.h"
 
+#include "platform/HostClock.h"
 #include "platform/Log.h"
 
 #include "capture/CaptureFeeds.h"
@@ -35,12 +36,6 @@ constexpr int soundRingSeconds = 4;
 constexpr qint64 stopWaitNs = 1'000'000'000;
 // Interleaved 32-bit float as a sample format's flags are usually given (float, packed).
 constexpr unsigned floatPackedFlags = 0x1 | 0x8;
-
-qint64 steadyNowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 bool reaches(const CameraFormat& format, double fps) {
     return std::any_of(format.frameRates.begin(), format.frameRates.end(),
@@ -341,7 +336,7 @@ void CaptureEngine::Data::stopRecording(std::shared_ptr<QPromise<RecordingResult
     stopAtNs = atNs;
     pastStop = !includeVideo || !videoFeed;
     stopPromise = std::move(promise);
-    stopDeadlineNs = steadyNowNs() + stopWaitNs;
+    stopDeadlineNs = hostNowNs() + stopWaitNs;
     completeStop();
 }
 
@@ -356,7 +351,7 @@ void CaptureEngine::Data::completeStop() {
                                          : lastEnd);
     const bool soundBehind = includeVideo && recordedChannels > 0 && !microphoneLost &&
                              double(audioEnd) < end * audioSampleRate;
-    if ((soundBehind || !pastStop) && steadyNowNs() < stopDeadlineNs && !writer->failed())
+    if ((soundBehind || !pastStop) && hostNowNs() < stopDeadlineNs && !writer->failed())
         return;
     RecordingResult& result = finishingResult;
     result = RecordingResult{};
@@ -600,7 +595,7 @@ std::vector<LevelMeter::Level> CaptureEngine::audioLevels() {
 }
 
 void CaptureEngine::startRecording(const QString& path, bool includeVideo) {
-    const qint64 requested = steadyNowNs();
+    const qint64 requested = hostNowNs();
     const QSize size = m_videoSize.value_or(QSize());
     d->post([data = d.get(), path, includeVideo, requested, size] {
         data->includeVideo = includeVideo;
@@ -622,7 +617,7 @@ QFuture<RecordingResult> CaptureEngine::stopRecording() {
     auto promise = std::make_shared<QPromise<RecordingResult>>();
     QFuture<RecordingResult> future = promise->future();
     promise->start();
-    const qint64 at = steadyNowNs();
+    const qint64 at = hostNowNs();
     d->post([data = d.get(), promise, at] { data->stopRecording(promise, at); });
     return future;
 }

@@ -3,6 +3,7 @@
 // What the device threads hand to the capture engine's data thread: single-producer,
 // single-consumer rings, filled without locks or allocation. Internal to the engine.
 
+#include "platform/HostClock.h"
 #include "platform/SampleRate.h"
 #include "platform/camera/CameraStream.h"
 
@@ -41,14 +42,14 @@ public:
     void push(const float* interleaved, int frames, qint64 hostTimeNs) noexcept {
         if (m_expectedNs != 0) {
             const qint64 lateFrames =
-                ((hostTimeNs - m_expectedNs) * sampleRate + 500'000'000) / 1'000'000'000;
+                ((hostTimeNs - m_expectedNs) * sampleRate + nsPerSecond / 2) / nsPerSecond;
             // Stamps jitter by far less than half a buffer; a lost buffer moves them by a whole.
             if (lateFrames >= std::max<qint64>(minimumGapFrames, frames / 2)) {
                 m_position += lateFrames;
                 m_gaps.fetch_add(lateFrames, std::memory_order_relaxed);
             }
         }
-        m_expectedNs = hostTimeNs + qint64(frames) * 1'000'000'000 / sampleRate;
+        m_expectedNs = hostTimeNs + qint64(frames) * nsPerSecond / sampleRate;
         const qint64 position = m_position;
         m_position += frames;
         const quint64 writeBlock = m_writeBlock.load(std::memory_order_relaxed);

@@ -1,6 +1,7 @@
 #include "capture/LatencyCalibration.h"
 
 #include "platform/Error.h"
+#include "platform/HostClock.h"
 #include "platform/sound/SoundSystem.h"
 
 #include <algorithm>
@@ -15,9 +16,7 @@
 
 namespace reelbox {
 
-namespace {
-constexpr qint64 nsPerSecond = 1'000'000'000;
-} // namespace
+namespace {} // namespace
 
 namespace latency {
 
@@ -143,7 +142,7 @@ RoundTrip conclude(std::span<const Play> plays, int input) {
 namespace {
 
 using namespace latency;
-using Clock = std::chrono::steady_clock;
+using Clock = HostClock;
 
 constexpr qint64 leadFrames = audioSampleRate / 10;      // from the start signal to the first play
 constexpr qint64 periodFrames = audioSampleRate * 3 / 4; // longer than a signal and its window
@@ -152,18 +151,6 @@ constexpr qint64 recordingFrames = audioSampleRate * 24; // settling, plays and 
 constexpr int steadyBuffers = 16;
 constexpr qint64 steadyToleranceNs = 250;
 constexpr qint64 settleTimeoutNs = 6'000'000'000;
-
-qint64 framesToNs(qint64 frames) {
-    return frames * nsPerSecond / audioSampleRate;
-}
-
-qint64 nsToFrames(qint64 ns) {
-    return std::llround(double(ns) * audioSampleRate / double(nsPerSecond));
-}
-
-qint64 nowNs() {
-    return Clock::now().time_since_epoch().count();
-}
 
 // Counts the buffers in a row whose stamps follow the previous one by its length. A stream's
 // stamps can slew at first, while its timing settles; until then they say little. Audio thread.
@@ -349,7 +336,7 @@ template <typename Done> void waitUntil(Done done, qint64 deadlineNs, const std:
     while (!done()) {
         if (stop.stop_requested())
             throw Cancelled();
-        if (nowNs() > deadlineNs)
+        if (hostNowNs() > deadlineNs)
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -378,12 +365,13 @@ RoundTrip measureRoundTrip(SoundSystem& sound, const QString& outputId, const QS
     const auto check = [&](const auto& stream) {
         if (!stream->failed())
             return;
-        waitUntil([&] { return !problem.get().isEmpty(); }, nowNs() + nsPerSecond / 2, stop);
+        waitUntil([&] { return !problem.get().isEmpty(); }, hostNowNs() + nsPerSecond / 2, stop);
         throw Error(problem.get().isEmpty()
                         ? QStringLiteral("%1 stopped.").arg(stream->device().name)
                         : problem.get());
     };
-    waitUntil([&] { return recorder.started() || in->failed(); }, nowNs() + 3 * nsPerSecond, stop);
+    waitUntil([&] { return recorder.started() || in->failed(); }, hostNowNs() + 3 * nsPerSecond,
+              stop);
     check(in);
     if (!recorder.started())
         throw Error(QStringLiteral("%1 doesn't deliver any sound. Check that it is connected and "
@@ -400,12 +388,12 @@ RoundTrip measureRoundTrip(SoundSystem& sound, const QString& outputId, const QS
     // Stamps that still slew would move the plays apart; a device that never settles is measured
     // anyway, and the agreement check judges it.
     waitUntil([&] { return (recorder.steady() && player.steady()) || broken(); },
-              nowNs() + settleTimeoutNs, stop);
+              hostNowNs() + settleTimeoutNs, stop);
     player.begin();
 
     const qint64 tailNs = framesToNs(latestFrames + signalFrames) + nsPerSecond / 20;
     const qint64 deadlineNs =
-        nowNs() + framesToNs(leadFrames + maxPlays * periodFrames) + tailNs + 4 * nsPerSecond;
+        hostNowNs() + framesToNs(leadFrames + maxPlays * periodFrames) + tailNs + 4 * nsPerSecond;
     std::vector<Play> plays;
     const auto unclear = [&] {
         return std::count_if(plays.begin(), plays.end(),

@@ -9,6 +9,7 @@
 #include "model/UuidString.h"
 #include "platform/CaptureError.h"
 #include "platform/Error.h"
+#include "platform/HostClock.h"
 #include "platform/camera/CameraError.h"
 #include "platform/sound/SoundSystem.h"
 #include "play/Player.h"
@@ -30,12 +31,6 @@ constexpr int readyLooks = 50;
 constexpr qint64 leadNs = 300'000'000; // the player and the capture run before the start
 constexpr double endMargin = 0.5;
 constexpr double minimumRange = 0.1;
-
-qint64 hostNowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 std::shared_ptr<LiveLayout> layoutOf(const TakeComposer::Result& result, bool mirror) {
     auto layout = std::make_shared<LiveLayout>();

@@ -1,5 +1,6 @@
 #include "play/MixPlayback.h"
 
+#include "platform/HostClock.h"
 #include "play/SampleRing.h"
 
 #include <algorithm>
@@ -8,7 +9,7 @@
 namespace reelbox {
 
 namespace {
-constexpr double nsPerFrame = 1e9 / MixPlayback::sampleRate;
+constexpr double nsPerFrame = double(nsPerSecond) / MixPlayback::sampleRate;
 } // namespace
 
 MixPlayback::MixPlayback() = default;

@@ -3,6 +3,7 @@
 #include "compose/CompositionSound.h"
 #include "platform/Background.h"
 #include "platform/Error.h"
+#include "platform/HostClock.h"
 #include "platform/MediaTime.h"
 #include "platform/SampleRate.h"
 #include "platform/sound/SoundSystem.h"
@@ -107,9 +108,7 @@ Player::~Player() {
 }
 
 qint64 Player::hostNow() const {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return hostNowNs();
 }
 
 qint64 Player::outputLatencyNs() const {

@@ -230,6 +230,8 @@ TEST_F(CliMediaTest, WrongCallsEndWithTwoAndTouchNothing) {
         {"takes", "--root"},
         {"takes", "--bogus"},
         {"info"},
+        {"edit", "--json", take},
+        {"play", "--from", "1"},
         {"mix", take, movie},
         {"mix", take, stem},
         {"mix", take, overdubMovie()},

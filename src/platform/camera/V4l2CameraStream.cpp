@@ -1,5 +1,6 @@
 #include "platform/camera/internal/V4l2CameraStream.h"
 
+#include "platform/HostClock.h"
 #include "platform/camera/CameraFrameConverter.h"
 #include "platform/camera/V4l2FormatTable.h"
 #include "platform/camera/V4l2FrameClock.h"
@@ -53,12 +54,6 @@ private:
     void* m_data;
     std::size_t m_length;
 };
-
-qint64 steadyNowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 YuvPicture::Matrix matrixOf(const v4l2_pix_format& format) {
     if (format.ycbcr_enc == V4L2_YCBCR_ENC_709)
@@ -272,7 +267,7 @@ bool V4l2CameraStream::handleFrame(const FrameHandler& onFrame, bool pollError,
                                   buffer.timestamp.tv_usec};
     m_dropped += m_clock.account(stamp);
     const qint64 sequence = buffer.sequence;
-    const qint64 hostTimeNs = v4l2::FrameClock::hostTimeNs(stamp, steadyNowNs());
+    const qint64 hostTimeNs = v4l2::FrameClock::hostTimeNs(stamp, hostNowNs());
 
     CameraFrame frame;
     bool usable = !(buffer.flags & V4L2_BUF_FLAG_ERROR) && buffer.bytesused > 0 &&
@@ -290,7 +285,7 @@ bool V4l2CameraStream::handleFrame(const FrameHandler& onFrame, bool pollError,
     }
     if (!usable) {
         ++m_dropped;
-        const qint64 now = steadyNowNs();
+        const qint64 now = hostNowNs();
         if (m_unusableSinceNs == 0)
             m_unusableSinceNs = now;
         if (now - m_unusableSinceNs < unusableLimitNs)

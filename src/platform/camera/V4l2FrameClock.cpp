@@ -1,5 +1,7 @@
 #include "platform/camera/V4l2FrameClock.h"
 
+#include "platform/HostClock.h"
+
 #include <linux/videodev2.h>
 
 namespace reelbox::v4l2 {
@@ -7,7 +9,7 @@ namespace reelbox::v4l2 {
 qint64 FrameClock::hostTimeNs(const BufferStamp& stamp, qint64 nowNs) {
     if ((stamp.flags & V4L2_BUF_FLAG_TIMESTAMP_MASK) != V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC)
         return nowNs;
-    return stamp.seconds * 1'000'000'000 + stamp.microseconds * 1000;
+    return stamp.seconds * nsPerSecond + stamp.microseconds * 1000;
 }
 
 qint64 FrameClock::account(const BufferStamp& stamp) {

@@ -12,7 +12,7 @@
 namespace reelbox::v4l2 {
 
 // The system calls the camera code makes on a device node. The system's own are used unless
-// a stand-in device (FakeV4l2Device) takes their place.
+// a stand-in device (the tests') takes their place.
 class Io {
 public:
     virtual ~Io() = default;

@@ -1,20 +1,11 @@
 #include "platform/media/LiveMovieWriter.h"
 
 #include "platform/Error.h"
+#include "platform/HostClock.h"
 
 #include <chrono>
 
 namespace reelbox {
-
-namespace {
-
-qint64 steadyNowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-} // namespace
 
 LiveMovieWriter::LiveMovieWriter(const QString& path, const MovieWriterSettings& settings,
                                  double maxPictureAgeSeconds)
@@ -147,7 +138,7 @@ void LiveMovieWriter::run(std::stop_token stop) {
             case Item::Kind::picture:
                 if (m_writer->writeVideoPicture(item.picture, item.seconds)) {
                     if (m_written.fetch_add(1) == 0)
-                        m_firstWrittenNs = steadyNowNs();
+                        m_firstWrittenNs = hostNowNs();
                 } else {
                     ++m_dropped;
                 }

@@ -1,6 +1,7 @@
 #include "platform/sound/internal/Alsa.h"
 
 #include "platform/Error.h"
+#include "platform/HostClock.h"
 #include "platform/Log.h"
 
 #include <QLoggingCategory>
@@ -56,14 +57,6 @@ void routeAlsaMessages() {
 
 QString alsaText(int err) {
     return QString::fromLocal8Bit(snd_strerror(err));
-}
-
-qint64 steadyNowNs() {
-    return std::chrono::steady_clock::now().time_since_epoch().count();
-}
-
-qint64 framesToNs(qint64 frames) {
-    return frames * 1'000'000'000 / soundSampleRate;
 }
 
 // The most channels a stream carries; a device with more gives its first ones.
@@ -152,8 +145,7 @@ bool position(snd_pcm_t* pcm, qint64* atNs, qint64* delayFrames) {
     snd_htimestamp_t ts{};
     snd_pcm_status_get_htstamp(status, &ts);
     *delayFrames = snd_pcm_status_get_delay(status);
-    *atNs =
-        ts.tv_sec || ts.tv_nsec ? qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec : steadyNowNs();
+    *atNs = ts.tv_sec || ts.tv_nsec ? qint64(ts.tv_sec) * nsPerSecond + ts.tv_nsec : hostNowNs();
     return true;
 }
 
@@ -200,7 +192,7 @@ private:
             }
             qint64 at = 0, delay = 0;
             if (!position(pcm, &at, &delay)) {
-                at = steadyNowNs();
+                at = hostNowNs();
                 delay = 0;
             }
             // The frames just read came before the `delay` frames still waiting in the device.
@@ -240,7 +232,7 @@ private:
             }
             qint64 at = 0, delay = 0;
             if (!position(pcm, &at, &delay)) {
-                at = steadyNowNs();
+                at = hostNowNs();
                 delay = 0;
             }
             // What is written now is heard after everything already queued.

@@ -1,6 +1,8 @@
 #include "platform/sound/internal/PipeWire.h"
 
 #include "platform/Error.h"
+#include "platform/HostClock.h"
+#include "platform/sound/internal/StampFilter.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -99,60 +101,14 @@ const spa_pod* buildFormat(spa_pod_builder* builder, int channels) {
 }
 
 qint64 ticksToNs(int64_t ticks, spa_fraction rate) {
-    if (rate.denom == 0)
-        return 0;
-    return qint64(ticks * int64_t(SPA_NSEC_PER_SEC) * int64_t(rate.num) / int64_t(rate.denom));
+    return graphTicksToNs(ticks, rate.num, rate.denom);
 }
 
-qint64 framesToNs(int64_t frames) {
-    return qint64(frames * int64_t(SPA_NSEC_PER_SEC) / soundSampleRate);
+std::optional<GraphPosition> graphPosition(const pw_time& time, bool timed) {
+    if (!timed)
+        return std::nullopt;
+    return GraphPosition{time.ticks, int64_t(time.rate.num), int64_t(time.rate.denom)};
 }
-
-qint64 steadyNowNs() {
-    return std::chrono::steady_clock::now().time_since_epoch().count();
-}
-
-// Stamps that run on without a gap while the graph's position (ticks) advances exactly as much as
-// the frames that went through, following the measured instants slowly so jitter doesn't jolt
-// them; when the position jumps (an xrun, lost frames) or they are more than a millisecond off,
-// they restart from the measurement. Audio thread.
-class StampFilter {
-public:
-    qint64 next(qint64 measuredNs, int frames, const pw_time& time, bool timed) noexcept {
-        qint64 stamp = measuredNs;
-        if (m_valid && timed) {
-            m_advancedNs += ticksToNs(int64_t(time.ticks - m_ticks), time.rate);
-            m_passedNs += m_lastLengthNs;
-            const qint64 gap = m_advancedNs - m_passedNs;
-            const qint64 error = measuredNs - m_expectedNs;
-            // An error well beyond a cycle's jitter is a stamp that started a cycle off (as a
-            // stream's first one may): taken as measured rather than crept towards.
-            if (std::abs(gap - m_gapNs) < 1'000'000 && std::abs(error) < 1'000'000)
-                stamp = m_expectedNs + error / 64;
-            m_gapNs = gap;
-        } else if (m_valid) {
-            stamp = m_expectedNs;
-        }
-        if (timed && !m_valid) {
-            m_valid = true;
-            m_advancedNs = m_passedNs = m_gapNs = 0;
-        }
-        if (timed)
-            m_ticks = time.ticks;
-        m_lastLengthNs = framesToNs(frames);
-        m_expectedNs = stamp + m_lastLengthNs;
-        return stamp;
-    }
-
-private:
-    bool m_valid = false;
-    uint64_t m_ticks = 0;
-    qint64 m_advancedNs = 0; // graph time since the first timed buffer
-    qint64 m_passedNs = 0;   // length of the frames that went through since then
-    qint64 m_gapNs = 0;
-    qint64 m_lastLengthNs = 0;
-    qint64 m_expectedNs = 0;
-};
 
 } // namespace
 
@@ -220,11 +176,11 @@ struct Connection::State {
     }
 
     // Waits, holding the loop lock, until the server has handled every request sent so far.
-    bool roundTrip(std::chrono::steady_clock::time_point deadline) {
+    bool roundTrip(HostClock::time_point deadline) {
         synced = false;
         pendingSeq = pw_core_sync(core.get(), PW_ID_CORE, 0);
         while (!synced && !broken) {
-            if (std::chrono::steady_clock::now() >= deadline)
+            if (HostClock::now() >= deadline)
                 return false;
             pw_thread_loop_timed_wait(loop.get(), 1);
         }
@@ -378,7 +334,7 @@ struct Connection::State {
     // Loop thread, every watch interval: checks the streams; after the server went away, forgets
     // its devices and connects again as soon as it is back.
     void watch() {
-        const qint64 now = steadyNowNs();
+        const qint64 now = hostNowNs();
         for (StreamBase* stream : std::vector<StreamBase*>(streams))
             stream->watch(now);
         if (!broken)
@@ -469,7 +425,7 @@ public:
 
 protected:
     // Audio thread: a cycle ran.
-    void cycled() noexcept { m_lastCycleNs.store(steadyNowNs(), std::memory_order_relaxed); }
+    void cycled() noexcept { m_lastCycleNs.store(hostNowNs(), std::memory_order_relaxed); }
 
     // Loop lock held. Throws with the server's text when the stream doesn't start.
     void connect(pw_direction direction, pw_properties* props, int channels, void* owner,
@@ -494,16 +450,14 @@ protected:
             throw Error(QStringLiteral("Can't use %1: %2")
                             .arg(m_node.device.name, QString::fromLocal8Bit(strerror(-res))));
         }
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(answerTimeoutMs);
+        const auto deadline = HostClock::now() + std::chrono::milliseconds(answerTimeoutMs);
         while (m_streamState != PW_STREAM_STATE_STREAMING &&
-               m_streamState != PW_STREAM_STATE_ERROR && !s.broken &&
-               std::chrono::steady_clock::now() < deadline)
+               m_streamState != PW_STREAM_STATE_ERROR && !s.broken && HostClock::now() < deadline)
             pw_thread_loop_timed_wait(s.loop.get(), 1);
         if (!m_gone && !s.broken &&
             (m_streamState == PW_STREAM_STATE_STREAMING ||
              m_streamState == PW_STREAM_STATE_PAUSED)) {
-            m_lastCycleNs = steadyNowNs();
+            m_lastCycleNs = hostNowNs();
             m_opened = true;
             return;
         }
@@ -634,8 +588,8 @@ private:
         pw_time time{};
         const bool timed = pw_stream_get_time_n(m_stream.get(), &time, sizeof time) == 0 &&
                            time.rate.denom != 0 && time.now != 0;
-        const qint64 end = timed ? time.now - ticksToNs(time.delay, time.rate) : steadyNowNs();
-        qint64 at = m_stamps.next(end - framesToNs(total), total, time, timed);
+        const qint64 end = timed ? time.now - ticksToNs(time.delay, time.rate) : hostNowNs();
+        qint64 at = m_stamps.next(end - framesToNs(total), total, graphPosition(time, timed));
         for (int i = 0; i < count; ++i) {
             int frames = 0;
             const float* data = samples(buffers[i], &frames);
@@ -688,7 +642,7 @@ private:
         else
             frames = std::min(frames, 1024);
         pw_time time{};
-        qint64 heard = steadyNowNs();
+        qint64 heard = hostNowNs();
         const bool timed = pw_stream_get_time_n(m_stream.get(), &time, sizeof time) == 0 &&
                            time.rate.denom != 0 && time.now != 0;
         if (timed) {
@@ -696,7 +650,7 @@ private:
             setLatencyNs(delay + framesToNs(int64_t(time.buffered)));
             heard = time.now + delay + framesToNs(int64_t(time.queued + time.buffered));
         }
-        heard = m_stamps.next(heard, frames, time, timed);
+        heard = m_stamps.next(heard, frames, graphPosition(time, timed));
         render(static_cast<float*>(data.data), frames, heard);
         data.chunk->offset = 0;
         data.chunk->stride = stride;
@@ -788,8 +742,7 @@ std::unique_ptr<Connection> Connection::open(Listener listener, QString* problem
     pw_loop_update_timer(pw_thread_loop_get_loop(s->loop.get()), s->watchTimer, &interval,
                          &interval, false);
     // The first round lists the globals and binds them; the second brings their details.
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(answerTimeoutMs);
+    const auto deadline = HostClock::now() + std::chrono::milliseconds(answerTimeoutMs);
     if (!s->roundTrip(deadline) || !s->roundTrip(deadline)) {
         *problem = QStringLiteral("The sound server (PipeWire) doesn't answer.");
         return nullptr;

@@ -13,6 +13,8 @@ target_sources(reelbox_platform PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/SoundDevice.h
     ${CMAKE_CURRENT_LIST_DIR}/SoundSystem.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SoundSystem.h
+    ${CMAKE_CURRENT_LIST_DIR}/StampFilter.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/internal/StampFilter.h
     ${CMAKE_CURRENT_LIST_DIR}/../virtual/SoundLoopback.h
     ${CMAKE_CURRENT_LIST_DIR}/../virtual/TestMicrophone.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../virtual/TestMicrophone.h

@@ -1,5 +1,6 @@
 #include "platform/virtual/TestCamera.h"
 
+#include "platform/HostClock.h"
 #include "platform/camera/internal/PicturePool.h"
 #include "platform/virtual/TestCameraPattern.h"
 
@@ -14,14 +15,7 @@ namespace reelbox {
 namespace {
 
 constexpr int frameRate = 30;
-constexpr qint64 nsPerSecond = 1'000'000'000;
 constexpr qint64 queuedFrames = 8;
-
-qint64 steadyNowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 class TestCameraStream final : public CameraStream {
 public:
@@ -53,7 +47,7 @@ public:
 
 private:
     void run(std::stop_token stop, const FrameHandler& onFrame) {
-        qint64 k = testCameraFrameAtOrAfter(steadyNowNs());
+        qint64 k = testCameraFrameAtOrAfter(hostNowNs());
         std::mutex mutex;
         while (!stop.stop_requested()) {
             const qint64 due = testCameraFrameTimeNs(k);
@@ -62,7 +56,7 @@ private:
             {
                 // Delivered at, never before, the instant it stands for.
                 std::unique_lock lock(mutex);
-                const std::chrono::steady_clock::time_point deadline{std::chrono::nanoseconds(due)};
+                const HostClock::time_point deadline{std::chrono::nanoseconds(due)};
                 m_wake.wait_until(lock, stop, deadline, [] { return false; });
             }
             if (stop.stop_requested())
@@ -73,7 +67,7 @@ private:
             // Like a driver with a ring of buffers, frames wait while the handler is busy;
             // those that fall more than the ring behind are lost.
             const qint64 next =
-                std::max(k + 1, testCameraFrameAtOrAfter(steadyNowNs()) - queuedFrames);
+                std::max(k + 1, testCameraFrameAtOrAfter(hostNowNs()) - queuedFrames);
             m_dropped += next - k - 1;
             k = next;
         }

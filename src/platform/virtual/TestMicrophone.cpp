@@ -1,5 +1,6 @@
 #include "platform/virtual/TestMicrophone.h"
 
+#include "platform/HostClock.h"
 #include "platform/SampleRate.h"
 
 #include <chrono>
@@ -72,7 +73,7 @@ TestMicrophone::~TestMicrophone() {
 }
 
 void TestMicrophone::run(std::stop_token stop) {
-    using Clock = std::chrono::steady_clock;
+    using Clock = HostClock;
     const int channels = m_options.channels;
     const qint64 frames = m_options.bufferFrames;
     const double ppm = m_options.ppm;
@@ -90,11 +91,11 @@ void TestMicrophone::run(std::stop_token stop) {
         m_signal.fillTones(m_buffer.data(), frame, frames);
         const qint64 clickFrames = m_signal.clickFrames();
         const qint64 firstSecond =
-            std::max<qint64>(0, hostTimeOfFrame(frame - clickFrames, ppm) / 1'000'000'000);
-        const qint64 lastSecond = hostTimeOfFrame(frame + frames, ppm) / 1'000'000'000;
+            std::max<qint64>(0, hostTimeOfFrame(frame - clickFrames, ppm) / nsPerSecond);
+        const qint64 lastSecond = hostTimeOfFrame(frame + frames, ppm) / nsPerSecond;
         for (qint64 s = firstSecond; s <= lastSecond; ++s)
             m_signal.writeClick(m_buffer.data(), frame, frames,
-                                frameAtOrAfter(s * 1'000'000'000, ppm));
+                                frameAtOrAfter(s * nsPerSecond, ppm));
         if (loop) {
             float* last = m_buffer.data() + (channels - 1);
             for (qint64 i = 0; i < frames; ++i, last += channels)

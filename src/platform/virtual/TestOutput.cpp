@@ -1,5 +1,6 @@
 #include "platform/virtual/TestOutput.h"
 
+#include "platform/HostClock.h"
 #include "platform/SampleRate.h"
 
 #include <chrono>
@@ -35,7 +36,7 @@ TestOutput::~TestOutput() {
 }
 
 void TestOutput::run(std::stop_token stop) {
-    using Clock = std::chrono::steady_clock;
+    using Clock = HostClock;
     const int channels = this->channels();
     // Frames on the 48 kHz grid of the host clock: frame m is taken at m / 48000 s.
     auto nsOf = [](qint64 m) { return m * 62500 / 3; };

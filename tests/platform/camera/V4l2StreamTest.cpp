@@ -1,7 +1,7 @@
 // The V4L2 listing and capture code, run against a stand-in device.
 
 #include "platform/camera/CameraStream.h"
-#include "platform/camera/FakeV4l2Device.h"
+#include "support/FakeV4l2Device.h"
 
 #include <QBuffer>
 #include <QFile>

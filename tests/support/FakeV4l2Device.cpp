@@ -1,4 +1,4 @@
-#include "platform/camera/FakeV4l2Device.h"
+#include "support/FakeV4l2Device.h"
 
 #include "platform/camera/internal/UniqueFd.h"
 
