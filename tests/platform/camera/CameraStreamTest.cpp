@@ -151,7 +151,8 @@ struct Fixture {
     QString path = dir.filePath(QStringLiteral("video4"));
     std::shared_ptr<FakeV4l2Device> device =
         std::make_shared<FakeV4l2Device>(path, QStringLiteral("Fake Webcam"), webcamTable());
-    const qint64 base = nowNs() - 10'000'000'000; // the stand-in's kernel stamps, in the past
+    // The stand-in's kernel stamps: whole microseconds, in the past.
+    const qint64 base = (nowNs() / 1000 - 10'000'000) * 1000;
     Fixture() {
         QFile node(path);
         EXPECT_TRUE(node.open(QIODevice::WriteOnly));
@@ -179,6 +180,10 @@ struct Backend {
     std::chrono::milliseconds stall;
     std::size_t frames;
 };
+
+void PrintTo(const Backend& b, std::ostream* os) {
+    *os << b.name;
+}
 
 class CameraContract : public ::testing::TestWithParam<Backend> {
 protected:
@@ -208,6 +213,9 @@ TEST_P(CameraContract, FramesComeInOrderAtTheirTimesAndGapsCountAsDropped) {
     for (std::uint32_t n : b.fed)
         b.feed(f, n);
     const std::vector<CameraFrame> frames = events.waitForFrames(b.frames);
+    if (standIn) {
+        EXPECT_EQ(f.device->queuedBuffers(), f.device->requestedBuffers()) << "all given back";
+    }
     stream->stop();
     ASSERT_GE(frames.size(), b.frames);
     const std::vector<qint64> arrivals = events.arrivals();
@@ -226,9 +234,6 @@ TEST_P(CameraContract, FramesComeInOrderAtTheirTimesAndGapsCountAsDropped) {
     EXPECT_GE(gaps, 2);
     EXPECT_EQ(stream->droppedFrames(), gaps);
     EXPECT_EQ(stream->deliveredFrames(), qint64(events.frameCount()));
-    if (standIn) {
-        EXPECT_EQ(f.device->queuedBuffers(), f.device->requestedBuffers()) << "all given back";
-    }
 }
 
 TEST_P(CameraContract, StopsPromptlyAndDeliversNothingAfterwards) {
@@ -250,6 +255,7 @@ TEST_P(CameraContract, StopsPromptlyAndDeliversNothingAfterwards) {
     stream->stop(); // again: nothing happens
 
     // Never started: destroyed without waiting.
+    stream.reset();
     b.open(f).reset();
 }
 
