@@ -300,7 +300,9 @@ TEST(TestCamera, FramesFallOnTheThirtiethsOfASecondWithFlashesOnWholeSeconds) {
     }
 }
 
-TEST(TestCamera, DeliversEveryFrameAtItsInstantWithItsNumberBurntIn) {
+// Unhindered, every frame comes, a flash among them, the last within a frame or two of its
+// instant. (Order, times and each frame's own picture: the contract above.)
+TEST(TestCamera, DeliversEveryFrameInRealTime) {
     auto stream = CameraStream::open(testCameraId(), format(640, 360), 30);
     ASSERT_EQ(stream->size(), QSize(640, 360));
     Events events;
@@ -310,26 +312,9 @@ TEST(TestCamera, DeliversEveryFrameAtItsInstantWithItsNumberBurntIn) {
     stream->stop();
     ASSERT_GE(frames.size(), 33u);
     EXPECT_EQ(stream->droppedFrames(), 0);
-    int flashes = 0;
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        const CameraFrame& f = frames[i];
-        SCOPED_TRACE(f.sequence);
-        if (i > 0) {
-            EXPECT_EQ(f.sequence, frames[i - 1].sequence + 1);
-        }
-        EXPECT_EQ(f.hostTimeNs, testCameraFrameTimeNs(f.sequence));
-        // Every picture is still its own frame's, though the stream has moved on since.
-        const bool flash = f.sequence % 30 == 0;
-        EXPECT_EQ(allWhite(f.picture), flash);
-        if (flash) {
-            ++flashes;
-            EXPECT_EQ(f.hostTimeNs % 1'000'000'000, 0);
-        } else {
-            EXPECT_EQ(readFrameNumber(f.picture), f.sequence);
-        }
-    }
-    EXPECT_GE(flashes, 1);
-    // Real time: the last frame came within a frame or two of its instant.
+    EXPECT_EQ(frames.back().sequence - frames.front().sequence + 1, qint64(frames.size()));
+    EXPECT_TRUE(std::any_of(frames.begin(), frames.end(),
+                            [](const CameraFrame& f) { return allWhite(f.picture); }));
     EXPECT_LT(arrivals.back() - frames.back().hostTimeNs, 70'000'000);
 }
 
