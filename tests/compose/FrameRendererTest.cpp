@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <cstdlib>
 #include <map>
+#include <string>
 
 using namespace reelbox;
 
@@ -194,91 +195,82 @@ TEST(DrawOps, ExportPutsItsFirstLayerOnTop) {
     EXPECT_TRUE(filled(render(snapshot, {64, 36}, frames), {30, 10, 20, 10}, green));
 }
 
-TEST(FrameRenderer, DrawsEachLayoutsColoursInTheirTiles) {
-    const Frames frames = redAndBlue();
-    const QSize size(64, 36);
-
-    const QImage sideBySide = render(split(), size, frames);
-    EXPECT_TRUE(filled(sideBySide, {0, 0, 32, 36}, red));
-    EXPECT_TRUE(filled(sideBySide, {32, 0, 32, 36}, blue));
-
-    const QImage small = render(pip(), size, frames);
-    EXPECT_TRUE(filled(small, {44, 24, 16, 9}, blue));
-    EXPECT_TRUE(filled(small, {0, 0, 64, 24}, red));
-    EXPECT_TRUE(filled(small, {0, 24, 44, 12}, red));
-    EXPECT_TRUE(filled(small, {60, 24, 4, 12}, red));
-    EXPECT_TRUE(filled(small, {44, 33, 16, 3}, red));
-
-    const LiveSnapshot mainOnly{{64, 36}, {layer(mainID, {0, 0, 64, 36}, {0, 0, 64, 36})}, false};
-    EXPECT_TRUE(filled(render(mainOnly, size, frames), {0, 0, 64, 36}, red));
-}
-
-TEST(FrameRenderer, CentresACanvasOfAnotherAspectBetweenBlackBars) {
-    // A portrait canvas 20 × 36 in a 64 × 36 output: scale 1, x 22 … 41.
-    const LiveSnapshot portrait{{20, 36}, {layer(mainID, {0, 0, 20, 36}, {22, 0, 20, 36})}, false};
-    const QImage image = render(portrait, {64, 36}, redAndBlue());
-    EXPECT_TRUE(filled(image, {0, 0, 22, 36}, black));
-    EXPECT_TRUE(filled(image, {22, 0, 20, 36}, red));
-    EXPECT_TRUE(filled(image, {42, 0, 22, 36}, black));
-
-    // A landscape canvas in a portrait output: bars above and below.
-    const LiveSnapshot landscape{{32, 18}, {layer(mainID, {0, 0, 32, 18}, {0, 0, 64, 36})}, false};
-    const QImage tall = render(landscape, {32, 40}, redAndBlue());
-    EXPECT_TRUE(filled(tall, {0, 0, 32, 11}, black));
-    EXPECT_TRUE(filled(tall, {0, 11, 32, 18}, red));
-    EXPECT_TRUE(filled(tall, {0, 29, 32, 11}, black));
-}
-
-TEST(FrameRenderer, LargerOutputsScaleTheWholeCanvas) {
-    // Canvas 32 × 18 split in two, in an output twice as high and wider still.
-    const LiveSnapshot snapshot{{32, 18},
-                                {layer(mainID, {0, 0, 16, 18}, {24, 0, 16, 18}),
-                                 layer(overdubID, {16, 0, 16, 18}, {24, 0, 16, 18})},
-                                false};
-    const QImage wide = render(snapshot, {80, 36}, redAndBlue());
-    EXPECT_TRUE(filled(wide, {0, 0, 8, 36}, black));
-    EXPECT_TRUE(filled(wide, {8, 0, 32, 36}, red));
-    EXPECT_TRUE(filled(wide, {40, 0, 32, 36}, blue));
-    EXPECT_TRUE(filled(wide, {72, 0, 8, 36}, black));
-}
-
-TEST(FrameRenderer, MirrorFlipsEachLayerWithinItsOwnTile) {
-    // The main is red | green, the overdub blue | white; each crop shows the middle 32 columns.
-    const Frames frames = {
-        {{mainID, halves(64, 36, red, green)}, {overdubID, halves(64, 36, blue, white)}}};
-    LiveSnapshot snapshot = split();
-
-    const QImage plain = render(snapshot, {64, 36}, frames);
-    EXPECT_TRUE(filled(plain, {0, 0, 16, 36}, red));
-    EXPECT_TRUE(filled(plain, {16, 0, 16, 36}, green));
-    EXPECT_TRUE(filled(plain, {32, 0, 16, 36}, blue));
-    EXPECT_TRUE(filled(plain, {48, 0, 16, 36}, white));
-
-    snapshot.mirror = true;
-    for (QSize size : {QSize(64, 36), QSize(128, 72), QSize(48, 27)}) {
-        const QImage mirrored = render(snapshot, size, frames);
-        const int quarter = size.width() / 4;
-        const int h = size.height();
-        EXPECT_TRUE(filled(mirrored, {0, 0, quarter - 1, h}, green)) << size.width();
-        EXPECT_TRUE(filled(mirrored, {quarter + 1, 0, quarter - 1, h}, red)) << size.width();
-        EXPECT_TRUE(filled(mirrored, {2 * quarter, 0, quarter - 1, h}, white)) << size.width();
-        EXPECT_TRUE(filled(mirrored, {3 * quarter + 1, 0, quarter - 1, h}, blue)) << size.width();
-    }
-}
-
-TEST(FrameRenderer, MissingFramesSkipTheirLayer) {
-    Frames onlyMain = redAndBlue();
+// What each picture shows where: the layouts, a canvas of another aspect between black bars,
+// larger outputs, mirroring within each tile, missing frames, destination edges snapped to
+// pixels.
+TEST(FrameRenderer, EachRegionShowsItsLayersColour) {
+    struct Case {
+        std::string what;
+        QSize output;
+        std::vector<DrawOp> ops;
+        Frames frames;
+        std::vector<std::pair<QRect, QRgb>> regions;
+    };
+    const Frames rb = redAndBlue();
+    Frames onlyMain = rb, nullOverdub = rb, onlyOverdub = rb;
     onlyMain.images.erase(overdubID);
-    EXPECT_TRUE(filled(render(pip(), {64, 36}, onlyMain), {0, 0, 64, 36}, red));
-    onlyMain.images[overdubID] = QImage(); // a null frame counts as none
-    EXPECT_TRUE(filled(render(pip(), {64, 36}, onlyMain), {0, 0, 64, 36}, red));
-
-    Frames onlyOverdub = redAndBlue();
+    nullOverdub.images[overdubID] = QImage(); // a null frame counts as none
     onlyOverdub.images.erase(mainID);
-    const QImage image = render(pip(), {64, 36}, onlyOverdub);
-    EXPECT_TRUE(filled(image, {44, 24, 16, 9}, blue));
-    EXPECT_TRUE(filled(image, {0, 0, 64, 24}, black));
-    EXPECT_TRUE(filled(image, {0, 24, 44, 12}, black));
+    // The main red | green, the overdub blue | white.
+    const Frames halved = {
+        {{mainID, halves(64, 36, red, green)}, {overdubID, halves(64, 36, blue, white)}}};
+    auto one = [](SizeD canvas, RectD tile, RectD crop) {
+        return LiveSnapshot{canvas, {layer(mainID, tile, crop)}, false};
+    };
+    const LiveSnapshot halfSplit{{32, 18},
+                                 {layer(mainID, {0, 0, 16, 18}, {24, 0, 16, 18}),
+                                  layer(overdubID, {16, 0, 16, 18}, {24, 0, 16, 18})},
+                                 false};
+    const QSize size(64, 36);
+    // clang-format off
+    std::vector<Case> cases{
+        {"side by side", size, drawOps(split(), size), rb,
+         {{{0, 0, 32, 36}, red}, {{32, 0, 32, 36}, blue}}},
+        {"picture in picture", size, drawOps(pip(), size), rb,
+         {{{44, 24, 16, 9}, blue}, {{0, 0, 64, 24}, red}, {{0, 24, 44, 12}, red},
+          {{60, 24, 4, 12}, red}, {{44, 33, 16, 3}, red}}},
+        {"main only", size, drawOps(one({64, 36}, {0, 0, 64, 36}, {0, 0, 64, 36}), size), rb,
+         {{{0, 0, 64, 36}, red}}},
+        // A portrait canvas 20 × 36 in a 64 × 36 output: scale 1, x 22 … 41.
+        {"portrait canvas", size, drawOps(one({20, 36}, {0, 0, 20, 36}, {22, 0, 20, 36}), size),
+         rb, {{{0, 0, 22, 36}, black}, {{22, 0, 20, 36}, red}, {{42, 0, 22, 36}, black}}},
+        {"landscape canvas", {32, 40},
+         drawOps(one({32, 18}, {0, 0, 32, 18}, {0, 0, 64, 36}), {32, 40}), rb,
+         {{{0, 0, 32, 11}, black}, {{0, 11, 32, 18}, red}, {{0, 29, 32, 11}, black}}},
+        // Canvas 32 × 18 split in two, in an output twice as high and wider still.
+        {"larger output", {80, 36}, drawOps(halfSplit, {80, 36}), rb,
+         {{{0, 0, 8, 36}, black}, {{8, 0, 32, 36}, red}, {{40, 0, 32, 36}, blue},
+          {{72, 0, 8, 36}, black}}},
+        {"not mirrored", size, drawOps(split(), size), halved,
+         {{{0, 0, 16, 36}, red}, {{16, 0, 16, 36}, green}, {{32, 0, 16, 36}, blue},
+          {{48, 0, 16, 36}, white}}},
+        {"overdub missing", size, drawOps(pip(), size), onlyMain, {{{0, 0, 64, 36}, red}}},
+        {"overdub null", size, drawOps(pip(), size), nullOverdub, {{{0, 0, 64, 36}, red}}},
+        {"main missing", size, drawOps(pip(), size), onlyOverdub,
+         {{{44, 24, 16, 9}, blue}, {{0, 0, 64, 24}, black}, {{0, 24, 44, 12}, black}}},
+        // Edges at 10.4 and 20.6 cover pixels 10 … 20; tiles sharing an edge at 31.5 meet there.
+        {"edges snap", size,
+         {{mainID, {0, 0, 64, 36}, {10.4, 2.5, 10.2, 4.49}, false},
+          {overdubID, {0, 0, 64, 36}, {0, 10, 31.5, 4}, false},
+          {mainID, {0, 0, 64, 36}, {31.5, 10, 32.5, 4}, false}}, rb,
+         {{{10, 3, 11, 4}, red}, {{9, 2, 13, 1}, black}, {{9, 7, 13, 1}, black},
+          {{9, 3, 1, 4}, black}, {{21, 3, 1, 4}, black}, {{0, 10, 32, 4}, blue},
+          {{32, 10, 32, 4}, red}}}};
+    // Mirrored, each layer flips within its own tile, at any output size.
+    LiveSnapshot mirrored = split();
+    mirrored.mirror = true;
+    for (QSize out : {QSize(64, 36), QSize(128, 72), QSize(48, 27)}) {
+        const int q = out.width() / 4, h = out.height();
+        cases.push_back({"mirrored " + std::to_string(out.width()), out, drawOps(mirrored, out),
+                         halved, {{{0, 0, q - 1, h}, green}, {{q + 1, 0, q - 1, h}, red},
+                                  {{2 * q, 0, q - 1, h}, white}, {{3 * q + 1, 0, q - 1, h}, blue}}});
+    }
+    // clang-format on
+    for (const Case& c : cases) {
+        const QImage image = renderFrame(c.output, c.ops, c.frames.lookup());
+        for (const auto& [area, colour] : c.regions)
+            EXPECT_TRUE(filled(image, area, colour)) << c.what;
+    }
 }
 
 TEST(FrameRenderer, NothingToDrawIsBlack) {

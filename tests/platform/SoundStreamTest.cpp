@@ -1,0 +1,214 @@
+// Sound streams: the contract every backend keeps (an input delivers all of the device's
+// channels, each buffer stamped its own length after the one before; an output pulls; both stop
+// promptly and call nothing afterwards), run over the virtual devices, a private PipeWire daemon
+// and ALSA on a stand-in card that ALSA itself loads as a plugin (tests/support/
+// AlsaTestDevice.cpp: it runs in real time, overruns when its reader falls behind and, like a
+// card's raw device, opens once per direction). Then what ALSA does on its own.
+#include "support/PrivatePipeWire.h"
+
+#include "platform/sound/SoundSystem.h"
+#include "platform/sound/internal/Alsa.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+
+using namespace reelbox;
+using reelbox::test::waitUntil;
+
+namespace {
+
+// hw:CARD=…,DEV=n is the card's raw device n, plughw: the same through a plug. Device 0 has 10
+// inputs and 4 outputs, device 1 80 inputs and 2 outputs.
+const char* const config = R"(
+pcm_type.reelboxtest { lib "%1" }
+pcm.!hw {
+    @args [ CARD DEV ]
+    @args.CARD { type string }
+    @args.DEV { type integer default 0 }
+    type reelboxtest
+    device $DEV
+}
+pcm.!plughw {
+    @args [ CARD DEV ]
+    @args.CARD { type string }
+    @args.DEV { type integer default 0 }
+    type plug
+    slave.pcm { type reelboxtest device $DEV }
+}
+)";
+
+// Points ALSA at the stand-in card for the life of the object.
+class AlsaStandIn {
+public:
+    AlsaStandIn() : m_saved(qgetenv("ALSA_CONFIG_PATH")) {
+        QFile file(m_dir.filePath(QStringLiteral("asound.conf")));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(
+            QString::fromUtf8(config).arg(QStringLiteral(REELBOX_ALSA_TEST_PLUGIN)).toUtf8());
+        file.close();
+        qputenv("ALSA_CONFIG_PATH", file.fileName().toUtf8());
+    }
+    ~AlsaStandIn() { qputenv("ALSA_CONFIG_PATH", m_saved); }
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_saved;
+};
+
+// A backend: the devices to open and the channels each stream has.
+struct Backend {
+    const char* name;
+    QString input, output;
+    int inputChannels, outputChannels;
+};
+
+void PrintTo(const Backend& b, std::ostream* os) {
+    *os << b.name;
+}
+
+class SoundContract : public ::testing::TestWithParam<Backend> {
+protected:
+    static void SetUpTestSuite() { test::ensureEventLoop(); }
+    void SetUp() override {
+        const QString name = QString::fromUtf8(GetParam().name);
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        if (name == u"PipeWire") {
+            daemon = std::make_unique<test::PrivatePipeWire>();
+            daemon->addNullNode(u"reelbox-contract"_qs, u"Contract"_qs, u"Audio/Sink"_qs, 4);
+        } else if (name == u"ALSA") {
+            alsa = std::make_unique<AlsaStandIn>();
+            qputenv("XDG_RUNTIME_DIR", empty.path().toUtf8()); // no server: ALSA directly
+        }
+        sound = std::make_unique<SoundSystem>();
+        qputenv("XDG_RUNTIME_DIR", runtime);
+        EXPECT_EQ(sound->hasServer(), name == u"PipeWire") << sound->serverProblem().toStdString();
+    }
+    QTemporaryDir empty;
+    std::unique_ptr<test::PrivatePipeWire> daemon;
+    std::unique_ptr<AlsaStandIn> alsa;
+    std::unique_ptr<SoundSystem> sound;
+};
+
+TEST_P(SoundContract, InputsAreStampedBufferByBufferOutputsPullAndBothStopPromptly) {
+    const Backend& b = GetParam();
+    constexpr size_t capacity = 4096;
+    std::vector<qint64> stamps(capacity);
+    std::vector<int> lengths(capacity);
+    std::atomic<size_t> buffers{0};
+    std::atomic<int> wrongChannels{0}, pulls{0};
+    const qint64 openedNs = std::chrono::steady_clock::now().time_since_epoch().count();
+    auto in = sound->openInput(b.input, [&](const float*, int frames, int ch, qint64 host) {
+        const size_t n = buffers.load();
+        if (n < capacity) {
+            stamps[n] = host;
+            lengths[n] = frames;
+        }
+        if (ch != b.inputChannels)
+            wrongChannels.fetch_add(1);
+        buffers.store(n + 1);
+    });
+    auto out = sound->openOutput(
+        b.output,
+        [&](float* d, int frames, int ch, qint64) {
+            std::fill(d, d + frames * ch, 0.0f);
+            if (ch != b.outputChannels)
+                wrongChannels.fetch_add(1);
+            pulls.fetch_add(1);
+        },
+        {}, b.outputChannels);
+    EXPECT_EQ(in->channels(), b.inputChannels);
+    EXPECT_EQ(out->channels(), b.outputChannels);
+    EXPECT_TRUE(waitUntil([&] { return buffers.load() > 20 && pulls.load() > 5; }, 5000));
+
+    const auto stopping = std::chrono::steady_clock::now();
+    in.reset();
+    out.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::milliseconds(500));
+    const size_t delivered = buffers.load();
+    const int pulled = pulls.load();
+    QThread::msleep(50);
+    EXPECT_EQ(buffers.load(), delivered) << "delivered after the stream was destroyed";
+    EXPECT_EQ(pulls.load(), pulled) << "pulled after the stream was destroyed";
+    EXPECT_EQ(wrongChannels.load(), 0);
+
+    // Each buffer is stamped its predecessor's length later on the host clock. A starved machine
+    // may lose whole cycles (an xrun): the stamps then jump by whole buffers, rarely.
+    const size_t n = std::min(delivered, capacity);
+    ASSERT_GT(n, 10u);
+    size_t lost = 0;
+    for (size_t i = 1; i < n; ++i) {
+        const double length = lengths[i - 1] * 1e9 / soundSampleRate;
+        const double step = double(stamps[i] - stamps[i - 1]);
+        if (std::abs(step - length) < 100'000)
+            continue;
+        ++lost;
+        const double whole = std::round(step / length);
+        EXPECT_GE(whole, 2.0) << "buffer " << i << " steps " << step << " ns";
+        EXPECT_NEAR(step, whole * length, 100'000) << "buffer " << i;
+    }
+    EXPECT_LE(lost, n / 10);
+    EXPECT_NEAR(double(stamps[0] - openedNs), 0.0, 500e6);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Backends, SoundContract,
+    ::testing::Values(Backend{"Virtual", testMicrophoneId(), testOutputId(), 2, 2},
+                      Backend{"PipeWire", u"reelbox-contract"_qs, u"reelbox-contract"_qs, 4, 4},
+                      Backend{"ALSA", u"plughw:CARD=Test,DEV=0"_qs, u"plughw:CARD=Test,DEV=0"_qs,
+                              10, 4}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class SoundAlsaTest : public ::testing::Test {
+protected:
+    AlsaStandIn standIn;
+};
+
+// An overrun (the reader stopped for longer than the card's buffer) loses those frames, and
+// then the capture goes on.
+TEST_F(SoundAlsaTest, CaptureGoesOnAfterAnOverrun) {
+    std::atomic<qint64> frames{0};
+    std::atomic<bool> stall{false};
+    std::atomic<int> errors{0};
+    auto in = alsa::openInput(
+        u"plughw:CARD=Test,DEV=0"_qs,
+        [&](const float*, int n, int, qint64) {
+            frames += n;
+            if (stall.exchange(false))
+                QThread::msleep(300); // the card's buffer holds 80 ms
+        },
+        [&](const QString&) { ++errors; });
+    ASSERT_TRUE(waitUntil([&] { return frames.load() >= 4800; }, 2000));
+    stall = true;
+    ASSERT_TRUE(waitUntil([&] { return !stall.load(); }, 2000));
+    const qint64 before = frames.load();
+    EXPECT_TRUE(waitUntil([&] { return frames.load() >= before + 24000; }, 3000))
+        << "only " << frames.load() - before << " frames after the overrun";
+    EXPECT_EQ(errors.load(), 0);
+    EXPECT_FALSE(in->failed());
+}
+
+// The channel count is the card's own for the stream's direction, read before the device is
+// opened (a card's raw device opens once); a card with more than 64 inputs gives its first 64.
+TEST_F(SoundAlsaTest, AStreamHasTheCardsOwnChannelsForItsDirection) {
+    const struct {
+        const char* device;
+        int inputs;
+        int outputs;
+    } cases[] = {{"plughw:CARD=Test,DEV=0", 10, 4}, {"plughw:CARD=Test,DEV=1", 64, 2}};
+    for (const auto& c : cases) {
+        auto in = alsa::openInput(QString::fromUtf8(c.device), {}, {});
+        EXPECT_EQ(in->channels(), c.inputs) << c.device;
+        in.reset();
+        auto out = alsa::openOutput(QString::fromUtf8(c.device), 0, {}, {});
+        EXPECT_EQ(out->channels(), c.outputs) << c.device;
+    }
+}
+
+} // namespace
