@@ -17,7 +17,7 @@ CommandOption flag(const char* name) {
     return {QString::fromLatin1(name), {}, false};
 }
 CommandOption valued(const char* name, const char* valueName, bool required = false) {
-    return {QString::fromLatin1(name), QString::fromLatin1(valueName), required};
+    return {QString::fromLatin1(name), QString::fromUtf8(valueName), required};
 }
 
 std::vector<Command> makeCommands() {

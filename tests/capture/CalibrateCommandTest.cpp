@@ -76,7 +76,7 @@ TEST_F(CalibrateCommandTest, FailuresSayWhatToCheckAndStoreNothing) {
          1,
          u"The microphone \"nothing-here\" isn't connected."_qs},
         {{u"--input"_qs, u"0"_qs}, 2, u"--input needs an input number from 1"_qs},
-        {{u"--speed"_qs}, 2, u"unexpected argument \"--speed\""_qs},
+        {{u"--speed"_qs}, 2, u"Unknown option 'speed'"_qs},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(u' ').toStdString());
