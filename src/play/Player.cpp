@@ -5,6 +5,7 @@
 #include "platform/Error.h"
 #include "platform/HostClock.h"
 #include "platform/MediaTime.h"
+#include "platform/media/AudioFile.h"
 #include "platform/SampleRate.h"
 #include "platform/sound/SoundSystem.h"
 #include "play/MixPlayback.h"
@@ -45,16 +46,40 @@ std::shared_ptr<MixSamples> heldSound(const Composition& composition,
     return held.samples;
 }
 
-// The item's sound: the composition's sound read whole.
+// The item's sound: every audio segment of the composition read into place, stereo.
 std::shared_ptr<MixSamples> readSound(const Composition& composition) {
-    CompositionSound sound(composition);
-    if (sound.isEmpty())
+    auto sound = std::make_shared<MixSamples>();
+    const auto tracks = composition.tracks(CompositionTrack::Kind::audio);
+    if (tracks.empty())
         return nullptr;
-    auto samples = std::make_shared<MixSamples>();
-    const qint64 total = std::max<qint64>(0, sound.lengthFrames());
-    samples->samples.resize(size_t(total) * 2);
-    sound.read(samples->samples.data(), 0, total);
-    return samples;
+    const qint64 total = ticksToFrames(composition.duration());
+    sound->samples.assign(size_t(std::max<qint64>(0, total)) * 2, 0.0f);
+    std::vector<float> chunk;
+    for (const CompositionTrack* track : tracks)
+        for (const CompositionSegment& segment : track->segments) {
+            AudioFileReader reader(segment.sourcePath);
+            const int channels = reader.channels();
+            const qint64 from = ticksToFrames(segment.sourceStart);
+            const qint64 at = ticksToFrames(segment.start);
+            qint64 left = std::min(ticksToFrames(segment.duration), total - at);
+            reader.seek(std::clamp<qint64>(from, 0, reader.frames()));
+            qint64 out = at;
+            chunk.resize(size_t(4096 * channels));
+            while (left > 0) {
+                const qint64 got = reader.read(chunk.data(), std::min<qint64>(4096, left));
+                if (got <= 0)
+                    break;
+                for (qint64 i = 0; i < got; ++i) {
+                    const float l = chunk[size_t(i * channels)];
+                    const float r = channels > 1 ? chunk[size_t(i * channels + 1)] : l;
+                    sound->samples[size_t(2 * (out + i))] += l;
+                    sound->samples[size_t(2 * (out + i) + 1)] += r;
+                }
+                out += got;
+                left -= got;
+            }
+        }
+    return sound;
 }
 
 } // namespace
