@@ -1,12 +1,11 @@
 #include "play/Player.h"
 
-#include "compose/CompositionSound.h"
 #include "platform/Background.h"
 #include "platform/Error.h"
 #include "platform/HostClock.h"
 #include "platform/MediaTime.h"
-#include "platform/media/AudioFile.h"
 #include "platform/SampleRate.h"
+#include "platform/media/AudioFile.h"
 #include "platform/sound/SoundSystem.h"
 #include "play/MixPlayback.h"
 #include "play/PictureWorker.h"

@@ -3,9 +3,9 @@
 // V4L2 code on a stand-in device; then what each does on its own.
 #include "platform/camera/CameraStream.h"
 #include "platform/camera/CameraDevices.h"
-#include "support/FakeV4l2Device.h"
 #include "platform/virtual/TestCamera.h"
 #include "platform/virtual/TestCameraPattern.h"
+#include "support/FakeV4l2Device.h"
 
 #include <QBuffer>
 #include <QFile>
