@@ -154,7 +154,7 @@ private:
     QPointer<TakeLibrary> m_library;
     std::unique_ptr<QLockFile> m_recordingLock;
     std::optional<QString> m_writeFailure;
-    std::optional<QString> m_deviceLoss; // "<device> was disconnected."
+    std::optional<QString> m_deviceLoss;      // "<device> was disconnected."
     CameraPreview* m_cameraPreview = nullptr; // a child, made on first use
 };
 
