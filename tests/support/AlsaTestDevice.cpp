@@ -45,13 +45,13 @@ TestPcm* self(snd_pcm_ioplug_t* io) {
 }
 
 void arm(TestPcm* pcm, bool on) {
-    itimerspec spec{};
+    itimerspec timing{};
     if (on) {
         const long periodNs = long(pcm->io.period_size * 1'000'000'000ull / pcm->io.rate);
-        spec.it_value.tv_nsec = periodNs;
-        spec.it_interval.tv_nsec = periodNs;
+        timing.it_value.tv_nsec = periodNs;
+        timing.it_interval.tv_nsec = periodNs;
     }
-    timerfd_settime(pcm->timer, 0, &spec, nullptr);
+    timerfd_settime(pcm->timer, 0, &timing, nullptr);
 }
 
 int start(snd_pcm_ioplug_t* io) {
