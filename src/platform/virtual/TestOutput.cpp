@@ -22,7 +22,7 @@ SoundDevice TestOutput::deviceInfo() {
 TestOutput::TestOutput(int channels, std::shared_ptr<SoundLoopback> loopback,
                        SoundOutputCallback render, SoundErrorCallback onError, int bufferFrames)
     : AudioOutputStream(deviceInfo(), std::max(1, channels), std::move(render), std::move(onError)),
-      m_loopback(std::move(loopback)),
+      m_loopback(std::move(loopback)), m_lane(m_loopback ? m_loopback->claimLane() : -1),
       m_bufferFrames(std::clamp(bufferFrames, 16, audioSampleRate)) {
     setLatencyNs(reportedLatencyNs);
     m_buffer.resize(size_t(m_bufferFrames) * size_t(this->channels()));
@@ -33,6 +33,8 @@ TestOutput::~TestOutput() {
     m_thread.request_stop();
     if (m_thread.joinable())
         m_thread.join();
+    if (m_loopback)
+        m_loopback->releaseLane(m_lane);
 }
 
 void TestOutput::run(std::stop_token stop) {
@@ -47,14 +49,14 @@ void TestOutput::run(std::stop_token stop) {
             break;
         const qint64 heard = nsOf(m) + reportedLatencyNs;
         render(m_buffer.data(), m_bufferFrames, heard);
-        if (m_loopback) {
+        if (m_lane >= 0) {
             const qint64 slot = SoundLoopback::slotOf(heard);
             const float* p = m_buffer.data();
             for (int i = 0; i < m_bufferFrames; ++i, p += channels) {
                 float sum = 0;
                 for (int c = 0; c < channels; ++c)
                     sum += p[c];
-                m_loopback->write(slot + i, sum / float(channels));
+                m_loopback->write(m_lane, slot + i, sum / float(channels));
             }
         }
         m += m_bufferFrames;

@@ -23,6 +23,7 @@ private:
     void run(std::stop_token stop);
 
     std::shared_ptr<SoundLoopback> m_loopback;
+    int m_lane; // of the loopback, -1 when it has none free
     int m_bufferFrames;
     std::vector<float> m_buffer;
     std::jthread m_thread;
