@@ -89,9 +89,14 @@ int main(int argc, char** argv) {
     if (!QTest::qWaitForWindowExposed(&window))
         return 1;
     QApplication::processEvents();
-    std::printf("window shown with %zu takes: %lld ms, %lld ms of it reading the library and "
-                "the devices (goal: at most 1000)\n",
-                reelbox.library().takes().size(), (long long)shown.elapsed(), (long long)models);
+    const qint64 windowMs = shown.elapsed();
+    while (!reelbox.library().isRead())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    QApplication::processEvents();
+    std::printf("window shown: %lld ms (%lld ms of it making the models; goal: at most 1000), "
+                "%zu takes listed: %lld ms\n",
+                (long long)windowMs, (long long)models, reelbox.library().takes().size(),
+                (long long)shown.elapsed());
 
     window.resize(1920 + 280, 1080 + 260);
     window.sidebar().select(ui::SidebarItem::recorder());

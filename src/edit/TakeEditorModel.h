@@ -32,6 +32,7 @@ class UndoRegistry;
 // is open, saves it, and keeps a preview of the edit ready in its player. A change names the
 // earliest pipeline stage it spoils; the pipeline (stems → mix → composition) runs on a
 // worker, one run at a time, and a newer change cancels the running one.
+// Threads: call it on the main thread only; its signals arrive on the main thread.
 class TakeEditorModel : public QObject {
     Q_OBJECT
 public:

@@ -1,6 +1,7 @@
 #include "model/TakeLibrary.h"
 
 #include "model/TakeInfoCodec.h"
+#include "platform/Background.h"
 #include "platform/Trash.h"
 
 #include <QDir>
@@ -19,12 +20,13 @@ constexpr qint64 maximumInfoFileBytes = 16 * 1024 * 1024;
 
 TakeLibrary::TakeLibrary(QObject* parent) : TakeLibrary(defaultRoot(), {}, parent) {}
 
-TakeLibrary::TakeLibrary(const QString& root, const QString& cacheRoot, QObject* parent)
+TakeLibrary::TakeLibrary(const QString& root, const QString& cacheRoot, QObject* parent, Read read)
     : QObject(parent), m_root(QDir(root).absolutePath()),
       m_cacheRoot(cacheRoot.isEmpty() ? defaultCacheRoot() : QDir(cacheRoot).absolutePath()),
       m_clock([] { return QDateTime::currentDateTime(); }) {
     QDir().mkpath(m_root); // a failure shows as an empty list
-    reload();
+    if (read == Read::now)
+        reload();
 }
 
 QString TakeLibrary::defaultRoot() {
@@ -63,20 +65,40 @@ std::optional<Take> TakeLibrary::readTake(const QString& folder) {
     return take;
 }
 
-void TakeLibrary::reload() {
+namespace {
+
+std::vector<Take> readTakes(const QString& rootPath) {
     std::vector<Take> found;
-    const QDir root(m_root);
+    const QDir root(rootPath);
     // Listing order is the file system's; the sort below is stable on top of it.
     const QStringList children =
         root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QString& child : children) {
-        if (auto take = readTake(root.filePath(child)))
+        if (auto take = TakeLibrary::readTake(root.filePath(child)))
             found.push_back(std::move(*take));
     }
     std::stable_sort(found.begin(), found.end(), [](const Take& a, const Take& b) {
         return a.info.createdAt > b.info.createdAt;
     });
-    setTakes(std::move(found));
+    return found;
+}
+
+} // namespace
+
+void TakeLibrary::reload() {
+    setTakes(readTakes(m_root));
+}
+
+void TakeLibrary::readInBackground() {
+    const int changes = m_changes;
+    runInBackground(
+        QThreadPool::globalInstance(), this, [root = m_root] { return readTakes(root); },
+        [this, changes](std::vector<Take> takes) {
+            if (changes == m_changes)
+                setTakes(std::move(takes));
+            else
+                reload();
+        });
 }
 
 void TakeLibrary::save(const Take& take) {
@@ -108,6 +130,7 @@ void TakeLibrary::save(const Take& take) {
                                    "be read back.")
                         .arg(take.info.name));
 
+    ++m_changes;
     auto it = std::find_if(m_takes.begin(), m_takes.end(),
                            [&](const Take& t) { return t.folder == take.folder; });
     if (it != m_takes.end() && !(*it == take)) {
@@ -163,7 +186,10 @@ QString TakeLibrary::cacheFolder(const Take& take) const {
 }
 
 void TakeLibrary::setTakes(std::vector<Take> takes) {
-    if (takes == m_takes)
+    ++m_changes;
+    const bool first = !m_read;
+    m_read = true;
+    if (takes == m_takes && !first)
         return;
     m_takes = std::move(takes);
     emit takesChanged();

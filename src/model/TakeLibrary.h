@@ -11,6 +11,8 @@
 namespace reelbox {
 
 // Every take on disk: one folder per take below the root, newest first.
+// Threads: call it on the main thread only (the static readers on any thread); its signals
+// arrive on the main thread.
 class TakeLibrary : public QObject {
     Q_OBJECT
 
@@ -19,8 +21,10 @@ public:
     explicit TakeLibrary(QObject* parent = nullptr);
     // A library at an explicit root (tests, the command line). An empty cacheRoot means the
     // standard cache location.
+    // `read`: list the takes now, or leave the list empty until `readInBackground()`.
+    enum class Read { now, later };
     explicit TakeLibrary(const QString& root, const QString& cacheRoot = {},
-                         QObject* parent = nullptr);
+                         QObject* parent = nullptr, Read read = Read::now);
 
     static QString defaultRoot();
     static QString defaultCacheRoot();
@@ -30,6 +34,11 @@ public:
 
     // Rescans the root; folders that are not readable takes are left out silently.
     void reload();
+    // Rescans the root on a worker; the list changes (takesChanged) once it is read. A change
+    // made meanwhile wins: the library is then read again here.
+    void readInBackground();
+    // Whether the takes on disk were listed at least once.
+    bool isRead() const { return m_read; }
     // Writes take.json atomically and updates the take in the list. Throws Error.
     void save(const Take& take);
     // Stores the trimmed name; an empty name or a failed save changes nothing.
@@ -59,6 +68,8 @@ private:
     QString m_cacheRoot;
     std::vector<Take> m_takes;
     std::function<QDateTime()> m_clock;
+    bool m_read = false;
+    int m_changes = 0; // lists set, so a background read knows whether it is still news
 };
 
 } // namespace reelbox

@@ -52,8 +52,9 @@ QVariant SidebarModel::data(const QModelIndex& index, int role) const {
             return QStringLiteral("New Recording");
         case RowKind::heading:
             return QStringLiteral("Takes");
-        default:
-            return QStringLiteral("Your recordings will show up here.");
+        default: // nothing until the library was read
+            return m_library.isRead() ? QStringLiteral("Your recordings will show up here.")
+                                      : QString();
         }
     }
     const TakeInfo& info = take->info;
@@ -119,6 +120,10 @@ SidebarItem SidebarModel::itemAt(const QModelIndex& index) const {
 
 void SidebarModel::follow() {
     const std::vector<Take>& next = m_library.takes();
+    if (m_takes.empty() && next.empty()) { // the note, once the library was read
+        emit dataChanged(index(firstTakeRow), index(firstTakeRow));
+        return;
+    }
     QSet<QString> nextFolders, shown;
     for (const Take& take : next)
         nextFolders.insert(take.folder);

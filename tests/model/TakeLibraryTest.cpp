@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <QThread>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -82,6 +83,31 @@ TEST_F(TakeLibraryTest, ListsReadableTakesNewestFirst) {
     TakeLibrary library(root(), cacheRoot());
     EXPECT_EQ(names(library), (QStringList{"Newest", "Middle", "Oldest"}));
     EXPECT_EQ(library.takes()[0].folder, QDir(root()).filePath("b"));
+}
+
+// The window reads a large library on a worker: nothing is listed until it is read, then the
+// same list as a read here; a rename made while it reads is not undone by the older read.
+TEST_F(TakeLibraryTest, AReadInTheBackgroundListsTheSameAndKeepsChangesMadeMeanwhile) {
+    test::ensureApplication();
+    for (int i = 0; i < 200; ++i)
+        makeTake(QStringLiteral("take %1").arg(i), utc(2024, 1, 1, 0, 0, 0).addSecs(60 * i), true,
+                 QStringLiteral("Take %1").arg(i));
+    const TakeLibrary now(root(), cacheRoot());
+    TakeLibrary later(root(), cacheRoot(), nullptr, TakeLibrary::Read::later);
+    EXPECT_TRUE(later.takes().empty());
+    EXPECT_FALSE(later.isRead());
+
+    int changes = 0;
+    QObject::connect(&later, &TakeLibrary::takesChanged, [&] { ++changes; });
+    later.readInBackground();
+    QThread::msleep(1000); // read by now, the list not yet handed over
+    later.rename(now.takes().front(), QStringLiteral("Renamed"));
+    ASSERT_TRUE(test::waitFor([&] { return later.isRead(); }, 10000));
+    test::runEvents(100);
+    EXPECT_GE(changes, 1);
+    QStringList expected = names(now);
+    expected.front() = QStringLiteral("Renamed");
+    EXPECT_EQ(names(later), expected);
 }
 
 TEST_F(TakeLibraryTest, SkipsWhatIsNotAReadableTake) {
