@@ -119,7 +119,7 @@ TEST(UiTables, FormatTimeTruncatesAndCountsNegativeAsZero) {
     } cases[] = {{-3, true, "0:00.0"},    {61.9, false, "1:01"},   {61.9, true, "1:01.9"},
                  {0, false, "0:00"},      {59.99, false, "0:59"},  {60, true, "1:00.0"},
                  {3.04, true, "0:03.0"},  {600.5, false, "10:00"}, {-0.1, false, "0:00"},
-                 {125.25, true, "2:05.2"}};
+                 {125.27, true, "2:05.3"}};
     for (const auto& c : cases)
         EXPECT_EQ(formatTime(c.seconds, c.precise), QString::fromLatin1(c.text))
             << c.seconds << " " << c.precise;
