@@ -13,6 +13,7 @@
 #include "ui/ExportPopover.h"
 #include "ui/ExportToast.h"
 #include "ui/MainWindow.h"
+#include "ui/PreviewView.h"
 #include "ui/RecorderScreen.h"
 #include "ui/ReelboxApp.h"
 #include "ui/Sidebar.h"
@@ -23,6 +24,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QInputDialog>
 #include <QLabel>
@@ -30,6 +32,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTest>
 #include <QUndoStack>
@@ -414,6 +417,8 @@ TEST_F(WindowTest, SpaceAtTheEndRestartsFromTheBeginning) {
     type(Qt::Key_Space);
     ASSERT_TRUE(test::waitFor([&] { return model.isPlaying(); }, 5000));
     EXPECT_LT(model.playhead(), 0.5);
+    // The preview shows the player's pictures.
+    EXPECT_TRUE(test::waitFor([&] { return !detail.editor().preview().frame().isNull(); }, 5000));
     type(Qt::Key_Space);
     EXPECT_FALSE(model.isPlaying());
     const double paused = model.playhead();
@@ -426,9 +431,9 @@ TEST_F(WindowTest, SpaceAtTheEndRestartsFromTheBeginning) {
 
 // Ctrl+E, then Return ("Save…"): the stand-in for the file dialog (a test can't answer a real
 // one) is asked with the suggested name in the desktop folder and the movie filter; the HUD
-// counts to 100 % and "Saved NAME" follows. A failing export keeps the user's file and shows
-// "Problem" until dismissed.
-TEST_F(WindowTest, SaveExportsThroughTheChooserAndAFailureKeepsTheOldFile) {
+// counts to 100 % and "Saved NAME" follows. "Share…" puts the file on the clipboard. A failing
+// export keeps the user's file and shows "Problem" until dismissed.
+TEST_F(WindowTest, SaveAndShareExportAndAFailureKeepsTheOldFile) {
     open(1);
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
@@ -467,6 +472,32 @@ TEST_F(WindowTest, SaveExportsThroughTheChooserAndAFailureKeepsTheOldFile) {
     const MovieInfo movie = probeMovie(destination);
     EXPECT_EQ(movie.video.size(), 1u);
     EXPECT_NEAR(movie.durationSeconds, 1.0, 0.1);
+
+    // "Share…": the file in the share folder, on the clipboard as a file and as its path, and
+    // shown in the file manager (a stand-in: a test opens none).
+    QString revealed;
+    editor.exportFlow().setRevealer([&](const QString& path) {
+        revealed = path;
+        return true;
+    });
+    editor.toast().dismiss();
+    type(Qt::Key_E, Qt::ControlModifier);
+    QPushButton* share = nullptr;
+    for (auto* button : editor.exportPopover().findChildren<QPushButton*>())
+        if (button->text() == QStringLiteral("Share…"))
+            share = button;
+    ASSERT_NE(share, nullptr);
+    share->click();
+    ASSERT_TRUE(test::waitFor([&] { return editor.toast().isVisible(); }, 60000));
+    const QString shared = QDir(QDir::tempPath()).filePath("Reelbox-share/" + name + ".mp4");
+    EXPECT_EQ(editor.toast().message(), "Ready to share: " + name + ".mp4 (copied)");
+    EXPECT_EQ(revealed, shared);
+    const QMimeData* copied = QApplication::clipboard()->mimeData();
+    ASSERT_NE(copied, nullptr);
+    EXPECT_EQ(copied->urls(), QList<QUrl>{QUrl::fromLocalFile(shared)});
+    EXPECT_EQ(copied->text(), shared);
+    EXPECT_EQ(probeMovie(shared).video.size(), 1u);
+    QFile::remove(shared);
 
     // The recording becomes unreadable under the open editor (the player keeps the file it has
     // open): the next export can't be made.
