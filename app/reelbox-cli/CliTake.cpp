@@ -14,6 +14,16 @@
 
 namespace reelbox::cli {
 
+std::optional<ExportSettings::Format> formatNamed(const QString& name) {
+    if (name == u"h264")
+        return ExportSettings::Format::h264;
+    if (name == u"hevc")
+        return ExportSettings::Format::hevc;
+    if (name == u"audio")
+        return ExportSettings::Format::audio;
+    return formatFromRaw(name);
+}
+
 Take loadTake(const QString& folder) {
     const auto take = TakeLibrary::readTake(QDir(folder).absolutePath());
     if (!take)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/AudioProcessor.h"
+#include "model/ExportSettings.h"
 #include "model/Take.h"
 
 #include <QString>
@@ -12,6 +13,9 @@ namespace reelbox::cli {
 
 // The take in a folder; throws Error when it isn't a readable take.
 Take loadTake(const QString& folder);
+
+// An export format by its short name (h264, hevc, audio) or its stored one ("MP4 · HEVC").
+std::optional<ExportSettings::Format> formatNamed(const QString& name);
 
 // The take's cache folder (stems, mixes), created when missing.
 QString cacheFolderOf(const Take& take);

@@ -112,7 +112,7 @@ void setOverdubField(Overdub& o, const QString& field, const QString& value) {
 
 ExportSettings withExportField(ExportSettings s, const QString& field, const QString& value) {
     if (field == u"format") {
-        const auto f = formatFromRaw(value);
+        const auto f = formatNamed(value);
         if (!f)
             throw LineError{QStringLiteral("\"%1\" is not a format").arg(value)};
         s.format = *f;
@@ -297,8 +297,8 @@ void EditSession::run(const QStringList& w) {
         setOverdubField(probe, w[2], value);
         m_model.updateOverdub(id, [&](Overdub& o) { setOverdubField(o, w[2], value); });
     } else if (c == u"export-settings") {
-        require(w, 3);
-        m_model.setExportSettings(withExportField(m_model.exportSettings(), w[1], w[2]));
+        const QString value = valueFrom(w, 2);
+        m_model.setExportSettings(withExportField(m_model.exportSettings(), w[1], value));
     } else if (c == u"delete-track") {
         require(w, 2);
         m_model.deleteTrack(uuid(w[1]));

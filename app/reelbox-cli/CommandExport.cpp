@@ -16,20 +16,6 @@ namespace reelbox::cli {
 
 using reelbox::Error;
 
-namespace {
-
-std::optional<ExportSettings::Format> formatNamed(const QString& name) {
-    if (name == u"h264")
-        return ExportSettings::Format::h264;
-    if (name == u"hevc")
-        return ExportSettings::Format::hevc;
-    if (name == u"audio")
-        return ExportSettings::Format::audio;
-    return std::nullopt;
-}
-
-} // namespace
-
 int runExport(const Arguments& args, const std::stop_token& stop) {
     const QString folder = args.positional(0);
     const QString output = args.positional(1);

@@ -90,6 +90,10 @@ TakeEditorModel::TakeEditorModel(Take take, TakeLibrary* library, SoundSystem* s
         }
     });
 
+    // A rename from the take list reaches the open copy, so the next save keeps it.
+    if (m_library)
+        connect(m_library, &TakeLibrary::takesChanged, this, &TakeEditorModel::adoptLibraryName);
+
     removeOldMixes(); // queued first on the pipeline's worker
     invalidate(Stage::stems, false);
     readSourceInfo();
@@ -136,6 +140,18 @@ bool TakeEditorModel::isIdle() const {
 
 void TakeEditorModel::setTake(const Take& take) {
     assign(m_take, take, &TakeEditorModel::takeChanged);
+}
+
+void TakeEditorModel::adoptLibraryName() {
+    for (const Take& listed : m_library->takes())
+        if (listed.folder == m_take.folder) {
+            if (listed.info.name != m_take.info.name) {
+                Take renamed = m_take;
+                renamed.info.name = listed.info.name;
+                setTake(renamed);
+            }
+            return;
+        }
 }
 
 void TakeEditorModel::setPlayhead(double seconds) {

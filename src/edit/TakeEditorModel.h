@@ -170,6 +170,8 @@ private:
 
     template <class T, class Signal> void assign(T& field, const T& value, Signal signal);
     void setTake(const Take& take);
+    // Takes the name the library holds for the open take (a rename from the take list).
+    void adoptLibraryName();
     // Takes the changed take, saves it and rebuilds the preview as the change's policy says.
     void commitChange(EditorChange change, const Take& changed);
     void setPlayhead(double seconds);

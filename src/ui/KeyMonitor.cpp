@@ -48,6 +48,9 @@ bool KeyMonitor::passesThrough(Qt::KeyboardModifiers modifiers, const QWidget* f
 bool KeyMonitor::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress || !m_screen || !watched->isWidgetType())
         return false;
+    // While a pop-up (a popover, a menu) is open, its keys are its own.
+    if (QApplication::activePopupWidget())
+        return false;
     // A key that bubbles up to the parents is seen once per receiver; the focus widget decides.
     const QWidget* focus = QApplication::focusWidget();
     if (!focus)

@@ -12,7 +12,8 @@ namespace reelbox::ui {
 // The screens' shortcut letters: one application event filter that a screen installs while it
 // is shown. A key pressed in the screen's window goes to the handler (true = consumed) unless
 // Ctrl, Alt or Meta is held or it is typed into text entry (line edits, spin boxes, text edits,
-// editable combo boxes); keys landing on a list or a button reach the handler.
+// editable combo boxes) or a pop-up is open; keys landing on a list or a button reach the
+// handler.
 class KeyMonitor : public QObject {
     Q_OBJECT
 public:

@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include "capture/RecorderModel.h"
+#include "edit/UndoStackAdapter.h"
 #include "model/TakeLibrary.h"
 #include "ui/EmptyState.h"
 #include "ui/RecorderScreen.h"
@@ -8,11 +9,13 @@
 #include "ui/Sidebar.h"
 #include "ui/Style.h"
 #include "ui/TakeCommands.h"
-#include "ui/TakePlaceholder.h"
+#include "ui/TakeDetail.h"
 
+#include <QMenuBar>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QTimer>
+#include <QUndoStack>
 
 namespace reelbox::ui {
 
@@ -22,7 +25,8 @@ MainWindow::MainWindow(ReelboxApp& app, QWidget* parent)
       m_recorder(new RecorderScreen(app.recorder(), app.devices(), app.library())),
       m_noTake(new EmptyState(QStringLiteral("video-x-generic"), QStringLiteral("No Take Selected"),
                               {}, QColor(colors::secondaryText))),
-      m_commands(new TakeCommands(app.library(), this)) {
+      m_commands(new TakeCommands(app.library(), this)), m_undo(new QUndoStack(this)),
+      m_undoAdapter(std::make_unique<UndoStackAdapter>(m_undo)) {
     setWindowTitle(QStringLiteral("Reelbox"));
     resize(1400, 950);
     setMinimumSize(1000, 700);
@@ -37,6 +41,14 @@ MainWindow::MainWindow(ReelboxApp& app, QWidget* parent)
     m_detail->addWidget(m_recorder);
     m_detail->setCurrentWidget(m_noTake);
 
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("Edit"));
+    QAction* undo = m_undo->createUndoAction(this, QStringLiteral("Undo"));
+    undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    QAction* redo = m_undo->createRedoAction(this, QStringLiteral("Redo"));
+    redo->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    edit->addAction(undo);
+    edit->addAction(redo);
+
     connect(m_sidebar, &Sidebar::selectionChanged, this, &MainWindow::selectionChanged);
     connect(m_sidebar, &Sidebar::revealRequested, m_commands, &TakeCommands::reveal);
     connect(m_sidebar, &Sidebar::renameRequested, m_commands, &TakeCommands::rename);
@@ -45,6 +57,14 @@ MainWindow::MainWindow(ReelboxApp& app, QWidget* parent)
             [this](const Take& take) { m_sidebar->select(SidebarItem::take(take.folder)); });
     connect(&app.library(), &TakeLibrary::takesChanged, this,
             [this] { showDetail(m_sidebar->selection()); });
+}
+
+MainWindow::~MainWindow() {
+    // The take views save and stop as they go, while the window can still hear of it.
+    disconnect(&m_app.library(), nullptr, this, nullptr);
+    m_takeView = nullptr;
+    for (auto* view : m_detail->findChildren<TakeDetail*>(Qt::FindDirectChildrenOnly))
+        delete view;
 }
 
 QWidget* MainWindow::detail() const {
@@ -65,6 +85,14 @@ void MainWindow::selectionChanged(const SidebarItem& item) {
 }
 
 void MainWindow::showDetail(const SidebarItem& item) {
+    const Take* take = nullptr;
+    if (item.kind == SidebarItem::Kind::take)
+        for (const Take& t : m_app.library().takes())
+            if (t.folder == item.folder)
+                take = &t;
+    // Another take, or none: the open one's editor goes (a rename keeps it).
+    if (!take || (m_takeView && m_takeView->folder() != take->folder))
+        setTakeView(nullptr);
     if (item.kind == SidebarItem::Kind::recorder) {
         if (m_detail->currentWidget() != m_recorder) {
             m_detail->setCurrentWidget(m_recorder);
@@ -72,26 +100,27 @@ void MainWindow::showDetail(const SidebarItem& item) {
         }
         return;
     }
-    const Take* take = nullptr;
-    if (item.kind == SidebarItem::Kind::take)
-        for (const Take& t : m_app.library().takes())
-            if (t.folder == item.folder)
-                take = &t;
     if (!take) {
         m_detail->setCurrentWidget(m_noTake);
-    } else if (!m_takeView || !m_takeView->shows(*take) ||
-               m_detail->currentWidget() != m_takeView) {
-        auto* view = new TakePlaceholder(*take);
-        m_detail->addWidget(view);
-        m_detail->setCurrentWidget(view);
-        if (m_takeView)
-            m_takeView->deleteLater();
-        m_takeView = view;
         return;
     }
-    if (m_takeView && m_detail->currentWidget() != m_takeView) {
-        m_takeView->deleteLater();
-        m_takeView = nullptr;
+    if (!m_takeView) {
+        auto* view = new TakeDetail(*take, m_app.library(), &m_app.sound(), m_undoAdapter.get());
+        m_detail->addWidget(view);
+        setTakeView(view);
+    }
+    m_detail->setCurrentWidget(m_takeView);
+}
+
+void MainWindow::setTakeView(TakeDetail* view) {
+    if (m_takeView == view)
+        return;
+    TakeDetail* old = std::exchange(m_takeView, view);
+    m_undo->clear();
+    if (old) {
+        if (m_detail->currentWidget() == old)
+            m_detail->setCurrentWidget(view ? static_cast<QWidget*>(view) : m_noTake);
+        old->deleteLater();
     }
 }
 

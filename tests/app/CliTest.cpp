@@ -367,6 +367,39 @@ TEST_F(CliMediaTest, EditValuesMayHoldSpaces) {
         QFile::remove(QDir(cache()).filePath(mix));
 }
 
+// The export format takes the short names of `export --format` or the stored ones, whose
+// spaces run to the end of the line; so do the aspect and the layout.
+TEST_F(CliMediaTest, EditExportSettingsTakeShortNamesAndValuesWithSpaces) {
+    const auto exportOf = [] {
+        return QJsonDocument::fromJson(cli({"info", take}).out.toUtf8())
+            .object()["export"]
+            .toObject();
+    };
+    const struct {
+        const char* line;
+        const char* field;
+        const char* stored;
+    } cases[] = {
+        {"export-settings format hevc", "format", "MP4 \u00B7 HEVC"},
+        {"export-settings format audio", "format", "Audio only \u00B7 M4A"},
+        {"export-settings format MP4 \u00B7 HEVC", "format", "MP4 \u00B7 HEVC"},
+        {"export-settings format h264", "format", "MP4 \u00B7 H.264"},
+        {"export-settings layout Picture in Picture", "layout", "Picture in Picture"},
+        {"export-settings layout Side by Side", "layout", "Side by Side"},
+    };
+    for (const auto& c : cases) {
+        const Result edited =
+            test::runCli({"edit", take, "-"}, {.input = QByteArray(c.line) + "\n"});
+        ASSERT_EQ(edited.status, 0) << c.line << ": " << edited.err.toStdString();
+        EXPECT_EQ(exportOf()[c.field].toString(), QString::fromUtf8(c.stored)) << c.line;
+    }
+    for (const char* wrong : {"export-settings format mov\n", "export-settings format\n"})
+        EXPECT_EQ(test::runCli({"edit", take, "-"}, {.input = wrong}).status, 2) << wrong;
+    EXPECT_EQ(exportOf()["format"].toString(), QString::fromUtf8("MP4 \u00B7 H.264"));
+    for (const QString& mix : QDir(cache()).entryList({"mix-*.caf"}, QDir::Files))
+        QFile::remove(QDir(cache()).filePath(mix));
+}
+
 TEST_F(CliMediaTest, MixFollowsTheExtension) {
     for (const auto& [name, magic] :
          {std::pair{"m.wav", QByteArray("RIFF")}, std::pair{"M.CAF", QByteArray("caff")}}) {

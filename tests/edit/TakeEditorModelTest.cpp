@@ -279,6 +279,26 @@ TEST_F(TakeEditorModelTest, EditsAreCommittedSavedAndUndoable) {
     EXPECT_EQ(model->counters().runs, runs + 2);
 }
 
+// A rename from the take list while the take is open survives the editor's next save.
+TEST_F(TakeEditorModelTest, ARenameFromTheLibraryIsKeptByTheNextEdit) {
+    const Take take = makeTake();
+    auto model = open(take);
+    int changes = 0;
+    QObject::connect(model.get(), &TakeEditorModel::takeChanged, [&] { ++changes; });
+    library->rename(library->takes().front(), QStringLiteral("Renamed in the list"));
+    EXPECT_EQ(model->take().info.name, QStringLiteral("Renamed in the list"));
+    EXPECT_EQ(changes, 1);
+    model->seek(1.5);
+    model->apply(splitAtPlayhead(model->editingState()));
+    EXPECT_EQ(saved(take).name, QStringLiteral("Renamed in the list"));
+    EXPECT_EQ(saved(take).edit.splits, (std::vector<double>{1.5}));
+    // Another take's rename leaves this one as it is.
+    const Take other = makeTake();
+    library->rename(other, QStringLiteral("Other"));
+    EXPECT_EQ(model->take().info.name, QStringLiteral("Renamed in the list"));
+    settle(*model);
+}
+
 // Runs the event loop (the blocking kind, as the application does) until `done`.
 static void loopUntil(const std::function<bool()>& done, int timeoutMs = 60000) {
     QEventLoop loop;

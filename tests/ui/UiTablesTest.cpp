@@ -1,7 +1,12 @@
 // The window's pure parts, as tables.
+#include "ui/EditorKeys.h"
+#include "ui/ExportFlow.h"
+#include "ui/ExportHud.h"
+#include "ui/ExportPopover.h"
 #include "ui/Format.h"
 #include "ui/KeyMonitor.h"
 #include "ui/MeterScale.h"
+#include "ui/PreviewGeometry.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -104,4 +109,139 @@ TEST(UiTables, KeyMonitorPassesModifiedKeysAndTextEntryOnly) {
     int i = 0;
     for (const auto& c : cases)
         EXPECT_EQ(KeyMonitor::passesThrough(c.modifiers, c.focus), c.passes) << "case " << i++;
+}
+
+TEST(UiTables, FormatTimeTruncatesAndCountsNegativeAsZero) {
+    const struct {
+        double seconds;
+        bool precise;
+        const char* text;
+    } cases[] = {{-3, true, "0:00.0"},    {61.9, false, "1:01"},   {61.9, true, "1:01.9"},
+                 {0, false, "0:00"},      {59.99, false, "0:59"},  {60, true, "1:00.0"},
+                 {3.04, true, "0:03.0"},  {600.5, false, "10:00"}, {-0.1, false, "0:00"},
+                 {125.27, true, "2:05.3"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(formatTime(c.seconds, c.precise), QString::fromLatin1(c.text))
+            << c.seconds << " " << c.precise;
+}
+
+TEST(UiTables, EditorKeysInTheirOrder) {
+    using K = EditorKey;
+    const Qt::KeyboardModifiers none = Qt::NoModifier;
+    const struct {
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        const char* text;
+        bool selected;
+        bool removed;
+        EditorKey action;
+    } cases[] = {
+        {Qt::Key_Return, none, "\r", false, false, K::jumpToStart},
+        {Qt::Key_Enter, Qt::KeypadModifier, "\r", true, false, K::jumpToStart},
+        {Qt::Key_Home, none, "", false, false, K::jumpToStart},
+        {Qt::Key_Space, none, " ", false, false, K::togglePlayback},
+        {Qt::Key_Space, Qt::ShiftModifier, " ", true, false, K::togglePlayback},
+        {Qt::Key_Backspace, none, "\b", false, false, K::none},
+        {Qt::Key_Delete, none, "", false, false, K::none},
+        {Qt::Key_Backspace, none, "\b", true, false, K::removeSelected},
+        {Qt::Key_Delete, none, "", true, false, K::removeSelected},
+        {Qt::Key_Delete, none, "", true, true, K::restoreSelected},
+        {Qt::Key_Backspace, none, "\b", true, true, K::restoreSelected},
+        {Qt::Key_Escape, none, "", false, false, K::none},
+        {Qt::Key_Escape, none, "", true, false, K::clearSelection},
+        {Qt::Key_Left, none, "", false, false, K::stepBack},
+        {Qt::Key_Right, none, "", true, false, K::stepForward},
+        {Qt::Key_S, none, "s", false, false, K::split},
+        {Qt::Key_S, Qt::ShiftModifier, "S", true, false, K::split},
+        {Qt::Key_S, none, "", false, false, K::split}, // no characters: the key's letter
+        {Qt::Key_I, none, "i", false, false, K::setInPoint},
+        {Qt::Key_O, none, "o", true, false, K::setOutPoint},
+        {Qt::Key_K, none, "k", false, false, K::togglePlayback},
+        {Qt::Key_R, none, "r", false, false, K::none},
+        {Qt::Key_1, none, "1", false, false, K::none},
+        {Qt::Key_F5, none, "", false, false, K::none},
+        // Ctrl, Alt or Meta: on to the menus, whatever the key.
+        {Qt::Key_S, Qt::ControlModifier, "\x13", false, false, K::none},
+        {Qt::Key_I, Qt::ControlModifier, "\t", true, false, K::none},
+        {Qt::Key_Space, Qt::AltModifier, " ", false, false, K::none},
+        {Qt::Key_Delete, Qt::MetaModifier, "", true, false, K::none},
+        {Qt::Key_Return, Qt::ControlModifier | Qt::ShiftModifier, "\r", false, false, K::none},
+        {Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, "", false, false, K::none},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(
+            editorKeyFor(c.key, c.modifiers, QString::fromLatin1(c.text), c.selected, c.removed),
+            c.action)
+            << std::hex << c.key << " " << c.modifiers.toInt() << " " << c.selected << c.removed;
+    // Playing pauses; at the end it starts again from the beginning.
+    EXPECT_EQ(playbackToggle(true, false), PlaybackToggle::pause);
+    EXPECT_EQ(playbackToggle(true, true), PlaybackToggle::pause);
+    EXPECT_EQ(playbackToggle(false, false), PlaybackToggle::play);
+    EXPECT_EQ(playbackToggle(false, true), PlaybackToggle::restartAndPlay);
+}
+
+TEST(UiTables, PositionDragMovesAcrossTheSlackAndTurnsRoundUnderMirror) {
+    // A 1920 × 1080 source cropped to 1080 × 1080 (840 px of horizontal slack) in a 540-wide
+    // tile shown at half size: k = 1080 ÷ (0.5 × 540) = 4 source pixels per point.
+    const RectD tile{0, 0, 540, 540};
+    const RectD crop{420, 0, 1080, 1080};
+    const SizeD source{1920, 1080};
+    const struct {
+        double startX, startY, tx, ty;
+        bool mirror;
+        double x, y;
+    } cases[] = {
+        {0, 0, 0, 0, false, 0, 0},
+        {0, 0, 105, 0, false, -1, 0},    // 420 px = half the slack → the full half range
+        {0, 0, -52.5, 0, false, 0.5, 0}, // left by 210 px
+        {0, 0, 52.5, 0, true, 0.5, 0},   // mirrored: the other way
+        {0, 0, -52.5, 0, true, -0.5, 0},
+        {0.5, 0.3, 500, 0, false, -1, 0.3}, // clamped; no vertical slack: y stays
+        {-0.8, 0, -500, 300, true, -1, 0},  // clamped the other way under mirror
+        {0.2, -0.4, 10.5, 80, false, 0.1, -0.4},
+    };
+    for (const auto& c : cases) {
+        const auto p =
+            draggedPosition({c.startX, c.startY}, tile, crop, source, 0.5, c.tx, c.ty, c.mirror);
+        EXPECT_NEAR(p.x, c.x, 1e-9) << c.tx << " " << c.mirror;
+        EXPECT_NEAR(p.y, c.y, 1e-9) << c.ty << " " << c.mirror;
+    }
+    // Vertical slack (a 9:16 crop of a 1080 × 1920 source, 1:1 view) moves y the same way.
+    const auto p = draggedPosition({0, 0}, {0, 0, 1080, 1080}, {0, 420, 1080, 1080}, {1080, 1920},
+                                   1, 0, -210, true);
+    EXPECT_NEAR(p.x, 0, 1e-9);
+    EXPECT_NEAR(p.y, 0.5, 1e-9);
+    // One pixel of slack or less: the axis stays.
+    EXPECT_EQ(draggedPosition({0.25, 0}, tile, {0, 0, 1919, 1080}, source, 1, 100, 0, false).x,
+              0.25);
+
+    // The picture fitted into the view: centred, aspect kept.
+    const ViewFit wide = fitInto({1920, 1080}, {960, 1000});
+    EXPECT_DOUBLE_EQ(wide.scale, 0.5);
+    EXPECT_DOUBLE_EQ(wide.x, 0);
+    EXPECT_DOUBLE_EQ(wide.y, 230);
+    const ViewFit tall = fitInto({1080, 1920}, {1000, 960});
+    EXPECT_DOUBLE_EQ(tall.scale, 0.5);
+    EXPECT_DOUBLE_EQ(tall.x, 230);
+    EXPECT_EQ(fitInto({0, 0}, {100, 100}).scale, 0);
+    EXPECT_EQ(wide.map({100, 100, 200, 50}), (RectD{50, 280, 100, 25}));
+}
+
+TEST(UiTables, ExportTexts) {
+    const struct {
+        double fraction;
+        const char* text;
+    } percents[] = {{0, "0%"},      {0.005, "0%"}, {0.499, "49%"}, {0.5, "50%"},
+                    {0.999, "99%"}, {1, "100%"},   {1.2, "100%"},  {-0.1, "0%"}};
+    for (const auto& c : percents)
+        EXPECT_EQ(percentText(c.fraction), QString::fromLatin1(c.text)) << c.fraction;
+    EXPECT_EQ(saveFilter(ExportSettings::Format::h264), QStringLiteral("MPEG-4 movie (*.mp4)"));
+    EXPECT_EQ(saveFilter(ExportSettings::Format::hevc), QStringLiteral("MPEG-4 movie (*.mp4)"));
+    EXPECT_EQ(saveFilter(ExportSettings::Format::audio), QStringLiteral("MPEG-4 audio (*.m4a)"));
+    EXPECT_EQ(formatCaption(0, false),
+              QStringLiteral("MP4 that plays everywhere: WhatsApp, Signal, Instagram, Android."));
+    EXPECT_EQ(formatCaption(1, false),
+              QStringLiteral("About half the size. Best for sending to Apple devices."));
+    EXPECT_EQ(formatCaption(2, false), QStringLiteral("Just the sound, as M4A."));
+    EXPECT_EQ(formatCaption(2, true), QStringLiteral("Updating preview…"));
 }

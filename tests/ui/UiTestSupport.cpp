@@ -16,7 +16,7 @@ void walkAccessible(QAccessibleInterface* root,
 QAccessibleInterface* findAccessible(QObject* root, int role, const QString& name) {
     QAccessibleInterface* found = nullptr;
     walkAccessible(QAccessible::queryAccessibleInterface(root), [&](QAccessibleInterface* e) {
-        if (found || int(e->role()) != role)
+        if (found || int(e->role()) != role || e->state().invisible)
             return;
         // A combo box's name on Linux is its value; its label is a relation, as screen readers
         // read it.

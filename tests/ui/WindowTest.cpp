@@ -1,18 +1,30 @@
 // The window on the real models and the virtual devices, offscreen.
 #include "capture/RecorderModel.h"
 #include "capture/SyntheticTake.h"
+#include "edit/SelectionOperations.h"
+#include "edit/TakeEditorModel.h"
 #include "model/TakeLibrary.h"
+#include "platform/media/MovieInfo.h"
+#include "play/Player.h"
 #include "support/TestSupport.h"
+#include "ui/EditorScreen.h"
+#include "ui/ExportFlow.h"
+#include "ui/ExportHud.h"
+#include "ui/ExportPopover.h"
+#include "ui/ExportToast.h"
 #include "ui/MainWindow.h"
+#include "ui/PreviewView.h"
 #include "ui/RecorderScreen.h"
 #include "ui/ReelboxApp.h"
 #include "ui/Sidebar.h"
 #include "ui/SidebarModel.h"
-#include "ui/TakePlaceholder.h"
+#include "ui/TakeDetail.h"
+#include "ui/TransportBar.h"
 #include "ui/UiTestSupport.h"
 
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QInputDialog>
 #include <QLabel>
@@ -20,7 +32,10 @@
 #include <QListView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
 #include <QTest>
+#include <QUndoStack>
 #include <gtest/gtest.h>
 
 using namespace reelbox;
@@ -81,6 +96,25 @@ protected:
         ASSERT_NE(chosen, nullptr) << action.toStdString();
         chosen->trigger();
         menu->close();
+        QApplication::processEvents();
+    }
+    // Opens take i in the editor and waits until its preview is in the player.
+    TakeDetail& openEditor(size_t i) {
+        select(SidebarItem::take(take(i).folder));
+        TakeDetail* detail = window->takeDetail();
+        EXPECT_NE(detail, nullptr);
+        EXPECT_TRUE(test::waitFor(
+            [&] {
+                return detail->model().isIdle() &&
+                       detail->model().player()->status() == Player::Status::ready;
+            },
+            30000));
+        sidebar().list().setFocus();
+        return *detail;
+    }
+    // A key as the user types it, into the focused take list.
+    void type(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(&sidebar().list(), key, modifiers);
         QApplication::processEvents();
     }
     // The texts of the labels the detail column shows.
@@ -173,7 +207,7 @@ TEST_F(WindowTest, RStartsARecordingThatLandsAsTheSelectedRowCtrlRAndTheRenameFi
         [&] { return sidebar().selection() == SidebarItem::take(made.folder); }, 5000));
     EXPECT_NEAR(made.info.duration, 2.0, 0.6);
     EXPECT_TRUE(QFileInfo::exists(made.moviePath()));
-    EXPECT_EQ(qobject_cast<TakePlaceholder*>(window->detail())->folder(), made.folder);
+    EXPECT_EQ(qobject_cast<TakeDetail*>(window->detail())->folder(), made.folder);
     EXPECT_EQ(recorder().state().kind, Kind::idle);
 }
 
@@ -278,12 +312,215 @@ TEST_F(WindowTest, EveryControlOfBothScreensHasAnAccessibleName) {
     QTest::keyClick(&sidebar().list(), Qt::Key_R);
     EXPECT_EQ(recorder().state().kind, Kind::idle);
 
-    // The take screen, and the empty one.
-    select(SidebarItem::take(take(0).folder));
+    // The take screen: icon-only controls are named by what they do, with their help.
+    TakeDetail& detail = openEditor(0);
     EXPECT_NE(test::findAccessible(window->detail(), QAccessible::StaticText, take(0).info.name),
               nullptr);
+    const struct {
+        QString name;
+        QString help;
+    } editorButtons[] = {
+        {"Back to start", "Back to start (Return)"},
+        {"Play", "Play / Pause (Space)"},
+        {"Split",
+         "Split at the playhead (S): the selected tracks, or all tracks if none is selected"},
+        {"Delete", "Remove the selected part (\u232b)"},
+        {"Overdub", "Record another part (sound, or sound and video) while the take plays"},
+        {"More", "More"},
+        {"Share", "Share or save (Ctrl+E)"},
+    };
+    for (const auto& b : editorButtons) {
+        const auto role = b.name == "More" ? QAccessible::ButtonMenu : QAccessible::Button;
+        QAccessibleInterface* found = test::findAccessible(window->detail(), role, b.name);
+        ASSERT_NE(found, nullptr) << b.name.toStdString();
+        EXPECT_EQ(found->text(QAccessible::Description), b.help) << b.name.toStdString();
+    }
+    EXPECT_EQ(test::findAccessible(window->detail(), QAccessible::Button, "Restore"), nullptr);
+    // The time label is read as it reads.
+    const QString time = detail.editor().transport().timeLabel().text();
+    EXPECT_EQ(time, QStringLiteral("0:00.0 / 0:01.0"));
+    EXPECT_NE(test::findAccessible(window->detail(), QAccessible::StaticText, time), nullptr);
+    // Playing, the button is "Pause".
+    detail.model().play();
+    ASSERT_TRUE(test::waitFor([&] { return detail.model().isPlaying(); }, 5000));
+    EXPECT_NE(test::findAccessible(window->detail(), QAccessible::Button, "Pause"), nullptr);
+    detail.model().pause();
+    // The empty screen.
     select({});
     EXPECT_NE(test::findAccessible(window->detail(), QAccessible::StaticText,
                                    QStringLiteral("No Take Selected")),
               nullptr);
+}
+
+// S splits at the playhead into take.json, Ctrl+Z undoes it through the window's Edit menu and
+// leaves the file as it was, Ctrl+Shift+Z redoes it; Delete cuts a ruler part and shows
+// "Restore", Escape clears the selection; another take starts a new history.
+TEST_F(WindowTest, EditorKeysEditTheTakeAndTheWindowUndoesThem) {
+    open(2);
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    TakeDetail& detail = openEditor(0);
+    TakeEditorModel& model = detail.model();
+    const QString info = take(0).infoPath();
+    const QByteArray before = test::readFile(info);
+    const auto onDisk = [&] { return TakeLibrary::readTake(take(0).folder)->info.edit; };
+
+    model.seek(0.5);
+    type(Qt::Key_S, Qt::ControlModifier); // the menus' key, not the editor's
+    EXPECT_TRUE(onDisk().splits.empty());
+    type(Qt::Key_S);
+    EXPECT_EQ(onDisk().splits, (std::vector<double>{0.5}));
+    EXPECT_EQ(window->undoStack().undoText(), QStringLiteral("Split"));
+    type(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(test::readFile(info), before);
+    type(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(onDisk().splits, (std::vector<double>{0.5}));
+
+    // Nothing selected: Delete and Escape are not the editor's.
+    type(Qt::Key_Delete);
+    EXPECT_TRUE(onDisk().cuts.empty());
+    model.setSelection(selectTimeline(model.editingState(), 0.2));
+    ASSERT_TRUE(model.selection());
+    type(Qt::Key_Delete);
+    ASSERT_EQ(onDisk().cuts.size(), 1u);
+    EXPECT_NE(test::findAccessible(window->detail(), QAccessible::Button, "Restore"), nullptr);
+    EXPECT_EQ(test::findAccessible(window->detail(), QAccessible::Button, "Delete"), nullptr);
+    type(Qt::Key_Backspace);
+    EXPECT_TRUE(onDisk().cuts.empty());
+    type(Qt::Key_Escape);
+    EXPECT_FALSE(model.selection());
+    EXPECT_EQ(window->undoStack().count(), 3);
+
+    // The title follows a rename from the list, and the next edit keeps the new name.
+    app->library().rename(take(0), QStringLiteral("Renamed while open"));
+    QApplication::processEvents();
+    EXPECT_EQ(window->takeDetail(), &detail);
+    EXPECT_EQ(detail.editor().title().text(), QStringLiteral("Renamed while open"));
+    type(Qt::Key_I);
+    EXPECT_EQ(TakeLibrary::readTake(detail.folder())->info.name,
+              QStringLiteral("Renamed while open"));
+
+    // Another take: a fresh editor and an empty history.
+    openEditor(1);
+    EXPECT_NE(window->takeDetail(), nullptr);
+    EXPECT_EQ(window->undoStack().count(), 0);
+}
+
+// Space plays and pauses; at the end it starts again from the beginning; Return goes back to
+// the start.
+TEST_F(WindowTest, SpaceAtTheEndRestartsFromTheBeginning) {
+    open(1);
+    TakeDetail& detail = openEditor(0);
+    TakeEditorModel& model = detail.model();
+    model.seek(model.sourceDuration());
+    ASSERT_TRUE(test::waitFor([&] { return model.atEnd() && !model.isSeeking(); }, 5000));
+    type(Qt::Key_Space);
+    ASSERT_TRUE(test::waitFor([&] { return model.isPlaying(); }, 5000));
+    EXPECT_LT(model.playhead(), 0.5);
+    // The preview shows the player's pictures.
+    EXPECT_TRUE(test::waitFor([&] { return !detail.editor().preview().frame().isNull(); }, 5000));
+    type(Qt::Key_Space);
+    EXPECT_FALSE(model.isPlaying());
+    const double paused = model.playhead();
+    EXPECT_LT(paused, model.sourceDuration());
+    type(Qt::Key_Return);
+    ASSERT_TRUE(test::waitFor([&] { return !model.isSeeking(); }, 5000));
+    EXPECT_EQ(model.playhead(), 0);
+    EXPECT_TRUE(detail.editor().transport().timeLabel().text().startsWith("0:00.0 / "));
+}
+
+// Ctrl+E, then Return ("Save…"): the stand-in for the file dialog (a test can't answer a real
+// one) is asked with the suggested name in the desktop folder and the movie filter; the HUD
+// counts to 100 % and "Saved NAME" follows. "Share…" puts the file on the clipboard. A failing
+// export keeps the user's file and shows "Problem" until dismissed.
+TEST_F(WindowTest, SaveAndShareExportAndAFailureKeepsTheOldFile) {
+    open(1);
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    TakeDetail& detail = openEditor(0);
+    EditorScreen& editor = detail.editor();
+    QDir().mkpath(home.filePath("Exports"));
+    const QString destination = home.filePath("Exports/out.mp4");
+    QString suggested, filter;
+    editor.exportFlow().setSaveChooser([&](QWidget*, const QString& start, const QString& filters) {
+        suggested = start;
+        filter = filters;
+        return destination;
+    });
+    QStringList percents;
+    QObject::connect(&detail.model(), &TakeEditorModel::exportProgressChanged, [&] {
+        if (editor.exportHud().isVisible())
+            percents << editor.exportHud().percentText();
+    });
+
+    type(Qt::Key_E, Qt::ControlModifier);
+    ASSERT_TRUE(editor.exportPopover().isVisible());
+    EXPECT_EQ(editor.exportPopover().width(), 260);
+    EXPECT_EQ(editor.exportPopover().caption().text(),
+              QStringLiteral("MP4 that plays everywhere: WhatsApp, Signal, Instagram, Android."));
+    QTest::keyClick(&editor.exportPopover(), Qt::Key_Return);
+    EXPECT_FALSE(editor.exportPopover().isVisible());
+    ASSERT_TRUE(test::waitFor([&] { return editor.toast().isVisible(); }, 60000))
+        << detail.model().errorMessage().value_or("").toStdString();
+    const QString name = QString(take(0).info.name).replace(':', '.'); // "12:30" → "12.30"
+    EXPECT_EQ(suggested, QDir(saveStartFolder()).filePath(name + ".mp4"));
+    EXPECT_EQ(filter, QStringLiteral("MPEG-4 movie (*.mp4)"));
+    EXPECT_EQ(editor.toast().message(), QStringLiteral("Saved out.mp4"));
+    ASSERT_FALSE(percents.isEmpty());
+    EXPECT_EQ(percents.last(), QStringLiteral("100%"));
+    EXPECT_FALSE(editor.exportHud().isVisible());
+    const MovieInfo movie = probeMovie(destination);
+    EXPECT_EQ(movie.video.size(), 1u);
+    EXPECT_NEAR(movie.durationSeconds, 1.0, 0.1);
+
+    // "Share…": the file in the share folder, on the clipboard as a file and as its path, and
+    // shown in the file manager (a stand-in: a test opens none).
+    QString revealed;
+    editor.exportFlow().setRevealer([&](const QString& path) {
+        revealed = path;
+        return true;
+    });
+    editor.toast().dismiss();
+    type(Qt::Key_E, Qt::ControlModifier);
+    QPushButton* share = nullptr;
+    for (auto* button : editor.exportPopover().findChildren<QPushButton*>())
+        if (button->text() == QStringLiteral("Share…"))
+            share = button;
+    ASSERT_NE(share, nullptr);
+    share->click();
+    ASSERT_TRUE(test::waitFor([&] { return editor.toast().isVisible(); }, 60000));
+    const QString shared = QDir(QDir::tempPath()).filePath("Reelbox-share/" + name + ".mp4");
+    EXPECT_EQ(editor.toast().message(), "Ready to share: " + name + ".mp4 (copied)");
+    EXPECT_EQ(revealed, shared);
+    const QMimeData* copied = QApplication::clipboard()->mimeData();
+    ASSERT_NE(copied, nullptr);
+    EXPECT_EQ(copied->urls(), QList<QUrl>{QUrl::fromLocalFile(shared)});
+    EXPECT_EQ(copied->text(), shared);
+    EXPECT_EQ(probeMovie(shared).video.size(), 1u);
+    QFile::remove(shared);
+
+    // The recording becomes unreadable under the open editor (the player keeps the file it has
+    // open): the next export can't be made.
+    ASSERT_TRUE(QFile::remove(take(0).moviePath()));
+    test::writeFile(take(0).moviePath(), "not a movie");
+    test::writeFile(destination, "the user's own file");
+    editor.toast().dismiss();
+    type(Qt::Key_E, Qt::ControlModifier);
+    QTest::keyClick(&editor.exportPopover(), Qt::Key_Return);
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(test::waitFor(
+        [&] {
+            box = window->findChild<QMessageBox*>();
+            return box && box->isVisible();
+        },
+        30000));
+    EXPECT_EQ(box->windowTitle(), QStringLiteral("Problem"));
+    EXPECT_EQ(box->informativeText(), *detail.model().errorMessage());
+    EXPECT_EQ(test::readFile(destination), QByteArray("the user's own file"));
+    EXPECT_EQ(QDir(home.filePath("Exports")).entryList(QDir::Files),
+              QStringList{QStringLiteral("out.mp4")});
+    EXPECT_FALSE(editor.toast().isVisible());
+    box->accept();
+    QApplication::processEvents();
+    EXPECT_FALSE(detail.model().errorMessage());
 }
