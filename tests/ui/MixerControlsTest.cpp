@@ -146,6 +146,12 @@ void dragTo(QWidget* w, QPoint from, QPoint to) {
         mouse(w, QEvent::MouseMove, from + (to - from) * i / 8, Qt::LeftButton);
 }
 
+// A click on a check box's box (a wide one's middle may lie past its text).
+void clickBox(QAbstractButton* box) {
+    ASSERT_NE(box, nullptr);
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+}
+
 QAccessibleValueInterface* valueOf(QWidget* w) {
     return QAccessible::queryAccessibleInterface(w)->valueInterface();
 }
@@ -278,8 +284,7 @@ TEST_F(MixerControlsTest, TheMasterRacksWriteTheMasterAndThePicture) {
         named<QLabel>(volumeRack->popover(), boostedCaption(true, model->normalizeGainDB()));
     ASSERT_NE(caption, nullptr);
     EXPECT_TRUE(caption->isVisible());
-    auto* normalize = named<QCheckBox>(volumeRack->popover(), "Make it loud (normalize)");
-    QTest::mouseClick(normalize, Qt::LeftButton);
+    clickBox(named<QCheckBox>(volumeRack->popover(), "Make it loud (normalize)"));
     EXPECT_FALSE(model->master().normalize);
     EXPECT_FALSE(caption->isVisible());
     // An assistant sets the volume as a finished drag does.
@@ -290,6 +295,7 @@ TEST_F(MixerControlsTest, TheMasterRacksWriteTheMasterAndThePicture) {
     settle();
 
     // Frame: the aspect is saved at once and the output size follows.
+    volumeRack->popover()->hide();
     Popover* frame = racks.frameRack()->popover();
     racks.frameRack()->openPopover();
     QTest::mouseClick(named<QToolButton>(frame, "9:16"), Qt::LeftButton);
@@ -298,7 +304,7 @@ TEST_F(MixerControlsTest, TheMasterRacksWriteTheMasterAndThePicture) {
         named<QLabel>(frame, outputSizeText(model->renderSize().width, model->renderSize().height));
     ASSERT_NE(size, nullptr);
     EXPECT_LT(model->renderSize().width, model->renderSize().height);
-    QTest::mouseClick(named<QCheckBox>(frame, "Mirror"), Qt::LeftButton);
+    clickBox(named<QCheckBox>(frame, "Mirror"));
     EXPECT_TRUE(onDisk().exportSettings.mirror);
     model->setPosition({0.5, -0.25}, Lane::mainVideo());
     QTest::mouseClick(named<QPushButton>(frame, "Center All"), Qt::LeftButton);
@@ -306,6 +312,7 @@ TEST_F(MixerControlsTest, TheMasterRacksWriteTheMasterAndThePicture) {
     EXPECT_TRUE(onDisk().exportSettings.positions.empty());
 
     // Layout: a radio group.
+    frame->hide();
     racks.layoutRack()->openPopover();
     QTest::mouseClick(named<QRadioButton>(racks.layoutRack()->popover(), "Picture in Picture"),
                       Qt::LeftButton, {}, QPoint(6, 6));
@@ -375,7 +382,7 @@ TEST_F(MixerControlsTest, TheEffectsPopoverEditsTheTrackAndItsOverdub) {
                        midFrequency->slider()->handleRect().center());
     EXPECT_DOUBLE_EQ(fxTrack().midFrequency, 800);
     EXPECT_EQ(midFrequency->readout(), "800");
-    QTest::mouseClick(named<QCheckBox>(fx, "Low cut (removes rumble)"), Qt::LeftButton);
+    clickBox(named<QCheckBox>(fx, "Low cut (removes rumble)"));
     EXPECT_TRUE(fxTrack().lowCut);
 
     auto* room = named<QComboBox>(fx, "Space");
@@ -394,7 +401,7 @@ TEST_F(MixerControlsTest, TheEffectsPopoverEditsTheTrackAndItsOverdub) {
     valueOf(fx->timingSlider()->slider())->setCurrentValue(-0.0404);
     EXPECT_DOUBLE_EQ(model->take().info.overdubs.at(0).nudge, -0.0404);
     EXPECT_EQ(fx->timingSlider()->readout(), "-40 ms");
-    QTest::mouseClick(named<QCheckBox>(fx, "Show video"), Qt::LeftButton);
+    clickBox(named<QCheckBox>(fx, "Show video"));
     EXPECT_FALSE(model->take().info.overdubs.at(0).showVideo);
     ASSERT_TRUE(test::waitFor([&] {
         const TakeInfo info = onDisk();
@@ -404,6 +411,8 @@ TEST_F(MixerControlsTest, TheEffectsPopoverEditsTheTrackAndItsOverdub) {
     settle();
 
     // A track of the take itself has no overdub section.
+    fx->hide();
+    EXPECT_FALSE(header->effectsButton()->isOn());
     QTest::mouseClick(column.header(track(0).id)->effectsButton(), Qt::LeftButton);
     EXPECT_EQ(column.header(track(0).id)->effectsPopover()->timingSlider(), nullptr);
     column.header(track(0).id)->effectsPopover()->hide();
@@ -441,8 +450,13 @@ TEST_F(MixerControlsTest, EveryControlIsNamedWithItsHelpAndItsValue) {
         std::optional<double> value;
     };
     const Control controls[] = {
-        {&header, QAccessible::Button, "Mute", "Silence this track", {}},
-        {&header, QAccessible::Button, "Solo", "Hear only this track (and other soloed ones)", {}},
+        // The pills are toggles.
+        {&header, QAccessible::CheckBox, "Mute", "Silence this track", {}},
+        {&header,
+         QAccessible::CheckBox,
+         "Solo",
+         "Hear only this track (and other soloed ones)",
+         {}},
         {&header, QAccessible::Slider, "Volume", "Volume -6 dB (right-click to reset)", -6},
         {&header, QAccessible::Dial, "Pan",
          "Left/right position: drag to turn, double-click to center", -0.3},
@@ -452,11 +466,11 @@ TEST_F(MixerControlsTest, EveryControlIsNamedWithItsHelpAndItsValue) {
         {&racks, QAccessible::Button, "Layout", "Layout", {}},
         {racks.volumeRack()->popover(), QAccessible::Slider, "Volume", "Double-click to reset", 0},
         {racks.volumeRack()->popover(), QAccessible::CheckBox, "Make it loud (normalize)", "", {}},
-        {racks.frameRack()->popover(), QAccessible::Button, "16:9", "", {}},
+        {racks.frameRack()->popover(), QAccessible::CheckBox, "16:9", "", {}}, // a segment
         {racks.frameRack()->popover(), QAccessible::CheckBox, "Mirror", "", {}},
         {racks.frameRack()->popover(), QAccessible::Button, "Center All", "", {}},
         {racks.layoutRack()->popover(), QAccessible::RadioButton, "Side by Side", "", {}},
-        {header.effectsPopover(), QAccessible::EditableText, "Name", "", {}},
+        {header.effectsPopover(), QAccessible::EditableText, "Name", "Name", {}}, // placeholder
         {header.effectsPopover(), QAccessible::CheckBox, "EQ", "", {}},
         {header.effectsPopover(), QAccessible::Slider, "Mid freq", "Double-click to reset", 800},
         {header.effectsPopover(), QAccessible::CheckBox, "Compressor", "", {}},
