@@ -15,6 +15,7 @@ LabeledSlider::LabeledSlider(const QString& title, ValueRange range, double defa
       m_readout(new QLabel(this)), m_unit(unit) {
     auto* label = new QLabel(title, this);
     label->setBuddy(m_slider);
+    label->setMinimumWidth(64); // the sliders of a stack line up
     m_slider->setAccessibleName(title);
     m_slider->setToolTip(QStringLiteral("Double-click to reset"));
     m_slider->setDefaultValue(defaultValue);

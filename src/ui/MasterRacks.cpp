@@ -77,6 +77,8 @@ void MasterRacks::buildFrame() {
     auto* segments = new QHBoxLayout(picker);
     segments->setContentsMargins(0, 0, 0, 0);
     segments->setSpacing(0);
+    picker->setStyleSheet(QStringLiteral(
+        "QToolButton { padding: 3px; } QToolButton:checked { background: palette(highlight); }"));
     m_aspects = new QButtonGroup(this);
     for (ExportSettings::Aspect aspect : allAspects) {
         auto* segment = new QToolButton(picker);
