@@ -9,6 +9,15 @@ QString formatDuration(double seconds) {
     return QStringLiteral("%1:%2").arg(total / 60).arg(total % 60, 2, 10, QLatin1Char('0'));
 }
 
+QString formatTime(double seconds, bool precise) {
+    const double t = std::isfinite(seconds) ? std::max(0.0, seconds) : 0.0;
+    const long long minutes = static_cast<long long>(t) / 60;
+    const double rest = t - double(minutes) * 60;
+    if (precise)
+        return QString::asprintf("%lld:%04.1f", minutes, rest);
+    return QString::asprintf("%lld:%02d", minutes, int(rest));
+}
+
 QString relativeDate(const QDateTime& when, const QDateTime& now, const QLocale& locale) {
     const QDateTime local = when.toLocalTime();
     const qint64 days = local.date().daysTo(now.toLocalTime().date());
