@@ -21,7 +21,8 @@ QToolButton* segment(const QString& text, const QString& icon, const QString& he
     button->setCheckable(true);
     button->setAutoExclusive(true); // one of the two
     button->setToolTip(help);
-    button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    button->setIconSize(QSize(14, 14));
     return button;
 }
 
@@ -33,6 +34,17 @@ SoundVideoChoice::SoundVideoChoice(QWidget* parent)
       m_video(segment(QStringLiteral("Video too"), QStringLiteral("camera-video"),
                       QStringLiteral("Record the camera as well as the sound"), this)) {
     setFixedWidth(choiceWidth);
+    // Joined: rounded at the outer ends, the chosen one lit.
+    m_sound->setObjectName(QStringLiteral("sound"));
+    m_video->setObjectName(QStringLiteral("videoToo"));
+    setStyleSheet(
+        QStringLiteral("QToolButton { color: white; background: #3a3a3e; border: 1px solid #505056;"
+                       " padding: 3px 4px; }"
+                       "QToolButton:checked { background: #636369; }"
+                       "QToolButton:disabled { color: #808086; }"
+                       "#sound { border-top-left-radius: 6px; border-bottom-left-radius: 6px; }"
+                       "#videoToo { border-left: none; border-top-right-radius: 6px;"
+                       " border-bottom-right-radius: 6px; }"));
     setAccessibleName(QStringLiteral("Record"));
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
