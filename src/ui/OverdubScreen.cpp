@@ -161,10 +161,17 @@ void OverdubScreen::record() {
     m_model.toggleRecording();
 }
 
+OverdubScreen::~OverdubScreen() {
+    if (m_active)
+        m_model.deactivate();
+}
+
 void OverdubScreen::back() {
     if (m_model.state().kind != RecorderState::Kind::idle)
         return;
-    m_editor.setOverdubbing(false);
+    TakeEditorModel* editor = &m_editor;
+    QMetaObject::invokeMethod(
+        editor, [editor] { editor->setOverdubbing(false); }, Qt::QueuedConnection);
 }
 
 void OverdubScreen::showEvent(QShowEvent* event) {

@@ -30,10 +30,13 @@ class VideoPane;
 class OverdubScreen : public QWidget {
     Q_OBJECT
 public:
+    // `model` and `editor` must outlive the screen.
     OverdubScreen(OverdubModel& model, TakeEditorModel& editor, QWidget* parent = nullptr);
+    ~OverdubScreen() override;
 
     void record();
-    // Back to the editor, unless a recording is under way.
+    // Back to the editor once the current event is handled (so whoever owns the screen may let
+    // it go then), unless a recording is under way.
     void back();
 
     QPushButton& backButton() const { return *m_back; }

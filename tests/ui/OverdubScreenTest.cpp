@@ -24,6 +24,7 @@
 #include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
@@ -193,7 +194,7 @@ TEST_F(OverdubScreenTest, RRecordsAnOverdubThatJoinsTheTakeAndHandsItBackToTheEd
     key(Qt::Key_R);
     ASSERT_TRUE(test::waitFor([&] { return ended == 1; }, 10000));
 
-    EXPECT_FALSE(editor->isOverdubbing());
+    EXPECT_TRUE(test::waitFor([&] { return !editor->isOverdubbing(); }, 1000));
     const TakeInfo& info = editor->take().info;
     ASSERT_EQ(info.overdubs.size(), 1u);
     const Overdub& overdub = info.overdubs[0];
@@ -273,6 +274,32 @@ TEST_F(OverdubScreenTest, SoundOnlyReplacesTheCameraAndTheStartBarCuesTheTake) {
     EXPECT_EQ(model->startTime(), 0.0);
     EXPECT_EQ(slider.value(), 0);
     EXPECT_EQ(screen->startBar().timeLabel().text(), QStringLiteral("0:00.0"));
+}
+
+// A recording that can't join the take says why, and the screen stays.
+TEST_F(OverdubScreenTest, AFailedRecordingShowsTheOverdubProblemUntilDismissed) {
+    ASSERT_NO_FATAL_FAILURE(open());
+    test::writeFile(take.overdubsFolder(), "a file where the overdubs should go");
+    int ended = 0;
+    QObject::connect(model.get(), &OverdubModel::recordingEnded, [&] { ++ended; });
+    key(Qt::Key_R);
+    ASSERT_TRUE(test::waitFor([&] { return model->state().kind == Kind::recording; }, 8000));
+    test::runEvents(500);
+    key(Qt::Key_R);
+    ASSERT_TRUE(test::waitFor([&] { return ended == 1; }, 10000));
+    test::runEvents(50);
+    auto* box = screen->findChild<QMessageBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(box->windowTitle(), QStringLiteral("Overdub Problem"));
+    ASSERT_TRUE(model->errorMessage());
+    EXPECT_EQ(box->informativeText(), *model->errorMessage());
+    EXPECT_TRUE(box->informativeText().contains(take.overdubsFolder()));
+    box->accept();
+    QApplication::processEvents();
+    EXPECT_FALSE(model->errorMessage());
+    EXPECT_TRUE(editor->isOverdubbing());
+    EXPECT_TRUE(editor->take().info.overdubs.empty());
 }
 
 // Screen readers, and tests, find every control by role and name, with its help.
