@@ -1,5 +1,6 @@
 #include "capture/OverdubModel.h"
 
+#include "capture/CameraPreview.h"
 #include "capture/LatencyCalibration.h"
 #include "compose/LiveLayout.h"
 #include "compose/TakeComposer.h"
@@ -105,6 +106,12 @@ void OverdubModel::setErrorMessage(const std::optional<QString>& message) {
 
 void OverdubModel::setIsPreviewing(bool previewing) {
     assign(m_isPreviewing, previewing, &OverdubModel::isPreviewingChanged);
+}
+
+CameraPreview& OverdubModel::cameraPreview() {
+    if (!m_cameraPreview)
+        m_cameraPreview = new CameraPreview(*m_engine, this);
+    return *m_cameraPreview;
 }
 
 void OverdubModel::setPreferredVideoSize(const QSize& size) {

@@ -20,6 +20,7 @@
 
 namespace reelbox {
 
+class CameraPreview;
 class Player;
 class SoundSystem;
 class TakeEditorModel;
@@ -47,6 +48,10 @@ public:
                  QObject* parent = nullptr);
     ~OverdubModel() override;
 
+    // The camera and microphone lists and choices the model records from.
+    DeviceManager& devices() const { return m_devices; }
+    // The live picture for the overdub screen (made on first use).
+    CameraPreview& cameraPreview();
     // The inputs' meters, clip lights and channel mix, with their change signals (also
     // forwarded as this model's own).
     InputMonitor& inputs() { return *m_inputs; }
@@ -151,6 +156,7 @@ private:
     SoundSystem& m_sound;
     std::unique_ptr<CaptureEngine> m_engine;
     InputMonitor* m_inputs;
+    CameraPreview* m_cameraPreview = nullptr; // a child, made on first use
     std::unique_ptr<Player> m_player;
     std::shared_ptr<const TakeComposer::Result> m_monitor;
 

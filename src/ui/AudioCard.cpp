@@ -8,9 +8,15 @@
 namespace reelbox::ui {
 
 AudioCard::AudioCard(RecorderModel& recorder, DeviceManager& devices, QWidget* parent)
+    : AudioCard(recorder.inputs(), devices, parent) {
+    connect(&recorder, &RecorderModel::stateChanged, this, [this, &recorder] {
+        setPickerEnabled(recorder.state().kind == RecorderState::Kind::idle);
+    });
+}
+
+AudioCard::AudioCard(InputMonitor& inputs, DeviceManager& devices, QWidget* parent)
     : PanelCard(QStringLiteral("Audio"), QStringLiteral("audio-input-microphone"), parent),
-      m_recorder(recorder), m_devices(devices), m_device(new DevicePicker(this)),
-      m_inputs(new InputRows(recorder, this)) {
+      m_devices(devices), m_device(new DevicePicker(this)), m_inputs(new InputRows(inputs, this)) {
     m_device->setToolTip(QStringLiteral("The microphone or audio interface to record"));
     addRow(QStringLiteral("Device"), m_device);
     addWide(m_inputs);
@@ -18,9 +24,11 @@ AudioCard::AudioCard(RecorderModel& recorder, DeviceManager& devices, QWidget* p
     connect(&devices, &DeviceManager::microphoneIDChanged, this, &AudioCard::showMicrophones);
     connect(m_device, &DevicePicker::chosen, this,
             [this](const QString& id) { m_devices.setMicrophoneID(id); });
-    connect(&recorder, &RecorderModel::stateChanged, this,
-            [this] { m_device->setEnabled(m_recorder.state().kind == RecorderState::Kind::idle); });
     showMicrophones();
+}
+
+void AudioCard::setPickerEnabled(bool enabled) {
+    m_device->setEnabled(enabled);
 }
 
 void AudioCard::showMicrophones() {

@@ -1,5 +1,6 @@
 #include "ui/InputRows.h"
 
+#include "capture/InputMonitor.h"
 #include "ui/ClipLight.h"
 #include "ui/MeterBar.h"
 #include "ui/Style.h"
@@ -11,8 +12,8 @@
 
 namespace reelbox::ui {
 
-InputRows::InputRows(RecorderModel& recorder, QWidget* parent)
-    : QWidget(parent), m_recorder(recorder), m_grid(new QGridLayout(this)),
+InputRows::InputRows(InputMonitor& inputs, QWidget* parent)
+    : QWidget(parent), m_inputs(inputs), m_grid(new QGridLayout(this)),
       m_noSignal(new QLabel(QStringLiteral("No signal"), this)) {
     m_grid->setContentsMargins(0, 0, 0, 0);
     m_grid->setHorizontalSpacing(8);
@@ -22,9 +23,9 @@ InputRows::InputRows(RecorderModel& recorder, QWidget* parent)
     p.setColor(QPalette::WindowText, QColor(colors::secondaryText));
     m_noSignal->setPalette(p);
     m_grid->addWidget(m_noSignal, 0, 0, 1, 3);
-    connect(&recorder, &RecorderModel::channelsChanged, this, &InputRows::rebuild);
-    connect(&recorder, &RecorderModel::levelsChanged, this, &InputRows::showLevels);
-    connect(&recorder, &RecorderModel::clippedChanged, this, &InputRows::showClips);
+    connect(&inputs, &InputMonitor::channelsChanged, this, &InputRows::rebuild);
+    connect(&inputs, &InputMonitor::levelsChanged, this, &InputRows::showLevels);
+    connect(&inputs, &InputMonitor::clippedChanged, this, &InputRows::showClips);
     rebuild();
 }
 
@@ -33,7 +34,7 @@ MeterBar* InputRows::meter(int index) const {
 }
 
 void InputRows::rebuild() {
-    const size_t count = m_recorder.channels().size();
+    const size_t count = m_inputs.channels().size();
     while (m_rows.size() > count) {
         const Row row = m_rows.back();
         m_rows.pop_back();
@@ -48,8 +49,8 @@ void InputRows::rebuild() {
         row.meter->setAccessibleName(QStringLiteral("Input %1 level").arg(index + 1));
         row.meter->setGraphicsEffect(new QGraphicsOpacityEffect(row.meter));
         connect(row.box, &QCheckBox::clicked, this,
-                [this, index] { m_recorder.toggleChannel(index); });
-        connect(row.clip, &QAbstractButton::clicked, &m_recorder, &RecorderModel::resetClipLights);
+                [this, index] { m_inputs.toggleChannel(index); });
+        connect(row.clip, &QAbstractButton::clicked, &m_inputs, &InputMonitor::resetClipLights);
         m_grid->addWidget(row.box, index + 1, 0);
         m_grid->addWidget(row.meter, index + 1, 1, Qt::AlignVCenter);
         m_grid->addWidget(row.clip, index + 1, 2);
@@ -62,7 +63,7 @@ void InputRows::rebuild() {
 }
 
 void InputRows::showChannels() {
-    const auto& channels = m_recorder.channels();
+    const auto& channels = m_inputs.channels();
     for (size_t i = 0; i < m_rows.size() && i < channels.size(); ++i) {
         const bool on = channels[i].enabled;
         m_rows[i].box->setChecked(on);
@@ -75,7 +76,7 @@ void InputRows::showChannels() {
 }
 
 void InputRows::showLevels() {
-    const auto& levels = m_recorder.levels();
+    const auto& levels = m_inputs.levels();
     for (size_t i = 0; i < m_rows.size(); ++i) {
         const bool known = i < levels.size();
         m_rows[i].meter->setLevel(known ? levels[i].average : -160.0f,
@@ -84,7 +85,7 @@ void InputRows::showLevels() {
 }
 
 void InputRows::showClips() {
-    const auto& clipped = m_recorder.clipped();
+    const auto& clipped = m_inputs.clipped();
     for (size_t i = 0; i < m_rows.size(); ++i)
         m_rows[i].clip->setOn(i < clipped.size() && clipped[i]);
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "capture/RecorderModel.h"
-
 #include <QWidget>
 #include <vector>
 
@@ -9,17 +7,22 @@ class QCheckBox;
 class QGridLayout;
 class QLabel;
 
+namespace reelbox {
+class InputMonitor;
+}
+
 namespace reelbox::ui {
 
 class MeterBar;
 class ClipLight;
 
 // One row per input channel: its "Input n" check box, its level meter (faint when unticked)
-// and its clip light; "No signal" while there are none. Follows the recorder.
+// and its clip light; "No signal" while there are none. Follows the inputs of the recorder or
+// of an overdub.
 class InputRows : public QWidget {
     Q_OBJECT
 public:
-    explicit InputRows(RecorderModel& recorder, QWidget* parent = nullptr);
+    explicit InputRows(InputMonitor& inputs, QWidget* parent = nullptr);
 
     // The meter of input `index` (from 0), or null.
     MeterBar* meter(int index) const;
@@ -35,7 +38,7 @@ private:
     void showLevels();
     void showClips();
 
-    RecorderModel& m_recorder;
+    InputMonitor& m_inputs;
     QGridLayout* m_grid;
     QLabel* m_noSignal;
     std::vector<Row> m_rows;

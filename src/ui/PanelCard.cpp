@@ -15,7 +15,8 @@ constexpr int labelWidth = 72;
 }
 
 PanelCard::PanelCard(const QString& title, const QString& icon, QWidget* parent)
-    : QFrame(parent), m_detail(new QLabel(this)), m_rows(new QGridLayout) {
+    : QFrame(parent), m_title(new QLabel(title, this)), m_detail(new QLabel(this)),
+      m_rows(new QGridLayout) {
     setObjectName(QStringLiteral("panelCard"));
     setStyleSheet(QStringLiteral("#panelCard { background: #%1; border-radius: 10px; }")
                       .arg(colors::cardBackground, 6, 16, QLatin1Char('0')));
@@ -29,11 +30,10 @@ PanelCard::PanelCard(const QString& title, const QString& icon, QWidget* parent)
     iconLabel->setPixmap(
         tintedPixmap(icon, QColor(colors::secondaryText), 14, devicePixelRatioF()));
     head->addWidget(iconLabel);
-    auto* titleLabel = new QLabel(title, this);
-    QFont font = titleLabel->font();
+    QFont font = m_title->font();
     font.setBold(true);
-    titleLabel->setFont(font);
-    head->addWidget(titleLabel);
+    m_title->setFont(font);
+    head->addWidget(m_title);
     head->addStretch();
     m_detail->setStyleSheet(
         QStringLiteral("color: #%1").arg(colors::secondaryText, 6, 16, QLatin1Char('0')));
@@ -51,6 +51,10 @@ PanelCard::PanelCard(const QString& title, const QString& icon, QWidget* parent)
 void PanelCard::setDetail(const QString& detail) {
     m_detail->setText(detail);
     m_detail->setVisible(!detail.isEmpty());
+}
+
+void PanelCard::setTitleBuddy(QWidget* control) {
+    m_title->setBuddy(control);
 }
 
 void PanelCard::addRow(const QString& label, QWidget* control) {

@@ -15,12 +15,15 @@ public:
     PanelCard(const QString& title, const QString& icon, QWidget* parent = nullptr);
 
     void setDetail(const QString& detail);
+    // The title names this control (for a control shown without a label of its own).
+    void setTitleBuddy(QWidget* control);
     // A labelled row; an empty label leaves the label column blank.
     void addRow(const QString& label, QWidget* control);
     // A control across both columns.
     void addWide(QWidget* control);
 
 private:
+    QLabel* m_title;
     QLabel* m_detail;
     QGridLayout* m_rows;
 };
