@@ -637,6 +637,17 @@ void TakeEditorModel::apply(const EditOutcome& outcome) {
         m_committer.commit(outcome.state.info.edit, previous, *outcome.actionName, m_undo);
 }
 
+void TakeEditorModel::previewEdit(const EditState& edit) {
+    Take changed = m_take;
+    changed.info.edit = edit;
+    setTake(changed);
+}
+
+void TakeEditorModel::commitEdit(const EditState& edit, const EditState& previous,
+                                 const QString& actionName) {
+    m_committer.commit(edit, previous, actionName, m_undo);
+}
+
 // ---- export and monitor --------------------------------------------------------------------
 
 void TakeEditorModel::exportTo(const QString& path, std::function<void(bool)> done) {

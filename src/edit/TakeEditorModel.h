@@ -117,6 +117,10 @@ public:
     // Takes the outcome's selection; a committed outcome also saves, reruns the mix and can be
     // undone.
     void apply(const EditOutcome& outcome);
+    // Shows an edit while an edge is dragged: nothing is saved, rerun or registered for undo.
+    void previewEdit(const EditState& edit);
+    // Commits a dragged edit: `previous` (the edit from before the drag) is the undo state.
+    void commitEdit(const EditState& edit, const EditState& previous, const QString& actionName);
 
     // ---- export and overdubs -----------------------------------------------------------------
     // Exports the edit to `path`; `done(false)` at once while another export runs, and on

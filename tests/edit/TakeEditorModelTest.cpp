@@ -299,6 +299,47 @@ TEST_F(TakeEditorModelTest, ARenameFromTheLibraryIsKeptByTheNextEdit) {
     settle(*model);
 }
 
+// An edge drag: previews are shown but neither saved, rerun nor registered; the release commits
+// once, and undo goes back to the edit from before the drag, not to the last preview.
+TEST_F(TakeEditorModelTest, ADraggedTrimPreviewsThenCommitsOnceAgainstTheEditBeforeIt) {
+    const Take take = makeTake();
+    auto model = open(take);
+    QUndoStack stack;
+    UndoStackAdapter undo(&stack);
+    model->setUndoRegistry(&undo);
+    const EditState before = model->take().info.edit;
+    const double d = model->sourceDuration();
+    const int saves = model->counters().saves;
+    const int runs = model->counters().runs;
+
+    EditState preview;
+    for (const double t : {0.4, 0.9, 1.2}) {
+        preview = dragInEdge(before, t, d);
+        model->previewEdit(preview);
+        EXPECT_DOUBLE_EQ(model->take().info.edit.inPoint, t);
+    }
+    EXPECT_EQ(model->counters().saves, saves);
+    EXPECT_FALSE(model->dirty().has_value());
+    EXPECT_EQ(stack.count(), 0);
+    EXPECT_EQ(saved(model->take()).edit, before);
+
+    model->commitEdit(preview, before, actions::trimStart);
+    EXPECT_EQ(model->counters().saves, saves + 1);
+    EXPECT_EQ(saved(model->take()).edit, preview);
+    ASSERT_EQ(stack.count(), 1);
+    EXPECT_EQ(stack.undoText(), actions::trimStart);
+    settle(*model);
+    EXPECT_EQ(model->counters().runs, runs + 1);
+    EXPECT_EQ(model->counters().lastStage, Stage::process);
+
+    stack.undo();
+    EXPECT_EQ(model->take().info.edit, before);
+    EXPECT_EQ(saved(model->take()).edit, before);
+    stack.redo();
+    EXPECT_EQ(saved(model->take()).edit, preview);
+    settle(*model);
+}
+
 // Runs the event loop (the blocking kind, as the application does) until `done`.
 static void loopUntil(const std::function<bool()>& done, int timeoutMs = 60000) {
     QEventLoop loop;
