@@ -105,7 +105,8 @@ void MainWindow::showDetail(const SidebarItem& item) {
         return;
     }
     if (!m_takeView) {
-        auto* view = new TakeDetail(*take, m_app.library(), &m_app.sound(), m_undoAdapter.get());
+        auto* view = new TakeDetail(*take, m_app.library(), m_app.sound(), m_app.devices(),
+                                   m_undoAdapter.get());
         m_detail->addWidget(view);
         setTakeView(view);
     }

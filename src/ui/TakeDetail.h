@@ -6,6 +6,8 @@
 #include <memory>
 
 namespace reelbox {
+class DeviceManager;
+class OverdubModel;
 class SoundSystem;
 class TakeEditorModel;
 class TakeLibrary;
@@ -15,7 +17,7 @@ class UndoRegistry;
 namespace reelbox::ui {
 
 class EditorScreen;
-class OverdubPlaceholder;
+class OverdubScreen;
 
 // The detail of one selected take: its own editor model, heard through the app's sound
 // system, with edits registered for undo; the editor screen, or the overdub screen while the
@@ -23,23 +25,30 @@ class OverdubPlaceholder;
 class TakeDetail : public QStackedWidget {
     Q_OBJECT
 public:
-    TakeDetail(const Take& take, TakeLibrary& library, SoundSystem* sound, UndoRegistry* undo,
-               QWidget* parent = nullptr);
+    // `sound` and `devices` are the app's; the take's overdubs are recorded with them.
+    TakeDetail(const Take& take, TakeLibrary& library, SoundSystem& sound, DeviceManager& devices,
+               UndoRegistry* undo, QWidget* parent = nullptr);
     ~TakeDetail() override;
 
     const QString& folder() const { return m_folder; }
     TakeEditorModel& model() const { return *m_model; }
     EditorScreen& editor() const { return *m_editor; }
-    // Where the overdub screen goes (the placeholder until then).
-    QWidget* overdubView() const;
+    // The overdub screen while the model overdubs, else null.
+    OverdubScreen* overdubScreen() const { return m_overdub; }
 
 private:
     void showMode();
 
+    void openOverdub();
+    void closeOverdub();
+
     QString m_folder;
+    SoundSystem& m_sound;
+    DeviceManager& m_devices;
     std::unique_ptr<TakeEditorModel> m_model;
     EditorScreen* m_editor;
-    OverdubPlaceholder* m_overdub;
+    OverdubModel* m_overdubModel = nullptr; // made for each overdub screen, let go with it
+    OverdubScreen* m_overdub = nullptr;
 };
 
 } // namespace reelbox::ui
