@@ -51,6 +51,7 @@ void EditTimeline::relayout() {
     m_scroll->setVerticalScrollBarPolicy(timelineScrolls(layout.height) ? Qt::ScrollBarAsNeeded
                                                                         : Qt::ScrollBarAlwaysOff);
     m_scroll->setFixedHeight(visibleTimelineHeight(layout.height));
+    setFixedHeight(visibleTimelineHeight(layout.height));
 }
 
 } // namespace reelbox::ui
