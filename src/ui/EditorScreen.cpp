@@ -2,6 +2,7 @@
 
 #include "edit/EditOperations.h"
 #include "edit/TakeEditorModel.h"
+#include "ui/EditTimeline.h"
 #include "ui/EditorKeys.h"
 #include "ui/ExportFlow.h"
 #include "ui/ExportHud.h"
@@ -10,8 +11,10 @@
 #include "ui/Format.h"
 #include "ui/Icons.h"
 #include "ui/KeyMonitor.h"
+#include "ui/MasterRacks.h"
 #include "ui/PreviewView.h"
 #include "ui/Style.h"
+#include "ui/TrackHeader.h"
 #include "ui/TransportBar.h"
 
 #include <QAction>
@@ -81,6 +84,12 @@ EditorScreen::EditorScreen(TakeEditorModel& model, QWidget* parent)
     m_below->setContentsMargins(20, 14, 20, 18);
     m_below->setSpacing(12);
     layout->addLayout(m_below);
+    // The timeline with the track controls in its header column, then the master controls.
+    m_timeline = new EditTimeline(model, [&model](const Track& track, QWidget* parent) {
+        return new TrackHeader(model, track.id, parent);
+    });
+    m_below->addWidget(m_timeline);
+    m_below->addWidget(new MasterRacks(model));
 
     m_exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
     m_exportAction->setShortcutContext(Qt::WindowShortcut);
@@ -96,10 +105,6 @@ EditorScreen::EditorScreen(TakeEditorModel& model, QWidget* parent)
     connect(&model, &TakeEditorModel::errorMessageChanged, this, &EditorScreen::showError);
     showTitle();
     showError();
-}
-
-void EditorScreen::addBelowTransport(QWidget* widget, int stretch) {
-    m_below->addWidget(widget, stretch);
 }
 
 void EditorScreen::showEvent(QShowEvent*) {

@@ -14,6 +14,7 @@ class TakeEditorModel;
 
 namespace reelbox::ui {
 
+class EditTimeline;
 class ExportFlow;
 class ExportHud;
 class ExportPopover;
@@ -23,15 +24,15 @@ class PreviewView;
 class TransportBar;
 
 // The editor of the open take: its name and edited length with "Share" (Ctrl+E), the preview,
-// the transport bar, and below it the room for the timeline and the mixer. The editor's keys
-// work while it is shown; a problem of the model shows as "Problem" until dismissed.
+// the transport bar, the edit timeline with the track controls, and the master controls. The
+// editor's keys work while it is shown; a problem of the model shows as "Problem" until
+// dismissed.
 class EditorScreen : public QWidget {
     Q_OBJECT
 public:
     explicit EditorScreen(TakeEditorModel& model, QWidget* parent = nullptr);
 
-    // Puts `widget` under the transport bar (the timeline, the mixer controls), in order.
-    void addBelowTransport(QWidget* widget, int stretch = 0);
+    EditTimeline& timeline() const { return *m_timeline; }
 
     TakeEditorModel& model() const { return m_model; }
     PreviewView& preview() const { return *m_preview; }
@@ -60,6 +61,7 @@ private:
     PreviewView* m_preview;
     TransportBar* m_transport;
     QVBoxLayout* m_below;
+    EditTimeline* m_timeline = nullptr;
     ExportHud* m_hud;
     ExportToast* m_toast;
     ExportPopover* m_popover;
