@@ -13,6 +13,8 @@
 #include "ui/ExportPopover.h"
 #include "ui/ExportToast.h"
 #include "ui/MainWindow.h"
+#include "ui/PositionOverlay.h"
+#include "ui/PreviewGeometry.h"
 #include "ui/PreviewView.h"
 #include "ui/RecorderScreen.h"
 #include "ui/ReelboxApp.h"
@@ -523,4 +525,55 @@ TEST_F(WindowTest, SaveAndShareExportAndAFailureKeepsTheOldFile) {
     box->accept();
     QApplication::processEvents();
     EXPECT_FALSE(detail.model().errorMessage());
+}
+
+// Side by side, each video is cropped to its tile: hovering a tile offers the hand, and
+// dragging it moves the video inside its frame the way the hand goes (the other way under
+// mirror), saved into take.json.
+TEST_F(WindowTest, DraggingAVideoInThePreviewMovesItInItsFrame) {
+    makeSyntheticTake(app->library(), {1, 2, QSize(320, 180), 30, 1, false});
+    window = std::make_unique<MainWindow>(*app);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    TakeDetail& detail = openEditor(0);
+    TakeEditorModel& model = detail.model();
+    ASSERT_GE(model.placements().size(), 2u);
+    const TakeComposer::Placement placement = model.placements().front();
+    const double slack = placement.sourceSize.width - placement.crop.width;
+    ASSERT_GT(slack, 1);
+    PositionOverlay& overlay = detail.editor().preview().overlay();
+    const ViewFit fit =
+        fitInto(model.renderSize(), {double(overlay.width()), double(overlay.height())});
+    const RectD tile = fit.map(placement.tile);
+    const QPoint centre(int(tile.x + tile.width / 2), int(tile.y + tile.height / 2));
+    // Source pixels per point of the drag.
+    const double k = placement.crop.width / tile.width;
+
+    QTest::mouseMove(&overlay, centre);
+    ASSERT_EQ(overlay.hovered(), placement.lane);
+    EXPECT_EQ(overlay.cursor().shape(), Qt::OpenHandCursor);
+    QTest::mousePress(&overlay, Qt::LeftButton, {}, centre);
+    QTest::mouseMove(&overlay, centre + QPoint(1, 0)); // under 2 points: not yet a drag
+    EXPECT_EQ(model.exportSettings().position(placement.lane).x, 0);
+    QTest::mouseMove(&overlay, centre + QPoint(10, 0));
+    EXPECT_EQ(overlay.cursor().shape(), Qt::ClosedHandCursor);
+    const double x = model.exportSettings().position(placement.lane).x;
+    EXPECT_NEAR(x, -2 * k * 10 / slack, 1e-9);
+    QTest::mouseRelease(&overlay, Qt::LeftButton, {}, centre + QPoint(10, 0));
+    EXPECT_EQ(overlay.cursor().shape(), Qt::OpenHandCursor);
+    ASSERT_TRUE(test::waitFor(
+        [&] {
+            const auto saved = TakeLibrary::readTake(take(0).folder)->info.exportSettings;
+            return saved.position(placement.lane).x == x;
+        },
+        5000));
+
+    // Mirrored, the same drag moves it back.
+    ExportSettings mirrored = model.exportSettings();
+    mirrored.mirror = true;
+    model.setExportSettings(mirrored);
+    QTest::mousePress(&overlay, Qt::LeftButton, {}, centre);
+    QTest::mouseMove(&overlay, centre + QPoint(10, 0));
+    EXPECT_NEAR(model.exportSettings().position(placement.lane).x, 0, 1e-9);
+    QTest::mouseRelease(&overlay, Qt::LeftButton, {}, centre + QPoint(10, 0));
 }
