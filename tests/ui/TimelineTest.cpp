@@ -414,4 +414,3 @@ TEST_F(TimelineTest, HeadersAndTheLanesAreNamedControlsWithHelp) {
     EXPECT_EQ(model->selection()->parts.size(), 5u);
     ASSERT_TRUE(test::waitFor([&] { return model->isIdle(); }));
 }
-
