@@ -106,7 +106,7 @@ void MainWindow::showDetail(const SidebarItem& item) {
     }
     if (!m_takeView) {
         auto* view = new TakeDetail(*take, m_app.library(), m_app.sound(), m_app.devices(),
-                                   m_undoAdapter.get());
+                                    m_undoAdapter.get());
         m_detail->addWidget(view);
         setTakeView(view);
     }
