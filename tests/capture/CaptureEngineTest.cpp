@@ -199,10 +199,15 @@ TEST(CaptureEngine, LostSoundBuffersLeaveSilenceAndTheSoundInPlace) {
     const std::vector<double> frames = videoFrameTimes(path);
     ASSERT_GE(frames.size(), 100u);
     EXPECT_GE(silentRuns(path, 470), 10) << "each lost buffer (480 frames) is silence";
-    const std::vector<double> apart = flashToClick(path, frames, result.duration);
-    EXPECT_GE(apart.size(), 2u);
-    for (double a : apart)
-        EXPECT_LE(std::fabs(a), 0.002) << "a click moved by a gap before it";
+    // A click that fell into a lost buffer is silence itself; every click that is there sits
+    // on its flash.
+    int heard = 0;
+    for (double a : flashToClick(path, frames, result.duration))
+        if (std::fabs(a) < 0.5) {
+            ++heard;
+            EXPECT_LE(std::fabs(a), 0.002) << "a click moved by a gap before it";
+        }
+    EXPECT_GE(heard, 2);
 }
 
 TEST(CaptureEngine, RecordsWhatIsConnected) {

@@ -168,6 +168,8 @@ protected:
     test::TemporaryHome home;
     test::ScopedEnvironment tmp{"TMPDIR", QFile::encodeName(home.path())};
     test::ScopedEnvironment loopback{"REELBOX_TEST_LOOPBACK_MS", "20"};
+    // The Test Output is listed beside a sound server's outputs only when asked for.
+    test::ScopedEnvironment virtualDevices{"REELBOX_VIRTUAL_DEVICES", "1"};
     std::unique_ptr<test::PrivatePipeWire> daemon; // a sound server of the test's own, if any
     std::unique_ptr<ReelboxApp> app;
     Take take;
