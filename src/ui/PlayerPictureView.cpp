@@ -1,6 +1,7 @@
 #include "ui/PlayerPictureView.h"
 
 #include "play/Player.h"
+#include "ui/FittedPicture.h"
 
 #include <QPainter>
 
@@ -24,12 +25,7 @@ PlayerPictureView::PlayerPictureView(Player& player, QWidget* parent) : QWidget(
 void PlayerPictureView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-    if (m_frame.isNull())
-        return;
-    const QSize fitted = m_frame.size().scaled(size(), Qt::KeepAspectRatio);
-    const QRect target(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2),
-                       fitted);
-    painter.drawImage(target, m_frame);
+    drawFittedPicture(painter, size(), m_frame, m_frame);
 }
 
 } // namespace reelbox::ui

@@ -2,8 +2,8 @@
 
 #include "edit/TakeEditorModel.h"
 #include "play/Player.h"
+#include "ui/FittedPicture.h"
 #include "ui/PositionOverlay.h"
-#include "ui/PreviewGeometry.h"
 
 #include <QPainter>
 #include <QProgressBar>
@@ -42,28 +42,10 @@ void PreviewView::resizeEvent(QResizeEvent*) {
 void PreviewView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-    // Pictures come at (nearly) the size they are shown; no smoothing at paint time.
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    const auto draw = [&](const QImage& image) {
-        if (image.isNull())
-            return;
-        const ViewFit fit = fitInto({double(image.width()), double(image.height())},
-                                    {double(width()), double(height())});
-        const RectD r = fit.map({0, 0, double(image.width()), double(image.height())});
-        painter.drawImage(QRectF(r.x, r.y, r.width, r.height), image);
-    };
-    draw(m_frame);
-    if (const auto& freeze = m_model.freezeFrame()) {
-        // The still stands where the moving picture stands.
-        if (!m_frame.isNull() && !freeze->isNull()) {
-            const ViewFit fit = fitInto({double(m_frame.width()), double(m_frame.height())},
-                                        {double(width()), double(height())});
-            const RectD r = fit.map({0, 0, double(m_frame.width()), double(m_frame.height())});
-            painter.drawImage(QRectF(r.x, r.y, r.width, r.height), *freeze);
-        } else {
-            draw(*freeze);
-        }
-    }
+    drawFittedPicture(painter, size(), m_frame, m_frame);
+    // The still stands where the moving picture stands.
+    if (const auto& freeze = m_model.freezeFrame())
+        drawFittedPicture(painter, size(), *freeze, m_frame);
 }
 
 } // namespace reelbox::ui
