@@ -96,6 +96,24 @@ protected:
     std::unique_ptr<SoundSystem> sound;
 };
 
+// Holds the audio thread in one callback once the test is closing the stream, so that the
+// stream is destroyed while its callback runs.
+struct Hold {
+    std::atomic<bool> closing{false}, entered{false}, left{false};
+    void operator()() {
+        if (closing.load() && !entered.exchange(true)) {
+            QThread::msleep(100);
+            left = true;
+        }
+    }
+    void close(auto& stream) {
+        closing = true;
+        EXPECT_TRUE(waitUntil([&] { return entered.load(); }));
+        stream.reset();
+        EXPECT_TRUE(left.load()) << "destroyed while its callback ran";
+    }
+};
+
 TEST_P(SoundContract, InputsAreStampedBufferByBufferOutputsPullAndBothStopPromptly) {
     const Backend& b = GetParam();
     constexpr size_t capacity = 4096;
@@ -103,6 +121,7 @@ TEST_P(SoundContract, InputsAreStampedBufferByBufferOutputsPullAndBothStopPrompt
     std::vector<int> lengths(capacity);
     std::atomic<size_t> buffers{0};
     std::atomic<int> wrongChannels{0}, pulls{0};
+    Hold holdIn, holdOut;
     const qint64 openedNs = std::chrono::steady_clock::now().time_since_epoch().count();
     auto in = sound->openInput(b.input, [&](const float*, int frames, int ch, qint64 host) {
         const size_t n = buffers.load();
@@ -113,6 +132,7 @@ TEST_P(SoundContract, InputsAreStampedBufferByBufferOutputsPullAndBothStopPrompt
         if (ch != b.inputChannels)
             wrongChannels.fetch_add(1);
         buffers.store(n + 1);
+        holdIn();
     });
     auto out = sound->openOutput(
         b.output,
@@ -121,16 +141,19 @@ TEST_P(SoundContract, InputsAreStampedBufferByBufferOutputsPullAndBothStopPrompt
             if (ch != b.outputChannels)
                 wrongChannels.fetch_add(1);
             pulls.fetch_add(1);
+            holdOut();
         },
         {}, b.outputChannels);
     EXPECT_EQ(in->channels(), b.inputChannels);
     EXPECT_EQ(out->channels(), b.outputChannels);
     EXPECT_TRUE(waitUntil([&] { return buffers.load() > 20 && pulls.load() > 5; }, 5000));
 
+    // Destroying a stream waits for a callback that is running; none comes afterwards.
+    const size_t beforeClosing = buffers.load();
     const auto stopping = std::chrono::steady_clock::now();
-    in.reset();
-    out.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::milliseconds(500));
+    holdIn.close(in);
+    holdOut.close(out);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::milliseconds(800));
     const size_t delivered = buffers.load();
     const int pulled = pulls.load();
     QThread::msleep(50);
@@ -140,7 +163,7 @@ TEST_P(SoundContract, InputsAreStampedBufferByBufferOutputsPullAndBothStopPrompt
 
     // Each buffer is stamped its predecessor's length later on the host clock. A starved machine
     // may lose whole cycles (an xrun): the stamps then jump by whole buffers, rarely.
-    const size_t n = std::min(delivered, capacity);
+    const size_t n = std::min(beforeClosing, capacity);
     ASSERT_GT(n, 10u);
     size_t lost = 0;
     for (size_t i = 1; i < n; ++i) {

@@ -468,11 +468,15 @@ protected:
         throw Error(QStringLiteral("Can't use %1: %2").arg(m_node.device.name, reason));
     }
 
-    // Loop lock held.
+    // Loop lock held. The audio thread may be inside process(), using m_stream, until
+    // pw_stream_disconnect() returns (removing the listener doesn't wait for it), so the stream
+    // is disconnected before it is let go; the state changes that brings are not a loss.
     void disconnect() {
         auto& streams = m_state->streams;
         streams.erase(std::remove(streams.begin(), streams.end(), this), streams.end());
         if (m_stream) {
+            m_closing = true;
+            pw_stream_disconnect(m_stream.get());
             spa_hook_remove(&m_listener);
             m_stream.reset();
         }
@@ -484,7 +488,7 @@ protected:
         if (state == PW_STREAM_STATE_ERROR)
             m_error = error ? QString::fromUtf8(error) : QStringLiteral("unknown error");
         pw_thread_loop_signal(m_state->loop.get(), false);
-        if (!m_opened)
+        if (!m_opened || m_closing)
             return;
         if (state == PW_STREAM_STATE_ERROR)
             lost(QStringLiteral("%1 stopped: %2").arg(m_node.device.name, m_error));
@@ -510,6 +514,7 @@ protected:
     pw_stream_state m_streamState = PW_STREAM_STATE_UNCONNECTED;
     QString m_error;
     bool m_opened = false;
+    bool m_closing = false;
     bool m_gone = false;
     bool m_stalled = false;
     std::atomic<qint64> m_lastCycleNs{0};
