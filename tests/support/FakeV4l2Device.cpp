@@ -2,11 +2,14 @@
 
 #include "platform/camera/internal/UniqueFd.h"
 
+#include <QBuffer>
+
 #include <cerrno>
 #include <cstring>
 #include <deque>
 #include <linux/videodev2.h>
 #include <mutex>
+#include <stdexcept>
 #include <sys/eventfd.h>
 
 namespace reelbox::v4l2 {
@@ -124,13 +127,6 @@ int FakeV4l2Device::queuedBuffers() const {
     return int(d->queued.size());
 }
 
-double FakeV4l2Device::frameRate() const {
-    std::lock_guard lock(d->mutex);
-    return d->timePerFrame.numerator
-               ? double(d->timePerFrame.denominator) / d->timePerFrame.numerator
-               : 0;
-}
-
 int FakeV4l2Device::open(const QString& path) {
     std::lock_guard lock(d->mutex);
     if (path != d->path || d->gone)
@@ -202,16 +198,8 @@ int FakeV4l2Device::State::handle(unsigned long request, void* argument) {
         const PixelFormat* f = find(e->pixel_format);
         if (!f || e->index >= f->sizes.size())
             return fail(EINVAL);
-        const FrameSize& size = f->sizes[e->index];
-        if (size.kind == Kind::discrete) {
-            e->type = V4L2_FRMSIZE_TYPE_DISCRETE;
-            e->discrete = {size.width, size.height};
-        } else {
-            e->type = size.kind == Kind::stepwise ? V4L2_FRMSIZE_TYPE_STEPWISE
-                                                  : V4L2_FRMSIZE_TYPE_CONTINUOUS;
-            e->stepwise = {size.minWidth,  size.maxWidth,  size.stepWidth,
-                           size.minHeight, size.maxHeight, size.stepHeight};
-        }
+        e->type = V4L2_FRMSIZE_TYPE_DISCRETE;
+        e->discrete = {f->sizes[e->index].width, f->sizes[e->index].height};
         return 0;
     }
     case VIDIOC_ENUM_FRAMEINTERVALS: {
@@ -220,26 +208,13 @@ int FakeV4l2Device::State::handle(unsigned long request, void* argument) {
         if (!f)
             return fail(EINVAL);
         for (const FrameSize& size : f->sizes) {
-            const bool matches = size.kind == Kind::discrete
-                                     ? size.width == e->width && size.height == e->height
-                                     : e->width >= size.minWidth && e->width <= size.maxWidth &&
-                                           e->height >= size.minHeight &&
-                                           e->height <= size.maxHeight;
-            if (!matches)
+            if (size.width != e->width || size.height != e->height)
                 continue;
             if (e->index >= size.intervals.size())
                 return fail(EINVAL);
-            const FrameInterval& interval = size.intervals[e->index];
-            if (interval.kind == Kind::discrete) {
-                e->type = V4L2_FRMIVAL_TYPE_DISCRETE;
-                e->discrete = {interval.discrete.numerator, interval.discrete.denominator};
-            } else {
-                e->type = interval.kind == Kind::stepwise ? V4L2_FRMIVAL_TYPE_STEPWISE
-                                                          : V4L2_FRMIVAL_TYPE_CONTINUOUS;
-                e->stepwise.min = {interval.min.numerator, interval.min.denominator};
-                e->stepwise.max = {interval.max.numerator, interval.max.denominator};
-                e->stepwise.step = {interval.step.numerator, interval.step.denominator};
-            }
+            const Fraction& interval = size.intervals[e->index].discrete;
+            e->type = V4L2_FRMIVAL_TYPE_DISCRETE;
+            e->discrete = {interval.numerator, interval.denominator};
             return 0;
         }
         return fail(EINVAL);
@@ -334,6 +309,15 @@ int FakeV4l2Device::State::handle(unsigned long request, void* argument) {
     default:
         return fail(ENOTTY);
     }
+}
+
+QByteArray jpegFrame(const QImage& image) {
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "JPG", 95))
+        throw std::runtime_error("Qt's JPEG writer is missing");
+    return jpeg;
 }
 
 } // namespace reelbox::v4l2

@@ -4,15 +4,17 @@
 #include "platform/camera/V4l2Io.h"
 
 #include <QByteArray>
+#include <QImage>
 #include <QString>
 #include <QtGlobal>
 #include <memory>
 
 namespace reelbox::v4l2 {
 
-// A stand-in V4L2 capture device that answers the camera code's calls from a format table and
-// hands out the frames it is given, so the real listing and capture code runs without a
-// camera. Only the device at `path` can be opened through it, once at a time.
+// A stand-in V4L2 capture device that answers the camera code's calls from a format table of
+// discrete sizes and intervals and hands out the frames it is given, so the real listing and
+// capture code runs without a camera. Only the device at `path` can be opened through it, once
+// at a time.
 class FakeV4l2Device final : public Io {
 public:
     FakeV4l2Device(const QString& path, const QString& card, std::vector<PixelFormat> table);
@@ -36,7 +38,6 @@ public:
     bool streaming() const;
     int requestedBuffers() const; // by the last buffer request
     int queuedBuffers() const;
-    double frameRate() const; // as last set
 
     int open(const QString& path) override;
     void close(int fd) override;
@@ -48,5 +49,8 @@ private:
     struct State;
     std::unique_ptr<State> d;
 };
+
+// `image` as a JPEG, the way an MJPEG camera sends it.
+QByteArray jpegFrame(const QImage& image);
 
 } // namespace reelbox::v4l2

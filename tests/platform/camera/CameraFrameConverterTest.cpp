@@ -1,7 +1,7 @@
 #include "platform/camera/CameraFrameConverter.h"
 #include "platform/camera/CameraError.h"
+#include "support/FakeV4l2Device.h"
 
-#include <QBuffer>
 #include <QImage>
 #include <gtest/gtest.h>
 #include <vector>
@@ -69,10 +69,7 @@ TEST(CameraFrameConverter, MjpegIsDecodedToLimitedRange) {
             else if (y >= 32)
                 image.setPixel(x, y, x < 32 ? qRgb(255, 0, 0) : qRgb(0, 0, 255));
         }
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::WriteOnly);
-    ASSERT_TRUE(image.save(&buffer, "JPG", 95)) << "Qt's JPEG writer is missing";
+    const QByteArray jpeg = v4l2::jpegFrame(image);
 
     CameraFrameConverter converter(QStringLiteral("MJPG"), QSize(64, 64));
     YuvPicture picture(QSize(64, 64), YuvPicture::Matrix::bt601);

@@ -7,11 +7,9 @@
 #include "platform/virtual/TestCameraPattern.h"
 #include "support/FakeV4l2Device.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
-#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <gtest/gtest.h>
@@ -34,43 +32,16 @@ qint64 nowNs() {
 int luma(const YuvPicture& picture, int x, int y) {
     return picture.plane(0)[std::ptrdiff_t(y) * picture.stride(0) + x];
 }
-bool allWhite(const YuvPicture& picture) {
-    for (int y = 0; y < picture.size().height(); y += 7)
-        for (int x = 0; x < picture.size().width(); x += 7)
-            if (luma(picture, x, y) != 235)
+
+// Whether every `step`th pixel of a picture is that of the Test Camera's frame `frame`.
+bool isPatternFrame(const YuvPicture& picture, qint64 frame, int step = 3) {
+    YuvPicture expected(picture.size(), picture.matrix());
+    TestCameraPattern::renderInto(expected, frame);
+    for (int y = 0; y < picture.size().height(); y += step)
+        for (int x = 0; x < picture.size().width(); x += step)
+            if (luma(picture, x, y) != luma(expected, x, y))
                 return false;
     return true;
-}
-
-// Reads the seven-segment frame number off the top left of a test pattern picture; -1 when
-// there is none.
-qint64 readFrameNumber(const YuvPicture& picture) {
-    constexpr std::array<int, 10> segments{0x3f, 0x06, 0x5b, 0x4f, 0x66,
-                                           0x6d, 0x7d, 0x07, 0x7f, 0x6f};
-    const int w = std::max(3, picture.size().height() / 16);
-    const int t = std::max(1, w / 5), gap = std::max(1, w / 3), margin = 2 * gap;
-    qint64 number = -1;
-    for (int i = 0;; ++i) {
-        const int x = margin + i * (w + gap), y = margin;
-        if (x + w >= picture.size().width() || luma(picture, x + w / 2, y + w / 2) > 18)
-            break; // off the black plate
-        const std::array<std::pair<int, int>, 7> centres{{{x + w / 2, y + t / 2},
-                                                          {x + w - 1 - t / 2, y + w / 2},
-                                                          {x + w - 1 - t / 2, y + w + w / 2},
-                                                          {x + w / 2, y + 2 * w - 1 - t / 2},
-                                                          {x + t / 2, y + w + w / 2},
-                                                          {x + t / 2, y + w / 2},
-                                                          {x + w / 2, y + w}}};
-        int lit = 0;
-        for (size_t s = 0; s < centres.size(); ++s)
-            if (luma(picture, centres[s].first, centres[s].second) > 128)
-                lit |= 1 << s;
-        const auto digit = std::find(segments.begin(), segments.end(), lit);
-        if (digit == segments.end())
-            return -1;
-        number = std::max<qint64>(number, 0) * 10 + (digit - segments.begin());
-    }
-    return number;
 }
 
 FrameSize discrete(std::uint32_t w, std::uint32_t h, std::initializer_list<std::uint32_t> fps) {
@@ -119,18 +90,13 @@ public:
             m_changed.notify_all();
         };
     }
-    std::vector<CameraFrame> waitForFrames(std::size_t count, std::chrono::milliseconds wait = 4s) {
+    // The frames so far, once there are `count`, and the instants they arrived.
+    std::vector<CameraFrame> waitForFrames(std::size_t count, std::vector<qint64>* arrivals = {}) {
         std::unique_lock lock(m_mutex);
-        m_changed.wait_for(lock, wait, [&] { return m_frames.size() >= count; });
+        m_changed.wait_for(lock, 4s, [&] { return m_frames.size() >= count; });
+        if (arrivals)
+            *arrivals = m_arrivals;
         return m_frames;
-    }
-    std::vector<qint64> arrivals() {
-        std::lock_guard lock(m_mutex);
-        return m_arrivals;
-    }
-    std::size_t frameCount() {
-        std::lock_guard lock(m_mutex);
-        return m_frames.size();
     }
     std::vector<CameraError> waitForError(std::chrono::milliseconds wait = 3s) {
         std::unique_lock lock(m_mutex);
@@ -191,8 +157,8 @@ protected:
 };
 
 // In sequence order, each at its own instant with its own picture; a gap (a held-up handler or
-// frames the driver lost) counts as dropped.
-TEST_P(CameraContract, FramesComeInOrderAtTheirTimesAndGapsCountAsDropped) {
+// frames the driver lost) counts as dropped. Stopping is prompt and nothing comes afterwards.
+TEST_P(CameraContract, FramesComeInOrderAtTheirTimesUntilStopped) {
     const Backend& b = GetParam();
     auto stream = b.open(f);
     Events events;
@@ -212,13 +178,22 @@ TEST_P(CameraContract, FramesComeInOrderAtTheirTimesAndGapsCountAsDropped) {
     }
     for (std::uint32_t n : b.fed)
         b.feed(f, n);
-    const std::vector<CameraFrame> frames = events.waitForFrames(b.frames);
+    std::vector<qint64> arrivals;
+    const std::vector<CameraFrame> frames = events.waitForFrames(b.frames, &arrivals);
     if (standIn) {
         EXPECT_EQ(f.device->queuedBuffers(), f.device->requestedBuffers()) << "all given back";
     }
+    const auto stopping = std::chrono::steady_clock::now();
     stream->stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, 500ms);
+    EXPECT_FALSE(f.device->streaming());
+    const qint64 delivered = stream->deliveredFrames();
+    b.feed(f, 100);
+    std::this_thread::sleep_for(80ms);
+    EXPECT_EQ(stream->deliveredFrames(), delivered) << "delivered after it stopped";
+    stream->stop(); // again: nothing happens
+
     ASSERT_GE(frames.size(), b.frames);
-    const std::vector<qint64> arrivals = events.arrivals();
     qint64 gaps = 0;
     for (std::size_t i = 0; i < frames.size(); ++i) {
         SCOPED_TRACE(frames[i].sequence);
@@ -233,30 +208,9 @@ TEST_P(CameraContract, FramesComeInOrderAtTheirTimesAndGapsCountAsDropped) {
     }
     EXPECT_GE(gaps, 2);
     EXPECT_EQ(stream->droppedFrames(), gaps);
-    EXPECT_EQ(stream->deliveredFrames(), qint64(events.frameCount()));
-}
-
-TEST_P(CameraContract, StopsPromptlyAndDeliversNothingAfterwards) {
-    const Backend& b = GetParam();
-    auto stream = b.open(f);
-    Events events;
-    stream->start(events.frames(), events.errors());
-    for (std::uint32_t n : {1, 2})
-        b.feed(f, n);
-    ASSERT_GE(events.waitForFrames(2).size(), 2u);
-    const auto before = std::chrono::steady_clock::now();
-    stream->stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);
-    EXPECT_FALSE(f.device->streaming());
-    const qint64 delivered = stream->deliveredFrames();
-    b.feed(f, 3);
-    std::this_thread::sleep_for(80ms);
-    EXPECT_EQ(stream->deliveredFrames(), delivered);
-    stream->stop(); // again: nothing happens
-
-    // Never started: destroyed without waiting.
+    EXPECT_EQ(delivered, qint64(events.waitForFrames(0).size()));
     stream.reset();
-    b.open(f).reset();
+    b.open(f).reset(); // never started: destroyed without waiting
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -266,10 +220,7 @@ INSTANTIATE_TEST_SUITE_P(
                 [](Fixture&) { return CameraStream::open(testCameraId(), format(320, 180), 30); },
                 [](Fixture&, std::uint32_t) {},
                 [](Fixture&, qint64 n) { return testCameraFrameTimeNs(n); },
-                [](const CameraFrame& f) {
-                    return f.sequence % 30 ? readFrameNumber(f.picture) == f.sequence
-                                           : allWhite(f.picture);
-                },
+                [](const CameraFrame& f) { return isPatternFrame(f.picture, f.sequence); },
                 {},
                 500ms, // 15 frames, of which 8 wait to be delivered late
                 20},
@@ -300,38 +251,36 @@ TEST(TestCamera, FramesFallOnTheThirtiethsOfASecondWithFlashesOnWholeSeconds) {
     }
 }
 
-// Unhindered, every frame comes, a flash among them, the last within a frame or two of its
-// instant. (Order, times and each frame's own picture: the contract above.)
+// Unhindered, every frame comes, the last within a frame or two of its instant. (Order, times
+// and each frame's own picture: the contract above.)
 TEST(TestCamera, DeliversEveryFrameInRealTime) {
     auto stream = CameraStream::open(testCameraId(), format(640, 360), 30);
     ASSERT_EQ(stream->size(), QSize(640, 360));
     Events events;
     stream->start(events.frames());
-    const std::vector<CameraFrame> frames = events.waitForFrames(33);
-    const std::vector<qint64> arrivals = events.arrivals();
+    std::vector<qint64> arrivals;
+    const std::vector<CameraFrame> frames = events.waitForFrames(33, &arrivals);
     stream->stop();
     ASSERT_GE(frames.size(), 33u);
     EXPECT_EQ(stream->droppedFrames(), 0);
     EXPECT_EQ(frames.back().sequence - frames.front().sequence + 1, qint64(frames.size()));
-    EXPECT_TRUE(std::any_of(frames.begin(), frames.end(),
-                            [](const CameraFrame& f) { return allWhite(f.picture); }));
     EXPECT_LT(arrivals.back() - frames.back().hostTimeNs, 70'000'000);
 }
 
+// Every pixel, so that the thin strokes of the frame number are compared too.
 TEST(TestCamera, YuvPatternIsTheRgbPatternInTheOtherColourSpace) {
     const QSize size(320, 180);
     for (const qint64 frame : {41, 1234567}) {
         const QImage rgb = TestCameraPattern::render(frame, size);
         YuvPicture yuv(size, YuvPicture::Matrix::bt601);
         TestCameraPattern::renderInto(yuv, frame);
-        for (int y = 1; y < size.height(); y += 6)
-            for (int x = 1; x < size.width(); x += 6) {
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x) {
                 const QRgb p = rgb.pixel(x, y);
                 const double expected =
                     16 + 219 * (0.299 * qRed(p) + 0.587 * qGreen(p) + 0.114 * qBlue(p)) / 255;
                 ASSERT_NEAR(luma(yuv, x, y), expected, 1.0) << x << "," << y;
             }
-        EXPECT_EQ(readFrameNumber(yuv), frame);
     }
 }
 
@@ -353,7 +302,9 @@ TEST(TestCamera, IsListedLastWhenVirtualDevicesAreAskedFor) {
     }
 }
 
-TEST(V4l2Camera, IsListedWithTheFormatsItsDriverReports) {
+// Listed with the formats its driver reports; one this user may not open is still listed,
+// marked, without formats, and opening it says why.
+TEST(V4l2Camera, IsListedWithTheFormatsItsDriverReportsOrMarkedWhenRefused) {
     Fixture f;
     const std::vector<CameraInfo> cameras = listCameras(f.dir.path(), f.device);
     ASSERT_EQ(cameras.size(), 1u);
@@ -363,73 +314,46 @@ TEST(V4l2Camera, IsListedWithTheFormatsItsDriverReports) {
     EXPECT_EQ(cameras[0].formats, cameraFormats(webcamTable()));
     EXPECT_EQ(cameras[0].formats.size(), 3u);
 
-    // One this user may not open is still listed, marked, without formats.
     f.device->refuseOpen(EACCES);
     const std::vector<CameraInfo> refused = listCameras(f.dir.path(), f.device);
     ASSERT_EQ(refused.size(), 1u);
     EXPECT_TRUE(refused[0].permissionDenied);
     EXPECT_TRUE(refused[0].formats.empty());
     EXPECT_EQ(refused[0].name, QStringLiteral("video4"));
-}
-
-TEST(V4l2Camera, OpeningARefusedDeviceSaysPermissionDenied) {
-    Fixture f;
-    for (const int refusal : {EACCES, EPERM}) {
-        f.device->refuseOpen(refusal);
-        try {
-            openCamera(f.path, cameraFormats(webcamTable())[0], 30, f.device);
-            ADD_FAILURE() << "opened";
-        } catch (const CameraError& error) {
-            EXPECT_TRUE(error.permissionDenied()) << error.what();
-        }
+    try {
+        openCamera(f.path, cameras[0].formats[0], 30, f.device);
+        ADD_FAILURE() << "opened";
+    } catch (const CameraError& error) {
+        EXPECT_TRUE(error.permissionDenied()) << error.what();
     }
 }
 
 TEST(V4l2Camera, MjpegFramesAreDecodedAndDamagedOnesDropped) {
     Fixture f;
-    auto stream =
-        openCamera(f.path, CameraFormat{64, 64, QStringLiteral("MJPG"), {}}, 30, f.device);
+    auto stream = f.openV4l2(64, 64, "MJPG", 30);
     Events events;
     stream->start(events.frames(), events.errors());
-    auto jpegOf = [](int width, int height) {
-        QImage image(width, height, QImage::Format_RGB32);
-        image.fill(Qt::white);
-        QByteArray jpeg;
-        QBuffer buffer(&jpeg);
-        buffer.open(QIODevice::WriteOnly);
-        EXPECT_TRUE(image.save(&buffer, "JPG", 90));
-        return jpeg;
-    };
-    const QByteArray jpeg = jpegOf(64, 64);
+    QImage white(64, 64, QImage::Format_RGB32);
+    white.fill(Qt::white);
 
     const qint64 before = nowNs();
     ASSERT_TRUE(f.device->deliver(QByteArray(500, 'x'), 1, 0));
     // A driver that doesn't stamp on the monotonic clock: the frame is timed as it comes out.
-    ASSERT_TRUE(f.device->deliver(jpeg, 2, 123, false));
+    ASSERT_TRUE(f.device->deliver(jpegFrame(white), 2, 123, false));
     const std::vector<CameraFrame> frames = events.waitForFrames(1);
     const qint64 after = nowNs();
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].sequence, 2);
     EXPECT_GE(frames[0].hostTimeNs, before);
     EXPECT_LE(frames[0].hostTimeNs, after);
-    EXPECT_NEAR(frames[0].picture.plane(0)[10 * frames[0].picture.stride(0) + 10], 235, 3);
-    EXPECT_EQ(stream->droppedFrames(), 1);
-
-    // A camera that sends another size than it agreed to: scaled to the agreed one.
-    ASSERT_TRUE(f.device->deliver(jpegOf(96, 48), 3, nowNs()));
-    const std::vector<CameraFrame> scaled = events.waitForFrames(2);
-    ASSERT_EQ(scaled.size(), 2u);
-    EXPECT_EQ(scaled[1].picture.size(), QSize(64, 64));
-    EXPECT_NEAR(scaled[1].picture.plane(0)[40 * scaled[1].picture.stride(0) + 40], 235, 3);
+    EXPECT_NEAR(luma(frames[0].picture, 10, 10), 235, 3);
     EXPECT_EQ(stream->droppedFrames(), 1);
 }
 
-// A failed dequeue is one lost frame, counted once; a queue that fails every dequeue ends the
-// stream with an error instead of spinning.
-TEST(V4l2Camera, AStuckQueueEndsTheStreamAndAGlitchCountsOnce) {
+// A failed dequeue is one lost frame, counted once.
+TEST(V4l2Camera, ADequeueGlitchLosesOneFrame) {
     Fixture f;
-    auto stream =
-        openCamera(f.path, CameraFormat{32, 24, QStringLiteral("YUYV"), {}}, 30, f.device);
+    auto stream = f.openV4l2(32, 24, "YUYV", 30);
     Events events;
     stream->start(events.frames(), events.errors());
     ASSERT_TRUE(f.device->deliver(yuyvFrame(32, 24, 100), 1, 1000));
@@ -438,65 +362,60 @@ TEST(V4l2Camera, AStuckQueueEndsTheStreamAndAGlitchCountsOnce) {
     ASSERT_TRUE(f.device->deliver(yuyvFrame(32, 24, 100), 3, 2000));
     ASSERT_EQ(events.waitForFrames(2).size(), 2u);
     EXPECT_EQ(stream->droppedFrames(), 1);
-
-    f.device->failDequeues(EIO, -1);
-    const std::vector<CameraError> errors = events.waitForError();
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].kind(), CameraError::Kind::failed) << errors[0].what();
-    EXPECT_EQ(events.frameCount(), 2u);
+    EXPECT_TRUE(events.waitForError(50ms).empty());
 }
 
-// Frames that can never be read (too short, flagged as damaged) are dropped; after about two
-// seconds of nothing else the stream ends with an error.
-TEST(V4l2Camera, OnlyUnreadableFramesForTwoSecondsEndTheStream) {
-    Fixture f;
-    auto stream =
-        openCamera(f.path, CameraFormat{32, 24, QStringLiteral("YUYV"), {}}, 30, f.device);
-    Events events;
-    stream->start(events.frames(), events.errors());
-    const auto start = std::chrono::steady_clock::now();
-    std::uint32_t sequence = 0;
-    while (std::chrono::steady_clock::now() - start < 4s && events.frameCount() == 0) {
-        const bool damaged = sequence % 2;
-        f.device->deliver(damaged ? yuyvFrame(32, 24, 50) : QByteArray(100, 'x'), sequence++, 0,
-                          true, damaged ? V4L2_BUF_FLAG_ERROR : 0);
-        if (!events.waitForError(30ms).empty())
-            break;
+// A device that stops working ends the stream with one error that says how, no frame after it;
+// the stream then stops at once. Frames that can never be read (too short, flagged as damaged)
+// end it after about two seconds of nothing else.
+TEST(V4l2Camera, ADeviceThatStopsWorkingEndsTheStreamWithAnError) {
+    struct Case {
+        const char* name;
+        std::function<void(FakeV4l2Device&, Events&)> breakDown;
+        CameraError::Kind kind;
+        const char* says;
+        qint64 dropped; // at least
+    };
+    const Case cases[] = {
+        {"unplugged", [](FakeV4l2Device& d, Events&) { d.unplug(); },
+         CameraError::Kind::disconnected, "disconnected", 0},
+        {"a queue stuck in its error state",
+         [](FakeV4l2Device& d, Events&) { d.failDequeues(EIO, -1); }, CameraError::Kind::failed,
+         "stopped sending", 0},
+        {"only unreadable frames",
+         [](FakeV4l2Device& d, Events& events) {
+             for (std::uint32_t n = 2; events.waitForError(30ms).empty() && n < 200; ++n)
+                 d.deliver(n % 2 ? yuyvFrame(32, 24, 50) : QByteArray(100, 'x'), n, 0, true,
+                           n % 2 ? V4L2_BUF_FLAG_ERROR : 0);
+         },
+         CameraError::Kind::failed, "can't read", 30},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        auto stream = f.openV4l2(32, 24, "YUYV", 30);
+        Events events;
+        stream->start(events.frames(), events.errors());
+        ASSERT_TRUE(f.device->deliver(yuyvFrame(32, 24, 100), 1, 1000));
+        ASSERT_EQ(events.waitForFrames(1).size(), 1u);
+
+        c.breakDown(*f.device, events);
+        const std::vector<CameraError> errors = events.waitForError();
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0].kind(), c.kind) << errors[0].what();
+        EXPECT_TRUE(errors[0].message().contains(QString::fromUtf8(c.says))) << errors[0].what();
+        EXPECT_GE(stream->droppedFrames(), c.dropped);
+        const auto before = std::chrono::steady_clock::now();
+        stream.reset();
+        EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);
+        EXPECT_EQ(events.waitForFrames(0).size(), 1u) << "no frame after the error";
     }
-    const std::vector<CameraError> errors = events.waitForError();
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 1900ms);
-    EXPECT_TRUE(errors[0].message().contains(QStringLiteral("can't read"))) << errors[0].what();
-    EXPECT_EQ(events.frameCount(), 0u);
-    EXPECT_GE(stream->droppedFrames(), 30);
-}
-
-TEST(V4l2Camera, UnpluggedWhileStreamingEndsWithAnErrorAndStopsAtOnce) {
-    Fixture f;
-    auto stream =
-        openCamera(f.path, CameraFormat{32, 24, QStringLiteral("YUYV"), {}}, 30, f.device);
-    Events events;
-    stream->start(events.frames(), events.errors());
-    ASSERT_TRUE(f.device->deliver(yuyvFrame(32, 24, 100), 0, 1000));
-    ASSERT_EQ(events.waitForFrames(1).size(), 1u);
-
-    f.device->unplug();
-    const std::vector<CameraError> errors = events.waitForError();
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].kind(), CameraError::Kind::disconnected) << errors[0].what();
-    EXPECT_TRUE(errors[0].message().contains(QStringLiteral("disconnected")));
-
-    const auto before = std::chrono::steady_clock::now();
-    stream->stop();
-    stream.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);
-    EXPECT_EQ(events.frameCount(), 1u) << "no frame after the error";
 }
 
 TEST(V4l2Camera, AFormatTheDeviceDoesntOfferIsRefused) {
     Fixture f;
     try {
-        openCamera(f.path, CameraFormat{64, 48, QStringLiteral("NV12"), {}}, 30, f.device);
+        f.openV4l2(64, 48, "NV12", 30);
         ADD_FAILURE() << "opened";
     } catch (const CameraError& error) {
         EXPECT_EQ(error.kind(), CameraError::Kind::unsupportedFormat) << error.what();
