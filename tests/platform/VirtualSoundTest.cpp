@@ -3,6 +3,7 @@
 #include "support/PrivatePipeWire.h"
 
 #include "platform/Error.h"
+#include "platform/HostClock.h"
 #include "platform/sound/SoundSystem.h"
 #include "platform/virtual/TestMicrophone.h"
 #include "platform/virtual/TestOutput.h"
@@ -23,20 +24,6 @@ using namespace reelbox;
 
 namespace {
 
-qint64 steadyNs() {
-    return std::chrono::steady_clock::now().time_since_epoch().count();
-}
-
-// Each delivered buffer, checked against the signal the frame index predicts.
-struct MicrophoneLog {
-    static constexpr size_t capacity = 256;
-    std::vector<qint64> stamps = std::vector<qint64>(capacity);
-    std::vector<qint64> lateness = std::vector<qint64>(capacity);
-    std::vector<float> lastChannel = std::vector<float>(capacity * 480);
-    std::atomic<size_t> count{0};
-    std::atomic<int> mismatches{0};
-};
-
 class TestMicrophoneTiming : public ::testing::TestWithParam<double> {};
 
 TEST_P(TestMicrophoneTiming, BuffersFollowTheSkewedSampleClockOfTheHost) {
@@ -45,15 +32,19 @@ TEST_P(TestMicrophoneTiming, BuffersFollowTheSkewedSampleClockOfTheHost) {
     options.channels = 3;
     options.ppm = ppm;
     const TestMicrophoneSignal signal(3);
-    MicrophoneLog log;
+    // Each delivered buffer, checked against the signal the frame index predicts.
+    constexpr size_t capacity = 256;
+    std::vector<qint64> stamps(capacity), lateness(capacity);
+    std::atomic<size_t> count{0};
+    std::atomic<int> mismatches{0};
     {
         TestMicrophone mic(
             options, nullptr, [&](const float* data, int frames, int ch, qint64 host) {
-                const size_t n = log.count.load();
-                if (n >= MicrophoneLog::capacity)
+                const size_t n = count.load();
+                if (n >= capacity)
                     return;
-                log.stamps[n] = host;
-                log.lateness[n] = steadyNs() - host;
+                stamps[n] = host;
+                lateness[n] = hostNowNs() - host;
                 // Tones by the frame, a click from the first frame at or
                 // after each whole second of the host clock.
                 const qint64 first = TestMicrophone::frameAtOrAfter(host, ppm);
@@ -72,42 +63,39 @@ TEST_P(TestMicrophoneTiming, BuffersFollowTheSkewedSampleClockOfTheHost) {
                                                ? signal.sample(c, click)
                                                : signal.sample(c, first + i);
                         if (data[i * ch + c] != want)
-                            log.mismatches.fetch_add(1);
+                            mismatches.fetch_add(1);
                     }
                 }
-                log.count.store(n + 1);
+                count.store(n + 1);
             });
         QThread::msleep(200);
     }
-    const size_t n = log.count.load();
+    const size_t n = count.load();
     ASSERT_GE(n, 15u);
-    EXPECT_EQ(log.mismatches.load(), 0) << "samples differ from the frame the stamp names";
+    EXPECT_EQ(mismatches.load(), 0) << "samples differ from the frame the stamp names";
     const double step = 480 * 1e9 / (48000 * (1 + ppm / 1e6));
     for (size_t i = 0; i < n; ++i) {
         // The stamp is exactly a frame instant of the skewed clock.
-        const qint64 frame = TestMicrophone::frameAtOrAfter(log.stamps[i], ppm);
-        EXPECT_EQ(TestMicrophone::hostTimeOfFrame(frame, ppm), log.stamps[i]);
+        const qint64 frame = TestMicrophone::frameAtOrAfter(stamps[i], ppm);
+        EXPECT_EQ(TestMicrophone::hostTimeOfFrame(frame, ppm), stamps[i]);
         if (i > 0) {
-            EXPECT_NEAR(double(log.stamps[i] - log.stamps[i - 1]), step, 1.0);
+            EXPECT_NEAR(double(stamps[i] - stamps[i - 1]), step, 1.0);
         }
         // Delivered once the buffer has been taken, in real time.
-        EXPECT_GE(log.lateness[i], qint64(step) - 1);
-        EXPECT_LT(log.lateness[i], qint64(step) + 60'000'000);
+        EXPECT_GE(lateness[i], qint64(step) - 1);
+        EXPECT_LT(lateness[i], qint64(step) + 60'000'000);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Ppm, TestMicrophoneTiming, ::testing::Values(0.0, 100.0, -250.0));
 
-TEST(TestMicrophoneClock, ClicksFallOnWholeSecondsOfTheHostClock) {
-    const TestMicrophoneSignal signal(2);
+TEST(TestMicrophoneClock, FramesFallOnTheHostClockFromItsZero) {
     // With no skew frame 48000 × k is host second k; with +100 ppm it comes 100 µs per second
     // early.
     EXPECT_EQ(TestMicrophone::hostTimeOfFrame(48000LL * 86400 * 3, 0), 86400LL * 3 * 1'000'000'000);
     EXPECT_EQ(TestMicrophone::hostTimeOfFrame(48000LL * 1000, 100.0),
               qint64(std::llround(1000e9 / 1.0001)));
     EXPECT_EQ(TestMicrophone::frameAtOrAfter(5'000'000'000, 0), 240000);
-    EXPECT_EQ(signal.sample(0, 240000), signal.sample(1, 240000)) << "a click on every channel";
-    EXPECT_GT(std::abs(signal.sample(0, 240000)), 0.5f);
 }
 
 TEST(TestOutputStream, ReportsTenMillisecondsAndPullsInRealTime) {
@@ -116,7 +104,7 @@ TEST(TestOutputStream, ReportsTenMillisecondsAndPullsInRealTime) {
     {
         TestOutput output(2, nullptr, [&](float* d, int frames, int ch, qint64 heard) {
             std::fill(d, d + frames * ch, 0.0f);
-            const qint64 now = steadyNs();
+            const qint64 now = hostNowNs();
             if (calls.fetch_add(1) == 0) {
                 firstHeard = heard;
                 firstAt = now;

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -41,6 +40,7 @@ namespace {
 const char* const startScript = R"(
 (while kill -0 "$REELBOX_TEST_PID" 2>/dev/null; do sleep 0.5; done; kill -TERM 0) &
 pipewire &
+echo $! > "$XDG_RUNTIME_DIR/pipewire.pid"
 i=0
 while [ ! -S "$XDG_RUNTIME_DIR/pipewire-0" ] && [ $i -lt 250 ]; do sleep 0.02; i=$((i+1)); done
 exec wireplumber
@@ -111,17 +111,10 @@ PrivatePipeWire::~PrivatePipeWire() {
 }
 
 void PrivatePipeWire::freeze(bool frozen) {
-    // The daemon is the process named pipewire in the session the script leads.
-    const QString session = QString::number(m_daemon.processId());
-    for (const QString& pid : QDir(u"/proc"_qs).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QString line = QString::fromUtf8(stat.readAll());
-        const QStringList after = line.mid(line.lastIndexOf(u')') + 2).split(u' ');
-        if (line.contains(u"(pipewire)") && after.size() > 3 && after[3] == session)
-            ::kill(pid.toInt(), frozen ? SIGSTOP : SIGCONT);
-    }
+    QFile file(m_dir.filePath(QStringLiteral("pipewire.pid")));
+    const int pid = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+    if (pid > 0 && m_daemon.state() != QProcess::NotRunning)
+        ::kill(pid_t(pid), frozen ? SIGSTOP : SIGCONT);
 }
 
 void PrivatePipeWire::stop(bool keepEnvironment) {
