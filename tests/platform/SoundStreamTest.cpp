@@ -69,10 +69,6 @@ struct Backend {
     int inputChannels, outputChannels;
 };
 
-void PrintTo(const Backend& b, std::ostream* os) {
-    *os << b.name;
-}
-
 class SoundContract : public ::testing::TestWithParam<Backend> {
 protected:
     static void SetUpTestSuite() { test::ensureEventLoop(); }

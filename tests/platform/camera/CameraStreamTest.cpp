@@ -147,10 +147,6 @@ struct Backend {
     std::size_t frames;
 };
 
-void PrintTo(const Backend& b, std::ostream* os) {
-    *os << b.name;
-}
-
 class CameraContract : public ::testing::TestWithParam<Backend> {
 protected:
     Fixture f;
@@ -350,24 +346,10 @@ TEST(V4l2Camera, MjpegFramesAreDecodedAndDamagedOnesDropped) {
     EXPECT_EQ(stream->droppedFrames(), 1);
 }
 
-// A failed dequeue is one lost frame, counted once.
-TEST(V4l2Camera, ADequeueGlitchLosesOneFrame) {
-    Fixture f;
-    auto stream = f.openV4l2(32, 24, "YUYV", 30);
-    Events events;
-    stream->start(events.frames(), events.errors());
-    ASSERT_TRUE(f.device->deliver(yuyvFrame(32, 24, 100), 1, 1000));
-    ASSERT_EQ(events.waitForFrames(1).size(), 1u);
-    f.device->failDequeues(EIO, 1); // frame 2 is lost in the driver
-    ASSERT_TRUE(f.device->deliver(yuyvFrame(32, 24, 100), 3, 2000));
-    ASSERT_EQ(events.waitForFrames(2).size(), 2u);
-    EXPECT_EQ(stream->droppedFrames(), 1);
-    EXPECT_TRUE(events.waitForError(50ms).empty());
-}
-
-// A device that stops working ends the stream with one error that says how, no frame after it;
-// the stream then stops at once. Frames that can never be read (too short, flagged as damaged)
-// end it after about two seconds of nothing else.
+// A failed dequeue is one lost frame, counted once. A device that stops working ends the stream
+// with one error that says how, no frame after it; the stream then stops at once. Frames that
+// can never be read (too short, flagged as damaged) end it after about two seconds of nothing
+// else.
 TEST(V4l2Camera, ADeviceThatStopsWorkingEndsTheStreamWithAnError) {
     struct Case {
         const char* name;
@@ -384,7 +366,7 @@ TEST(V4l2Camera, ADeviceThatStopsWorkingEndsTheStreamWithAnError) {
          "stopped sending", 0},
         {"only unreadable frames",
          [](FakeV4l2Device& d, Events& events) {
-             for (std::uint32_t n = 2; events.waitForError(30ms).empty() && n < 200; ++n)
+             for (std::uint32_t n = 4; events.waitForError(30ms).empty() && n < 200; ++n)
                  d.deliver(n % 2 ? yuyvFrame(32, 24, 50) : QByteArray(100, 'x'), n, 0, true,
                            n % 2 ? V4L2_BUF_FLAG_ERROR : 0);
          },
@@ -398,17 +380,21 @@ TEST(V4l2Camera, ADeviceThatStopsWorkingEndsTheStreamWithAnError) {
         stream->start(events.frames(), events.errors());
         ASSERT_TRUE(f.device->deliver(yuyvFrame(32, 24, 100), 1, 1000));
         ASSERT_EQ(events.waitForFrames(1).size(), 1u);
+        f.device->failDequeues(EIO, 1); // frame 2 is lost in the driver
+        ASSERT_TRUE(f.device->deliver(yuyvFrame(32, 24, 100), 3, 2000));
+        ASSERT_EQ(events.waitForFrames(2).size(), 2u);
+        EXPECT_EQ(stream->droppedFrames(), 1);
 
         c.breakDown(*f.device, events);
         const std::vector<CameraError> errors = events.waitForError();
         ASSERT_EQ(errors.size(), 1u);
         EXPECT_EQ(errors[0].kind(), c.kind) << errors[0].what();
         EXPECT_TRUE(errors[0].message().contains(QString::fromUtf8(c.says))) << errors[0].what();
-        EXPECT_GE(stream->droppedFrames(), c.dropped);
+        EXPECT_GE(stream->droppedFrames(), 1 + c.dropped);
         const auto before = std::chrono::steady_clock::now();
         stream.reset();
         EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);
-        EXPECT_EQ(events.waitForFrames(0).size(), 1u) << "no frame after the error";
+        EXPECT_EQ(events.waitForFrames(0).size(), 2u) << "no frame after the error";
     }
 }
 
