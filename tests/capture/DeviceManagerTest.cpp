@@ -1,4 +1,5 @@
 #include "support/PrivatePipeWire.h"
+#include "support/TestSupport.h"
 
 #include "capture/AudioOutputDevices.h"
 #include "capture/DeviceManager.h"
@@ -47,7 +48,7 @@ QVariant stored(const char* key) {
 
 class DeviceManagerTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { test::ensureEventLoop(); }
+    static void SetUpTestSuite() { test::ensureApplication(); }
     void SetUp() override {
         ASSERT_TRUE(settingsDir.isValid());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
@@ -171,12 +172,12 @@ TEST_F(DeviceManagerTest, MicrophoneUnpluggedFromTheSoundServerFallsBackToItsDef
     EXPECT_EQ(manager.microphone()->channels, 8);
 
     daemon.removeNode(u"mic-b"_qs);
-    EXPECT_TRUE(test::waitUntil([&] { return manager.microphoneID() == u"mic-a"_qs; }))
+    EXPECT_TRUE(test::waitFor([&] { return manager.microphoneID() == u"mic-a"_qs; }))
         << manager.microphoneID().value_or(QString()).toStdString();
     EXPECT_EQ(stored("microphoneID").toString(), u"mic-a");
 
     daemon.addNullNode(u"mic-b"_qs, u"Mic B"_qs, u"Audio/Source/Virtual"_qs, 8);
-    EXPECT_TRUE(test::waitUntil([&] {
+    EXPECT_TRUE(test::waitFor([&] {
         const auto& list = manager.microphones();
         return std::any_of(list.begin(), list.end(),
                            [](const SoundDevice& d) { return d.id == u"mic-b"; });

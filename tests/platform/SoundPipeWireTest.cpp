@@ -1,6 +1,7 @@
 // The PipeWire path against a private daemon with null nodes: listing, hot-plug, 18 channels one
 // to one, the clocks of both directions, and the ways a stream ends on its own.
 #include "support/PrivatePipeWire.h"
+#include "support/TestSupport.h"
 
 #include "platform/Error.h"
 #include "platform/sound/SoundSystem.h"
@@ -15,7 +16,7 @@
 
 using namespace reelbox;
 using reelbox::test::PrivatePipeWire;
-using reelbox::test::waitUntil;
+using reelbox::test::waitFor;
 
 namespace {
 
@@ -26,7 +27,7 @@ bool listed(const std::vector<SoundDevice>& devices, const QString& id) {
 
 class SoundPipeWireTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { test::ensureEventLoop(); }
+    static void SetUpTestSuite() { test::ensureApplication(); }
     // Throws, and so fails the test, when the daemon can't start.
     PrivatePipeWire daemon;
 };
@@ -59,7 +60,7 @@ TEST_F(SoundPipeWireTest, ListsSourcesSinksAndDefaults) {
     EXPECT_EQ(microphones.back().id.toStdString(), testMicrophoneId().toStdString());
 
     // The session manager picks the only sink and source as defaults.
-    EXPECT_TRUE(waitUntil([&] {
+    EXPECT_TRUE(waitFor([&] {
         return sound.defaultOutputId() == u"reelbox-sink18" &&
                sound.defaultMicrophoneId() == u"reelbox-mic4";
     })) << sound.defaultOutputId().toStdString()
@@ -96,7 +97,7 @@ TEST_F(SoundPipeWireTest, EighteenChannelsComeBackOneToOne) {
             }
         });
     ASSERT_EQ(in->channels(), channels);
-    EXPECT_TRUE(waitUntil([&] { return levelled.load() >= 48000; }, 5000)) << levelled.load();
+    EXPECT_TRUE(waitFor([&] { return levelled.load() >= 48000; }, 5000)) << levelled.load();
     in.reset();
     out.reset();
     EXPECT_EQ(wrong.load(), 0) << "frames where a channel holds another's level";
@@ -112,23 +113,23 @@ TEST_F(SoundPipeWireTest, DevicesComeAndGoWhileRunningAndAcrossAServerRestart) {
     QSignalSpy removed(&sound, &SoundSystem::deviceRemoved);
 
     daemon.addNullNode(u"reelbox-plugged"_qs, u"Plugged"_qs, u"Audio/Source/Virtual"_qs, 2);
-    ASSERT_TRUE(waitUntil([&] { return !added.isEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return !added.isEmpty(); }));
     EXPECT_EQ(added.first().first().toString(), u"reelbox-plugged"_qs);
     EXPECT_EQ(sound.microphones().front().id, u"reelbox-plugged"_qs);
     daemon.removeNode(u"reelbox-plugged"_qs);
-    ASSERT_TRUE(waitUntil([&] { return !removed.isEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return !removed.isEmpty(); }));
     EXPECT_EQ(removed.first().first().toString(), u"reelbox-plugged"_qs);
     EXPECT_FALSE(listed(sound.microphones(), u"reelbox-plugged"_qs));
 
     daemon.stop(true);
-    EXPECT_TRUE(waitUntil([&] { return !listed(sound.outputs(), u"reelbox-before"_qs); }));
-    EXPECT_TRUE(waitUntil([&] { return removed.contains({QVariant(u"reelbox-before"_qs)}); }));
+    EXPECT_TRUE(waitFor([&] { return !listed(sound.outputs(), u"reelbox-before"_qs); }));
+    EXPECT_TRUE(waitFor([&] { return removed.contains({QVariant(u"reelbox-before"_qs)}); }));
     daemon.start();
     daemon.addNullNode(u"reelbox-after"_qs, u"After"_qs, u"Audio/Sink"_qs, 2);
-    ASSERT_TRUE(waitUntil([&] { return listed(sound.outputs(), u"reelbox-after"_qs); }, 5000));
+    ASSERT_TRUE(waitFor([&] { return listed(sound.outputs(), u"reelbox-after"_qs); }, 5000));
     std::atomic<int> buffers{0};
     auto in = sound.openInput(u"reelbox-after"_qs, [&](auto...) { buffers.fetch_add(1); });
-    EXPECT_TRUE(waitUntil([&] { return buffers.load() > 2; }));
+    EXPECT_TRUE(waitFor([&] { return buffers.load() > 2; }));
 }
 
 // A stream whose device is removed, whose server stops, or whose server stops running cycles
@@ -169,10 +170,10 @@ TEST_F(SoundPipeWireTest, AStreamWhoseDeviceOrServerGoesEndsWithOneError) {
                 message = m;
                 inErrors.fetch_add(1);
             });
-        ASSERT_TRUE(waitUntil([&] { return buffers.load() > 2; }));
+        ASSERT_TRUE(waitFor([&] { return buffers.load() > 2; }));
 
         c.breakDown(daemon);
-        ASSERT_TRUE(waitUntil([&] { return inErrors.load() > 0 && outErrors.load() > 0; }, 5000));
+        ASSERT_TRUE(waitFor([&] { return inErrors.load() > 0 && outErrors.load() > 0; }, 5000));
         EXPECT_TRUE(in->failed());
         EXPECT_TRUE(out->failed());
         EXPECT_EQ(message, c.message);
@@ -213,7 +214,7 @@ TEST_F(SoundPipeWireTest, WhatIsHeardAtAnInstantIsCapturedStampedWithIt) {
                 for (int c = 0; c < ch; ++c)
                     d[offset * ch + c] = 1.0f;
         });
-    ASSERT_TRUE(waitUntil([&] { return capturedAt.load() != 0; }));
+    ASSERT_TRUE(waitFor([&] { return capturedAt.load() != 0; }));
     EXPECT_NEAR(double(capturedAt.load() - clickAt.load()), 0.0, 1'000'000)
         << "captured " << (capturedAt.load() - clickAt.load()) / 1e6 << " ms after it was heard";
 }

@@ -1,6 +1,6 @@
 // The Test Microphone and Test Output: timing on the host clock, drift, the loopback cable, and
 // the offer of virtual devices when no sound server runs.
-#include "support/PrivatePipeWire.h"
+#include "support/TestSupport.h"
 
 #include "platform/Error.h"
 #include "platform/HostClock.h"
@@ -99,8 +99,7 @@ TEST(TestMicrophoneClock, FramesFallOnTheHostClockFromItsZero) {
 
 class LoopbackTest : public ::testing::TestWithParam<int> {
 protected:
-    void SetUp() override { qputenv("REELBOX_TEST_LOOPBACK_MS", QByteArray::number(GetParam())); }
-    void TearDown() override { qunsetenv("REELBOX_TEST_LOOPBACK_MS"); }
+    const test::ScopedEnvironment delay{"REELBOX_TEST_LOOPBACK_MS", QByteArray::number(GetParam())};
 };
 
 TEST_P(LoopbackTest, TheMicrophoneHearsTheOutputOnItsLastChannelLaterByTheDelay) {
@@ -149,7 +148,7 @@ TEST_P(LoopbackTest, TheMicrophoneHearsTheOutputOnItsLastChannelLaterByTheDelay)
                     otherNonZero.fetch_add(1);
             }
         });
-    ASSERT_TRUE(reelbox::test::waitUntil([&] { return heardAt.load() != 0; }, 2000));
+    ASSERT_TRUE(test::waitFor([&] { return heardAt.load() != 0; }, 2000));
     mic.reset();
     output.reset();
     hum.reset();

@@ -13,26 +13,6 @@
 
 namespace reelbox::test {
 
-void ensureEventLoop() {
-    if (QCoreApplication::instance())
-        return;
-    static int argc = 1;
-    static char name[] = "reelbox-tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-}
-
-bool waitUntil(const std::function<bool()>& done, int ms) {
-    const QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
 namespace {
 
 // pipewire first; WirePlumber once the daemon's socket exists. The whole session ends when the

@@ -5,15 +5,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
-#include <functional>
-
 namespace reelbox::test {
-
-// A QCoreApplication for tests that need an event loop (made once, kept).
-void ensureEventLoop();
-
-// Runs the event loop until `done` holds or `ms` pass; returns `done()`.
-bool waitUntil(const std::function<bool()>& done, int ms = 3000);
 
 // A PipeWire daemon and WirePlumber of this test alone, in a temporary XDG_RUNTIME_DIR under
 // dbus-run-session; no sound card needed. Points this process's XDG_RUNTIME_DIR at it.
