@@ -20,8 +20,7 @@ namespace {
 constexpr int fps = 30;
 
 // Four seconds of 30 fps pictures, picture i in the colour of i % 100, key frames every
-// second (0, 30, 60, 90) and B-frames between them, so key frames are decoded before they
-// are shown.
+// second (0, 30, 60, 90).
 class VideoDecoderTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -49,25 +48,6 @@ protected:
 QTemporaryDir* VideoDecoderTest::directory = nullptr;
 QString VideoDecoderTest::moviePath;
 
-TEST_F(VideoDecoderTest, IncreasingTimesGiveThePictureOnScreen) {
-    VideoDecoder decoder(moviePath);
-    EXPECT_EQ(decoder.naturalSize(), QSize(160, 90));
-    for (int i = 0; i < 4 * fps; ++i) {
-        // The start of the frame, its middle and just before the next one.
-        for (const double seconds :
-             {double(i) / fps, (i + 0.5) / fps, double(i + 1) / fps - 1e-4}) {
-            const QImage image = decoder.frameAt(seconds);
-            ASSERT_FALSE(image.isNull()) << seconds;
-            EXPECT_EQ(image.size(), QSize(160, 90));
-            EXPECT_EQ(image.format(), QImage::Format_RGB32);
-            EXPECT_EQ(indexOfColour(image), i % 100) << "at " << seconds;
-        }
-    }
-    // The same time twice gives the same picture.
-    EXPECT_EQ(pictureAt(decoder, 3.5), (3 * fps + fps / 2) % 100);
-    EXPECT_EQ(pictureAt(decoder, 3.5), (3 * fps + fps / 2) % 100);
-}
-
 // Going back, and jumping ahead by more than a key frame interval (from the start too), both seek;
 // the picture is the one on screen, also right before a key frame (which is decoded before it is
 // shown), and the first one for times before it. Past the end there is none (-2), and decoding
@@ -93,11 +73,15 @@ TEST_F(VideoDecoderTest, TimesBehindOrFarAheadSeek) {
     EXPECT_EQ(pictureAt(fresh, 3.98), 119 % 100);
 }
 
-// The decoded 4:2:0 pictures as they are: the BT.709 luma of each indexed colour, shared
-// buffers that keep their samples while decoding goes on, a null picture past the end. The
-// converted pictures handed out keep their contents too, while later ones reuse buffers.
-TEST_F(VideoDecoderTest, DecodedPicturesAsTheyAre) {
+// Increasing times give the picture on screen from its start to just before the next one. The
+// decoded 4:2:0 pictures as they are: the BT.709 luma of each indexed colour, shared buffers
+// that keep their samples while decoding goes on, a null picture past the end. The converted
+// pictures handed out keep their contents too, while later ones reuse buffers. With a region
+// only that part is guaranteed; asking for the whole picture afterwards (at the same time)
+// gives all of it.
+TEST_F(VideoDecoderTest, IncreasingTimesGiveThePictureOnScreen) {
     VideoDecoder decoder(moviePath);
+    EXPECT_EQ(decoder.naturalSize(), QSize(160, 90));
     auto lumaOf = [](int index) {
         const QRgb c = indexedPicture(QSize(1, 1), index).pixel(0, 0);
         return 16.0 + 219.0 * (0.2126 * qRed(c) + 0.7152 * qGreen(c) + 0.0722 * qBlue(c)) / 255;
@@ -105,17 +89,30 @@ TEST_F(VideoDecoderTest, DecodedPicturesAsTheyAre) {
     auto centreLuma = [](const YuvPicture& picture) {
         return double(picture.plane(0)[45 * picture.stride(0) + 80]);
     };
+    auto indexAt = [](const QImage& image, QPoint at) {
+        return indexOfColour(image.copy(QRect(at, QSize(1, 1))));
+    };
+    const QRect region(60, 30, 40, 30); // holds the centre
     std::optional<YuvPicture> kept;
     std::vector<QImage> keptImages;
-    for (int i = 0; i < 40; ++i) {
-        const std::optional<YuvPicture> picture = decoder.yuvFrameAt((i + 0.5) / fps);
+    for (int i = 0; i < 4 * fps; ++i) {
+        const double start = double(i) / fps, middle = (i + 0.5) / fps;
+        ASSERT_EQ(indexOfColour(decoder.frameAt(start)), i % 100) << "at " << start;
+        const std::optional<YuvPicture> picture = decoder.yuvFrameAt(middle);
         ASSERT_TRUE(picture.has_value());
         ASSERT_FALSE(picture->isNull());
         EXPECT_EQ(picture->size(), QSize(160, 90));
         EXPECT_EQ(picture->matrix(), YuvPicture::Matrix::bt709);
-        EXPECT_NEAR(centreLuma(*picture), lumaOf(i), 1.6) << i;
-        const QImage image = decoder.frameAt((i + 0.5) / fps);
-        EXPECT_EQ(indexOfColour(image), i); // the same picture
+        EXPECT_NEAR(centreLuma(*picture), lumaOf(i % 100), 1.6) << i;
+        const QImage part = decoder.frameAt(middle, region);
+        ASSERT_EQ(part.size(), QSize(160, 90));
+        for (const QPoint at : {region.center(), region.topLeft(), region.bottomRight()})
+            EXPECT_EQ(indexAt(part, at), i % 100) << i;
+        const QImage image = decoder.frameAt(middle);
+        EXPECT_EQ(image.format(), QImage::Format_RGB32);
+        for (const QPoint at : {QPoint(80, 45), QPoint(0, 0), QPoint(159, 0), QPoint(159, 89)})
+            EXPECT_EQ(indexAt(image, at), i % 100) << at.x() << "," << at.y();
+        EXPECT_EQ(indexOfColour(decoder.frameAt(double(i + 1) / fps - 1e-4)), i % 100) << i;
         if (i == 5)
             kept = picture;
         if (i >= 10 && i < 20)
@@ -129,62 +126,38 @@ TEST_F(VideoDecoderTest, DecodedPicturesAsTheyAre) {
     EXPECT_TRUE(past->isNull());
 }
 
-// With a region only that part is guaranteed; asking for the whole picture afterwards (at the
-// same time) gives all of it.
-TEST_F(VideoDecoderTest, RegionsConvertOnlyWhatIsAsked) {
-    VideoDecoder decoder(moviePath);
-    const QRect region(60, 30, 40, 30); // holds the centre
-    for (int i = 0; i < 40; ++i) {
-        const QImage part = decoder.frameAt((i + 0.5) / fps, region);
-        ASSERT_EQ(part.size(), QSize(160, 90));
-        EXPECT_EQ(indexOfColour(part), i);
-        // The region's corners too.
-        for (const QPoint corner : {region.topLeft(), region.bottomRight()})
-            EXPECT_EQ(indexOfColour(part.copy(QRect(corner, QSize(1, 1)))), i) << i;
-    }
-    const QImage whole = decoder.frameAt(39.5 / fps);
-    EXPECT_EQ(indexOfColour(whole), 39);
-    for (const QPoint corner : {QPoint(0, 0), QPoint(159, 0), QPoint(0, 89), QPoint(159, 89)})
-        EXPECT_EQ(indexOfColour(whole.copy(QRect(corner, QSize(1, 1)))), 39)
-            << corner.x() << "," << corner.y();
-}
-
 // Stills are the nearest picture, for times in any order; the first or last one outside the
-// movie, also for times that are no number at all.
+// movie, also for times that are no number at all. With a tolerance, a key frame close enough
+// is taken instead of decoding up to the time.
 TEST_F(VideoDecoderTest, StillsAreTheNearestPicture) {
     FrameGrabber grabber(moviePath);
     constexpr double inf = std::numeric_limits<double>::infinity();
     struct Case {
         double seconds;
         int frame;
+        double tolerance = 0;
     };
-    const std::vector<Case> cases{
-        {1.51, 45}, {0.0, 0},  {1.52, 46},       {3.99, 119},       {0.034, 1},  {1.0, 30},
-        {0.99, 30}, {2.0, 60}, {1.97, 59},       {-1.0, 0},         {50.0, 119}, {0.5, 15},
-        {2.5, 75},  {0.01, 0}, {59.0 / fps, 59}, {std::nan(""), 0}, {inf, 119},  {-inf, 0}};
+    const std::vector<Case> cases{{1.51, 45},       {0.0, 0},
+                                  {1.52, 46},       {3.99, 119},
+                                  {0.034, 1},       {1.0, 30},
+                                  {0.99, 30},       {2.0, 60},
+                                  {1.97, 59},       {-1.0, 0},
+                                  {50.0, 119},      {0.5, 15},
+                                  {2.5, 75},        {0.01, 0},
+                                  {59.0 / fps, 59}, {std::nan(""), 0},
+                                  {inf, 119},       {-inf, 0},
+                                  {1.4, 30, 0.5},   {1.6, 60, 0.5},
+                                  {0.2, 0, 0.5},    {2.45, 60, 0.5},
+                                  {1.5, 45, 0.1},   {0.7, 21, 0.1},
+                                  {3.9, 117, 0.2},  {1.1, 33, std::nan("")}};
     for (const Case& c : cases)
-        EXPECT_EQ(indexOfColour(grabber.imageAt(c.seconds, 0, QSize())), c.frame % 100)
-            << "at " << c.seconds;
+        EXPECT_EQ(indexOfColour(grabber.imageAt(c.seconds, c.tolerance, QSize())), c.frame % 100)
+            << "at " << c.seconds << " ± " << c.tolerance;
     // Decoding for playback goes on from there.
     VideoDecoder decoder(moviePath);
     decoder.stillAt(2.5, 0);
     EXPECT_EQ(pictureAt(decoder, 2.6), 78);
     EXPECT_EQ(pictureAt(decoder, 0.5), 15);
-}
-
-// With a tolerance, a key frame close enough is taken instead of decoding up to the time:
-// key frames are shown after they are decoded, and the index has to account for it.
-TEST_F(VideoDecoderTest, StillsTakeAKeyFrameWithinTheTolerance) {
-    FrameGrabber grabber(moviePath);
-    struct Case {
-        double seconds, tolerance;
-        int frame;
-    };
-    for (const Case c :
-         {Case{1.4, 0.5, 30}, Case{1.6, 0.5, 60}, Case{0.2, 0.5, 0}, Case{2.45, 0.5, 60},
-          Case{1.5, 0.1, 45}, Case{0.7, 0.1, 21}, Case{3.9, 0.2, 117}, Case{1.1, std::nan(""), 33}})
-        EXPECT_EQ(indexOfColour(grabber.imageAt(c.seconds, c.tolerance, QSize())), c.frame % 100)
-            << c.seconds << " ± " << c.tolerance;
 }
 
 TEST_F(VideoDecoderTest, StillsFitTheSizeAskedFor) {

@@ -42,7 +42,7 @@ DecodedAudio readAllAudio(const QString& path);
 // `brand` (when given) receives the major brand of its "ftyp" box.
 QStringList topLevelBoxes(const QString& path, QString* brand = nullptr);
 
-// Writes a 16-bit PCM WAV by hand, for input that is neither float nor 48 kHz.
+// Writes a 16-bit PCM WAV (through libsndfile), for input that is neither float nor 48 kHz.
 void writeWav16(const QString& path, int channels, int sampleRate,
                 const std::vector<qint16>& interleaved);
 
