@@ -70,15 +70,24 @@ protected:
     QTemporaryDir dir;
 };
 
-// Files that are not movies fail to open. (A movie cut short reads up to its last complete
-// fragment: FragmentedMovie's tests.)
-TEST_F(BadMedia, FilesThatAreNotWholeMoviesFailToOpen) {
+// Files that are not movies fail to open (a movie cut short reads up to its last complete
+// fragment: FragmentedMovie's tests), and so does a track the movie lacks.
+TEST_F(BadMedia, FilesThatAreNotMoviesOrLackTheTrackFailToOpen) {
     expectUnreadable(dir.filePath("missing.mov"));
     expectUnreadable(writeBytes("empty.mov", QByteArray()));
     expectUnreadable(writeBytes("zeros.mov", QByteArray(256 * 1024, '\0')));
     expectUnreadable(writeBytes(
         "take.mov", QByteArray("This is a note about the take, not a movie.\n").repeated(200)));
     expectUnreadable(dir.path()); // a folder
+
+    const QString silent = writeTake("take.mov", 10, 0, 0);
+    EXPECT_TRUE(probeMovie(silent).audio.empty());
+    EXPECT_EQ(failureOf([&] { AudioReader reader(silent); }),
+              QStringLiteral("“take.mov” has no audio"));
+    const QString sound = writeTake("sound.mov", 0, 1, 4800);
+    EXPECT_TRUE(probeMovie(sound).video.empty());
+    EXPECT_EQ(failureOf([&] { FrameGrabber grabber(sound); }),
+              QStringLiteral("“sound.mov” has no video"));
 }
 
 // Damage inside the file (media data and the index of later fragments): reading stops early or
@@ -111,17 +120,6 @@ TEST_F(BadMedia, DamagedMediaDataIsReadWithoutCrashing) {
     }
     EXPECT_GT(pictures, 0);
     EXPECT_GT(stills, 0);
-}
-
-TEST_F(BadMedia, MoviesWithoutAudioOrVideo) {
-    const QString silent = writeTake("take.mov", 10, 0, 0);
-    EXPECT_TRUE(probeMovie(silent).audio.empty());
-    EXPECT_EQ(failureOf([&] { AudioReader reader(silent); }),
-              QStringLiteral("“take.mov” has no audio"));
-    const QString sound = writeTake("sound.mov", 0, 1, 4800);
-    EXPECT_TRUE(probeMovie(sound).video.empty());
-    EXPECT_EQ(failureOf([&] { FrameGrabber grabber(sound); }),
-              QStringLiteral("“sound.mov” has no video"));
 }
 
 } // namespace

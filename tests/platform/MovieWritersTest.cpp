@@ -127,43 +127,34 @@ TEST_P(MovieWriters, PicturesComeBackInPlace) {
         }
         EXPECT_TRUE(decoder.frameAt((c.frames + 0.5) / 30).isNull());
     }
-}
 
-INSTANTIATE_TEST_SUITE_P(Each, MovieWriters,
-                         ::testing::Values(Writer::mov, Writer::h264, Writer::hevc),
-                         [](const auto& info) { return std::string(nameOf(info.param)); });
-
-// Colours survive the trip, in the matrix the movie is tagged with: the capture movie is
-// BT.709 at every size, the export BT.601 below 720 lines unless asked for BT.709.
-TEST(MovieWriters, ColoursComeBack) {
-    QTemporaryDir dir;
-    const std::vector<QRgb> colours{qRgb(220, 30, 30),   qRgb(30, 200, 40),   qRgb(40, 40, 220),
-                                    qRgb(128, 128, 128), qRgb(240, 240, 240), qRgb(10, 10, 10)};
-    struct Case {
-        Writer writer;
-        QSize size;
-        bool bt709;
-    };
-    for (const Case c :
-         {Case{Writer::mov, QSize(64, 36), false}, Case{Writer::h264, QSize(96, 54), false},
-          Case{Writer::hevc, QSize(96, 54), true}, Case{Writer::h264, QSize(1280, 720), false}}) {
+    // Colours survive the trip, in the matrix the movie is tagged with: the capture movie is
+    // BT.709 at every size, the export BT.601 below 720 lines unless asked for BT.709.
+    const QRgb colours[] = {qRgb(220, 30, 30),   qRgb(30, 200, 40),   qRgb(40, 40, 220),
+                            qRgb(128, 128, 128), qRgb(240, 240, 240), qRgb(10, 10, 10)};
+    for (const auto& [size, bt709] :
+         {std::pair(QSize(96, 54), false), std::pair(QSize(96, 54), true),
+          std::pair(QSize(1280, 720), false)}) {
         std::vector<QImage> pictures;
         for (const QRgb colour : colours) {
-            pictures.emplace_back(c.size, QImage::Format_RGB32);
+            pictures.emplace_back(size, QImage::Format_RGB32);
             pictures.back().fill(colour);
         }
-        const QString name = QStringLiteral("%1-%2.mp4").arg(nameOf(c.writer)).arg(c.size.height());
-        VideoDecoder decoder(
-            writePictures(c.writer, dir.filePath(name), c.size, pictures, c.bt709));
-        for (size_t i = 0; i < colours.size(); ++i) {
-            const QRgb got = decoder.frameAt((double(i) + 0.5) / 30)
-                                 .pixel(c.size.width() / 2, c.size.height() / 2);
+        const QString name = QStringLiteral("colours-%1-%2.mp4").arg(size.height()).arg(int(bt709));
+        VideoDecoder decoder(writePictures(writer, path(name), size, pictures, bt709));
+        for (size_t i = 0; i < std::size(colours); ++i) {
+            const QRgb got =
+                decoder.frameAt((double(i) + 0.5) / 30).pixel(size.width() / 2, size.height() / 2);
             EXPECT_NEAR(qRed(got), qRed(colours[i]), 6) << name.toStdString() << " " << i;
             EXPECT_NEAR(qGreen(got), qGreen(colours[i]), 6) << name.toStdString() << " " << i;
             EXPECT_NEAR(qBlue(got), qBlue(colours[i]), 6) << name.toStdString() << " " << i;
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Each, MovieWriters,
+                         ::testing::Values(Writer::mov, Writer::h264, Writer::hevc),
+                         [](const auto& info) { return std::string(nameOf(info.param)); });
 
 // Frames must move forward: the capture movie drops the others, the export refuses them, as
 // it refuses decoded pictures of another size or colour matrix; nothing goes in after the end.

@@ -128,47 +128,34 @@ TEST_F(VideoDecoderTest, IncreasingTimesGiveThePictureOnScreen) {
 
 // Stills are the nearest picture, for times in any order; the first or last one outside the
 // movie, also for times that are no number at all. With a tolerance, a key frame close enough
-// is taken instead of decoding up to the time.
+// is taken instead of decoding up to the time. They fit the size asked for, one by one or many
+// at once, which can be cancelled.
 TEST_F(VideoDecoderTest, StillsAreTheNearestPicture) {
     FrameGrabber grabber(moviePath);
+    EXPECT_EQ(grabber.naturalSize(), QSize(160, 90));
     constexpr double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::nan("");
     struct Case {
         double seconds;
         int frame;
         double tolerance = 0;
     };
-    const std::vector<Case> cases{{1.51, 45},       {0.0, 0},
-                                  {1.52, 46},       {3.99, 119},
-                                  {0.034, 1},       {1.0, 30},
-                                  {0.99, 30},       {2.0, 60},
-                                  {1.97, 59},       {-1.0, 0},
-                                  {50.0, 119},      {0.5, 15},
-                                  {2.5, 75},        {0.01, 0},
-                                  {59.0 / fps, 59}, {std::nan(""), 0},
-                                  {inf, 119},       {-inf, 0},
-                                  {1.4, 30, 0.5},   {1.6, 60, 0.5},
-                                  {0.2, 0, 0.5},    {2.45, 60, 0.5},
-                                  {1.5, 45, 0.1},   {0.7, 21, 0.1},
-                                  {3.9, 117, 0.2},  {1.1, 33, std::nan("")}};
+    const std::vector<Case> cases{
+        {1.51, 45},    {0.0, 0},        {1.52, 46},     {3.99, 119},    {0.034, 1},
+        {1.0, 30},     {0.99, 30},      {2.0, 60},      {1.97, 59},     {-1.0, 0},
+        {50.0, 119},   {0.5, 15},       {2.5, 75},      {0.01, 0},      {59.0 / fps, 59},
+        {nan, 0},      {inf, 119},      {-inf, 0},      {1.4, 30, 0.5}, {1.6, 60, 0.5},
+        {0.2, 0, 0.5}, {2.45, 60, 0.5}, {1.5, 45, 0.1}, {0.7, 21, 0.1}, {3.9, 117, 0.2},
+        {1.1, 33, nan}};
     for (const Case& c : cases)
         EXPECT_EQ(indexOfColour(grabber.imageAt(c.seconds, c.tolerance, QSize())), c.frame % 100)
             << "at " << c.seconds << " ± " << c.tolerance;
-    // Decoding for playback goes on from there.
-    VideoDecoder decoder(moviePath);
-    decoder.stillAt(2.5, 0);
-    EXPECT_EQ(pictureAt(decoder, 2.6), 78);
-    EXPECT_EQ(pictureAt(decoder, 0.5), 15);
-}
-
-TEST_F(VideoDecoderTest, StillsFitTheSizeAskedFor) {
-    FrameGrabber grabber(moviePath);
-    EXPECT_EQ(grabber.naturalSize(), QSize(160, 90));
-    struct Case {
+    struct Fit {
         QSize maxSize, size;
     };
-    for (const Case c : {Case{QSize(80, 80), QSize(80, 45)}, Case{QSize(1000, 30), QSize(53, 30)},
-                         Case{QSize(0, 45), QSize(80, 45)}, Case{QSize(1000, 1000), QSize(160, 90)},
-                         Case{QSize(), QSize(160, 90)}}) {
+    for (const Fit c : {Fit{QSize(80, 80), QSize(80, 45)}, Fit{QSize(1000, 30), QSize(53, 30)},
+                        Fit{QSize(0, 45), QSize(80, 45)}, Fit{QSize(1000, 1000), QSize(160, 90)},
+                        Fit{QSize(), QSize(160, 90)}}) {
         const QImage image = grabber.imageAt(2.0, 0, c.maxSize);
         EXPECT_EQ(image.size(), c.size);
         EXPECT_EQ(image.format(), QImage::Format_RGB32);
@@ -182,6 +169,11 @@ TEST_F(VideoDecoderTest, StillsFitTheSizeAskedFor) {
     std::stop_source stop;
     stop.request_stop();
     EXPECT_THROW(grabber.imagesAt({0.0, 1.0}, 0, QSize(), stop.get_token()), Cancelled);
+    // Decoding for playback goes on from there.
+    VideoDecoder decoder(moviePath);
+    decoder.stillAt(2.5, 0);
+    EXPECT_EQ(pictureAt(decoder, 2.6), 78);
+    EXPECT_EQ(pictureAt(decoder, 0.5), 15);
 }
 
 // A movie whose pictures begin late shows its first picture for every earlier time.
@@ -207,55 +199,46 @@ TEST(VideoDecoder, LateFirstPicture) {
     EXPECT_TRUE(decoder.frameAt(start + 20.5 / fps).isNull());
 }
 
-// A turn, and where the left half of the picture and its right half end up.
-struct Turn {
-    int degrees;
-    QPoint left, right;
-};
-void PrintTo(const Turn& turn, std::ostream* out) {
-    *out << turn.degrees << "°";
-}
-class VideoDecoderRotation : public ::testing::TestWithParam<Turn> {};
-
-// The display rotation is applied: a picture whose left half is red, turned clockwise.
-TEST_P(VideoDecoderRotation, PicturesAreTurned) {
-    const Turn turn = GetParam();
+// The display rotation is applied: a picture whose left half is red, turned clockwise, and
+// where its left half and its right half end up.
+TEST(VideoDecoder, PicturesAreTurned) {
     QTemporaryDir dir;
     MovieWriterSettings settings;
     settings.videoSize = QSize(160, 90);
-    settings.rotationDegrees = turn.degrees;
     QImage picture(settings.videoSize, QImage::Format_RGB32);
     picture.fill(qRgb(0, 0, 230));
     for (int y = 0; y < 90; ++y)
         for (int x = 0; x < 80; ++x)
             picture.setPixel(x, y, qRgb(230, 0, 0));
-    const QString path =
-        writeMovie(dir.filePath("turned.mov"), settings, 3, 0, [&](int) { return picture; }, {});
-
-    VideoDecoder decoder(path);
-    const QSize expected = turn.degrees % 180 ? QSize(90, 160) : QSize(160, 90);
-    EXPECT_EQ(decoder.naturalSize(), expected);
-    EXPECT_EQ(probeMovie(path).video.at(0).naturalSize, expected);
-    // Turned pictures are only handed out converted.
-    EXPECT_EQ(decoder.yuvFrameAt(0.0).has_value(), turn.degrees == 0);
-    // A region (in the turned picture) doesn't change what is shown; stills (at half the
-    // size) are turned too.
-    for (const QRect region : {QRect(), QRect(QPoint(0, 0), expected), QRect(0, 0, 1, 1)}) {
-        const QImage image = region.width() == 1
-                                 ? decoder.stillAt(1.0 / fps, 0, expected / 2).scaled(expected)
-                                 : decoder.frameAt(1.0 / fps, region);
-        ASSERT_EQ(image.size(), expected);
-        EXPECT_GT(qRed(image.pixel(turn.left)), 180);
-        EXPECT_LT(qBlue(image.pixel(turn.left)), 60);
-        EXPECT_GT(qBlue(image.pixel(turn.right)), 180);
-        EXPECT_LT(qRed(image.pixel(turn.right)), 60);
+    struct Turn {
+        int degrees;
+        QPoint left, right;
+    };
+    for (const Turn turn : {Turn{0, {20, 45}, {140, 45}}, Turn{90, {45, 20}, {45, 140}},
+                            Turn{180, {140, 45}, {20, 45}}, Turn{270, {45, 140}, {45, 20}}}) {
+        SCOPED_TRACE(turn.degrees);
+        settings.rotationDegrees = turn.degrees;
+        const QString path = writeMovie(dir.filePath(QStringLiteral("%1.mov").arg(turn.degrees)),
+                                        settings, 3, 0, [&](int) { return picture; }, {});
+        VideoDecoder decoder(path);
+        const QSize expected = turn.degrees % 180 ? QSize(90, 160) : QSize(160, 90);
+        EXPECT_EQ(decoder.naturalSize(), expected);
+        EXPECT_EQ(probeMovie(path).video.at(0).naturalSize, expected);
+        // Turned pictures are only handed out converted.
+        EXPECT_EQ(decoder.yuvFrameAt(0.0).has_value(), turn.degrees == 0);
+        // A region (in the turned picture) doesn't change what is shown; stills (at half the
+        // size) are turned too.
+        for (const QRect region : {QRect(), QRect(QPoint(0, 0), expected), QRect(0, 0, 1, 1)}) {
+            const QImage image = region.width() == 1
+                                     ? decoder.stillAt(1.0 / fps, 0, expected / 2).scaled(expected)
+                                     : decoder.frameAt(1.0 / fps, region);
+            ASSERT_EQ(image.size(), expected);
+            EXPECT_GT(qRed(image.pixel(turn.left)), 180);
+            EXPECT_LT(qBlue(image.pixel(turn.left)), 60);
+            EXPECT_GT(qBlue(image.pixel(turn.right)), 180);
+            EXPECT_LT(qRed(image.pixel(turn.right)), 60);
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Degrees, VideoDecoderRotation,
-                         ::testing::Values(Turn{0, {20, 45}, {140, 45}},
-                                           Turn{90, {45, 20}, {45, 140}},
-                                           Turn{180, {140, 45}, {20, 45}},
-                                           Turn{270, {45, 140}, {45, 20}}));
 
 } // namespace
