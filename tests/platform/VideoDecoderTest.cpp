@@ -10,6 +10,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
+#include <memory>
 #include <optional>
 
 using namespace reelbox;
@@ -24,7 +25,7 @@ constexpr int fps = 30;
 class VideoDecoderTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        directory = new QTemporaryDir;
+        directory = std::make_unique<QTemporaryDir>();
         MovieWriterSettings settings;
         settings.videoSize = QSize(160, 90);
         settings.audioChannels = 2;
@@ -33,20 +34,15 @@ protected:
             [&](int i) { return indexedPicture(settings.videoSize, i % 100); },
             [](qint64 n, int c) { return staircase(n, c, 2); });
     }
-    static void TearDownTestSuite() {
-        delete directory;
-        directory = nullptr;
-    }
+    static void TearDownTestSuite() { directory.reset(); }
     // The colour index of the picture at `seconds`; -2 for a null image.
     static int pictureAt(VideoDecoder& decoder, double seconds) {
         const QImage image = decoder.frameAt(seconds);
         return image.isNull() ? -2 : indexOfColour(image);
     }
-    static QTemporaryDir* directory;
-    static QString moviePath;
+    static inline std::unique_ptr<QTemporaryDir> directory;
+    static inline QString moviePath;
 };
-QTemporaryDir* VideoDecoderTest::directory = nullptr;
-QString VideoDecoderTest::moviePath;
 
 // Going back, and jumping ahead by more than a key frame interval (from the start too), both seek;
 // the picture is the one on screen, also right before a key frame (which is decoded before it is
@@ -176,7 +172,9 @@ TEST_F(VideoDecoderTest, StillsAreTheNearestPicture) {
     EXPECT_EQ(pictureAt(decoder, 0.5), 15);
 }
 
-// A movie whose pictures begin late shows its first picture for every earlier time.
+// A movie whose pictures begin late shows its first picture for every earlier time, and ends
+// after its last picture (the movie may start its track at the first picture: a fragmented
+// movie has no edit list to hold an empty start).
 TEST(VideoDecoder, LateFirstPicture) {
     QTemporaryDir dir;
     const QString path = dir.filePath("late.mov");

@@ -12,7 +12,8 @@
 namespace reelbox::testing {
 
 QString writeMovie(const QString& path, const MovieWriterSettings& settings, int videoFrames,
-                   qint64 audioFrames, const PictureSource& picture, const SampleSource& sample) {
+                   qint64 audioFrames, const PictureSource& picture, const SampleSource& sample,
+                   double audioStartSeconds) {
     MovieWriter writer(path, settings);
     const int channels = settings.audioChannels;
     const bool video = !settings.videoSize.isEmpty();
@@ -21,7 +22,7 @@ QString writeMovie(const QString& path, const MovieWriterSettings& settings, int
     qint64 audioWritten = 0;
     int chunkIndex = 0;
     int frame = 0;
-    auto audioTime = [&] { return double(audioWritten) / settings.sampleRate; };
+    auto audioTime = [&] { return audioStartSeconds + double(audioWritten) / settings.sampleRate; };
     while ((video && frame < videoFrames) || (channels > 0 && audioWritten < audioFrames)) {
         const bool audioNext =
             channels > 0 && audioWritten < audioFrames &&

@@ -14,10 +14,11 @@ using PictureSource = std::function<QImage(int frameIndex)>;
 using SampleSource = std::function<float(qint64 frame, int channel)>;
 
 // Writes a movie through MovieWriter: `videoFrames` pictures at the settings' frame rate and
-// `audioFrames` frames of sound, handed over in time order in uneven chunks, the way a capture
-// session delivers them. Returns the path.
+// `audioFrames` frames of sound from `audioStartSeconds` (silence before it), handed over in
+// time order in uneven chunks, the way a capture session delivers them. Returns the path.
 QString writeMovie(const QString& path, const MovieWriterSettings& settings, int videoFrames,
-                   qint64 audioFrames, const PictureSource& picture, const SampleSource& sample);
+                   qint64 audioFrames, const PictureSource& picture, const SampleSource& sample,
+                   double audioStartSeconds = 0);
 
 // Staircase: every sample of every channel is different and exactly representable.
 float staircase(qint64 frame, int channel, int channels);

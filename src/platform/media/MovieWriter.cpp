@@ -42,9 +42,9 @@ constexpr AVRational videoTimeBase{1, 90000};
 
 // The x265 settings: fast enough for 1080p30 on two cores, a closed GOP with a key frame
 // every second so that every second can be decoded on its own, no B-frames (a fragmented
-// movie has no edit list to hide the delay they add) and no console output. Live capture adds no
-// look-ahead and one frame at a time with its rows spread over two worker threads, which keeps the
-// encoder's share of two cores steady.
+// movie has no edit list to hide the delay they add) and no console output. Live capture
+// adds no look-ahead and one frame at a time with its rows spread over two worker threads,
+// which keeps the encoder's share of two cores steady.
 QByteArray x265Parameters(int frameRate, bool realTime) {
     QString text =
         QStringLiteral("keyint=%1:min-keyint=%1:scenecut=0:open-gop=0:bframes=0:log-level=none")

@@ -52,13 +52,14 @@ public:
     // A picture of exactly the video size, encoded without conversion; otherwise as above.
     bool writeVideoPicture(const YuvPicture& picture, double ptsSeconds);
 
-    // Audio is laid down gap-free from the movie's start (silence before the first call's
-    // ptsSeconds); later calls follow on, except that a gap of more than 10 ms is filled with
-    // silence and an overlap of more than 10 ms is cut from the new samples, which keeps the
-    // sound in step with the pictures.
+    // Audio is laid down gap-free from the movie's start (a fragmented movie has no edit list
+    // to start a track late: silence comes before the first call's ptsSeconds); later calls
+    // follow on, except that a gap of more than 10 ms is filled with silence and an overlap
+    // of more than 10 ms is cut from the new samples, which keeps the sound in step with the
+    // pictures.
     void writeAudio(const float* interleaved, qint64 frames, double ptsSeconds);
-    // Sound at an exact frame position: a gap before it is filled with silence, frames before
-    // the end of what was written are left out.
+    // Sound at an exact frame position: a gap before it (from the movie's start for the first)
+    // is filled with silence, frames before the end of what was written are left out.
     void writeAudioAt(const float* interleaved, qint64 frames, qint64 position);
 
     // Flushes the encoder, writes what is held back and completes the file. Throws Error.
