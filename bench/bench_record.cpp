@@ -49,7 +49,7 @@ void BM_RecordEncode1080p(benchmark::State& state) {
     settings.videoBitRate = 1920 * 1080 * 8;
     settings.audioChannels = 8;
     settings.realTime = true;
-    settings.fragmented = true;
+    settings.syncToDisk = true;
     MovieWriter writer(dir.filePath(QStringLiteral("take.mov")), settings);
     std::vector<float> sound(1600 * 8, 0.1f);
     qint64 frame = 0;

@@ -255,7 +255,7 @@ MovieWriterSettings CaptureEngine::Data::writerSettings(QSize videoSize,
     settings.matrix = matrix;
     settings.audioChannels = hasAudioInput ? audioChannels : 0;
     settings.realTime = true;
-    settings.fragmented = true;
+    settings.syncToDisk = true;
     return settings;
 }
 

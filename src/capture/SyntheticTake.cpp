@@ -73,6 +73,8 @@ Take makeSyntheticTake(TakeLibrary& library, const SyntheticTakeOptions& options
         throw Error(QStringLiteral("A synthetic take needs a positive length."));
     Take take;
     take.folder = library.makeNewTakeFolder();
+    // The movies are written under their names, as a recording writes them; the library lists
+    // the folder only once take.json is saved, last.
     UnfinishedFolder unfinished{take.folder};
     writeSyntheticMovie(take.moviePath(), options.seconds, options.channels, options.size,
                         options.frameRate, token);

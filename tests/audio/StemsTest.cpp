@@ -98,12 +98,9 @@ TEST_F(StemsTest, UnchangedMoviesComeFromTheCache) {
 
 TEST_F(StemsTest, AudioThatStartsLateIsPrecededBySilence) {
     const QString movie = staircaseMovie("late.mov", 1, 9600, true, 0.5);
-    const auto info = probeMovie(movie);
-    ASSERT_EQ(info.audio.size(), 1u);
-    ASSERT_NEAR(info.audio[0].startSeconds, 0.5, 1e-3);
     const QStringList stems = Stems::extract(movie, cache());
     const AudioData data = readAudioFile(stems[0]);
-    const qint64 lead = qint64(std::uint32_t(info.audio[0].startSeconds * 48000));
+    const qint64 lead = 24000; // half a second
     ASSERT_EQ(qint64(data.channels[0].size()), lead + 9600);
     for (qint64 f = 0; f < lead; ++f)
         ASSERT_EQ(data.channels[0][size_t(f)], 0.0f) << f;

@@ -312,7 +312,6 @@ QString interruptedTake(const QString& root, const QString& name) {
     settings.videoSize = QSize(160, 90);
     settings.audioChannels = 2;
     settings.realTime = true;
-    settings.fragmented = true;
     MovieWriter writer(QDir(folder).filePath(QStringLiteral("take.mov")), settings);
     YuvPicture picture(settings.videoSize, YuvPicture::Matrix::bt709);
     std::vector<float> block(1600 * 2, 0.1f);

@@ -1,4 +1,3 @@
-#include "platform/media/AudioFile.h"
 #include "platform/media/AudioReader.h"
 #include "platform/media/FrameGrabber.h"
 #include "platform/media/MovieInfo.h"
@@ -71,21 +70,29 @@ protected:
     QTemporaryDir dir;
 };
 
-// Files that are not movies, or movies cut short, fail to open.
-TEST_F(BadMedia, FilesThatAreNotWholeMoviesFailToOpen) {
+// Files that are not movies fail to open (a movie cut short reads up to its last complete
+// fragment: FragmentedMovie's tests), and so does a track the movie lacks.
+TEST_F(BadMedia, FilesThatAreNotMoviesOrLackTheTrackFailToOpen) {
     expectUnreadable(dir.filePath("missing.mov"));
     expectUnreadable(writeBytes("empty.mov", QByteArray()));
     expectUnreadable(writeBytes("zeros.mov", QByteArray(256 * 1024, '\0')));
     expectUnreadable(writeBytes(
         "take.mov", QByteArray("This is a note about the take, not a movie.\n").repeated(200)));
     expectUnreadable(dir.path()); // a folder
-    const QByteArray whole = contents(writeTake("whole.mov", 30, 2, 48000));
-    expectUnreadable(writeBytes("half.mov", whole.left(whole.size() / 2)));
-    expectUnreadable(writeBytes("almost.mov", whole.left(whole.size() - 64)));
+
+    const QString silent = writeTake("take.mov", 10, 0, 0);
+    EXPECT_TRUE(probeMovie(silent).audio.empty());
+    EXPECT_EQ(failureOf([&] { AudioReader reader(silent); }),
+              QStringLiteral("“take.mov” has no audio"));
+    const QString sound = writeTake("sound.mov", 0, 1, 4800);
+    EXPECT_TRUE(probeMovie(sound).video.empty());
+    EXPECT_EQ(failureOf([&] { FrameGrabber grabber(sound); }),
+              QStringLiteral("“sound.mov” has no video"));
 }
 
-// Damage inside the media data leaves the index intact: reading goes on to the end, pictures
-// and stills either decode or fail with an Error, and the undamaged start still decodes.
+// Damage inside the file (media data and the index of later fragments): reading stops early or
+// goes on, pictures and stills either decode or fail with an Error, and the undamaged start
+// still decodes.
 TEST_F(BadMedia, DamagedMediaDataIsReadWithoutCrashing) {
     QByteArray bytes = contents(writeTake("whole.mov", 30, 2, 48000));
     for (qsizetype i = bytes.size() / 5; i < bytes.size() / 2; i += 97)
@@ -93,7 +100,7 @@ TEST_F(BadMedia, DamagedMediaDataIsReadWithoutCrashing) {
     const QString path = writeBytes("damaged.mov", bytes);
     EXPECT_EQ(probeMovie(path).audio.at(0).channelCount, 2);
     try {
-        EXPECT_EQ(readAllAudio(path).frames(), 48000);
+        EXPECT_LE(readAllAudio(path).frames(), 48000);
     } catch (const Error&) {
     }
     VideoDecoder decoder(path);
@@ -113,39 +120,6 @@ TEST_F(BadMedia, DamagedMediaDataIsReadWithoutCrashing) {
     }
     EXPECT_GT(pictures, 0);
     EXPECT_GT(stills, 0);
-}
-
-TEST_F(BadMedia, MoviesWithoutAudioOrVideo) {
-    const QString silent = writeTake("take.mov", 10, 0, 0);
-    EXPECT_TRUE(probeMovie(silent).audio.empty());
-    EXPECT_EQ(failureOf([&] { AudioReader reader(silent); }),
-              QStringLiteral("“take.mov” has no audio"));
-    const QString sound = writeTake("sound.mov", 0, 1, 4800);
-    EXPECT_TRUE(probeMovie(sound).video.empty());
-    EXPECT_EQ(failureOf([&] { FrameGrabber grabber(sound); }),
-              QStringLiteral("“sound.mov” has no video"));
-}
-
-TEST_F(BadMedia, ThirtyTwoChannels) {
-    const QString path = writeTake("wide.mov", 3, 32, 4800);
-    const MovieInfo info = probeMovie(path);
-    ASSERT_EQ(info.audio.size(), 1u);
-    EXPECT_EQ(info.audio[0].channelCount, 32);
-    const DecodedAudio audio = readAllAudio(path);
-    ASSERT_EQ(audio.channels, 32);
-    ASSERT_EQ(audio.frames(), 4800);
-    for (const qint64 n : {0, 1, 2399, 4799})
-        for (const int c : {0, 1, 17, 31})
-            EXPECT_EQ(audio.samples[size_t(n * 32 + c)], staircase(n, c, 32)) << n << " " << c;
-
-    // The same width at another rate goes through the resampler.
-    const QString resampled = dir.filePath("wide.caf");
-    writeAudioFile(resampled, std::vector<std::vector<float>>(32, std::vector<float>(4410, 0.25f)),
-                   44100);
-    const DecodedAudio converted = readAllAudio(resampled);
-    ASSERT_EQ(converted.channels, 32);
-    EXPECT_NEAR(double(converted.frames()), 4800.0, 1.0);
-    EXPECT_NEAR(converted.samples[size_t(2400 * 32 + 31)], 0.25f, 1e-3);
 }
 
 } // namespace

@@ -82,9 +82,13 @@ std::vector<QSize> sizes() {
 }
 
 // RGB into tight planes: nothing is read past the source's last pixel (RGB888 rows end at
-// any byte), nothing written past a plane, and the colour is right everywhere.
-TEST(PictureConverter, RgbToYuvStaysInsideBothPictures) {
+// any byte), nothing written past a plane, and the colour is right everywhere; the same for
+// the way back. Null pictures are refused.
+TEST(PictureConverter, ConversionsStayInsideBothPictures) {
     PictureConverter converter;
+    QImage empty(4, 4, QImage::Format_RGB32);
+    EXPECT_THROW(converter.convert(YuvPicture(), empty), Error);
+    EXPECT_THROW(converter.convert(empty, YuvPicture()), Error);
     for (const QSize size : sizes()) {
         for (const QImage::Format format : {QImage::Format_RGB32, QImage::Format_RGB888}) {
             for (const int sourceWidth : {size.width(), size.width() - 1}) {
@@ -113,16 +117,8 @@ TEST(PictureConverter, RgbToYuvStaysInsideBothPictures) {
                 }
             }
         }
-    }
-}
 
-// Tight planes into an RGB picture of tight rows: no byte after its last pixel changes.
-TEST(PictureConverter, YuvToRgbStaysInsideBothPictures) {
-    PictureConverter converter;
-    QImage empty(4, 4, QImage::Format_RGB32);
-    EXPECT_THROW(converter.convert(YuvPicture(), empty), Error);
-    EXPECT_THROW(converter.convert(empty, YuvPicture()), Error);
-    for (const QSize size : sizes()) {
+        // Back into an RGB picture of tight rows: no byte after its last pixel changes.
         GuardedYuv source(size, 0);
         const YuvPicture& p = source.picture;
         for (int plane = 0; plane < 3; ++plane)

@@ -6,6 +6,7 @@
 #include <QtEndian>
 #include <algorithm>
 #include <cmath>
+#include <sndfile.h>
 #include <stdexcept>
 
 namespace reelbox::testing {
@@ -116,34 +117,14 @@ QStringList topLevelBoxes(const QString& path, QString* brand) {
 
 void writeWav16(const QString& path, int channels, int sampleRate,
                 const std::vector<qint16>& interleaved) {
-    QByteArray bytes;
-    auto put32 = [&](quint32 v) {
-        char b[4];
-        qToLittleEndian(v, b);
-        bytes.append(b, 4);
-    };
-    auto put16 = [&](quint16 v) {
-        char b[2];
-        qToLittleEndian(v, b);
-        bytes.append(b, 2);
-    };
-    const quint32 dataBytes = quint32(interleaved.size() * 2);
-    bytes.append("RIFF");
-    put32(36 + dataBytes);
-    bytes.append("WAVEfmt ");
-    put32(16);
-    put16(1); // PCM
-    put16(quint16(channels));
-    put32(quint32(sampleRate));
-    put32(quint32(sampleRate * channels * 2));
-    put16(quint16(channels * 2));
-    put16(16);
-    bytes.append("data");
-    put32(dataBytes);
-    for (const qint16 s : interleaved)
-        put16(quint16(s));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+    SF_INFO info{};
+    info.channels = channels;
+    info.samplerate = sampleRate;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    const sf_count_t frames = sf_count_t(interleaved.size()) / channels;
+    const bool written = file && sf_writef_short(file, interleaved.data(), frames) == frames;
+    if (!file || sf_close(file) != 0 || !written)
         throw std::runtime_error("can't write the WAV fixture");
 }
 

@@ -14,8 +14,8 @@ using PictureSource = std::function<QImage(int frameIndex)>;
 using SampleSource = std::function<float(qint64 frame, int channel)>;
 
 // Writes a movie through MovieWriter: `videoFrames` pictures at the settings' frame rate and
-// `audioFrames` frames of sound starting at `audioStartSeconds`, handed over in time order in
-// uneven chunks, the way a capture session delivers them. Returns the path.
+// `audioFrames` frames of sound from `audioStartSeconds` (silence before it), handed over in
+// time order in uneven chunks, the way a capture session delivers them. Returns the path.
 QString writeMovie(const QString& path, const MovieWriterSettings& settings, int videoFrames,
                    qint64 audioFrames, const PictureSource& picture, const SampleSource& sample,
                    double audioStartSeconds = 0);
@@ -42,7 +42,7 @@ DecodedAudio readAllAudio(const QString& path);
 // `brand` (when given) receives the major brand of its "ftyp" box.
 QStringList topLevelBoxes(const QString& path, QString* brand = nullptr);
 
-// Writes a 16-bit PCM WAV by hand, for input that is neither float nor 48 kHz.
+// Writes a 16-bit PCM WAV (through libsndfile), for input that is neither float nor 48 kHz.
 void writeWav16(const QString& path, int channels, int sampleRate,
                 const std::vector<qint16>& interleaved);
 

@@ -17,9 +17,9 @@ extern "C" {
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,14 +41,16 @@ namespace {
 constexpr AVRational videoTimeBase{1, 90000};
 
 // The x265 settings: fast enough for 1080p30 on two cores, a closed GOP with a key frame
-// every second so that every second can be decoded on its own, and no console output. Live
-// capture adds no frame delay (no look-ahead, no B-frames) and one frame at a time with its
-// rows spread over two worker threads, which keeps the encoder's share of two cores steady.
+// every second so that every second can be decoded on its own, no B-frames (a fragmented
+// movie has no edit list to hide the delay they add) and no console output. Live capture
+// adds no look-ahead and one frame at a time with its rows spread over two worker threads,
+// which keeps the encoder's share of two cores steady.
 QByteArray x265Parameters(int frameRate, bool realTime) {
-    QString text = QStringLiteral("keyint=%1:min-keyint=%1:scenecut=0:open-gop=0:log-level=none")
-                       .arg(frameRate);
+    QString text =
+        QStringLiteral("keyint=%1:min-keyint=%1:scenecut=0:open-gop=0:bframes=0:log-level=none")
+            .arg(frameRate);
     if (realTime)
-        text += QStringLiteral(":pools=2:frame-threads=1:wpp=1:rc-lookahead=0:bframes=0");
+        text += QStringLiteral(":pools=2:frame-threads=1:wpp=1:rc-lookahead=0");
     return text.toUtf8();
 }
 constexpr const char* x265Preset = "ultrafast";
@@ -61,49 +63,51 @@ constexpr int audioHoldDivisor = 10; // a tenth of a second
 // loses little.
 constexpr int fragmentSoundDivisor = 4; // a quarter of a second
 
-// A file written through our own descriptor, so that every fragment can be synced to disk.
-class SyncedFile {
+// A file written through our own descriptor, so that a fragment can be synced to the disk.
+class MovieFile {
 public:
-    SyncedFile(const QString& path, const QString& what) {
+    MovieFile(const QString& path, const QString& what, bool syncToDisk)
+        : m_syncToDisk(syncToDisk) {
         m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
                       0644);
         if (m_fd < 0)
             throw Error(what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno)));
         constexpr int bufferSize = 1 << 16;
         auto* buffer = static_cast<uint8_t*>(av_malloc(bufferSize));
-        m_io = avio_alloc_context(buffer, bufferSize, 1, this, nullptr, &SyncedFile::write,
-                                  &SyncedFile::seek);
+        m_io = avio_alloc_context(buffer, bufferSize, 1, this, nullptr, &MovieFile::write,
+                                  &MovieFile::seek);
         if (!m_io) {
             av_free(buffer);
             ::close(m_fd);
             throw Error(QStringLiteral("Out of memory"));
         }
     }
-    ~SyncedFile() {
+    ~MovieFile() {
         if (m_io)
             av_freep(&m_io->buffer);
         avio_context_free(&m_io);
         if (m_fd >= 0)
             ::close(m_fd);
     }
-    SyncedFile(const SyncedFile&) = delete;
-    SyncedFile& operator=(const SyncedFile&) = delete;
+    MovieFile(const MovieFile&) = delete;
+    MovieFile& operator=(const MovieFile&) = delete;
 
     AVIOContext* io() const { return m_io; }
 
-    // Everything written so far, on the disk. Returns an AVERROR code or 0.
-    int sync() {
+    // Everything written so far, in the file (and on the disk when asked for). Returns an
+    // AVERROR code or 0.
+    int flush() {
         avio_flush(m_io);
         if (m_io->error < 0)
             return m_io->error;
-        if (::fdatasync(m_fd) != 0)
+        if (m_syncToDisk && ::fdatasync(m_fd) != 0)
             return AVERROR(errno);
         return 0;
     }
 
 private:
     static int write(void* opaque, uint8_t* data, int size) {
-        const int fd = static_cast<SyncedFile*>(opaque)->m_fd;
+        const int fd = static_cast<MovieFile*>(opaque)->m_fd;
         int done = 0;
         while (done < size) {
             const ssize_t n = ::write(fd, data + done, size_t(size - done));
@@ -118,7 +122,7 @@ private:
         return done;
     }
     static int64_t seek(void* opaque, int64_t offset, int whence) {
-        const int fd = static_cast<SyncedFile*>(opaque)->m_fd;
+        const int fd = static_cast<MovieFile*>(opaque)->m_fd;
         if (whence == AVSEEK_SIZE) {
             struct stat info {};
             return ::fstat(fd, &info) == 0 ? int64_t(info.st_size) : AVERROR(errno);
@@ -129,6 +133,7 @@ private:
 
     int m_fd = -1;
     AVIOContext* m_io = nullptr;
+    bool m_syncToDisk = false;
 };
 
 // Keeps a picture's pixels alive for as long as FFmpeg holds the frame made from it.
@@ -140,15 +145,14 @@ void releasePicture(void* opaque, uint8_t*) {
 
 struct MovieWriter::State {
     QString path;
-    QString partialPath;
     QString what;
     MovieWriterSettings settings;
-    std::unique_ptr<SyncedFile> file; // fragmented movies only
+    std::unique_ptr<MovieFile> file;
     av::OutputPtr output;
     bool finished = false;
     bool failed = false;
 
-    // Fragmented movies: what the open fragment holds.
+    // What the open fragment holds.
     bool fragmentHasData = false;
     qint64 fragmentAudioFrames = 0;
     std::vector<float> heldAudio; // interleaved, not yet in the file
@@ -165,15 +169,17 @@ struct MovieWriter::State {
     int64_t nextAudioPts = AV_NOPTS_VALUE; // in frames
 
     av::PacketPtr packet = av::makePacket();
-    // Fragmented movies: the newest picture waits for the next one, whose time gives it its
-    // duration, so that a picture after a pause keeps its time across a fragment's end.
+    // The newest picture waits for the next one, whose time gives it its duration, so that a
+    // picture after a pause keeps its time across a fragment's end.
     av::PacketPtr heldVideo = av::makePacket();
     bool hasHeldVideo = false;
-    int64_t videoEnd = 0; // end of the last picture written, in the stream's time base
+    // The first picture's time and the end of the last one written, in the stream's time base.
+    int64_t videoStart = AV_NOPTS_VALUE;
+    int64_t videoEnd = 0;
 
     ~State() {
         // Our own file closes itself; FFmpeg must not close it as one of its own.
-        if (output && file)
+        if (output)
             output->pb = nullptr;
     }
 
@@ -200,7 +206,6 @@ MovieWriter::MovieWriter(const QString& path, const MovieWriterSettings& setting
     : d(std::make_unique<State>()) {
     av::installLogging();
     d->path = path;
-    d->partialPath = path + QStringLiteral(".partial");
     d->what = QStringLiteral("Can't write “%1”").arg(av::displayName(path));
     d->settings = settings;
 
@@ -222,39 +227,28 @@ MovieWriter::MovieWriter(const QString& path, const MovieWriterSettings& setting
     if (settings.audioChannels > 0)
         d->addAudio();
 
+    d->file = std::make_unique<MovieFile>(path, d->what, settings.syncToDisk);
+    d->output->pb = d->file->io();
+    d->output->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // Fragments are cut by endFragment(); the movie header says nothing of the samples.
     AVDictionary* options = nullptr;
-    if (settings.fragmented) {
-        d->partialPath = path;
-        d->file = std::make_unique<SyncedFile>(path, d->what);
-        d->output->pb = d->file->io();
-        d->output->flags |= AVFMT_FLAG_CUSTOM_IO;
-        // Fragments are cut by endFragment(); the movie header says nothing of the samples.
-        av_dict_set(&options, "movflags", "empty_moov+frag_custom", 0);
-    } else {
-        const QByteArray url = "file:" + QFile::encodeName(d->partialPath);
-        d->check(avio_open(&d->output->pb, url.constData(), AVIO_FLAG_WRITE));
-    }
+    av_dict_set(&options, "movflags", "empty_moov+frag_custom", 0);
     try {
         const int written = avformat_write_header(d->output.get(), &options);
         av_dict_free(&options);
         d->check(written);
-        if (d->file)
-            d->check(d->file->sync());
+        d->check(d->file->flush());
     } catch (...) {
         av_dict_free(&options);
         d->output.reset();
         d->file.reset();
-        QFile::remove(d->partialPath);
+        QFile::remove(path);
         throw;
     }
 }
 
-MovieWriter::~MovieWriter() {
-    if (d->finished || d->file)
-        return;        // a fragmented movie keeps what it holds
-    d->output.reset(); // closes the file
-    QFile::remove(d->partialPath);
-}
+// A movie left unfinished keeps its complete fragments.
+MovieWriter::~MovieWriter() = default;
 
 const QString& MovieWriter::path() const {
     return d->path;
@@ -417,11 +411,7 @@ void MovieWriter::State::encodeVideo(const AVFrame* frame) {
         av::repairVideoDts(*packet, lastVideoDts, 64 * frameTicks);
         av_packet_rescale_ts(packet.get(), video->time_base, videoStream->time_base);
         packet->stream_index = videoStream->index;
-        if (file) {
-            holdVideoPacket();
-            continue;
-        }
-        writePacket(packet.get());
+        holdVideoPacket();
     }
 }
 
@@ -449,15 +439,13 @@ void MovieWriter::State::writeHeldVideo(std::optional<double> endSeconds) {
             heldVideo->duration = end - heldVideo->pts;
     }
     hasHeldVideo = false;
+    if (videoStart == AV_NOPTS_VALUE)
+        videoStart = heldVideo->pts;
     videoEnd = heldVideo->pts + heldVideo->duration;
     writePacket(heldVideo.get());
 }
 
 void MovieWriter::State::writePacket(AVPacket* p) {
-    if (!file) {
-        check(av_interleaved_write_frame(output.get(), p));
-        return;
-    }
     // Fragments hold each track's samples apart, so no interleaving is needed.
     const bool isAudio = audioStream && p->stream_index == audioStream->index;
     const qint64 frames = isAudio ? p->size / (4 * settings.audioChannels) : 0;
@@ -473,7 +461,7 @@ void MovieWriter::State::endFragment() {
     if (!fragmentHasData)
         return;
     check(av_write_frame(output.get(), nullptr));
-    check(file->sync());
+    check(file->flush());
     fragmentHasData = false;
     fragmentAudioFrames = 0;
 }
@@ -486,16 +474,7 @@ void MovieWriter::writeAudioAt(const float* interleaved, qint64 frames, qint64 p
         return;
     const int channels = d->settings.audioChannels;
     try {
-        if (!d->file) {
-            if (d->nextAudioPts == AV_NOPTS_VALUE)
-                d->nextAudioPts = std::max<qint64>(0, position);
-            if (position > d->nextAudioPts)
-                d->writeAudioPacket(nullptr, position - d->nextAudioPts);
-            const qint64 skip = std::min(frames, std::max<qint64>(0, d->nextAudioPts - position));
-            d->writeAudioPacket(interleaved + skip * channels, frames - skip);
-            return;
-        }
-        // Fragmented: held back a little, then written in packets.
+        // Held back a little, then written in packets.
         if (d->nextAudioPts == AV_NOPTS_VALUE)
             d->nextAudioPts = d->heldAudioStart = 0;
         const qint64 heldEnd = d->heldAudioStart + qint64(d->heldAudio.size()) / channels;
@@ -534,29 +513,16 @@ void MovieWriter::writeAudio(const float* interleaved, qint64 frames, double pts
         throw Error(d->what + QStringLiteral(": the movie has no audio track"));
     if (frames <= 0)
         return;
-    if (d->file) {
-        writeAudioAt(interleaved, frames,
-                     std::max<qint64>(0, std::llround(ptsSeconds * d->settings.sampleRate)));
-        return;
+    const int rate = d->settings.sampleRate;
+    qint64 position = std::max<qint64>(0, std::llround(ptsSeconds * rate));
+    if (d->nextAudioPts != AV_NOPTS_VALUE) {
+        // Within the slack the sound follows on from what came before.
+        const qint64 end =
+            d->heldAudioStart + qint64(d->heldAudio.size()) / d->settings.audioChannels;
+        if (std::abs(position - end) <= rate / 100)
+            position = end;
     }
-    try {
-        const int rate = d->settings.sampleRate;
-        const int64_t given = std::max<int64_t>(0, std::llround(ptsSeconds * rate));
-        const int64_t slack = rate / 100;
-        if (d->nextAudioPts == AV_NOPTS_VALUE) {
-            d->nextAudioPts = given;
-        } else if (given - d->nextAudioPts > slack) {
-            d->writeAudioPacket(nullptr, given - d->nextAudioPts);
-        } else if (d->nextAudioPts - given > slack) {
-            const qint64 overlap = std::min<qint64>(frames, d->nextAudioPts - given);
-            interleaved += overlap * d->settings.audioChannels;
-            frames -= overlap;
-        }
-        d->writeAudioPacket(interleaved, frames);
-    } catch (...) {
-        d->failed = true;
-        throw;
-    }
+    writeAudioAt(interleaved, frames, position);
 }
 
 // Writes frames of audio (silence when `interleaved` is null) in packets of at most a second.
@@ -604,52 +570,41 @@ void MovieWriter::State::finish(std::optional<double> endSeconds) {
     try {
         if (video)
             encodeVideo(nullptr);
-        if (file) {
-            if (audioStream && !heldAudio.empty()) {
-                const int channels = settings.audioChannels;
-                if (endSeconds) {
-                    const qint64 end = std::llround(*endSeconds * settings.sampleRate);
-                    const qint64 keep = std::clamp<qint64>(end - heldAudioStart, 0,
-                                                           qint64(heldAudio.size()) / channels);
-                    heldAudio.resize(size_t(keep * channels));
-                }
-                releaseHeldAudio(0);
+        if (audioStream && !heldAudio.empty()) {
+            const int channels = settings.audioChannels;
+            if (endSeconds) {
+                const qint64 end = std::llround(*endSeconds * settings.sampleRate);
+                const qint64 keep = std::clamp<qint64>(end - heldAudioStart, 0,
+                                                       qint64(heldAudio.size()) / channels);
+                heldAudio.resize(size_t(keep * channels));
             }
-            writeHeldVideo(endSeconds);
-            endFragment();
-            check(av_write_trailer(output.get()));
-            check(file->sync());
-            std::vector<double> lengths;
-            if (videoStream)
-                lengths.push_back(double(videoEnd) * av_q2d(videoStream->time_base));
-            if (audioStream)
-                lengths.push_back(double(nextAudioPts == AV_NOPTS_VALUE ? 0 : nextAudioPts) /
-                                  settings.sampleRate);
-            output->pb = nullptr; // ours, closed with the file
-            output.reset();
-            file.reset();
-            finished = true;
-            // The header was written before any sample: now it gets the length. The movie
-            // reads without it, so a failure here fails nothing.
-            try {
-                writeMovieHeaderDurations(path, lengths);
-            } catch (const Error&) {
-            }
-            return;
+            releaseHeldAudio(0);
         }
+        writeHeldVideo(endSeconds);
+        endFragment();
         check(av_write_trailer(output.get()));
-        check(avio_closep(&output->pb));
+        check(file->flush());
+        std::vector<double> lengths;
+        if (videoStream)
+            lengths.push_back(double(videoStart == AV_NOPTS_VALUE ? 0 : videoEnd - videoStart) *
+                              av_q2d(videoStream->time_base));
+        if (audioStream)
+            lengths.push_back(double(nextAudioPts == AV_NOPTS_VALUE ? 0 : nextAudioPts) /
+                              settings.sampleRate);
+        output->pb = nullptr; // ours, closed with the file
         output.reset();
-        std::error_code error;
-        std::filesystem::rename(QFile::encodeName(partialPath).toStdString(),
-                                QFile::encodeName(path).toStdString(), error);
-        if (error)
-            throw Error(what + QStringLiteral(": ") + QString::fromStdString(error.message()));
+        file.reset();
+        finished = true;
+        // The header was written before any sample: now it gets the length. The movie reads
+        // without it, so a failure here fails nothing.
+        try {
+            writeMovieHeaderDurations(path, lengths);
+        } catch (const Error&) {
+        }
     } catch (...) {
         failed = true;
         throw;
     }
-    finished = true;
 }
 
 } // namespace reelbox

@@ -23,19 +23,19 @@ struct MovieWriterSettings {
     YuvPicture::Matrix matrix = YuvPicture::Matrix::bt709;
     // Live capture: x265 without look-ahead or frame delay, its threads sized for two cores.
     bool realTime = false;
-    // Written straight to the path as a fragmented movie: a fragment at every key frame and
-    // at least every quarter second of sound, each one synced to disk, so that the file reads
-    // up to its last complete fragment whenever the writing stops.
-    bool fragmented = false;
+    // Every fragment synced to the disk as it ends, so that a power cut loses no more than a
+    // crash does. Recordings ask for it; a movie made faster than real time need not wait.
+    bool syncToDisk = false;
 };
 
 // Writes a QuickTime movie: HEVC video (libx265, real-time settings) and 32-bit float linear
 // PCM audio with any channel count (mono, stereo, otherwise discrete channels).
 //
-// The movie is written to "<path>.partial" and renamed to `path` by finish(); a writer
-// destroyed without finish() (or after a failure) removes the partial file, so a final name
-// always holds a complete movie. A fragmented movie is written under its final name instead
-// and left as far as it got. Times are seconds on the movie's time line (0 = its start).
+// The movie is fragmented and written straight under its name: a fragment ends at every key
+// frame and at least every quarter second of sound, and goes to the file at once, so that the
+// file reads up to its last complete fragment whenever the writing stops (a writer destroyed
+// without finish() leaves it so too; MovieRepair tidies such a file). finish() gives the
+// header the movie's length. Times are seconds on the movie's time line (0 = its start).
 class MovieWriter {
 public:
     // Throws Error when the file or an encoder can't be set up.
@@ -52,15 +52,17 @@ public:
     // A picture of exactly the video size, encoded without conversion; otherwise as above.
     bool writeVideoPicture(const YuvPicture& picture, double ptsSeconds);
 
-    // Audio is laid down gap-free: ptsSeconds places the first call; later calls follow on,
-    // except that a gap of more than 10 ms is filled with silence and an overlap of more than
-    // 10 ms is cut from the new samples, which keeps the sound in step with the pictures.
+    // Audio is laid down gap-free from the movie's start (a fragmented movie has no edit list
+    // to start a track late: silence comes before the first call's ptsSeconds); later calls
+    // follow on, except that a gap of more than 10 ms is filled with silence and an overlap
+    // of more than 10 ms is cut from the new samples, which keeps the sound in step with the
+    // pictures.
     void writeAudio(const float* interleaved, qint64 frames, double ptsSeconds);
-    // Sound at an exact frame position: a gap before it is filled with silence, frames before
-    // the end of what was written are left out.
+    // Sound at an exact frame position: a gap before it (from the movie's start for the first)
+    // is filled with silence, frames before the end of what was written are left out.
     void writeAudioAt(const float* interleaved, qint64 frames, qint64 position);
 
-    // Flushes the encoder, completes the file and gives it its final name. Throws Error.
+    // Flushes the encoder, writes what is held back and completes the file. Throws Error.
     void finish();
     // The same, with the sound cut at `endSeconds` (the end of the last picture).
     void finish(double endSeconds);
