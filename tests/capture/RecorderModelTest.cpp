@@ -295,11 +295,12 @@ TEST(RecordCommand, ATakeOutlivesHowTheRecordingProcessEnds) {
             continue;
         }
 
-        const auto cli = [&](const QStringList& args) {
-            return test::cliOutput(args, {QProcessEnvironment::systemEnvironment(), {}, 60000});
-        };
-        const QString folder = cli({QStringLiteral("recover"), QStringLiteral("--root"), root});
-        ASSERT_FALSE(folder.isEmpty());
+        const test::CliOptions slow{QProcessEnvironment::systemEnvironment(), {}, 60000};
+        const auto cli = [&](const QStringList& args) { return test::cliOutput(args, slow); };
+        const test::CliResult recovered =
+            test::runCli({QStringLiteral("recover"), QStringLiteral("--root"), root}, slow);
+        const QString folder = recovered.out.trimmed();
+        ASSERT_FALSE(folder.isEmpty()) << recovered.err.toStdString();
         const std::optional<Take> take = TakeLibrary::readTake(folder);
         ASSERT_TRUE(take);
         EXPECT_TRUE(take->info.name.endsWith(QStringLiteral(" (recovered)")));
