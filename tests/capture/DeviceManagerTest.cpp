@@ -107,12 +107,14 @@ TEST_F(DeviceManagerTest, ChoiceAtLaunchFollowsTheFallbackRule) {
     }
 }
 
-TEST_F(DeviceManagerTest, UnpluggedChoiceFallsBackAndPluggingItBackDoesNotSwitchBack) {
+// An unplugged choice falls back and plugging it back in doesn't switch back; a choice made
+// is stored (none removes the key), and an equal value emits nothing.
+TEST_F(DeviceManagerTest, UnpluggedChoiceFallsBackAndAChoiceMadeIsStored) {
     store("cameraID", "b");
     auto owned = std::make_unique<FakeDevices>();
     FakeDevices* devices = owned.get();
     devices->cameraList = {cam("a"), cam("b")};
-    devices->microphoneList = {mic("m")};
+    devices->microphoneList = {mic("m"), mic("n")};
     DeviceManager manager(std::move(owned));
     ASSERT_EQ(manager.cameraID().value_or(QString()), u"b");
     QSignalSpy choice(&manager, &DeviceManager::cameraIDChanged);
@@ -141,25 +143,21 @@ TEST_F(DeviceManagerTest, UnpluggedChoiceFallsBackAndPluggingItBackDoesNotSwitch
     EXPECT_FALSE(manager.cameraID().has_value());
     EXPECT_FALSE(stored("cameraID").isValid());
     EXPECT_EQ(manager.camera(), nullptr);
-}
 
-TEST_F(DeviceManagerTest, SettingAChoiceStoresItAndAnEqualValueEmitsNothing) {
-    auto devices = std::make_unique<FakeDevices>();
-    devices->microphoneList = {mic("a"), mic("b")};
-    DeviceManager manager(std::move(devices));
-    QSignalSpy changed(&manager, &DeviceManager::microphoneIDChanged);
-    manager.setMicrophoneID(QStringLiteral("b"));
-    manager.setMicrophoneID(QStringLiteral("b"));
-    EXPECT_EQ(changed.size(), 1);
-    EXPECT_EQ(stored("microphoneID").toString(), u"b");
+    QSignalSpy microphone(&manager, &DeviceManager::microphoneIDChanged);
+    manager.setMicrophoneID(QStringLiteral("n"));
+    manager.setMicrophoneID(QStringLiteral("n"));
+    EXPECT_EQ(microphone.size(), 1);
+    EXPECT_EQ(stored("microphoneID").toString(), u"n");
     ASSERT_NE(manager.microphone(), nullptr);
-    EXPECT_EQ(manager.microphone()->name, u"Mic b");
+    EXPECT_EQ(manager.microphone()->name, u"Mic n");
     manager.setMicrophoneID(std::nullopt);
     EXPECT_FALSE(stored("microphoneID").isValid());
-    EXPECT_EQ(changed.size(), 2);
+    EXPECT_EQ(microphone.size(), 2);
 }
 
-// The real thing: microphones from a private PipeWire daemon.
+// The real thing: microphones from a private PipeWire daemon (that a device plugged back in
+// doesn't win the choice back is the rule above).
 TEST_F(DeviceManagerTest, MicrophoneUnpluggedFromTheSoundServerFallsBackToItsDefault) {
     test::PrivatePipeWire daemon;
     daemon.addNullNode(u"mic-a"_qs, u"Mic A"_qs, u"Audio/Source/Virtual"_qs, 2);
@@ -175,14 +173,6 @@ TEST_F(DeviceManagerTest, MicrophoneUnpluggedFromTheSoundServerFallsBackToItsDef
     EXPECT_TRUE(test::waitFor([&] { return manager.microphoneID() == u"mic-a"_qs; }))
         << manager.microphoneID().value_or(QString()).toStdString();
     EXPECT_EQ(stored("microphoneID").toString(), u"mic-a");
-
-    daemon.addNullNode(u"mic-b"_qs, u"Mic B"_qs, u"Audio/Source/Virtual"_qs, 8);
-    EXPECT_TRUE(test::waitFor([&] {
-        const auto& list = manager.microphones();
-        return std::any_of(list.begin(), list.end(),
-                           [](const SoundDevice& d) { return d.id == u"mic-b"; });
-    }));
-    EXPECT_EQ(manager.microphoneID().value_or(QString()), u"mic-a");
 }
 
 TEST_F(DeviceManagerTest, OutputDevicesAreTheSinksInTheServersOrder) {
