@@ -327,6 +327,32 @@ TEST_F(AudioProcessorTest, NothingToPlayOrCancelledWritesNothing) {
     EXPECT_THROW(AudioProcessor::render({{dir.filePath("missing.caf"), 0, leftTrack(), {}}},
                                         plain(), {{0, 1}}, out()),
                  Error);
+
+    // A render stopped while its rooms are being made on other threads ends with Cancelled,
+    // writes nothing, and leaves a cache the next render can use.
+    const QString wave = stem(4 * rate, [](qint64 i) { return 0.3f * float(std::sin(i * 0.01)); });
+    TrackEffects wet{.reverbSend = 0.5, .reverbRoom = ReverbRoom::cathedral};
+    std::vector<TrackInput> inputs{{wave, 0, leftTrack(0, wet, 0), {}}};
+    const SpanList spans{{0, 4}};
+    AudioProcessor::TrackCache cache;
+    AudioProcessor::render(inputs, plain(), spans, out(), {}, {}, &cache);
+    QFile::remove(out());
+    inputs[0].track.volumeDB = -3; // the room is made again
+    stop = {};
+    int reports = 0;
+    EXPECT_THROW(AudioProcessor::render(
+                     inputs, plain(), spans, out(), stop.get_token(),
+                     [&](double) {
+                         if (++reports == 3)
+                             stop.request_stop();
+                     },
+                     &cache),
+                 Cancelled);
+    EXPECT_FALSE(QFile::exists(out()));
+    AudioProcessor::render(inputs, plain(), spans, out(), {}, {}, &cache);
+    EXPECT_EQ(cache.reused(), 1);
+    const AudioData withCache = readAudioFile(out());
+    EXPECT_EQ(withCache.channels, renderAndRead(inputs, spans).channels);
 }
 
 TEST(SampleOps, PeakClipAndSilenceAcrossVectorLanesAndNonFiniteSamples) {
@@ -484,32 +510,4 @@ TEST_F(AudioProcessorTest, CachedTracksAndRoomsMixAsAFullRenderDoes) {
         EXPECT_EQ(withCache.channels, full.channels);
         EXPECT_EQ(cached, analysis);
     }
-}
-
-// A render stopped while its rooms are being made on other threads ends with Cancelled, writes
-// nothing, and leaves a cache the next render can use.
-TEST_F(AudioProcessorTest, ACachedRenderStopsCleanlyWhileItsRoomsAreMade) {
-    const QString s = stem(4 * rate, [](qint64 i) { return 0.3f * float(std::sin(i * 0.01)); });
-    TrackEffects wet{.reverbSend = 0.5, .reverbRoom = ReverbRoom::cathedral};
-    std::vector<TrackInput> inputs{{s, 0, leftTrack(0, wet, 0), {}}};
-    const SpanList spans{{0, 4}};
-    AudioProcessor::TrackCache cache;
-    AudioProcessor::render(inputs, plain(), spans, out(), {}, {}, &cache);
-    QFile::remove(out());
-    inputs[0].track.volumeDB = -3; // the room is made again
-    std::stop_source stop;
-    int reports = 0;
-    EXPECT_THROW(AudioProcessor::render(
-                     inputs, plain(), spans, out(), stop.get_token(),
-                     [&](double) {
-                         if (++reports == 3)
-                             stop.request_stop();
-                     },
-                     &cache),
-                 Cancelled);
-    EXPECT_FALSE(QFile::exists(out()));
-    AudioProcessor::render(inputs, plain(), spans, out(), {}, {}, &cache);
-    EXPECT_EQ(cache.reused(), 1);
-    const AudioData withCache = readAudioFile(out());
-    EXPECT_EQ(withCache.channels, renderAndRead(inputs, spans).channels);
 }

@@ -306,21 +306,17 @@ TEST(Mp4WriterFinish, ReportsProgressAndStops) {
         }
         std::stop_source stop;
         std::vector<double> progress;
-        const auto finish = [&] {
-            writer.finish(
-                [&](double f) {
-                    progress.push_back(f);
-                    if (cancel && f > 0.5)
-                        stop.request_stop();
-                },
-                stop.get_token());
+        const auto report = [&](double f) {
+            progress.push_back(f);
+            if (cancel && f > 0.5)
+                stop.request_stop();
         };
         if (cancel) {
-            EXPECT_THROW(finish(), Cancelled);
+            EXPECT_THROW(writer.finish(report, stop.get_token()), Cancelled);
             EXPECT_LT(progress.back(), 1.0);
             continue;
         }
-        finish();
+        writer.finish(report);
         EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
         EXPECT_EQ(progress.back(), 1.0);
         // Packets of the drain and blocks of the move, not only the ends of the two steps.
