@@ -13,24 +13,16 @@ namespace {
 
 class FilmstripTest : public ::testing::Test {
 protected:
-    // A movie whose frame i shows the colour of index i (offset by `base`).
-    QString numberedMovie(const QString& path, int frames, QSize size, int base = 0,
-                          bool withAudio = false) {
+    // A movie whose frame i shows the colour of index i (offset by `base`); without a size,
+    // a second of sound alone.
+    static QString numberedMovie(const QString& path, int frames, QSize size, int base = 0) {
         MovieWriterSettings settings;
         settings.videoSize = size;
-        settings.audioChannels = withAudio ? 1 : 0;
+        settings.audioChannels = size.isValid() ? 0 : 1;
         QDir().mkpath(QFileInfo(path).path());
         return fixtures::writeMovie(
-            path, settings, frames, withAudio ? frames * 1600 : 0,
+            path, settings, frames, size.isValid() ? 0 : 48000,
             [=](int i) { return fixtures::indexedPicture(size, (base + i) % 100); },
-            [](qint64, int) { return 0.1f; });
-    }
-
-    QString soundOnlyMovie() {
-        MovieWriterSettings settings;
-        settings.audioChannels = 1;
-        return fixtures::writeMovie(
-            dir.filePath("sound.mov"), settings, 0, 48000, [](int) { return QImage(); },
             [](qint64, int) { return 0.1f; });
     }
 
@@ -83,14 +75,15 @@ TEST_F(FilmstripTest, EachFrameHandsOverFramesAsTheyAreMade) {
     EXPECT_EQ(indexes, (std::vector<int>{0, 1}));
     EXPECT_EQ(Filmstrip::eachFrame(movie, 6, 20, [](int, const QImage&) {}), 6);
 
-    for (const QString& path : {dir.filePath("missing.mov"), soundOnlyMovie()}) {
+    for (const QString& path :
+         {dir.filePath("missing.mov"), numberedMovie(dir.filePath("sound.mov"), 0, QSize())}) {
         EXPECT_THROW(Filmstrip::eachFrame(path, 3, 20, [](int, const QImage&) {}), Error)
             << path.toStdString();
         EXPECT_TRUE(Filmstrip::frames(path, 4, 48).empty()) << path.toStdString();
     }
 }
 
-TEST_F(FilmstripTest, ThumbnailIsMadeOnceFromTheMainMovie) {
+TEST_F(FilmstripTest, ThumbnailIsMadeOnceFromTheMainMovieOrTheFirstOverdubWithVideo) {
     Take take = takeIn("main");
     numberedMovie(take.moviePath(), 60, QSize(480, 270), 40);
     const auto image = Filmstrip::ensureThumbnail(take);
@@ -107,29 +100,27 @@ TEST_F(FilmstripTest, ThumbnailIsMadeOnceFromTheMainMovie) {
     const auto again = Filmstrip::ensureThumbnail(take);
     ASSERT_TRUE(again);
     EXPECT_EQ(again->size(), written.size());
-}
 
-// Without the main movie the thumbnail comes from the first overdub with video; with no
-// picture at all there is none, and no file.
-TEST_F(FilmstripTest, ThumbnailOfARemovedMainComesFromTheFirstOverdubWithVideo) {
+    // Without the main movie the thumbnail comes from the first overdub with video; with no
+    // picture at all there is none, and no file.
     const Take empty = takeIn("empty");
     EXPECT_FALSE(Filmstrip::ensureThumbnail(empty));
     EXPECT_FALSE(QFileInfo::exists(QDir(empty.folder).filePath("thumbnail.jpg")));
 
-    Take take = takeIn("overdubs");
-    take.info.mainRemoved = true;
+    Take overdubs = takeIn("overdubs");
+    overdubs.info.mainRemoved = true;
     for (bool hasVideo : {false, true}) {
         Overdub o;
         o.id = QUuid::createUuid();
         o.fileName = o.id.toString(QUuid::WithoutBraces) + ".mov";
         o.hasVideo = hasVideo;
-        take.info.overdubs.push_back(o);
+        overdubs.info.overdubs.push_back(o);
     }
-    numberedMovie(QDir(take.overdubsFolder()).filePath(take.info.overdubs[1].fileName), 40,
+    numberedMovie(QDir(overdubs.overdubsFolder()).filePath(overdubs.info.overdubs[1].fileName), 40,
                   QSize(320, 180), 7);
-    EXPECT_EQ(Filmstrip::thumbnailMovie(take),
-              QDir(take.overdubsFolder()).filePath(take.info.overdubs[1].fileName));
-    const auto image = Filmstrip::ensureThumbnail(take);
-    ASSERT_TRUE(image);
-    EXPECT_EQ(fixtures::indexOfColour(*image), 37);
+    EXPECT_EQ(Filmstrip::thumbnailMovie(overdubs),
+              QDir(overdubs.overdubsFolder()).filePath(overdubs.info.overdubs[1].fileName));
+    const auto fromOverdub = Filmstrip::ensureThumbnail(overdubs);
+    ASSERT_TRUE(fromOverdub);
+    EXPECT_EQ(fixtures::indexOfColour(*fromOverdub), 37);
 }

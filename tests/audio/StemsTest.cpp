@@ -48,11 +48,17 @@ protected:
 
 } // namespace
 
+// One mono stem per channel, every sample as it was recorded; audio that starts late is
+// preceded by silence.
 TEST_F(StemsTest, OneSampleExactMonoStemPerChannelInOnePass) {
-    const QString movie = staircaseMovie("take.mov", 32, 12000);
-    const qint64 mtime = probeMovie(movie).modificationTimeSeconds;
+    const QString movie = staircaseMovie("take.mov", 32, 12000, true, 0.5);
+    const auto info = probeMovie(movie);
+    ASSERT_EQ(info.audio.size(), 1u);
+    ASSERT_NEAR(info.audio[0].startSeconds, 0.5, 1e-3);
+    const qint64 lead = qint64(std::uint32_t(info.audio[0].startSeconds * 48000));
     const QStringList stems = Stems::extract(movie, cache());
     ASSERT_EQ(stems.size(), 32);
+    const qint64 mtime = info.modificationTimeSeconds;
     EXPECT_EQ(QFileInfo(stems[0]).fileName(), QStringLiteral("take-%1-ch0.caf").arg(mtime));
     EXPECT_EQ(QFileInfo(stems[31]).fileName(), QStringLiteral("take-%1-ch31.caf").arg(mtime));
     EXPECT_TRUE(partialStems().isEmpty());
@@ -60,15 +66,26 @@ TEST_F(StemsTest, OneSampleExactMonoStemPerChannelInOnePass) {
         const AudioData data = readAudioFile(stems[c]);
         EXPECT_EQ(data.sampleRate, audioSampleRate);
         ASSERT_EQ(data.channels.size(), 1u);
-        ASSERT_EQ(data.channels[0].size(), 12000u);
+        ASSERT_EQ(qint64(data.channels[0].size()), lead + 12000);
+        for (qint64 f = 0; f < lead; ++f)
+            ASSERT_EQ(data.channels[0][size_t(f)], 0.0f) << c << " " << f;
         for (qint64 f = 0; f < 12000; ++f)
-            ASSERT_EQ(data.channels[0][size_t(f)], fixtures::staircase(f, c, 32)) << c << " " << f;
+            ASSERT_EQ(data.channels[0][size_t(lead + f)], fixtures::staircase(f, c, 32))
+                << c << " " << f;
     }
 }
 
-TEST_F(StemsTest, UnchangedMoviesComeFromTheCache) {
+// Cancelling leaves no file behind; unchanged movies then come from the cache.
+TEST_F(StemsTest, CancellingLeavesNothingAndUnchangedMoviesComeFromTheCache) {
     const QString movie = staircaseMovie("take.mov", 2, 4800);
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_THROW(Stems::extract(movie, cache(), stop.get_token()), Cancelled);
+    EXPECT_TRUE(finalStems().isEmpty());
+    EXPECT_TRUE(partialStems().isEmpty());
+
     const QStringList stems = Stems::extract(movie, cache());
+    ASSERT_EQ(stems.size(), 2);
     // Mark the stems so a rewrite would show.
     const QDateTime old = QDateTime::currentDateTime().addDays(-3);
     for (const QString& stem : stems) {
@@ -94,28 +111,6 @@ TEST_F(StemsTest, UnchangedMoviesComeFromTheCache) {
     f.close();
     EXPECT_EQ(QFileInfo(Stems::extract(movie, cache())[0]).fileName(), "take-12-ch0.caf");
     EXPECT_TRUE(QFileInfo::exists(stems[0]));
-}
-
-TEST_F(StemsTest, AudioThatStartsLateIsPrecededBySilence) {
-    const QString movie = staircaseMovie("late.mov", 1, 9600, true, 0.5);
-    const QStringList stems = Stems::extract(movie, cache());
-    const AudioData data = readAudioFile(stems[0]);
-    const qint64 lead = 24000; // half a second
-    ASSERT_EQ(qint64(data.channels[0].size()), lead + 9600);
-    for (qint64 f = 0; f < lead; ++f)
-        ASSERT_EQ(data.channels[0][size_t(f)], 0.0f) << f;
-    EXPECT_EQ(data.channels[0][size_t(lead)], fixtures::staircase(0, 0, 1));
-    EXPECT_EQ(data.channels[0][size_t(lead + 9599)], fixtures::staircase(9599, 0, 1));
-}
-
-TEST_F(StemsTest, CancellingLeavesNoFileBehind) {
-    const QString movie = staircaseMovie("take.mov", 2, 4800);
-    std::stop_source stop;
-    stop.request_stop();
-    EXPECT_THROW(Stems::extract(movie, cache(), stop.get_token()), Cancelled);
-    EXPECT_TRUE(finalStems().isEmpty());
-    EXPECT_TRUE(partialStems().isEmpty());
-    EXPECT_EQ(Stems::extract(movie, cache()).size(), 2);
 }
 
 TEST_F(StemsTest, TwoExtractionsOfOneMovieAtOnceBothGetEveryStem) {

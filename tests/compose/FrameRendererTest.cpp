@@ -1,10 +1,12 @@
 #include "compose/FrameRenderer.h"
+#include "compose/TakeComposer.h"
 
 #include <gtest/gtest.h>
 
 #include <QColor>
 #include <QImage>
 #include <QPainter>
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -96,30 +98,6 @@ QImage render(const LiveSnapshot& snapshot, QSize output, const Frames& frames) 
     return ::testing::AssertionSuccess();
 }
 
-// The export's transform for a crop shown in a tile.
-Affine exportTransform(RectD tile, RectD crop, bool mirror) {
-    Affine t = Affine::translation(-crop.x, -crop.y);
-    if (mirror)
-        t = t.then({-1, 0, 0, 1, crop.width, 0});
-    return t.then(Affine::scaling(tile.width / crop.width, tile.height / crop.height))
-        .then(Affine::translation(tile.x, tile.y));
-}
-
-// The video composition of the same placements: drawn sources 1 … n-1, then source 0.
-VideoComposition exportOf(const LiveSnapshot& snapshot) {
-    VideoComposition composition;
-    composition.renderSize = snapshot.canvas;
-    auto instruction = [&](const LiveSnapshot::Layer& l) {
-        return LayerInstruction{l.trackID, l.crop,
-                                exportTransform(l.tile, l.crop, snapshot.mirror)};
-    };
-    for (std::size_t i = 1; i < snapshot.layers.size(); ++i)
-        composition.layers.push_back(instruction(snapshot.layers[i]));
-    if (!snapshot.layers.empty())
-        composition.layers.push_back(instruction(snapshot.layers.front()));
-    return composition;
-}
-
 void expectSameOps(const std::vector<DrawOp>& actual, const std::vector<DrawOp>& expected) {
     ASSERT_EQ(actual.size(), expected.size());
     for (std::size_t i = 0; i < actual.size(); ++i) {
@@ -148,51 +126,55 @@ TEST(DrawOps, PreviewFitsTheCanvasCentredWithItsAspect) {
     EXPECT_TRUE(drawOps(LiveSnapshot{{64, 36}, {}, false}, {64, 36}).empty());
 }
 
+// The composer's export composition and the live snapshot of its placements draw the same at
+// the canvas size (the export puts its first layer on top, the preview its last), so the
+// export's transforms map each crop onto its tile: every layout, mirrored or not, sources of
+// several sizes cropped to each aspect, slid by their positions.
 TEST(DrawOps, ExportMatchesThePreviewAtCanvasSize) {
-    for (bool mirror : {false, true}) {
-        SCOPED_TRACE(mirror ? "mirrored" : "not mirrored");
-        for (LiveSnapshot snapshot : {split(), pip()}) {
-            snapshot.mirror = mirror;
-            const QSize canvas(64, 36);
-            const VideoComposition composition = exportOf(snapshot);
-            expectSameOps(drawOps(composition), drawOps(snapshot, canvas));
-
-            const Frames frames = {{{mainID, halves(64, 36, red, green)},
-                                    {overdubID, quadrants(64, 36, blue, white, green, red)}}};
-            EXPECT_EQ(renderFrame(canvas, drawOps(composition), frames.lookup()),
-                      render(snapshot, canvas, frames));
-        }
+    using Layout = ExportSettings::VideoLayout;
+    TakeInfo info;
+    std::vector<TakeComposer::VideoSource> sources{{mainID, Lane::mainVideo(), {64, 36}}};
+    for (const auto& [id, size] : {std::pair{overdubID, SizeD{48, 36}}, {3, SizeD{32, 18}}}) {
+        Overdub o;
+        o.id = QUuid::createUuid();
+        o.showVideo = true;
+        info.overdubs.push_back(o);
+        sources.push_back({id, Lane::overdubVideo(o.id), size});
     }
-
-    // With more layers the two orders differ, but tiles that do not overlap give one picture.
-    const LiveSnapshot three{{96, 54},
-                             {layer(mainID, {0, 0, 32, 54}, {10, 0, 32, 54}),
-                              layer(overdubID, {32, 0, 32, 54}, {20, 0, 32, 54}),
-                              layer(3, {64, 0, 32, 54}, {30, 0, 32, 54})},
-                             true};
-    Frames frames = {{{mainID, halves(64, 54, red, green)},
-                      {overdubID, quadrants(64, 54, blue, white, green, red)},
-                      {3, halves(64, 54, white, blue)}}};
-    EXPECT_EQ(renderFrame(QSize(96, 54), drawOps(exportOf(three)), frames.lookup()),
-              render(three, {96, 54}, frames));
-}
-
-TEST(DrawOps, ExportPutsItsFirstLayerOnTop) {
-    // Two small tiles overlapping: the export's first instruction (drawn source 1) wins.
-    LiveSnapshot snapshot{{64, 36},
-                          {layer(mainID, {0, 0, 64, 36}, {0, 0, 64, 36}),
-                           layer(overdubID, {20, 10, 20, 10}, {0, 0, 64, 36}),
-                           layer(3, {30, 10, 20, 10}, {0, 0, 64, 36})},
-                          false};
-    Frames frames = redAndBlue();
-    frames.images[3] = solid(64, 36, green);
-    const QImage exported =
-        renderFrame(QSize(64, 36), drawOps(exportOf(snapshot)), frames.lookup());
-    EXPECT_TRUE(filled(exported, {30, 10, 10, 10}, blue));
-    EXPECT_TRUE(filled(exported, {40, 10, 10, 10}, green));
-    EXPECT_TRUE(filled(exported, {0, 0, 20, 36}, red));
-    // The preview draws in snapshot order, so the last is on top there.
-    EXPECT_TRUE(filled(render(snapshot, {64, 36}, frames), {30, 10, 20, 10}, green));
+    const Frames frames = {{{mainID, halves(64, 36, red, green)},
+                            {overdubID, quadrants(48, 36, blue, white, green, red)},
+                            {3, halves(32, 18, white, blue)}}};
+    for (const Layout style : {Layout::split, Layout::pip, Layout::main})
+        for (const bool mirror : {false, true})
+            for (const auto aspect :
+                 {ExportSettings::Aspect::original, ExportSettings::Aspect::square,
+                  ExportSettings::Aspect::portrait}) {
+                SCOPED_TRACE(::testing::Message() << "layout " << int(style) << " mirror " << mirror
+                                                  << " aspect " << int(aspect));
+                ExportSettings settings;
+                settings.layout = style;
+                settings.mirror = mirror;
+                settings.aspect = aspect;
+                settings.positions[sources[0].lane.key()] = {1, 0};
+                settings.positions[sources[1].lane.key()] = {-0.5, 0.5};
+                const auto picture = TakeComposer::picture(sources, info, {64, 36}, settings, 600);
+                const SizeD canvas = picture.videoComposition.renderSize;
+                const QSize size(int(canvas.width), int(canvas.height));
+                const LiveSnapshot snapshot =
+                    TakeComposer::liveSnapshot(canvas, picture.placements, mirror);
+                ASSERT_EQ(snapshot.layers.size(), style == Layout::main ? 1u : 3u);
+                // The same ops (their order differs beyond two layers) and the same picture.
+                std::vector<DrawOp> exported = drawOps(picture.videoComposition),
+                                    previewed = drawOps(snapshot, size);
+                EXPECT_EQ(renderFrame(size, exported, frames.lookup()),
+                          render(snapshot, size, frames));
+                const auto byTrack = [](const DrawOp& a, const DrawOp& b) {
+                    return a.trackID < b.trackID;
+                };
+                std::sort(exported.begin(), exported.end(), byTrack);
+                std::sort(previewed.begin(), previewed.end(), byTrack);
+                expectSameOps(exported, previewed);
+            }
 }
 
 // What each picture shows where: the layouts, a canvas of another aspect between black bars,
@@ -276,9 +258,7 @@ TEST(FrameRenderer, EachRegionShowsItsLayersColour) {
 TEST(FrameRenderer, NothingToDrawIsBlack) {
     const Frames frames = redAndBlue();
     const std::vector<std::vector<DrawOp>> nothing{
-        drawOps(LiveSnapshot{{64, 36}, {}, false}, {64, 36}),
-        drawOps(LiveSnapshot{{0, 0}, split().layers, false}, {64, 36}),
-        {{mainID, {0, 0, 64, 36}, {64, 0, 10, 10}, false}}}; // entirely outside the output
+        {}, {{mainID, {0, 0, 64, 36}, {64, 0, 10, 10}, false}}}; // entirely outside the output
     for (const auto& ops : nothing) {
         QImage image = solid(64, 36, white);
         renderFrame(image, ops, frames.lookup());
@@ -335,23 +315,6 @@ TEST(FrameRenderer, TheCropSelectsThePartOfTheSource) {
         filled(renderFrame(QSize(32, 18), {{mainID, {32, 18, 32, 18}, {0, 0, 32, 18}, false}},
                            other.lookup()),
                {0, 0, 32, 18}, white));
-}
-
-TEST(FrameRenderer, DestinationEdgesSnapToTheNearestPixel) {
-    const Frames frames = redAndBlue();
-    // Edges at 10.4 and 20.6 cover pixels 10 … 20; tiles sharing an edge at 31.5 meet there.
-    const QImage image = renderFrame(QSize(64, 36),
-                                     {{mainID, {0, 0, 64, 36}, {10.4, 2.5, 10.2, 4.49}, false},
-                                      {overdubID, {0, 0, 64, 36}, {0, 10, 31.5, 4}, false},
-                                      {mainID, {0, 0, 64, 36}, {31.5, 10, 32.5, 4}, false}},
-                                     frames.lookup());
-    EXPECT_TRUE(filled(image, {10, 3, 11, 4}, red));
-    EXPECT_TRUE(filled(image, {9, 2, 13, 1}, black));
-    EXPECT_TRUE(filled(image, {9, 7, 13, 1}, black));
-    EXPECT_TRUE(filled(image, {9, 3, 1, 4}, black));
-    EXPECT_TRUE(filled(image, {21, 3, 1, 4}, black));
-    EXPECT_TRUE(filled(image, {0, 10, 32, 4}, blue));
-    EXPECT_TRUE(filled(image, {32, 10, 32, 4}, red));
 }
 
 TEST(FrameRenderer, EnlargingIsBilinear) {

@@ -57,7 +57,7 @@ TEST(TakeComposerCrop, CanvasAndPosition) {
             << " position " << c.position.x << ", " << c.position.y;
 }
 
-TEST(TakeComposerLayout, SplitGrids) {
+TEST(TakeComposerLayout, SplitGridsAndPictureInPicture) {
     const auto two = layout(2, hd, Layout::split, {});
     EXPECT_EQ(two, (std::vector<RectD>{{0, 0, 960, 1080}, {960, 0, 960, 1080}}));
     const auto three = layout(3, hd, Layout::split, {});
@@ -75,9 +75,8 @@ TEST(TakeComposerLayout, SplitGrids) {
     // One source, or main only: the whole canvas.
     EXPECT_EQ(layout(1, hd, Layout::split, {}), (std::vector<RectD>{{0, 0, 1920, 1080}}));
     EXPECT_EQ(layout(3, hd, Layout::main, {}), (std::vector<RectD>{{0, 0, 1920, 1080}}));
-}
 
-TEST(TakeComposerLayout, PictureInPicture) {
+    // Picture in picture: the first source fills the canvas, the rest stack up the right.
     const auto tiles = layout(3, hd, Layout::pip, {hd, hd, {1080, 1920}});
     ASSERT_EQ(tiles.size(), 3u);
     EXPECT_EQ(tiles[0], (RectD{0, 0, 1920, 1080}));
@@ -129,28 +128,6 @@ TEST(TakeComposerPicture, VisibleSourcesAndLayerOrder) {
 
     info.overdubs[1].showVideo = false;
     EXPECT_EQ(visible(sources, info, settingsWith(Layout::split)).size(), 1u);
-}
-
-TEST(TakeComposerPicture, TransformsMapTheCropOntoTheTileWithTheMirror) {
-    TakeInfo info;
-    ExportSettings settings = settingsWith(Layout::split, Aspect::portrait, true);
-    settings.positions[Lane::mainVideo().key()] = {1, 0};
-    const Picture p = picture({{7, Lane::mainVideo(), hd}}, info, hd, settings, 60);
-    ASSERT_EQ(p.videoComposition.layers.size(), 1u);
-    const LayerInstruction& l = p.videoComposition.layers[0];
-    EXPECT_EQ(l.crop, (RectD{1314, 0, 606, 1080}));
-    // Mirrored: the crop's left edge lands on the tile's right edge.
-    EXPECT_DOUBLE_EQ(l.transform.mapX(1314, 0), 606);
-    EXPECT_DOUBLE_EQ(l.transform.mapX(1920, 1080), 0);
-    EXPECT_DOUBLE_EQ(l.transform.mapY(1920, 1080), 1080);
-
-    settings.mirror = false;
-    const Picture plain = picture({{7, Lane::mainVideo(), {1280, 720}}}, info, hd, settings, 60);
-    const LayerInstruction& m = plain.videoComposition.layers[0];
-    const RectD tile = plain.placements[0].tile;
-    EXPECT_DOUBLE_EQ(m.transform.mapX(m.crop.x, m.crop.y), tile.x);
-    EXPECT_DOUBLE_EQ(m.transform.mapY(m.crop.maxX(), m.crop.maxY()), tile.maxY());
-    EXPECT_DOUBLE_EQ(m.transform.mapX(m.crop.maxX(), m.crop.maxY()), tile.maxX());
 }
 
 namespace {

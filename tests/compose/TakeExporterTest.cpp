@@ -8,6 +8,7 @@
 #include "platform/media/VideoDecoder.h"
 #include "platform/media/VideoTimes.h"
 #include "support/MediaFixtures.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,17 +22,6 @@ namespace fixtures = reelbox::testing;
 namespace {
 
 constexpr int rate = 48000;
-
-void writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray readBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Two colours side by side (or one above the other), so that a crop, a mirror or a swapped
 // layer shows; 96 × 54.
@@ -122,7 +112,9 @@ protected:
 
 } // namespace
 
-TEST_F(TakeExporterTest, H264SideBySideWithItsSound) {
+// H.264 side by side with its sound, the index in front; sound only as M4A, or as MP4 when
+// the take has no video.
+TEST_F(TakeExporterTest, EachFormatWithItsStreams) {
     ExportSettings settings; // side by side, original aspect
     std::vector<double> progress;
     const QString path = out("take.mp4");
@@ -154,6 +146,24 @@ TEST_F(TakeExporterTest, H264SideBySideWithItsSound) {
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     EXPECT_EQ(std::count(progress.begin(), progress.end(), 1.0), 1);
     EXPECT_FALSE(QFile::exists(path + ".partial"));
+
+    // Sound only, and a take without video.
+    const QString m4a = out("take.m4a");
+    TakeExporter::exportTake(composed({}), ExportSettings::Format::audio, m4a);
+    MovieInfo soundOnly = probeMovie(m4a);
+    EXPECT_TRUE(soundOnly.video.empty());
+    ASSERT_EQ(soundOnly.audio.size(), 1u);
+    EXPECT_NEAR(soundOnly.durationSeconds, 2.0, 0.05);
+
+    take.info.mainRemoved = true;
+    take.info.overdubs.clear();
+    const TakeComposer::Result noVideo = composed({});
+    ASSERT_FALSE(noVideo.videoComposition);
+    const QString mp4 = out("sound.mp4");
+    TakeExporter::exportTake(noVideo, ExportSettings::Format::h264, mp4);
+    soundOnly = probeMovie(mp4);
+    EXPECT_TRUE(soundOnly.video.empty());
+    EXPECT_EQ(soundOnly.audio.size(), 1u);
 }
 
 // However a frame is put together for the encoder (the decoded pictures copied as they are
@@ -206,27 +216,6 @@ TEST_F(TakeExporterTest, ExportShowsTheRenderersPicture) {
     }
 }
 
-TEST_F(TakeExporterTest, SoundOnlyAndTakesWithoutVideo) {
-    const QString m4a = out("take.m4a");
-    TakeExporter::exportTake(composed({}), ExportSettings::Format::audio, m4a);
-    MovieInfo info = probeMovie(m4a);
-    EXPECT_TRUE(info.video.empty());
-    ASSERT_EQ(info.audio.size(), 1u);
-    EXPECT_NEAR(info.durationSeconds, 2.0, 0.05);
-    const QStringList boxes = fixtures::topLevelBoxes(m4a);
-    EXPECT_LT(boxes.indexOf("moov"), boxes.indexOf("mdat"));
-
-    take.info.mainRemoved = true;
-    take.info.overdubs.clear();
-    const TakeComposer::Result noVideo = composed({});
-    ASSERT_FALSE(noVideo.videoComposition);
-    const QString mp4 = out("sound.mp4");
-    TakeExporter::exportTake(noVideo, ExportSettings::Format::h264, mp4);
-    info = probeMovie(mp4);
-    EXPECT_TRUE(info.video.empty());
-    EXPECT_EQ(info.audio.size(), 1u);
-}
-
 // A player seeking in an exported movie decodes from the key frame before the target: there
 // is one at least every 2 s of the export, in H.264 and in HEVC.
 TEST_F(TakeExporterTest, KeyFramesComeAtLeastEveryTwoSeconds) {
@@ -250,40 +239,10 @@ TEST_F(TakeExporterTest, KeyFramesComeAtLeastEveryTwoSeconds) {
     }
 }
 
-// A cancelled export, during the encoding or before it, leaves the file that was at the
-// destination as it was and no temporary file; one that finishes replaces it.
-TEST_F(TakeExporterTest, CancellingLeavesTheOldFileAndNothingElse) {
-    const QString path = out("take.mp4");
-    writeBytes(path, "old contents");
-    std::stop_source stop;
-    std::vector<double> progress;
-    int calls = 0;
-    EXPECT_THROW(TakeExporter::exportTake(
-                     composed({}), ExportSettings::Format::h264, path,
-                     [&](double f) {
-                         progress.push_back(f);
-                         if (++calls == 1)
-                             stop.request_stop();
-                     },
-                     stop.get_token()),
-                 Cancelled);
-    stop.request_stop();
-    EXPECT_THROW(TakeExporter::exportTake(composed({}), ExportSettings::Format::h264, path, {},
-                                          stop.get_token()),
-                 Cancelled);
-    EXPECT_EQ(readBytes(path), "old contents");
-    EXPECT_TRUE(QDir(dir.path()).entryList({"*.partial"}, QDir::Files | QDir::Hidden).isEmpty());
-    EXPECT_EQ(std::count(progress.begin(), progress.end(), 1.0), 0);
-
-    // An export that finishes replaces it.
-    TakeExporter::exportTake(composed({}, false), ExportSettings::Format::h264, path);
-    EXPECT_GT(QFileInfo(path).size(), 1000);
-    EXPECT_EQ(probeMovie(path).audio.size(), 0u);
-}
-
 // A destination that can't be written is reported by the name it was given, before any
-// encoding starts.
-TEST_F(TakeExporterTest, DestinationProblemsComeFirst) {
+// encoding starts. A cancelled export, during the encoding or before it, leaves the file that
+// was at the destination as it was and no temporary file; one that finishes replaces it.
+TEST_F(TakeExporterTest, TheDestinationIsCheckedFirstAndReplacedOnlyWhenFinished) {
     QDir().mkpath(out("folder.mp4"));
     for (const QString& destination : {out("folder.mp4"), out("missing/take.mp4")}) {
         std::vector<double> progress;
@@ -299,6 +258,29 @@ TEST_F(TakeExporterTest, DestinationProblemsComeFirst) {
     }
     EXPECT_NO_THROW(TakeExporter::checkDestination(out("fine.mp4")));
     EXPECT_FALSE(QFile::exists(out("fine.mp4")));
+
+    const QString path = out("take.mp4");
+    test::writeFile(path, "old contents");
+    std::stop_source stop;
+    std::vector<double> progress;
+    EXPECT_THROW(TakeExporter::exportTake(
+                     composed({}), ExportSettings::Format::h264, path,
+                     [&](double f) {
+                         progress.push_back(f);
+                         stop.request_stop();
+                     },
+                     stop.get_token()),
+                 Cancelled);
+    EXPECT_THROW(TakeExporter::exportTake(composed({}), ExportSettings::Format::h264, path, {},
+                                          stop.get_token()),
+                 Cancelled);
+    EXPECT_EQ(test::readFile(path), "old contents");
+    EXPECT_TRUE(QDir(dir.path()).entryList({"*.partial"}, QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_EQ(std::count(progress.begin(), progress.end(), 1.0), 0);
+
+    TakeExporter::exportTake(composed({}, false), ExportSettings::Format::h264, path);
+    EXPECT_GT(QFileInfo(path).size(), 1000);
+    EXPECT_EQ(probeMovie(path).audio.size(), 0u);
 }
 
 // Draining the encoders and moving the index to the front report their progress and stop
@@ -324,21 +306,17 @@ TEST(Mp4WriterFinish, ReportsProgressAndStops) {
         }
         std::stop_source stop;
         std::vector<double> progress;
-        const auto finish = [&] {
-            writer.finish(
-                [&](double f) {
-                    progress.push_back(f);
-                    if (cancel && f > 0.5)
-                        stop.request_stop();
-                },
-                stop.get_token());
+        const auto report = [&](double f) {
+            progress.push_back(f);
+            if (cancel && f > 0.5)
+                stop.request_stop();
         };
         if (cancel) {
-            EXPECT_THROW(finish(), Cancelled);
+            EXPECT_THROW(writer.finish(report, stop.get_token()), Cancelled);
             EXPECT_LT(progress.back(), 1.0);
             continue;
         }
-        finish();
+        writer.finish(report);
         EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
         EXPECT_EQ(progress.back(), 1.0);
         // Packets of the drain and blocks of the move, not only the ends of the two steps.

@@ -5,19 +5,20 @@
 
 using namespace reelbox;
 
-TEST(EditStateSpans, MergedSortsAndJoinsTouchingSpans) {
+// Merging sorts and joins touching spans; subtracting keeps the pieces outside. Inverted spans
+// (a file may hold them) cover nothing.
+TEST(EditStateSpans, MergedAndSubtract) {
     EXPECT_EQ(EditState::merged({{0, 1}, {1, 2}}), (SpanList{{0, 2}}));
     EXPECT_EQ(EditState::merged({{2, 3}, {0, 1}}), (SpanList{{0, 1}, {2, 3}}));
     EXPECT_EQ(EditState::merged({{0, 5}, {1, 2}, {4, 8}}), (SpanList{{0, 8}}));
+    EXPECT_EQ(EditState::merged({{5, 1}, {2, 3}, {4, 4}}), (SpanList{{2, 3}}));
     EXPECT_EQ(EditState::merged({}), SpanList{});
-}
-
-TEST(EditStateSpans, SubtractKeepsThePiecesOutside) {
     const SpanList spans{{0, 2}, {3, 6}, {7, 8}};
     EXPECT_EQ(EditState::subtract({4, 5}, spans), (SpanList{{0, 2}, {3, 4}, {5, 6}, {7, 8}}));
     EXPECT_EQ(EditState::subtract({1, 7.5}, spans), (SpanList{{0, 1}, {7.5, 8}}));
     EXPECT_EQ(EditState::subtract({2, 3}, spans), spans); // touching is not overlapping
     EXPECT_EQ(EditState::subtract({-1, 10}, spans), SpanList{});
+    EXPECT_EQ(EditState::subtract({7, 3}, {{0, 10}}), (SpanList{{0, 10}}));
 }
 
 // Cuts and trims remove parts; in and out points are clamped to the take; pieces not longer
@@ -44,7 +45,8 @@ TEST(EditStateKeptSpans, CutsTrimsAndSlivers) {
         {edit({{2, 3}, {3.005, 5}}), 10, {{0, 2}, {5, 10}}},
         {edit({}, 12), 10, {}},
         {edit({}, -3, 40), 10, {{0, 10}}},
-        {edit({}, 6, 4), 10, {}}, // the out point is raised to the in point
+        {edit({}, 6, 4), 10, {}},                        // the out point is raised to the in point
+        {edit({{6, 2}, {8, 9}}), 10, {{0, 8}, {9, 10}}}, // an inverted cut covers nothing
     };
     for (size_t i = 0; i < cases.size(); ++i)
         EXPECT_EQ(cases[i].edit.keptSpans(cases[i].duration), cases[i].kept) << "case " << i;
@@ -67,15 +69,9 @@ TEST(EditStateSegments, SplitsCutTheLaneIntoPieces) {
     EXPECT_EQ(e.segments(lane, 10), (SpanList{{0, 5}, {5.0005, 10}}));
 }
 
-// Spans read from a file may be inverted; they cover nothing, and what plays stays ascending
-// and disjoint.
+// Inverted cuts and hidden parts cover nothing, and the pieces stay ascending and disjoint.
 TEST(EditStateSpans, InvertedSpansAreEmpty) {
     EditState e;
-    e.cuts = {{6, 2}, {8, 9}};
-    EXPECT_EQ(e.keptSpans(10), (SpanList{{0, 8}, {9, 10}}));
-    EXPECT_EQ(EditState::merged({{5, 1}, {2, 3}, {4, 4}}), (SpanList{{2, 3}}));
-    EXPECT_EQ(EditState::subtract({7, 3}, {{0, 10}}), (SpanList{{0, 10}}));
-
     const Lane lane = Lane::audio(QUuid::createUuid());
     e.hidden[lane.key()] = {{4, 1}, {2, 3}};
     EXPECT_EQ(e.hiddenParts(lane), (SpanList{{2, 3}}));

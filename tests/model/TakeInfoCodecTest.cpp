@@ -89,9 +89,12 @@ TEST(TakeInfoCodec, RoundTripAndTheFileFormat) {
     for (const char* absent : {"null", "framing", "channels"})
         EXPECT_FALSE(text.contains(absent)) << absent;
 
-    // Unset optionals are left out, the rest is always written.
+    // Unset optionals are left out, the rest is always written; a date in local time is
+    // written in UTC without its fraction.
     TakeInfo bare;
     bare.name = QStringLiteral("Bare");
+    bare.createdAt = QDateTime(QDate(2024, 3, 1), QTime(18, 5, 9, 750), Qt::OffsetFromUTC, 3600);
+    EXPECT_TRUE(encodeTakeInfo(bare).contains("\"2024-03-01T17:05:09Z\""));
     bare.createdAt = utc(2020, 1, 1, 0, 0, 0);
     EXPECT_EQ(decodeTakeInfo(encodeTakeInfo(bare)), bare);
     const Json object = Json::parse(encodeTakeInfo(bare).toStdString());
@@ -107,17 +110,6 @@ TEST(TakeInfoCodec, RoundTripAndTheFileFormat) {
         EXPECT_TRUE(object["export"].contains(key)) << key;
 }
 
-TEST(TakeInfoCodec, DatesInLocalTimeAreWrittenInUtcWithoutFractions) {
-    TakeInfo info;
-    info.name = QStringLiteral("Offset");
-    info.createdAt = QDateTime(QDate(2024, 3, 1), QTime(18, 5, 9, 750), Qt::OffsetFromUTC, 3600);
-    EXPECT_TRUE(encodeTakeInfo(info).contains("\"2024-03-01T17:05:09Z\""));
-
-    const TakeInfo read =
-        decodeTakeInfo(R"({"name":"T","createdAt":"2024-03-01T18:05:09+01:00","duration":1})");
-    EXPECT_EQ(read.createdAt, utc(2024, 3, 1, 17, 5, 9));
-}
-
 TEST(TakeInfoCodec, NonFiniteNumbersFailTheSave) {
     TakeInfo info = fullTakeInfo();
     info.tracks[0].volumeDB = std::numeric_limits<double>::infinity();
@@ -130,6 +122,8 @@ TEST(TakeInfoCodec, NonFiniteNumbersFailTheSave) {
 TEST(TakeInfoCodec, TheFirstFiveKeysMakeTheRecordUnreadable) {
     const char* date = R"("2024-03-01T17:05:09Z")";
     EXPECT_NO_THROW(decodeTakeInfo(leading(R"("T")", date, "1")));
+    EXPECT_EQ(decodeTakeInfo(leading(R"("T")", R"("2024-03-01T18:05:09+01:00")", "1")).createdAt,
+              utc(2024, 3, 1, 17, 5, 9));
     EXPECT_EQ(decodeTakeInfo(minimalWith(R"("cameraName": null)")).cameraName, std::nullopt);
     for (const QByteArray& bad :
          {leading("", date, "1"), leading(R"("T")", "", "1"), leading(R"("T")", date, ""),
@@ -302,12 +296,13 @@ TEST(TakeInfoCodec, HostileNumbersFailOnlyThePartHoldingThem) {
 TEST(TakeInfoCodec, TheSourceErrorMessage) {
     const QByteArray track = R"({"id": "11111111-2222-4333-8444-555555555555", "name": "A",
         "source": {}, "muted": false, "solo": false, "volumeDB": 0, "pan": 0, "effects": {}})";
+    QString message;
     try {
         decodeTrack(track);
-        FAIL() << "a source without a case must not decode";
     } catch (const DecodeError& e) {
-        EXPECT_EQ(e.message(), QStringLiteral("Invalid number of keys found, expected one."));
+        message = e.message();
     }
+    EXPECT_EQ(message, QStringLiteral("Invalid number of keys found, expected one."));
     QByteArray good = track;
     good.replace("\"source\": {}", "\"source\": {\"input\": {\"channel\": 4}}");
     EXPECT_EQ(decodeTrack(good).source, Track::Source::input(4));

@@ -57,7 +57,9 @@ class ReverbRoom : public ::testing::TestWithParam<Room> {};
 
 } // namespace
 
-TEST_P(ReverbRoom, ImpulseResponseHasTheRoomsDecaySpreadAndLoudness) {
+// The impulse response has the room's decay, spread and loudness; it starts after the
+// pre-delay and carries no dry signal.
+TEST_P(ReverbRoom, ImpulseResponseHasTheRoomsDecaySpreadLoudnessAndPreDelay) {
     const Room room = GetParam();
     const std::size_t count = framesOf(room.preDelaySeconds + 2 * room.rt60Seconds);
     const std::size_t tail = framesOf(room.preDelaySeconds + 0.05);
@@ -74,16 +76,13 @@ TEST_P(ReverbRoom, ImpulseResponseHasTheRoomsDecaySpreadAndLoudness) {
     // A centred source still gives two different tails.
     EXPECT_LT(std::fabs(correlation(ir.left.data() + tail, ir.right.data() + tail, count - tail)),
               0.5);
-}
 
-TEST_P(ReverbRoom, StartsAfterThePreDelayAndHasNoDrySignal) {
-    const Room room = GetParam();
-    const std::size_t preDelay = framesOf(room.preDelaySeconds);
-    const std::size_t count = preDelay + framesOf(0.5);
     // Noise on both inputs: the output before the pre-delay is silence.
-    const std::vector<float> in = noise(count, 0.5, 14);
+    const std::size_t preDelay = framesOf(room.preDelaySeconds);
+    const std::size_t n = preDelay + framesOf(0.5);
+    const std::vector<float> noisy = noise(n, 0.5, 14);
     Reverb reverb(room.preset, sampleRate);
-    const Stereo out = render(reverb, in, in);
+    const Stereo out = render(reverb, noisy, noisy);
     EXPECT_EQ(peak(out.left.data(), preDelay), 0.0f);
     EXPECT_EQ(peak(out.right.data(), preDelay), 0.0f);
     // The reverb itself begins within 3 ms of the pre-delay.
@@ -91,8 +90,8 @@ TEST_P(ReverbRoom, StartsAfterThePreDelayAndHasNoDrySignal) {
     EXPECT_GT(peak(out.right.data() + preDelay, framesOf(0.003)), 1e-3f);
     // Wet only: no trace of the input itself in the output (for the plate, whose reverb
     // starts at once, as well).
-    EXPECT_LT(std::fabs(correlation(out.left.data(), in.data(), count)), 0.1);
-    EXPECT_LT(std::fabs(correlation(out.right.data(), in.data(), count)), 0.1);
+    EXPECT_LT(std::fabs(correlation(out.left.data(), noisy.data(), n)), 0.1);
+    EXPECT_LT(std::fabs(correlation(out.right.data(), noisy.data(), n)), 0.1);
 }
 
 TEST_P(ReverbRoom, RingsOutToExactSilenceWithoutSubnormals) {

@@ -64,14 +64,8 @@ inline std::vector<double> testFrequencies() {
 inline double responseDB(const std::vector<float>& ir, double frequencyHz) {
     const double w = 2 * std::numbers::pi * frequencyHz / sampleRate;
     std::complex<double> sum = 0;
-    const std::complex<double> step = std::polar(1.0, -w);
-    std::complex<double> phasor = 1;
-    for (std::size_t n = 0; n < ir.size(); ++n) {
-        sum += double(ir[n]) * phasor;
-        phasor *= step;
-        if ((n & 1023) == 1023)
-            phasor /= std::abs(phasor); // keep the recurrence on the unit circle
-    }
+    for (std::size_t n = 0; n < ir.size(); ++n)
+        sum += double(ir[n]) * std::polar(1.0, -w * double(n));
     return toDB(std::abs(sum));
 }
 
