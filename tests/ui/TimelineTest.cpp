@@ -389,7 +389,7 @@ TEST_F(TimelineTest, DeleteRecordingAsksThenTakesTheOverdubOutOfTheTake) {
     open(1);
     const QString file =
         QDir(take.overdubsFolder()).filePath(model->take().info.overdubs.at(0).fileName);
-    for (const QString answer : {QStringLiteral("Cancel"), QStringLiteral("Delete")}) {
+    for (const QString& answer : {QStringLiteral("Cancel"), QStringLiteral("Delete")}) {
         GroupHeader* title = nullptr;
         for (auto* header : timeline->headers()->findChildren<GroupHeader*>())
             for (auto* label : header->findChildren<QLabel*>())
@@ -400,8 +400,10 @@ TEST_F(TimelineTest, DeleteRecordingAsksThenTakesTheOverdubOutOfTheTake) {
             trash = button->accessibleName() == QStringLiteral("Delete recording") ? button : trash;
         ASSERT_NE(trash, nullptr);
         QTest::mouseClick(trash, Qt::LeftButton);
-        auto* box = title->findChild<QMessageBox*>();
-        ASSERT_TRUE(box && box->isVisible());
+        QMessageBox* box = nullptr; // the one asking now
+        for (auto* shown : title->findChildren<QMessageBox*>())
+            box = shown->isVisible() ? shown : box;
+        ASSERT_NE(box, nullptr);
         EXPECT_EQ(box->text(), QStringLiteral("Delete Overdub 1?"));
         EXPECT_EQ(model->take().info.overdubs.size(), 1u) << "deleted before the answer";
         for (QAbstractButton* button : box->buttons())
