@@ -403,8 +403,8 @@ TEST_F(WindowTest, EditorKeysEditTheTakeAndTheWindowUndoesThem) {
 // Ctrl+E, then Return ("Save…"): the stand-in for the file dialog (a test can't answer a real
 // one) is asked with the suggested name in the desktop folder and the movie filter; the HUD
 // counts to 100 % and "Saved NAME" follows. "Share…" puts the file on the clipboard. A failing
-// export shows "Problem" until dismissed.
-TEST_F(WindowTest, SaveAndShareExportAndAFailureShowsTheProblem) {
+// export keeps the user's file and shows "Problem" until dismissed.
+TEST_F(WindowTest, SaveAndShareExportAndAFailureKeepsTheOldFile) {
     open(1);
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
@@ -469,6 +469,7 @@ TEST_F(WindowTest, SaveAndShareExportAndAFailureShowsTheProblem) {
     // open): the next export can't be made.
     ASSERT_TRUE(QFile::remove(take(0).moviePath()));
     test::writeFile(take(0).moviePath(), "not a movie");
+    test::writeFile(destination, "the user's own file");
     editor.toast().dismiss();
     type(Qt::Key_E, Qt::ControlModifier);
     QTest::keyClick(&editor.exportPopover(), Qt::Key_Return);
@@ -481,6 +482,9 @@ TEST_F(WindowTest, SaveAndShareExportAndAFailureShowsTheProblem) {
         30000));
     EXPECT_EQ(box->windowTitle(), QStringLiteral("Problem"));
     EXPECT_EQ(box->informativeText(), *detail.model().errorMessage());
+    EXPECT_EQ(test::readFile(destination), QByteArray("the user's own file"));
+    EXPECT_EQ(QDir(home.filePath("Exports")).entryList(QDir::Files),
+              QStringList{QStringLiteral("out.mp4")});
     EXPECT_FALSE(editor.toast().isVisible());
     box->accept();
     QApplication::processEvents();
