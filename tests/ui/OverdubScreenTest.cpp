@@ -3,9 +3,7 @@
 #include "ui/OverdubScreen.h"
 #include "capture/OverdubModel.h"
 #include "capture/SyntheticTake.h"
-#include "edit/Group.h"
 #include "edit/TakeEditorModel.h"
-#include "model/TakeLibrary.h"
 #include "platform/sound/SoundDevice.h"
 #include "play/Player.h"
 #include "support/PrivatePipeWire.h"
@@ -74,8 +72,6 @@ TEST(OverdubTables, PanesCaptionsAndSubtitles) {
     EXPECT_EQ(overdubPane(true, false), OverdubPane::noCamera);
     EXPECT_EQ(overdubPane(false, true), OverdubPane::soundOnly);
     EXPECT_EQ(overdubPane(false, false), OverdubPane::soundOnly);
-    EXPECT_EQ(takeCaption(), QStringLiteral("Take"));
-    EXPECT_EQ(soundOnlyCaption(), QStringLiteral("Sound only"));
     const struct {
         std::optional<QString> name;
         const char* caption;
@@ -180,68 +176,46 @@ protected:
 
 } // namespace
 
-TEST_F(OverdubScreenTest, RRecordsAnOverdubThatJoinsTheTakeAndHandsItBackToTheEditor) {
+// R counts down (a second R cancels it) or records; while it does, neither Escape nor the
+// back button leaves and the start can't change. The second R ends the recording, which joins
+// the take, and the editor takes over again.
+TEST_F(OverdubScreenTest, RCountsDownOrRecordsAndTheOverdubJoinsTheTake) {
     ASSERT_NO_FATAL_FAILURE(open());
-    int ended = 0;
-    QObject::connect(model.get(), &OverdubModel::recordingEnded, [&] { ++ended; });
-    key(Qt::Key_R);
-    ASSERT_TRUE(test::waitFor([&] { return model->state().kind == Kind::recording; }, 8000));
-    EXPECT_FALSE(screen->backButton().isEnabled());
-    EXPECT_FALSE(screen->startBar().isEnabled());
-    EXPECT_FALSE(screen->bar().practiceButton().isEnabled());
-    key(Qt::Key_Escape);
-    EXPECT_TRUE(editor->isOverdubbing());
-    EXPECT_EQ(model->state().kind, Kind::recording);
-    test::runEvents(1300);
-    key(Qt::Key_R);
-    ASSERT_TRUE(test::waitFor([&] { return ended == 1; }, 10000));
-
-    EXPECT_TRUE(test::waitFor([&] { return !editor->isOverdubbing(); }, 1000));
-    const TakeInfo& info = editor->take().info;
-    ASSERT_EQ(info.overdubs.size(), 1u);
-    const Overdub& overdub = info.overdubs[0];
-    EXPECT_NEAR(overdub.duration, 1.3, 0.4);
-    EXPECT_TRUE(overdub.hasVideo);
-    const std::vector<GroupLanes> shown = groups(info);
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[1].group, Group::overdub(overdub.id));
-    EXPECT_EQ(shown[1].lanes.size(), 3u); // its video and two inputs
-    QStringList names;
-    for (const Track& t : info.tracks)
-        if (t.source.isOverdub(overdub.id))
-            names << t.name;
-    EXPECT_EQ(names,
-              (QStringList{QStringLiteral("Overdub 1 · 1"), QStringLiteral("Overdub 1 · 2")}));
-    ASSERT_TRUE(test::waitFor(
-        [&] {
-            const std::optional<Take> saved = TakeLibrary::readTake(take.folder);
-            return saved && saved->info.overdubs.size() == 1;
-        },
-        5000));
-}
-
-TEST_F(OverdubScreenTest, EscapeIsRefusedDuringTheCountdownAndLeavesWhenIdle) {
-    ASSERT_NO_FATAL_FAILURE(open());
+    const auto leaveIsRefused = [&] {
+        EXPECT_FALSE(screen->backButton().isEnabled());
+        EXPECT_FALSE(screen->startBar().isEnabled());
+        key(Qt::Key_Escape);
+        QTest::mouseClick(&screen->backButton(), Qt::LeftButton);
+        EXPECT_TRUE(editor->isOverdubbing());
+    };
     model->useCountdownSeconds(3);
     key(Qt::Key_R);
     ASSERT_EQ(model->state().kind, Kind::countdown);
     EXPECT_NE(control(QAccessible::StaticText, QStringLiteral("3")), nullptr);
     EXPECT_NE(control(QAccessible::StaticText, QStringLiteral("Starting in 3")), nullptr);
     EXPECT_NE(control(QAccessible::Button, QStringLiteral("Cancel countdown")), nullptr);
-    EXPECT_FALSE(screen->backButton().isEnabled());
-    EXPECT_FALSE(screen->startBar().isEnabled());
-    key(Qt::Key_Escape);
-    QTest::mouseClick(&screen->backButton(), Qt::LeftButton);
-    EXPECT_TRUE(editor->isOverdubbing());
+    leaveIsRefused();
     EXPECT_EQ(model->state().kind, Kind::countdown);
-
-    key(Qt::Key_R); // cancels: nothing is recorded
+    key(Qt::Key_R);
     EXPECT_EQ(model->state(), RecorderState::idle());
     EXPECT_TRUE(screen->backButton().isEnabled());
     EXPECT_TRUE(screen->startBar().isEnabled());
-    key(Qt::Key_Escape);
-    EXPECT_FALSE(editor->isOverdubbing());
-    EXPECT_TRUE(editor->take().info.overdubs.empty());
+
+    model->useCountdownSeconds(0);
+    int ended = 0;
+    QObject::connect(model.get(), &OverdubModel::recordingEnded, [&] { ++ended; });
+    key(Qt::Key_R);
+    ASSERT_TRUE(test::waitFor([&] { return model->state().kind == Kind::recording; }, 8000));
+    EXPECT_FALSE(screen->bar().practiceButton().isEnabled());
+    leaveIsRefused();
+    EXPECT_EQ(model->state().kind, Kind::recording);
+    test::runEvents(1300);
+    key(Qt::Key_R);
+    ASSERT_TRUE(test::waitFor([&] { return ended == 1; }, 10000));
+    EXPECT_TRUE(test::waitFor([&] { return !editor->isOverdubbing(); }, 1000));
+    ASSERT_EQ(editor->take().info.overdubs.size(), 1u);
+    EXPECT_NEAR(editor->take().info.overdubs[0].duration, 1.3, 0.4);
+    EXPECT_TRUE(editor->take().info.overdubs[0].hasVideo);
 }
 
 TEST_F(OverdubScreenTest, SoundOnlyReplacesTheCameraAndTheStartBarCuesTheTake) {
@@ -258,10 +232,8 @@ TEST_F(OverdubScreenTest, SoundOnlyReplacesTheCameraAndTheStartBarCuesTheTake) {
     EXPECT_FALSE(model->recordVideo());
     EXPECT_EQ(sideCaption(), QStringLiteral("Sound only"));
     EXPECT_FALSE(screen->bar().cameraCard().isVisible());
-    EXPECT_TRUE(test::waitFor([&] { return !model->configuredCameraID(); }, 5000));
     press(QAccessible::CheckBox, QStringLiteral("Video too"));
     EXPECT_EQ(sideCaption(), QStringLiteral("Test Camera"));
-    EXPECT_TRUE(test::waitFor([&] { return model->configuredCameraID().has_value(); }, 5000));
 
     // Start range 0 … 3.5 s: the slider sets the start and the take is cued there.
     QSlider& slider = screen->startBar().slider();
@@ -278,7 +250,7 @@ TEST_F(OverdubScreenTest, SoundOnlyReplacesTheCameraAndTheStartBarCuesTheTake) {
     EXPECT_EQ(screen->startBar().timeLabel().text(), QStringLiteral("0:00.0"));
 }
 
-// A recording that can't join the take says why, and the screen stays.
+// A recording that can't join the take says why, and the screen stays until Escape leaves it.
 TEST_F(OverdubScreenTest, AFailedRecordingShowsTheOverdubProblemUntilDismissed) {
     ASSERT_NO_FATAL_FAILURE(open());
     test::writeFile(take.overdubsFolder(), "a file where the overdubs should go");
@@ -301,6 +273,8 @@ TEST_F(OverdubScreenTest, AFailedRecordingShowsTheOverdubProblemUntilDismissed) 
     QApplication::processEvents();
     EXPECT_FALSE(model->errorMessage());
     EXPECT_TRUE(editor->isOverdubbing());
+    key(Qt::Key_Escape);
+    EXPECT_FALSE(editor->isOverdubbing());
     EXPECT_TRUE(editor->take().info.overdubs.empty());
 }
 
@@ -320,9 +294,6 @@ TEST_F(OverdubScreenTest, EveryControlIsNamedWithItsHelpAndListenOnOffersTheOutp
         ASSERT_NE(found, nullptr) << name;
         EXPECT_FALSE(found->text(QAccessible::Description).isEmpty()) << name;
     }
-    EXPECT_EQ(control(QAccessible::Button, QStringLiteral("Back to Editor"))
-                  ->text(QAccessible::Description),
-              QStringLiteral("Leave without recording"));
     EXPECT_NE(control(QAccessible::StaticText, QStringLiteral("Press R to record")), nullptr);
     // Every control shown, whatever it is, has a name and its help.
     int controls = 0;

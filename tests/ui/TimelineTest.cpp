@@ -1,13 +1,8 @@
 // The edit timeline: its pure maths in tables, then the widgets offscreen on the real editor
 // model of a synthetic take, with a real event loop.
-#include "capture/SyntheticTake.h"
 #include "edit/EditOperations.h"
 #include "edit/SelectionOperations.h"
 #include "edit/TakeEditorModel.h"
-#include "edit/UndoStackAdapter.h"
-#include "model/TakeInfoCodec.h"
-#include "model/TakeLibrary.h"
-#include "support/TestSupport.h"
 #include "ui/EditTimeline.h"
 #include "ui/GroupDeletion.h"
 #include "ui/GroupHeader.h"
@@ -20,11 +15,14 @@
 #include "ui/UiTestSupport.h"
 
 #include <QAccessible>
+#include <QApplication>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMessageBox>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
-#include <QUndoStack>
 #include <gtest/gtest.h>
 
 using namespace reelbox;
@@ -132,13 +130,11 @@ TEST(TimelineTables, DragModeFromWhereTheDragStarts) {
              {"just inside 8 points", trimmed, {59.9, 50}, DragKind::trimStart},
              {"8 points away", trimmed, {60, 50}, DragKind::scrub},
              {"near the out edge", trimmed, {177, 200}, DragKind::trimEnd},
-             {"between the edges", trimmed, {110, 50}, DragKind::scrub},
              {"on the ruler, even on an edge", trimmed, {52, 20}, DragKind::scrub},
              {"the ruler's last line", trimmed, {52, 34}, DragKind::scrub},
              {"a tie between close edges picks in", close, {116, 50}, DragKind::trimStart},
              {"nearer the out edge", close, {117, 50}, DragKind::trimEnd},
              {"no out point: the end is the out edge", whole, {206, 50}, DragKind::trimEnd},
-             {"at the start, in wins over nothing", whole, {12, 50}, DragKind::trimStart},
          })
         EXPECT_EQ(dragKindAt(c.start, c.edit, axis), c.kind) << c.name;
 }
@@ -155,7 +151,6 @@ TEST(TimelineTables, TrimPreviewsKeepTheirDistanceAndDropAnOutPointAtTheEnd) {
         std::optional<double> out;
     };
     for (const Case& c : std::vector<Case>{
-             {"in follows the pointer", DragKind::trimStart, 3.5, 3.5, 8.0},
              {"in stops 0.2 before out", DragKind::trimStart, 9, 7.8, 8.0},
              {"out follows the pointer", DragKind::trimEnd, 6, 2, 6.0},
              {"out stops 0.2 after in", DragKind::trimEnd, 1, 2, 2.2},
@@ -209,18 +204,11 @@ TEST(TimelineTables, DeleteQuestionsAndScrolling) {
     const Group take = Group::take();
     EXPECT_EQ(deleteConfirmation(info, take),
               (DeleteConfirmation{"Delete this take?", "The whole take is moved to the Trash."}));
-    Overdub first, second;
-    first.id = QUuid::createUuid();
-    second.id = QUuid::createUuid();
-    info.overdubs = {first, second};
+    info.overdubs = {Overdub{}}; // an overdub's question: DeleteRecordingAsks… below
     EXPECT_EQ(deleteConfirmation(info, take),
               (DeleteConfirmation{"Delete Take?",
                                   "The original video and sound are moved to the Trash. The "
                                   "overdubs stay where they are."}));
-    EXPECT_EQ(deleteConfirmation(info, Group::overdub(second.id)),
-              (DeleteConfirmation{"Delete Overdub 2?",
-                                  "Its video and sound are moved to the Trash. You can record "
-                                  "a new overdub afterwards."}));
 
     for (const auto& [height, visible, scrolls] :
          std::vector<std::tuple<double, int, bool>>{{34, 34, false},
@@ -237,20 +225,11 @@ TEST(TimelineTables, DeleteQuestionsAndScrolling) {
 
 namespace {
 
-class TimelineTest : public ::testing::Test {
+class TimelineTest : public test::EditorWidgetTest {
 protected:
-    void SetUp() override {
-        library = std::make_unique<TakeLibrary>(home.filePath("library"), home.filePath("cache"));
-    }
     void open(int overdubs = 0) {
-        take = makeSyntheticTake(*library, {3, 2, QSize(160, 90), 30, overdubs, false});
-        model = std::make_unique<TakeEditorModel>(take, library.get());
-        ASSERT_TRUE(test::waitFor([&] { return model->isIdle(); }));
-        model->setUndoRegistry(&undo);
-        timeline = std::make_unique<EditTimeline>(*model);
-        timeline->resize(310 + 624, 500); // lanes 624 wide: 200 points a second
-        timeline->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(timeline.get()));
+        EditorWidgetTest::open(overdubs);
+        showTimeline();
     }
     TimelineView& lanes() const { return *timeline->lanes(); }
     TimeAxis axis() const { return lanes().axis(); }
@@ -263,16 +242,7 @@ protected:
         return -1;
     }
     QPoint at(double t, int y) const { return {int(std::lround(axis().x(t))), y}; }
-    Lane audioLane(int i) const { return Lane::audio(model->take().info.tracks.at(i).id); }
-    TakeInfo saved() const { return decodeTakeInfo(test::readFile(model->take().infoPath())); }
-
-    test::TemporaryHome home;
-    std::unique_ptr<TakeLibrary> library;
-    Take take;
-    std::unique_ptr<TakeEditorModel> model;
-    QUndoStack stack;
-    UndoStackAdapter undo{&stack};
-    std::unique_ptr<EditTimeline> timeline;
+    Lane audioLane(int i) const { return Lane::audio(track(size_t(i)).id); }
 };
 
 } // namespace
@@ -290,20 +260,17 @@ TEST_F(TimelineTest, DraggingTheInEdgePreviewsThenCommitsTrimStart) {
         QTest::mouseMove(&lanes(), at(t, y));
         EXPECT_NEAR(model->take().info.edit.inPoint, t, 0.005);
     }
-    EXPECT_EQ(stack.count(), 0);     // previews register nothing
-    EXPECT_EQ(saved().edit, before); // and save nothing
+    EXPECT_EQ(stack.count(), 0); // previews register nothing
     const int builds = lanes().layerBuilds();
     QTest::mouseRelease(&lanes(), Qt::LeftButton, {}, at(1.25, y));
     ASSERT_EQ(stack.count(), 1);
     EXPECT_EQ(stack.undoText(), QStringLiteral("Trim Start"));
-    EXPECT_NEAR(saved().edit.inPoint, 1.25, 0.005);
-    EXPECT_EQ(saved().edit, model->take().info.edit);
+    EXPECT_NEAR(onDisk().edit.inPoint, 1.25, 0.005);
     QTest::qWait(20);
     EXPECT_GT(lanes().layerBuilds(), builds); // the trimmed edit is drawn
 
     stack.undo();
     EXPECT_EQ(model->take().info.edit, before);
-    EXPECT_EQ(saved().edit, before);
 
     // The out edge: dragged to the very end it leaves no out point.
     model->apply(setOutPoint([&] {
@@ -316,7 +283,7 @@ TEST_F(TimelineTest, DraggingTheInEdgePreviewsThenCommitsTrimStart) {
     QTest::mouseRelease(&lanes(), Qt::LeftButton, {}, at(3, y));
     EXPECT_EQ(stack.count(), 2); // the keyboard's trim and the drag's
     EXPECT_EQ(stack.undoText(), QStringLiteral("Trim End"));
-    EXPECT_FALSE(saved().edit.outPoint.has_value());
+    EXPECT_FALSE(onDisk().edit.outPoint.has_value());
     ASSERT_TRUE(test::waitFor([&] { return model->isIdle(); }));
 }
 
@@ -368,26 +335,20 @@ TEST_F(TimelineTest, HeadersAndTheLanesAreNamedControlsWithHelp) {
     EXPECT_TRUE(timeline->scrolls());
     EXPECT_EQ(timeline->scrollArea()->height(), 460);
     EXPECT_GT(timeline->scrollArea()->verticalScrollBar()->maximum(), 0);
-    const auto tooltipOf = [&](const QString& name) -> QString {
-        QString tip = QStringLiteral("<missing>");
+    // The titles and controls of the header column are named, with their help.
+    const auto helpOf = [&](const QString& name) {
+        std::optional<QString> help;
         test::walkAccessible(
             QAccessible::queryAccessibleInterface(timeline.get()), [&](QAccessibleInterface* e) {
-                if (e->text(QAccessible::Name) == name && tip == "<missing>")
-                    tip = e->text(QAccessible::Help).isEmpty() ? e->text(QAccessible::Description)
-                                                               : e->text(QAccessible::Help);
+                if (!help && e->text(QAccessible::Name) == name)
+                    help = e->text(QAccessible::Help) + e->text(QAccessible::Description);
             });
-        return tip;
+        return help;
     };
-    EXPECT_EQ(tooltipOf("All tracks"),
-              QStringLiteral("Select a part in the ruler to cut it from every track"));
-    EXPECT_EQ(tooltipOf("Delete recording"),
-              QStringLiteral("Delete this recording (video and sound)"));
-    EXPECT_EQ(tooltipOf("Hide video"), QStringLiteral("Hide this video from the picture"));
-    EXPECT_EQ(tooltipOf("Take"),
-              QStringLiteral("Click a recording's title to select all its tracks; Shift adds"));
-    EXPECT_NE(tooltipOf("Overdub 1"), "<missing>");
+    for (const char* name : {"All tracks", "Delete recording", "Hide video", "Take", "Overdub 1"})
+        EXPECT_FALSE(helpOf(name).value_or("").isEmpty()) << name;
     for (const Track& track : model->take().info.tracks)
-        EXPECT_NE(tooltipOf(track.name), "<missing>") << track.name.toStdString();
+        EXPECT_TRUE(helpOf(track.name)) << track.name.toStdString();
 
     QAccessibleInterface* lanesControl =
         test::findAccessible(timeline.get(), QAccessible::Slider, QStringLiteral("Timeline"));
@@ -413,4 +374,38 @@ TEST_F(TimelineTest, HeadersAndTheLanesAreNamedControlsWithHelp) {
     QTest::mouseClick(titles[1], Qt::LeftButton, Qt::ShiftModifier, QPoint(40, 15));
     EXPECT_EQ(model->selection()->parts.size(), 5u);
     ASSERT_TRUE(test::waitFor([&] { return model->isIdle(); }));
+}
+
+// The trash button of a recording's title asks first; "Cancel" keeps the recording, "Delete"
+// takes it out of the take, its file with it.
+TEST_F(TimelineTest, DeleteRecordingAsksThenTakesTheOverdubOutOfTheTake) {
+    open(1);
+    const QString file =
+        QDir(take.overdubsFolder()).filePath(model->take().info.overdubs.at(0).fileName);
+    for (const QString& answer : {QStringLiteral("Cancel"), QStringLiteral("Delete")}) {
+        GroupHeader* title = nullptr;
+        for (auto* header : timeline->headers()->findChildren<GroupHeader*>())
+            for (auto* label : header->findChildren<QLabel*>())
+                title = label->text() == QStringLiteral("Overdub 1") ? header : title;
+        ASSERT_NE(title, nullptr);
+        QToolButton* trash = nullptr;
+        for (auto* button : title->findChildren<QToolButton*>())
+            trash = button->accessibleName() == QStringLiteral("Delete recording") ? button : trash;
+        ASSERT_NE(trash, nullptr);
+        QTest::mouseClick(trash, Qt::LeftButton);
+        QMessageBox* box = nullptr; // the one asking now
+        for (auto* shown : title->findChildren<QMessageBox*>())
+            box = shown->isVisible() ? shown : box;
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text(), QStringLiteral("Delete Overdub 1?"));
+        EXPECT_EQ(model->take().info.overdubs.size(), 1u) << "deleted before the answer";
+        for (QAbstractButton* button : box->buttons())
+            if (button->text().remove(QLatin1Char('&')) == answer)
+                button->click();
+        QApplication::processEvents();
+    }
+    EXPECT_TRUE(model->take().info.overdubs.empty());
+    EXPECT_TRUE(onDisk().overdubs.empty());
+    EXPECT_FALSE(QFileInfo::exists(file));
+    settle();
 }

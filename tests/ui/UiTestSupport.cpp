@@ -1,6 +1,10 @@
 #include "ui/UiTestSupport.h"
 
+#include "ui/TrackHeader.h"
+
 #include <QAccessible>
+#include <QCoreApplication>
+#include <QTest>
 
 namespace reelbox::test {
 
@@ -27,6 +31,30 @@ QAccessibleInterface* findAccessible(QObject* root, int role, const QString& nam
             found = e;
     });
     return found;
+}
+
+void EditorWidgetTest::open(int overdubs) {
+    take = makeTake(overdubs);
+    model = EditorModelFixture::open(take);
+    model->setUndoRegistry(&undo);
+}
+
+void EditorWidgetTest::showTimeline() {
+    timeline = std::make_unique<ui::EditTimeline>(*model, [this](const Track& t, QWidget* parent) {
+        return new ui::TrackHeader(*model, t.id, parent);
+    });
+    timeline->resize(ui::TimelineHeaders::columnWidth + 624, 500);
+    timeline->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(timeline.get()));
+}
+
+ui::TrackHeader* EditorWidgetTest::header(const QUuid& trackId) const {
+    // Headers of an older layout are on their way out.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    for (auto* header : timeline->headers()->findChildren<ui::TrackHeader*>())
+        if (header->trackId() == trackId)
+            return header;
+    return nullptr;
 }
 
 } // namespace reelbox::test

@@ -1,10 +1,19 @@
 #pragma once
 
+#include "edit/EditorModelFixture.h"
+#include "edit/UndoStackAdapter.h"
+#include "ui/EditTimeline.h"
+
 #include <QString>
+#include <QUndoStack>
 #include <functional>
 
 class QAccessibleInterface;
 class QObject;
+
+namespace reelbox::ui {
+class TrackHeader;
+}
 
 namespace reelbox::test {
 
@@ -13,5 +22,26 @@ void walkAccessible(QAccessibleInterface* root,
                     const std::function<void(QAccessibleInterface*)>& visit);
 // The first shown element of `role` named `name`, or labelled by it.
 QAccessibleInterface* findAccessible(QObject* root, int role, const QString& name);
+
+// A three-second synthetic take open in the editor model, its edits undone through `stack` as
+// in the window; on request the edit timeline with the window's track headers beside its lanes.
+class EditorWidgetTest : public EditorModelFixture {
+protected:
+    void open(int overdubs = 0);
+    // Lanes 624 points wide: 200 points a second.
+    void showTimeline();
+    // The timeline's header of a track, or null.
+    ui::TrackHeader* header(const QUuid& trackId) const;
+    const Track& track(size_t i) const { return model->take().info.tracks.at(i); }
+    TakeInfo onDisk() const { return saved(take); }
+    // Waits for the pending save and the rebuilt preview.
+    void settle() const { EditorModelFixture::settle(*model); }
+
+    Take take;
+    std::unique_ptr<TakeEditorModel> model;
+    QUndoStack stack;
+    UndoStackAdapter undo{&stack};
+    std::unique_ptr<ui::EditTimeline> timeline;
+};
 
 } // namespace reelbox::test
