@@ -7,6 +7,8 @@
 #include "edit/UndoStackAdapter.h"
 #include "model/TakeInfoCodec.h"
 #include "model/TakeLibrary.h"
+#include "platform/sound/SoundDevice.h"
+#include "platform/sound/SoundSystem.h"
 #include "support/TestSupport.h"
 #include "ui/EditTimeline.h"
 #include "ui/GroupDeletion.h"
@@ -244,7 +246,7 @@ protected:
     }
     void open(int overdubs = 0) {
         take = makeSyntheticTake(*library, {3, 2, QSize(160, 90), 30, overdubs, false});
-        model = std::make_unique<TakeEditorModel>(take, library.get());
+        model = std::make_unique<TakeEditorModel>(take, library.get(), sound, testOutputId());
         ASSERT_TRUE(test::waitFor([&] { return model->isIdle(); }));
         model->setUndoRegistry(&undo);
         timeline = std::make_unique<EditTimeline>(*model);
@@ -268,6 +270,7 @@ protected:
 
     test::TemporaryHome home;
     std::unique_ptr<TakeLibrary> library;
+    SoundSystem sound;
     Take take;
     std::unique_ptr<TakeEditorModel> model;
     QUndoStack stack;
