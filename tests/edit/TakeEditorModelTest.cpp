@@ -178,7 +178,8 @@ TEST_F(TakeEditorModelTest, WithNothingToMixThePreviewIsSilent) {
     }
 }
 
-TEST_F(TakeEditorModelTest, AFailedRenderKeepsTheLastGoodPreview) {
+// A failed render keeps the last good preview; a failed save is reported.
+TEST_F(TakeEditorModelTest, FailuresAreReportedAndAFailedRenderKeepsThePreview) {
     const Take take = makeTake(1);
     auto model = open(take);
     const auto spans = model->playerSpans();
@@ -196,6 +197,15 @@ TEST_F(TakeEditorModelTest, AFailedRenderKeepsTheLastGoodPreview) {
     EXPECT_FALSE(model->isRendering());
     EXPECT_EQ(model->playerSpans(), spans);
     EXPECT_EQ(model->player()->status(), Player::Status::ready);
+
+    // A save that fails is reported, not dropped.
+    model->setErrorMessage(std::nullopt);
+    ASSERT_TRUE(QDir(take.folder).removeRecursively());
+    model->renameTrack(take.info.tracks[0].id, "Voice");
+    model->save();
+    EXPECT_TRUE(model->errorMessage().value_or("").startsWith("Couldn't save the take: "))
+        << model->errorMessage().value_or("").toStdString();
+    model->tearDown();
 }
 
 TEST_F(TakeEditorModelTest, DeletingRecordings) {
@@ -411,17 +421,4 @@ TEST_F(TakeEditorModelTest, MixFilesDoNotPileUp) {
             EXPECT_FALSE(QFileInfo::exists(path)) << "stopped after " << i;
         }
     }
-}
-
-// A save that fails is reported, not dropped.
-TEST_F(TakeEditorModelTest, AFailedSaveSetsTheErrorMessage) {
-    const Take take = makeTake();
-    auto model = open(take);
-    ASSERT_TRUE(QDir(take.folder).removeRecursively());
-    model->renameTrack(take.info.tracks[0].id, "Voice");
-    model->save();
-    ASSERT_TRUE(model->errorMessage());
-    EXPECT_TRUE(model->errorMessage()->startsWith("Couldn't save the take: "))
-        << model->errorMessage()->toStdString();
-    model->tearDown();
 }
