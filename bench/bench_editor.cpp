@@ -157,10 +157,12 @@ int main(int argc, char* argv[]) {
                           home.filePath("full.caf"));
         fullMs = std::min(fullMs, double(clock.nsecsElapsed()) / 1e6);
     }
+    // The process's one sound system, for both editors.
+    SoundSystem sound;
     Timing volume, eq;
     double worstMainMs = 0;
     {
-        TakeEditorModel model(take, &library);
+        TakeEditorModel model(take, &library, sound, testOutputId());
         while (!(model.isIdle() && model.player()->status() == Player::Status::ready))
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         const QUuid id = take.info.tracks[0].id;
@@ -179,8 +181,7 @@ int main(int argc, char* argv[]) {
     // Playing, a render while playing, then an export while playing.
     double worstPlayingMs = 0;
     {
-        SoundSystem sound;
-        TakeEditorModel model(take, &library, &sound, testOutputId());
+        TakeEditorModel model(take, &library, sound, testOutputId());
         runUntil(
             [&] { return model.isIdle() && model.player()->status() == Player::Status::ready; });
         test::MainThreadWatch watch;

@@ -6,6 +6,8 @@
 #include "edit/Group.h"
 #include "edit/TakeEditorModel.h"
 #include "model/TakeLibrary.h"
+#include "platform/sound/SoundDevice.h"
+#include "platform/sound/SoundSystem.h"
 #include "ui/Style.h"
 #include "ui/TimelineLayer.h"
 #include "ui/TimelineLayout.h"
@@ -58,7 +60,8 @@ int main(int argc, char** argv) {
     QElapsedTimer made;
     made.start();
     const Take take = makeSyntheticTake(library, {600, 8, QSize(320, 180), 30, 0, false});
-    TakeEditorModel model(take, &library);
+    SoundSystem sound;
+    TakeEditorModel model(take, &library, sound, testOutputId());
     // The waveforms and the filmstrip are read by the pipeline.
     while (model.waveforms().empty() || model.filmstrip().empty() || !model.isIdle())
         QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);

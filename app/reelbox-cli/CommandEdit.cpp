@@ -11,6 +11,7 @@
 #include "model/TakeLibrary.h"
 #include "model/UuidString.h"
 #include "platform/Error.h"
+#include "platform/sound/SoundSystem.h"
 #include "play/Player.h"
 
 #include <QCoreApplication>
@@ -399,7 +400,8 @@ int runEdit(const Arguments& args, const std::stop_token& stop) {
     }
 
     TakeLibrary library(QFileInfo(take.folder).absolutePath());
-    TakeEditorModel model(take, &library);
+    SoundSystem sound;
+    TakeEditorModel model(take, &library, sound);
     EditSession session(model, stop);
     const QStringList lines = QString::fromUtf8(script).split(u'\n');
     for (int i = 0; i < lines.size(); ++i) {

@@ -59,7 +59,7 @@ int runOverdub(const Arguments& args, const std::stop_token& stop) {
     const Take take = loadTake(folder);
     TakeLibrary library(QFileInfo(take.folder).absolutePath());
     SoundSystem sound;
-    TakeEditorModel editor(take, &library, &sound);
+    TakeEditorModel editor(take, &library, sound);
     // The take's length is known once its movie was read.
     if (!runUntil([&] { return editor.sourceDuration() > 0; }, 20000, stop)) {
         editor.tearDown();

@@ -101,7 +101,7 @@ int runPlay(const Arguments& args, const std::stop_token& stop) {
                                sound.outputs().empty() || sound.defaultOutputId().isEmpty()))
         outputId = testOutputId();
     TakeLibrary library(QFileInfo(take.folder).absolutePath());
-    TakeEditorModel model(take, &library, &sound, outputId);
+    TakeEditorModel model(take, &library, sound, outputId);
     Player& player = *model.player();
     if (!player.outputProblem().isEmpty()) {
         if (outputChosen) // what was asked for can't be done

@@ -4,123 +4,105 @@
 #include "compose/TakeExporter.h"
 #include "edit/EditOperations.h"
 #include "model/TakeLibrary.h"
-#include "model/TimeMap.h"
 #include "model/UserSettings.h"
 #include "platform/Background.h"
 #include "platform/Cancellation.h"
-#include "platform/Log.h"
 #include "platform/Trash.h"
 #include "platform/media/MovieInfo.h"
-#include "play/Player.h"
 
 #include <QDir>
 #include <QFile>
 #include <QPointer>
-#include <cmath>
-#include <sstream>
 
 namespace reelbox {
 
 namespace {
-constexpr int pipelineWaitMs = 150;
 constexpr int saveWaitMs = 400;
-constexpr double playheadStep = 0.0005;
-constexpr double endTolerance = 0.05;
-
-QString describe(const SpanList& spans) {
-    std::ostringstream out;
-    out << '[';
-    for (size_t i = 0; i < spans.size(); ++i)
-        out << (i ? ", " : "") << '(' << spans[i].start << ", " << spans[i].end << ')';
-    out << ']';
-    return QString::fromStdString(out.str());
-}
-
 } // namespace
 
-// What one pipeline run hands back to the main thread.
-struct TakeEditorModel::RunOutput {
-    std::optional<TakePipeline::StemsResult> stems;
-    std::optional<TakePipeline::Mix> mix;
-    bool mixCleared = false; // the process stage found no track to mix
-    std::optional<TakeComposer::Result> result;
-    SpanList spans;
-    bool cancelled = false;
-    std::optional<QString> error;
-};
-
-TakeEditorModel::TakeEditorModel(Take take, TakeLibrary* library, SoundSystem* sound,
+TakeEditorModel::TakeEditorModel(Take take, TakeLibrary* library, SoundSystem& sound,
                                  const QString& outputId, QObject* parent)
     : QObject(parent), m_take(std::move(take)), m_library(library),
-      m_player(std::make_unique<Player>(sound, outputId)),
       m_sourceDuration(m_take.info.timelineDuration()), m_mainDuration(m_take.info.duration),
       m_committer([this](const EditState& edit) {
           Take changed = m_take;
           changed.info.edit = edit;
           commitChange(EditorChange::edit, changed);
-      }) {
-    m_pool.setMaxThreadCount(1);
+      }),
+      m_pipeline(m_counters,
+                 {.input =
+                      [this] {
+                          EditorPipeline::Input input{m_take, keptSpans(), {}};
+                          for (const auto& [id, strip] : m_overdubFilmstrips)
+                              input.stripsKnown.insert(id);
+                          return input;
+                      },
+                  .stemsRead =
+                      [this](const TakePipeline::StemsResult& stems) {
+                          assign(m_waveforms, stems.waveforms, &TakeEditorModel::waveformsChanged);
+                          auto strips = m_overdubFilmstrips;
+                          for (const auto& [id, strip] : stems.overdubStrips)
+                              strips[id] = strip;
+                          assign(m_overdubFilmstrips, strips,
+                                 &TakeEditorModel::overdubFilmstripsChanged);
+                      },
+                  .renderingChanged = [this](bool rendering) { setIsRendering(rendering); },
+                  .normalizeGainChanged =
+                      [this](double gainDB) {
+                          assign(m_normalizeGainDB, std::optional(gainDB),
+                                 &TakeEditorModel::normalizeGainDBChanged);
+                      },
+                  .error = [this](const QString& message) { setErrorMessage(message); },
+                  .load =
+                      [this](const TakeComposer::Result& result, const SpanList& spans,
+                             Player::MixInMemory inMemory) {
+                          m_playback.load(result, spans, std::move(inMemory));
+                      },
+                  .settled = [this] { notifyIfIdle(); }}),
+      m_playback(sound, outputId,
+                 {.take = [this]() -> const Take& { return m_take; },
+                  .sourceDuration = [this] { return m_sourceDuration; },
+                  .rebuildPicture =
+                      [this] {
+                          // A run under way or owed loads the picture as it is then.
+                          if (!m_pipeline.isPending())
+                              invalidate(Stage::compose, false);
+                      },
+                  .failed = [this](const QString& message) { setErrorMessage(message); }}) {
     m_exportPool.setMaxThreadCount(1);
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(saveWaitMs);
     m_saveTimer.setTimerType(Qt::PreciseTimer); // 400 ms, not anywhere from 380 to 420
     connect(&m_saveTimer, &QTimer::timeout, this, &TakeEditorModel::save);
 
-    connect(m_player.get(), &Player::timeChanged, this, &TakeEditorModel::playerTimeChanged);
-    connect(m_player.get(), &Player::playingChanged, this, [this](bool playing) {
-        // A preview being replaced while it played still counts as playing.
-        assign(m_isPlaying, playing || m_resumeAfterLoad, &TakeEditorModel::isPlayingChanged);
-    });
-    connect(m_player.get(), &Player::framePresented, this, [this] { ++m_framesSinceLoad; });
-    connect(m_player.get(), &Player::statusChanged, this, [this](Player::Status status) {
-        if (status == Player::Status::ready) {
-            const int load = m_load;
-            seek(m_playhead); // the position in source time survives the new edit
-            if (std::exchange(m_resumeAfterLoad, false))
-                m_player->play();
-            if (load == m_load)
-                releaseFreezeFrame();
-        } else if (status == Player::Status::failed) {
-            m_resumeAfterLoad = false;
-            assign(m_isPlaying, false, &TakeEditorModel::isPlayingChanged);
-            assign(m_freezeFrame, std::optional<QImage>(), &TakeEditorModel::freezeFrameChanged);
-            const QString why = m_player->errorString();
-            setErrorMessage(QStringLiteral("The preview couldn't be shown: ") +
-                            (why.isEmpty() ? QStringLiteral("unknown error") : why));
-        }
-    });
+    // The preview's state is the model's.
+    connect(&m_playback, &EditorPlayback::isPlayingChanged, this,
+            &TakeEditorModel::isPlayingChanged);
+    connect(&m_playback, &EditorPlayback::playheadChanged, this, &TakeEditorModel::playheadChanged);
+    connect(&m_playback, &EditorPlayback::playerSpansChanged, this,
+            &TakeEditorModel::playerSpansChanged);
+    connect(&m_playback, &EditorPlayback::renderSizeChanged, this,
+            &TakeEditorModel::renderSizeChanged);
+    connect(&m_playback, &EditorPlayback::placementsChanged, this,
+            &TakeEditorModel::placementsChanged);
+    connect(&m_playback, &EditorPlayback::canvasSourceChanged, this,
+            &TakeEditorModel::canvasSourceChanged);
+    connect(&m_playback, &EditorPlayback::freezeFrameChanged, this,
+            &TakeEditorModel::freezeFrameChanged);
 
     // A rename from the take list reaches the open copy, so the next save keeps it.
     if (m_library)
         connect(m_library, &TakeLibrary::takesChanged, this, &TakeEditorModel::adoptLibraryName);
 
-    removeOldMixes(); // queued first on the pipeline's worker
+    m_pipeline.removeOldMixes(m_take); // queued first on the pipeline's worker
     invalidate(Stage::stems, false);
     readSourceInfo();
-}
-
-void TakeEditorModel::removeOldMixes() {
-    // What an earlier opening of the take left: its last mix and monitor mix.
-    ++m_discarding;
-    runInBackground(
-        &m_pool, this,
-        [take = m_take] {
-            const QDir cache(TakePipeline::cacheFolder(take));
-            for (const QString& name : cache.entryList(
-                     {QStringLiteral("mix-*.caf"), QStringLiteral("monitor-*.caf")}, QDir::Files))
-                QFile::remove(cache.filePath(name));
-            return true;
-        },
-        [this](bool) {
-            --m_discarding;
-            notifyIfIdle();
-        });
 }
 
 TakeEditorModel::~TakeEditorModel() {
     tearDown();
     // Workers may still finish; their results find the model gone.
-    m_pool.waitForDone();
+    m_pipeline.pool().waitForDone();
     m_exportPool.waitForDone();
 }
 
@@ -135,7 +117,7 @@ void TakeEditorModel::assign(T& field, const T& value, Signal signal) {
 // ---- state ---------------------------------------------------------------------------------
 
 bool TakeEditorModel::isIdle() const {
-    return !m_pipelinePending && !m_saveTimer.isActive() && m_discarding == 0;
+    return m_pipeline.isIdle() && !m_saveTimer.isActive();
 }
 
 void TakeEditorModel::setTake(const Take& take) {
@@ -152,10 +134,6 @@ void TakeEditorModel::adoptLibraryName() {
             }
             return;
         }
-}
-
-void TakeEditorModel::setPlayhead(double seconds) {
-    assign(m_playhead, seconds, &TakeEditorModel::playheadChanged);
 }
 
 void TakeEditorModel::setSelection(const std::optional<Selection>& selection) {
@@ -196,7 +174,7 @@ void TakeEditorModel::readSourceInfo() {
         std::vector<QImage> filmstrip;
     };
     runInBackground(
-        &m_pool, this,
+        &m_pipeline.pool(), this,
         [movie = m_take.moviePath()] {
             Source source;
             try {
@@ -229,173 +207,14 @@ SpanList TakeEditorModel::keptSpans() const {
 // ---- pipeline ------------------------------------------------------------------------------
 
 void TakeEditorModel::invalidate(Stage stage, bool delay) {
-    if (m_tornDown)
-        return;
-    m_dirty = m_dirty ? std::min(*m_dirty, stage) : stage;
-    cancelPipeline();
-    const int run = ++m_run;
-    m_pipelinePending = true;
-    QTimer::singleShot(delay ? pipelineWaitMs : 0, this, [this, run] {
-        if (run == m_run)
-            runPipeline(run);
-    });
-}
-
-void TakeEditorModel::cancelPipeline() {
-    m_stop.request_stop();
-    m_stop = std::stop_source();
-}
-
-void TakeEditorModel::runPipeline(int run) {
-    if (!m_dirty) {
-        m_pipelinePending = false;
-        notifyIfIdle();
-        return;
-    }
-    const Stage stage = *m_dirty;
-    setIsRendering(true);
-    ++m_counters.runs;
-    m_counters.lastStage = stage;
-    m_runWorking = true;
-
-    std::set<QUuid> stripsKnown;
-    for (const auto& [id, strip] : m_overdubFilmstrips)
-        stripsKnown.insert(id);
-    runInBackground(
-        &m_pool, this,
-        [take = m_take, stems = m_stems, stripsKnown, stage, spans = keptSpans(),
-         current = m_processedAudio, token = m_stop.get_token(), cache = m_trackCache] {
-            RunOutput out;
-            out.spans = spans;
-            const auto failure = failureOf([&] {
-                const QString folder = TakePipeline::cacheFolder(take);
-                TakePipeline::StemMap known = stems;
-                if (stage == Stage::stems) {
-                    out.stems = TakePipeline::loadStems(take, folder, known, stripsKnown, token);
-                    known = out.stems->stems;
-                }
-                std::optional<QString> audio = current;
-                if (stage <= Stage::process) {
-                    out.mix = TakePipeline::mix(take, known, spans,
-                                                TakePipeline::newAudioPath(folder, "mix"), token,
-                                                {}, cache.get(), true);
-                    out.mixCleared = !out.mix;
-                    audio = out.mix ? std::optional(out.mix->path) : std::nullopt;
-                }
-                out.result =
-                    TakeComposer::build(take, spans, audio, take.info.exportSettings, true);
-                throwIfCancelled(token);
-            });
-            out.cancelled = failure && failure->isEmpty();
-            if (failure && !failure->isEmpty())
-                out.error = failure;
-            return out;
-        },
-        [this, run](RunOutput out) { finishRun(run, std::move(out)); });
-}
-
-void TakeEditorModel::finishRun(int run, RunOutput out) {
-    // Stems are kept whatever became of the run: a file is extracted once per model.
-    if (out.stems) {
-        for (const auto& [file, list] : out.stems->stems)
-            m_stems[file] = list;
-        if (!out.cancelled && run == m_run) {
-            assign(m_waveforms, out.stems->waveforms, &TakeEditorModel::waveformsChanged);
-            auto strips = m_overdubFilmstrips;
-            for (auto& [id, strip] : out.stems->overdubStrips)
-                strips[id] = strip;
-            assign(m_overdubFilmstrips, strips, &TakeEditorModel::overdubFilmstripsChanged);
-        }
-    }
-    if (run != m_run || out.cancelled) {
-        // A newer change took over; its run follows. A mix made for nothing goes.
-        if (out.mix)
-            discardFiles({out.mix->path});
-        ++m_counters.cancelled;
-        if (run == m_run) { // cancelled without a newer run: tearDown
-            m_runWorking = false;
-            m_pipelinePending = false;
-            notifyIfIdle();
-        }
-        return;
-    }
-    m_runWorking = false;
-    if (out.error) {
-        ++m_counters.failed;
-        setErrorMessage(*out.error);
-        setIsRendering(false);
-        m_pipelinePending = false;
-        notifyIfIdle();
-        return;
-    }
-    if (out.mix) {
-        if (m_processedAudio)
-            m_staleFiles << *m_processedAudio;
-        m_processedAudio = out.mix->path;
-        assign(m_normalizeGainDB, std::optional(out.mix->analysis.normalizeGainDB),
-               &TakeEditorModel::normalizeGainDBChanged);
-    } else if (out.mixCleared) {
-        if (m_processedAudio)
-            m_staleFiles << *m_processedAudio;
-        m_processedAudio.reset();
-    }
-    const TakeComposer::Result& result = *out.result;
-    if (result.videoComposition &&
-        !TakePipeline::isValidPicture(result.composition, *result.videoComposition)) {
-        qCWarning(reelboxLog).noquote()
-            << "Reelbox: invalid video composition for" << describe(out.spans);
-        setErrorMessage(QStringLiteral(
-            "The preview couldn't be built for this edit. Undo the last change (Ctrl+Z)."));
-    }
-    load(result, out.spans,
-         out.mix ? Player::MixInMemory{out.mix->path, out.mix->samples} : Player::MixInMemory{});
-    discardFiles(std::exchange(m_staleFiles, {}));
-    m_dirty.reset();
-    setIsRendering(false);
-    ++m_counters.completed;
-    m_pipelinePending = false;
-    notifyIfIdle();
-}
-
-void TakeEditorModel::whenPipelineIdle(std::function<void()> then) {
-    if (!m_pipelinePending) {
-        then();
-        return;
-    }
-    m_whenIdle.push_back(std::move(then));
-}
-
-void TakeEditorModel::discardFiles(const QStringList& stale) {
-    // A mix an export reads waits for the export's end.
-    QStringList files;
-    for (const QString& file : stale) {
-        if (m_filesInUse.contains(file))
-            m_heldFiles << file;
-        else
-            files << file;
-    }
-    // Off the main thread: removing a long mix takes milliseconds. Failures are ignored.
-    if (files.isEmpty())
-        return;
-    ++m_discarding;
-    runInBackground(
-        &m_pool, this,
-        [files] {
-            for (const QString& file : files)
-                QFile::remove(file);
-            return true;
-        },
-        [this](bool) {
-            --m_discarding;
-            notifyIfIdle();
-        });
+    if (!m_tornDown)
+        m_pipeline.invalidate(stage, delay);
 }
 
 void TakeEditorModel::notifyIfIdle() {
-    if (m_pipelinePending)
+    if (m_pipeline.isPending())
         return;
-    for (auto& then : std::exchange(m_whenIdle, {}))
-        then();
+    m_pipeline.runWhenIdle();
     if (isIdle())
         emit idle();
 }
@@ -446,7 +265,7 @@ void TakeEditorModel::commitChange(EditorChange change, const Take& changed) {
     case ChangePolicy::Rebuild::none:
         break;
     case ChangePolicy::Rebuild::picture:
-        refreshPicture();
+        m_playback.refreshPicture();
         break;
     case ChangePolicy::Rebuild::process:
         invalidate(Stage::process, policy.delayed);
@@ -627,7 +446,7 @@ QString TakeEditorModel::suggestedFileName() const {
 // ---- edits ---------------------------------------------------------------------------------
 
 EditingState TakeEditorModel::editingState() const {
-    return {m_take.info, m_selection, m_playhead, m_sourceDuration, m_mainDuration};
+    return {m_take.info, m_selection, playhead(), m_sourceDuration, m_mainDuration};
 }
 
 void TakeEditorModel::apply(const EditOutcome& outcome) {
@@ -659,9 +478,9 @@ void TakeEditorModel::exportTo(const QString& path, std::function<void(bool)> do
     }
     setExportProgress(0.0);
     auto start = [this, path, done] {
-        const std::optional<QString> audio = m_processedAudio;
+        const std::optional<QString> audio = m_pipeline.processedAudio();
         if (audio)
-            m_filesInUse.insert(*audio);
+            m_pipeline.useFile(*audio);
         runInBackground(
             &m_exportPool, this,
             [this, take = m_take, spans = keptSpans(), audio, path,
@@ -685,11 +504,8 @@ void TakeEditorModel::exportTo(const QString& path, std::function<void(bool)> do
                 });
             },
             [this, done, audio](std::optional<QString> failure) {
-                if (audio) {
-                    m_filesInUse.erase(m_filesInUse.find(*audio));
-                    if (!m_filesInUse.contains(*audio) && m_heldFiles.removeAll(*audio) > 0)
-                        discardFiles({*audio});
-                }
+                if (audio)
+                    m_pipeline.releaseFile(*audio);
                 setExportProgress(std::nullopt);
                 if (failure && !failure->isEmpty())
                     setErrorMessage(*failure);
@@ -699,10 +515,10 @@ void TakeEditorModel::exportTo(const QString& path, std::function<void(bool)> do
     };
     // The export shows the edit as it is now: a run in progress finishes first, and one that
     // is still owed runs.
-    whenPipelineIdle([this, start] {
-        if (m_dirty && !m_tornDown) {
-            invalidate(*m_dirty, false);
-            whenPipelineIdle(start);
+    m_pipeline.whenIdle([this, start] {
+        if (m_pipeline.dirty() && !m_tornDown) {
+            invalidate(*m_pipeline.dirty(), false);
+            m_pipeline.whenIdle(start);
         } else {
             start();
         }
@@ -718,7 +534,7 @@ void TakeEditorModel::exportForSharing(std::function<void(std::optional<QString>
 
 void TakeEditorModel::monitorComposition(
     std::function<void(std::optional<TakeComposer::Result>, QString)> done) {
-    whenPipelineIdle([this, done] {
+    m_pipeline.whenIdle([this, done] {
         struct Outcome {
             std::optional<TakeComposer::Result> result;
             std::optional<QString> mixPath;
@@ -727,7 +543,7 @@ void TakeEditorModel::monitorComposition(
         const SpanList whole{{0, m_sourceDuration}};
         runInBackground(
             &m_exportPool, this,
-            [take = m_take, stems = m_stems, whole, token = m_exportStop.get_token()] {
+            [take = m_take, stems = m_pipeline.stems(), whole, token = m_exportStop.get_token()] {
                 Outcome outcome;
                 const auto failure = failureOf([&] {
                     const QString cache = TakePipeline::cacheFolder(take);
@@ -746,11 +562,8 @@ void TakeEditorModel::monitorComposition(
                 return outcome;
             },
             [this, done](Outcome outcome) {
-                if (outcome.mixPath) {
-                    if (m_monitorAudio)
-                        discardFiles({*m_monitorAudio});
-                    m_monitorAudio = outcome.mixPath;
-                }
+                if (outcome.mixPath)
+                    m_pipeline.adoptMonitorMix(*outcome.mixPath);
                 done(std::move(outcome.result), outcome.error);
             });
     });
@@ -758,142 +571,32 @@ void TakeEditorModel::monitorComposition(
 
 // ---- playback ------------------------------------------------------------------------------
 
-void TakeEditorModel::load(const TakeComposer::Result& composed, const SpanList& spans,
-                           Player::MixInMemory inMemory) {
-    // The picture settings may have changed while the run worked: they are taken as they are
-    // now.
-    TakeComposer::Result result = composed;
-    if (result.videoComposition && !result.videoSources.empty()) {
-        TakeComposer::Picture picture =
-            TakeComposer::picture(result.videoSources, m_take.info, result.canvasSource,
-                                  m_take.info.exportSettings, result.composition.duration());
-        result.placements = std::move(picture.placements);
-        result.renderSize = picture.videoComposition.renderSize;
-        result.videoComposition = std::move(picture.videoComposition);
-    }
-    m_resumeAfterLoad = m_isPlaying;
-    if (m_player->hasItem() && !m_player->lastFrame().isNull())
-        assign(m_freezeFrame, std::optional(m_player->lastFrame()),
-               &TakeEditorModel::freezeFrameChanged);
-    m_seekInFlight = false;
-    m_pendingSeek.reset();
-    ++m_load;
-    ++m_release; // a release still waiting belongs to the old item
-    m_framesSinceLoad = 0;
-    assign(m_playerSpans, spans, &TakeEditorModel::playerSpansChanged);
-    assign(m_renderSize, result.renderSize, &TakeEditorModel::renderSizeChanged);
-    assign(m_placements, result.placements, &TakeEditorModel::placementsChanged);
-    assign(m_canvasSource, result.canvasSource, &TakeEditorModel::canvasSourceChanged);
-    m_videoSources = result.videoSources;
-    writeLayout();
-    m_player->load(result, m_liveLayout, std::move(inMemory));
-}
-
-void TakeEditorModel::writeLayout() {
-    m_liveLayout->replace(
-        TakeComposer::liveSnapshot(m_renderSize, m_placements, m_take.info.exportSettings.mirror));
-}
-
 void TakeEditorModel::refreshPicture() {
-    if (!m_player->hasItem() || m_videoSources.empty()) {
-        // A run under way or owed loads the picture as it is then.
-        if (!m_pipelinePending)
-            invalidate(Stage::compose, false);
-        return;
-    }
-    const auto picture =
-        TakeComposer::picture(m_videoSources, m_take.info, m_canvasSource,
-                              m_take.info.exportSettings, toTicks(m_player->duration()));
-    assign(m_placements, picture.placements, &TakeEditorModel::placementsChanged);
-    assign(m_renderSize, picture.videoComposition.renderSize, &TakeEditorModel::renderSizeChanged);
-    writeLayout();
-    if (!m_isPlaying)
-        m_player->redraw();
-}
-
-void TakeEditorModel::playerTimeChanged(double seconds) {
-    if (m_seekInFlight || !std::isfinite(seconds) || m_player->status() != Player::Status::ready)
-        return;
-    const double source = TimeMap{m_playerSpans}.sourceTime(seconds);
-    if (std::fabs(source - m_playhead) > playheadStep)
-        setPlayhead(source);
+    m_playback.refreshPicture();
 }
 
 void TakeEditorModel::seek(double sourceSeconds) {
-    const double t = std::clamp(sourceSeconds, 0.0, m_sourceDuration);
-    setPlayhead(t);
-    chaseSeek(TimeMap{m_playerSpans}.outputTime(t));
-}
-
-void TakeEditorModel::chaseSeek(double outputSeconds) {
-    if (m_seekInFlight) {
-        m_pendingSeek = outputSeconds; // the last request wins
-        return;
-    }
-    m_seekInFlight = true;
-    QPointer<TakeEditorModel> self(this);
-    m_player->seek(outputSeconds, [self](bool) {
-        if (!self)
-            return;
-        self->m_seekInFlight = false;
-        if (auto next = std::exchange(self->m_pendingSeek, std::nullopt))
-            self->chaseSeek(*next);
-    });
+    m_playback.seek(sourceSeconds);
 }
 
 void TakeEditorModel::jumpToStart() {
-    const SpanList spans = keptSpans();
-    seek(spans.empty() ? 0 : spans.front().start);
+    m_playback.jumpToStart();
 }
 
 bool TakeEditorModel::atEnd() const {
-    const double total = TimeMap{m_playerSpans}.totalLength();
-    if (m_playerSpans.empty() || !(total > 0))
-        return false;
-    return m_player->currentTime() >= total - endTolerance;
+    return m_playback.atEnd();
 }
 
 double TakeEditorModel::outputTime() const {
-    return TimeMap{m_playerSpans}.outputTime(m_playhead);
+    return m_playback.outputTime();
 }
 
 void TakeEditorModel::play() {
-    if (m_player->status() != Player::Status::ready) {
-        // Waiting to play counts as playing: it starts once the preview is ready.
-        if (m_tornDown || m_player->status() == Player::Status::failed)
-            return;
-        m_resumeAfterLoad = true;
-        assign(m_isPlaying, true, &TakeEditorModel::isPlayingChanged);
-        return;
-    }
-    if (atEnd())
-        jumpToStart();
-    m_player->play();
+    m_playback.play();
 }
 
 void TakeEditorModel::pause() {
-    if (std::exchange(m_resumeAfterLoad, false) && !m_player->isPlaying())
-        assign(m_isPlaying, false, &TakeEditorModel::isPlayingChanged);
-    m_player->pause();
-}
-
-void TakeEditorModel::releaseFreezeFrame() {
-    pollFirstFrame(++m_release, 0);
-}
-
-void TakeEditorModel::pollFirstFrame(int release, int tries) {
-    // Up to 25 polls of 20 ms for the new item's first picture, then 50 ms more.
-    if (release != m_release)
-        return;
-    if (m_framesSinceLoad == 0 && tries < 25) {
-        QTimer::singleShot(20, this,
-                           [this, release, tries] { pollFirstFrame(release, tries + 1); });
-        return;
-    }
-    QTimer::singleShot(50, this, [this, release] {
-        if (release == m_release)
-            assign(m_freezeFrame, std::optional<QImage>(), &TakeEditorModel::freezeFrameChanged);
-    });
+    m_playback.pause();
 }
 
 // ---- end -----------------------------------------------------------------------------------
@@ -904,12 +607,9 @@ void TakeEditorModel::tearDown() {
     if (m_saveTimer.isActive())
         save();
     m_tornDown = true;
-    cancelPipeline();
+    m_pipeline.stop();
     m_exportStop.request_stop();
-    ++m_run;
-    m_pipelinePending = false;
-    m_player->pause();
-    m_player->clear();
+    m_playback.stop();
     notifyIfIdle();
 }
 

@@ -6,6 +6,8 @@
 #include "edit/EditCommitter.h"
 #include "edit/EditingState.h"
 #include "edit/EditorChanges.h"
+#include "edit/EditorPipeline.h"
+#include "edit/EditorPlayback.h"
 #include "edit/Group.h"
 #include "edit/TakePipeline.h"
 #include "model/Take.h"
@@ -29,39 +31,29 @@ class TakeLibrary;
 class UndoRegistry;
 
 // The state and logic behind the editor of one open take: it owns the record while the take
-// is open, saves it, and keeps a preview of the edit ready in its player. A change names the
-// earliest pipeline stage it spoils; the pipeline (stems → mix → composition) runs on a
-// worker, one run at a time, and a newer change cancels the running one.
+// is open, saves it, exports it, and keeps a preview of the edit ready in its player. A change
+// names the earliest pipeline stage it spoils; the pipeline runs (EditorPipeline) and the
+// playing preview (EditorPlayback) are parts it owns.
 // Threads: call it on the main thread only; its signals arrive on the main thread.
 class TakeEditorModel : public QObject {
     Q_OBJECT
 public:
-    enum class Stage { stems = 0, process = 1, compose = 2 };
-
+    using Stage = EditorStage;
     // What the pipeline did, for tests and the command line.
-    struct Counters {
-        int runs = 0;      // started (after the wait)
-        int completed = 0; // loaded into the player
-        int cancelled = 0;
-        int failed = 0;
-        int saves = 0;       // take.json writes
-        int failedSaves = 0; // writes that failed (errorMessage says why)
-        std::optional<Stage> lastStage;
-    };
+    using Counters = EditorCounters;
 
-    // The player plays through `sound` (the default output, or `outputId`); without it, on the
-    // host clock in silence.
-    TakeEditorModel(Take take, TakeLibrary* library, SoundSystem* sound = nullptr,
+    // The player plays through `sound`: its default output, or `outputId`.
+    TakeEditorModel(Take take, TakeLibrary* library, SoundSystem& sound,
                     const QString& outputId = {}, QObject* parent = nullptr);
     ~TakeEditorModel() override;
 
     // ---- state -------------------------------------------------------------------------
     const Take& take() const { return m_take; }
-    Player* player() const { return m_player.get(); }
-    bool isPlaying() const { return m_isPlaying; }
-    double playhead() const { return m_playhead; }
-    const SpanList& playerSpans() const { return m_playerSpans; }
-    SizeD renderSize() const { return m_renderSize; }
+    Player* player() const { return m_playback.player(); }
+    bool isPlaying() const { return m_playback.isPlaying(); }
+    double playhead() const { return m_playback.playhead(); }
+    const SpanList& playerSpans() const { return m_playback.playerSpans(); }
+    SizeD renderSize() const { return m_playback.renderSize(); }
     double sourceDuration() const { return m_sourceDuration; }
     double mainDuration() const { return m_mainDuration; }
     const std::map<QUuid, Waveform>& waveforms() const { return m_waveforms; }
@@ -69,17 +61,19 @@ public:
     const std::map<QUuid, std::vector<QImage>>& overdubFilmstrips() const {
         return m_overdubFilmstrips;
     }
-    const std::vector<TakeComposer::Placement>& placements() const { return m_placements; }
-    SizeD canvasSource() const { return m_canvasSource; }
+    const std::vector<TakeComposer::Placement>& placements() const {
+        return m_playback.placements();
+    }
+    SizeD canvasSource() const { return m_playback.canvasSource(); }
     const std::optional<Selection>& selection() const { return m_selection; }
     bool isRendering() const { return m_isRendering; }
     std::optional<double> normalizeGainDB() const { return m_normalizeGainDB; }
     std::optional<double> exportProgress() const { return m_exportProgress; }
     std::optional<QString> errorMessage() const { return m_errorMessage; }
     bool isOverdubbing() const { return m_isOverdubbing; }
-    const std::optional<QImage>& freezeFrame() const { return m_freezeFrame; }
-    std::optional<QString> processedAudio() const { return m_processedAudio; }
-    std::optional<Stage> dirty() const { return m_dirty; }
+    const std::optional<QImage>& freezeFrame() const { return m_playback.freezeFrame(); }
+    std::optional<QString> processedAudio() const { return m_pipeline.processedAudio(); }
+    std::optional<Stage> dirty() const { return m_pipeline.dirty(); }
     const Counters& counters() const { return m_counters; }
     // No run waiting or running, no save pending.
     bool isIdle() const;
@@ -137,7 +131,7 @@ public:
     void jumpToStart();
     bool atEnd() const;
     // A seek is on its way to the player.
-    bool isSeeking() const { return m_seekInFlight || m_pendingSeek.has_value(); }
+    bool isSeeking() const { return m_playback.isSeeking(); }
     double outputTime() const;
     void play();
     void pause();
@@ -170,92 +164,43 @@ signals:
     void idle();
 
 private:
-    struct RunOutput;
-
     template <class T, class Signal> void assign(T& field, const T& value, Signal signal);
     void setTake(const Take& take);
     // Takes the name the library holds for the open take (a rename from the take list).
     void adoptLibraryName();
     // Takes the changed take, saves it and rebuilds the preview as the change's policy says.
     void commitChange(EditorChange change, const Take& changed);
-    void setPlayhead(double seconds);
     void setIsRendering(bool rendering);
     void setExportProgress(std::optional<double> progress);
     void updateTimelineDuration();
     void readSourceInfo();
-
-    void runPipeline(int run);
-    void finishRun(int run, RunOutput output);
-    void whenPipelineIdle(std::function<void()> then);
     void notifyIfIdle();
-    void discardFiles(const QStringList& files);
-    void removeOldMixes();
-    void cancelPipeline();
     void saveNow();
-
-    void load(const TakeComposer::Result& result, const SpanList& spans,
-              Player::MixInMemory inMemory);
-    void writeLayout();
-    void playerTimeChanged(double seconds);
-    void chaseSeek(double outputSeconds);
-    void releaseFreezeFrame();
-    void pollFirstFrame(int release, int tries);
     SpanList keptSpans() const;
 
     Take m_take;
     TakeLibrary* m_library;
-    std::unique_ptr<Player> m_player;
-    bool m_isPlaying = false;
-    double m_playhead = 0;
-    SpanList m_playerSpans;
-    SizeD m_renderSize;
     double m_sourceDuration = 0;
     double m_mainDuration = 0;
     std::map<QUuid, Waveform> m_waveforms;
     std::vector<QImage> m_filmstrip;
     std::map<QUuid, std::vector<QImage>> m_overdubFilmstrips;
-    std::vector<TakeComposer::Placement> m_placements;
-    SizeD m_canvasSource{1920, 1080};
     std::optional<Selection> m_selection;
     bool m_isRendering = false;
     std::optional<double> m_normalizeGainDB;
     std::optional<double> m_exportProgress;
     std::optional<QString> m_errorMessage;
     bool m_isOverdubbing = false;
-    std::vector<TakeComposer::VideoSource> m_videoSources;
-    std::shared_ptr<LiveLayout> m_liveLayout = std::make_shared<LiveLayout>();
-    bool m_seekInFlight = false;
-    std::optional<double> m_pendingSeek;
-    std::optional<Stage> m_dirty;
-    TakePipeline::StemMap m_stems;
-    // Processed tracks of the last mix; only the pipeline's one worker touches it.
-    std::shared_ptr<AudioProcessor::TrackCache> m_trackCache =
-        std::make_shared<AudioProcessor::TrackCache>();
-    std::optional<QString> m_processedAudio;
-    QStringList m_staleFiles;
-    std::optional<QString> m_monitorAudio;
-    std::multiset<QString> m_filesInUse; // mixes running exports read
-    QStringList m_heldFiles;             // stale files kept until their export ends
-    std::optional<QImage> m_freezeFrame;
 
     UndoRegistry* m_undo = nullptr;
     EditCommitter m_committer;
     Counters m_counters;
     QTimer m_saveTimer;
-    int m_run = 0;                  // the current pipeline run; older ones are stale
-    bool m_pipelinePending = false; // a run is waiting or working
-    bool m_runWorking = false;
-    std::stop_source m_stop;       // the current pipeline run
-    std::stop_source m_exportStop; // exports, stopped only by tearDown
-    std::vector<std::function<void()>> m_whenIdle;
-    int m_load = 0; // the current player item
-    bool m_resumeAfterLoad = false;
-    int m_framesSinceLoad = 0;
-    int m_release = 0;
     bool m_tornDown = false;
-    QThreadPool m_pool;       // the pipeline and source reading
-    int m_discarding = 0;     // file removals under way
-    QThreadPool m_exportPool; // exports and monitor mixes
+    std::stop_source m_exportStop; // exports, stopped only by tearDown
+    QThreadPool m_exportPool;      // exports and monitor mixes
+    EditorPipeline m_pipeline;
+    EditorPlayback m_playback;
 };
 
 } // namespace reelbox

@@ -10,7 +10,7 @@ namespace reelbox::ui {
 TakeDetail::TakeDetail(const Take& take, TakeLibrary& library, SoundSystem& sound,
                        DeviceManager& devices, UndoRegistry* undo, QWidget* parent)
     : QStackedWidget(parent), m_folder(take.folder), m_sound(sound), m_devices(devices),
-      m_model(std::make_unique<TakeEditorModel>(take, &library, &sound)),
+      m_model(std::make_unique<TakeEditorModel>(take, &library, sound)),
       m_editor(new EditorScreen(*m_model)) {
     m_model->setUndoRegistry(undo);
     addWidget(m_editor);

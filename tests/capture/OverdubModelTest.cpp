@@ -51,7 +51,7 @@ struct Overdubbing {
         take.info.edit = edit;
         sound = std::make_unique<SoundSystem>();
         devices = std::make_unique<DeviceManager>(*sound);
-        editor = std::make_unique<TakeEditorModel>(take, &library, sound.get());
+        editor = std::make_unique<TakeEditorModel>(take, &library, *sound);
         EXPECT_TRUE(test::waitFor([&] { return editor->sourceDuration() > 0; }, 10000));
     }
     ~Overdubbing() {

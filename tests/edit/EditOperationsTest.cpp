@@ -20,22 +20,19 @@ struct EditOperationsTest : ::testing::Test {
 };
 } // namespace
 
-TEST_F(EditOperationsTest, SplitNearTheEndsOrAnotherSplitDoesNothing) {
+// Without a selection or with a ruler one, every lane is split, away from the ends and from
+// another split.
+TEST_F(EditOperationsTest, SplitOfTheTimelineKeepsAwayFromTheEndsAndOtherSplits) {
     for (double t : {0.04, 0.05, 9.95, 9.96}) {
         state.playhead = t;
         const EditOutcome outcome = splitAtPlayhead(state);
         EXPECT_FALSE(outcome.actionName) << t;
         EXPECT_EQ(outcome.state, state) << t;
     }
-    state.playhead = 5;
-    EXPECT_EQ(apply(splitAtPlayhead(state)), actions::split);
-    state.playhead = 5.03;
-    EXPECT_FALSE(splitAtPlayhead(state).actionName);
-}
-
-TEST_F(EditOperationsTest, SplitWithoutOrWithRulerSelectionSplitsEveryLane) {
     state.playhead = 6;
     EXPECT_EQ(apply(splitAtPlayhead(state)), actions::split);
+    state.playhead = 6.03;
+    EXPECT_FALSE(splitAtPlayhead(state).actionName);
     state.playhead = 3;
     state.selection = Selection::ofTimeline({0, 6});
     EXPECT_EQ(apply(splitAtPlayhead(state)), actions::split);
@@ -44,25 +41,23 @@ TEST_F(EditOperationsTest, SplitWithoutOrWithRulerSelectionSplitsEveryLane) {
     EXPECT_EQ(state.selection, std::nullopt);
 }
 
-TEST_F(EditOperationsTest, SplitOfSelectedPartsAddsLaneSplitsAndSelectsTheRightPart) {
+// Selected parts get lane splits, except lanes with a split nearby; the right parts are
+// selected.
+TEST_F(EditOperationsTest, SplitOfSelectedPartsSplitsTheirLanes) {
     state.playhead = 4;
     state.selection = Selection::ofParts({{f.audio1(), {0, 10}}});
     EXPECT_EQ(apply(splitAtPlayhead(state)), actions::split);
     EXPECT_TRUE(edit().splits.empty());
-    EXPECT_EQ(edit().laneSplits.at(f.audio1().key()), std::vector<double>{4});
     EXPECT_EQ(edit().segments(std::nullopt, state.sourceDuration), (SpanList{{0, 10}}));
     EXPECT_EQ(state.selection, Selection::ofParts({{f.audio1(), {4, 10}}}));
-}
 
-TEST_F(EditOperationsTest, SplitSkipsOnlyTheLanesWithANearbySplit) {
-    state.info.edit.laneSplits[f.audio1().key()] = {5};
-    state.playhead = 5.03;
-    state.selection = Selection::ofParts({{f.audio1(), {0, 5}}, {f.audio2(), {0, 10}}});
+    state.playhead = 4.03;
+    state.selection = Selection::ofParts({{f.audio1(), {0, 4}}, {f.audio2(), {0, 10}}});
     EXPECT_EQ(apply(splitAtPlayhead(state)), actions::split);
-    EXPECT_EQ(edit().laneSplits.at(f.audio1().key()), std::vector<double>{5});
-    EXPECT_EQ(edit().laneSplits.at(f.audio2().key()), std::vector<double>{5.03});
+    EXPECT_EQ(edit().laneSplits.at(f.audio1().key()), std::vector<double>{4});
+    EXPECT_EQ(edit().laneSplits.at(f.audio2().key()), std::vector<double>{4.03});
     EXPECT_EQ(state.selection,
-              Selection::ofParts({{f.audio1(), {5, 10}}, {f.audio2(), {5.03, 10}}}));
+              Selection::ofParts({{f.audio1(), {4, 10}}, {f.audio2(), {4.03, 10}}}));
     // When every selected lane is skipped, nothing at all happens.
     const EditOutcome again = splitAtPlayhead(state);
     EXPECT_FALSE(again.actionName);
@@ -83,6 +78,11 @@ TEST_F(EditOperationsTest, RemovingARulerPartCutsItOnceAndRestoreBringsItBack) {
     EXPECT_EQ(apply(restoreSelected(state)), actions::restorePart);
     EXPECT_EQ(edit().cuts, (SpanList{{6, 8}}));
     EXPECT_FALSE(restoreSelected(state).actionName); // not removed any more
+
+    // Reset clears the edits and the selection.
+    EXPECT_EQ(apply(resetEdits(state)), actions::resetEdits);
+    EXPECT_EQ(edit(), EditState());
+    EXPECT_EQ(state.selection, std::nullopt);
 }
 
 TEST_F(EditOperationsTest, RestoringARulerPartMovesInAndOutOutward) {
@@ -113,7 +113,7 @@ TEST_F(EditOperationsTest, HiddenPartsMergeAndRestoreSeparately) {
     EXPECT_FALSE(edit().hidden.contains(f.audio1().key())); // empty lists are removed
 }
 
-TEST_F(EditOperationsTest, TrimAtThePlayhead) {
+TEST_F(EditOperationsTest, TrimsAtThePlayheadAndDraggedEdges) {
     state.playhead = 9.995;
     EXPECT_EQ(apply(setOutPoint(state)), actions::trimEnd);
     EXPECT_EQ(edit().outPoint, std::nullopt); // within 0.01 s of the end
@@ -134,9 +134,8 @@ TEST_F(EditOperationsTest, TrimAtThePlayhead) {
     apply(setInPoint(state));
     EXPECT_EQ(edit().inPoint, -2); // clamped only by the played-span rule
     EXPECT_EQ(playedSpans(state), (SpanList{{0, 6}}));
-}
 
-TEST_F(EditOperationsTest, DraggingTheEdgesKeepsThemApart) {
+    // Dragged edges keep 0.1 s apart too; an out edge near the end is no out point.
     EditState e;
     e.outPoint = 5;
     EXPECT_DOUBLE_EQ(dragInEdge(e, 4.9, 10).inPoint, 4.8);
@@ -147,29 +146,11 @@ TEST_F(EditOperationsTest, DraggingTheEdgesKeepsThemApart) {
     EXPECT_EQ(dragOutEdge(e, 7, 10).outPoint, 7);
 }
 
-TEST_F(EditOperationsTest, ResetClearsSelectionAndEdits) {
-    state.info.edit.splits = {3};
-    state.info.edit.cuts = {{1, 2}};
-    state.selection = Selection::ofTimeline({0, 3});
-    EXPECT_EQ(apply(resetEdits(state)), actions::resetEdits);
-    EXPECT_EQ(edit(), EditState());
-    EXPECT_EQ(state.selection, std::nullopt);
-}
-
+// Cut parts don't play; hidden parts of a lane still do.
 TEST_F(EditOperationsTest, PlayedSpansAndEditedDuration) {
     state.info.edit.cuts = {{2, 3}};
-    state.info.edit.hidden[f.audio1().key()] = {{5, 6}}; // hidden parts still play
+    state.info.edit.hidden[f.audio1().key()] = {{5, 6}};
     EXPECT_EQ(playedSpans(state), (SpanList{{0, 2}, {3, 10}}));
     EXPECT_DOUBLE_EQ(editedDuration(state), 9);
     EXPECT_DOUBLE_EQ(timeMap(state).outputTime(2.5), 2);
-    state.info.edit.cuts = {{0, 10}};
-    EXPECT_TRUE(playedSpans(state).empty());
-    EXPECT_EQ(editedDuration(state), 0);
-
-    // An overdub past the main recording lengthens what plays.
-    state.info.edit = {};
-    state.info.overdubs[0].start = 8;
-    state.info.overdubs[0].nudge = 0;
-    state.sourceDuration = state.info.timelineDuration();
-    EXPECT_EQ(playedSpans(state), (SpanList{{0, 14}}));
 }

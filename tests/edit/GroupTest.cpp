@@ -5,28 +5,27 @@
 
 using namespace reelbox;
 
-TEST(Groups, TakeFirstThenOverdubsInOrder) {
+// The take first, then the overdubs in order; a removed main recording has no lanes, an
+// overdub without video no video lane, and one without tracks is listed all the same.
+TEST(Groups, TakeFirstThenOverdubsWithTheirLanes) {
     test::EditFixture f;
-    const auto list = groups(f.state.info);
+    auto list = groups(f.state.info);
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].group, Group::take());
     EXPECT_EQ(list[0].lanes, (std::vector<Lane>{Lane::mainVideo(), f.audio1(), f.audio2()}));
     EXPECT_EQ(list[1].group, Group::overdub(f.overdubId));
     EXPECT_EQ(list[1].lanes,
               (std::vector<Lane>{Lane::overdubVideo(f.overdubId), Lane::audio(f.overdubTrack)}));
-}
 
-TEST(Groups, RemovedMainAndSoundOnlyOverdubs) {
-    test::EditFixture f;
     f.state.info.mainRemoved = true;
     f.state.info.overdubs[0].hasVideo = false;
     Overdub empty;
     empty.id = QUuid::createUuid();
     f.state.info.overdubs.push_back(empty);
-    const auto list = groups(f.state.info);
+    list = groups(f.state.info);
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].lanes, std::vector<Lane>{Lane::audio(f.overdubTrack)});
-    EXPECT_TRUE(list[1].lanes.empty()); // listed even without lanes
+    EXPECT_TRUE(list[1].lanes.empty());
     EXPECT_TRUE(lanes(f.state.info, Group::take()).empty());
 }
 

@@ -34,7 +34,7 @@ TEST_F(SelectionTest, TimelineSelectionTogglesAndReplacesParts) {
     EXPECT_EQ(selectTimeline(state, 12), before); // no segment there: unchanged
 }
 
-TEST_F(SelectionTest, LaneSelectionWithAndWithoutExtend) {
+TEST_F(SelectionTest, LaneSelectionWithAndWithoutExtendAndTheLanesPart) {
     state.selection = Selection::ofTimeline({4, 7});
     state.selection = selectLane(state, f.audio1(), 1, false);
     EXPECT_EQ(state.selection, Selection::ofParts({{f.audio1(), {0, 4}}}));
@@ -54,6 +54,11 @@ TEST_F(SelectionTest, LaneSelectionWithAndWithoutExtend) {
     // Extending from a ruler selection starts from nothing.
     state.selection = Selection::ofTimeline({4, 7});
     EXPECT_EQ(selectLane(state, f.audio2(), 1, true), Selection::ofParts({{f.audio2(), {0, 4}}}));
+    // A lane's selected part is its own, and none under a ruler selection.
+    EXPECT_EQ(selectedPart(state.selection, f.audio1()), std::nullopt);
+    state.selection = Selection::ofParts({{f.audio1(), {0, 4}}});
+    EXPECT_EQ(selectedPart(state.selection, f.audio1()), (TimeSpan{0, 4}));
+    EXPECT_EQ(selectedPart(state.selection, f.audio2()), std::nullopt);
 }
 
 TEST_F(SelectionTest, GroupSelectionTakesThePartsUnderThePlayhead) {
@@ -69,13 +74,6 @@ TEST_F(SelectionTest, GroupSelectionTakesThePartsUnderThePlayhead) {
 
     state.playhead = 20; // nothing under the playhead
     EXPECT_EQ(selectGroup(state, Group::take(), false), std::nullopt);
-}
-
-TEST_F(SelectionTest, SelectedPartOfALane) {
-    state.selection = Selection::ofParts({{f.audio1(), {0, 4}}});
-    EXPECT_EQ(selectedPart(state.selection, f.audio1()), (TimeSpan{0, 4}));
-    EXPECT_EQ(selectedPart(state.selection, f.audio2()), std::nullopt);
-    EXPECT_EQ(selectedPart(Selection::ofTimeline({0, 4}), f.audio1()), std::nullopt);
 }
 
 TEST_F(SelectionTest, RemovedMeansCutForTheRulerAndHiddenForParts) {

@@ -1,42 +1,23 @@
 // The editor model on real synthetic takes, with a real event loop: the pipeline, saving,
 // the setters and what each one rebuilds, deletions, exports.
-#include "edit/TakeEditorModel.h"
 #include "EditorModelFixture.h"
-#include "capture/SyntheticTake.h"
 #include "edit/EditOperations.h"
 #include "edit/SelectionOperations.h"
-#include "edit/TakePipeline.h"
 #include "edit/UndoStackAdapter.h"
-#include "model/TakeInfoCodec.h"
-#include "model/TakeLibrary.h"
 #include "model/UserSettings.h"
 #include "platform/Cancellation.h"
 #include "platform/media/MovieInfo.h"
-#include "platform/sound/SoundDevice.h"
-#include "platform/sound/SoundSystem.h"
-#include "play/Player.h"
-#include "support/TestSupport.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFileInfo>
-#include <chrono>
-#include <cmath>
-#include <gtest/gtest.h>
 #include <thread>
 
 using namespace reelbox;
 using Stage = TakeEditorModel::Stage;
+using TakeEditorModelTest = test::EditorModelFixture;
 
-namespace {
-
-class TakeEditorModelTest : public test::EditorModelFixture {};
-
-} // namespace
-
-TEST_F(TakeEditorModelTest, OpeningRunsTheWholePipelineOnce) {
+// Opening runs the whole pipeline once; a burst of track edits then mixes once and saves once.
+TEST_F(TakeEditorModelTest, OpeningRunsThePipelineOnceAndABurstOfEditsMixesOnce) {
     const Take take = makeTake();
     auto model = open(take);
     const auto& c = model->counters();
@@ -53,30 +34,25 @@ TEST_F(TakeEditorModelTest, OpeningRunsTheWholePipelineOnce) {
     EXPECT_FALSE(model->errorMessage());
     EXPECT_NEAR(model->mainDuration(), 3, 0.05);
     EXPECT_TRUE(test::waitFor([&] { return !model->filmstrip().empty(); }));
-}
 
-TEST_F(TakeEditorModelTest, ABurstOfTrackEditsMixesOnceAndSavesOnce) {
-    const Take take = makeTake();
-    auto model = open(take);
     const QUuid id = take.info.tracks[0].id;
-    const int savesBefore = model->counters().saves;
+    const int savesBefore = c.saves;
     model->updateTrack(id, [](Track& t) { t.volumeDB = -3; });
     test::runEvents(100);
     model->updateTrack(id, [](Track& t) { t.volumeDB = -6; });
     test::runEvents(300);
-    EXPECT_EQ(model->counters().saves, savesBefore) << "saved before the quiet period";
+    EXPECT_EQ(c.saves, savesBefore) << "saved before the quiet period";
     settle(*model);
-    EXPECT_EQ(model->counters().runs, 2);
-    EXPECT_EQ(model->counters().lastStage, Stage::process);
-    EXPECT_EQ(model->counters().saves, savesBefore + 1);
+    EXPECT_EQ(c.runs, 2);
+    EXPECT_EQ(c.lastStage, Stage::process);
+    EXPECT_EQ(c.saves, savesBefore + 1);
     EXPECT_EQ(saved(model->take()).tracks[0].volumeDB, -6);
     // The replaced mix is gone once the new preview is loaded.
     EXPECT_EQ(mixFiles(take).size(), 1u);
 }
 
 TEST_F(TakeEditorModelTest, AChangeDuringARenderCancelsItSilently) {
-    const Take take = makeTake(0, false, 12);
-    auto model = std::make_unique<TakeEditorModel>(take, library.get());
+    auto model = start(makeTake(0, false, 12));
     // The opening run (from stems) is working; a mixer edit restarts from the earliest stage.
     ASSERT_TRUE(test::waitFor([&] { return model->isRendering(); }));
     model->setMaster({-2, false});
@@ -103,18 +79,14 @@ TEST_F(TakeEditorModelTest, WhatEachSetterSavesAndRebuilds) {
     const std::vector<Case> cases{
         {"format only",
          [](TakeEditorModel& m) {
-             auto s = m.exportSettings();
-             s.format = ExportSettings::Format::hevc;
-             m.setExportSettings(s);
+             changeExportSettings(m, [](auto& s) { s.format = ExportSettings::Format::hevc; });
          },
          0, std::nullopt, true},
         {"rename", [&](TakeEditorModel& m) { m.renameTrack(take.info.tracks[0].id, "Voice"); }, 0,
          std::nullopt, false},
         {"layout (picture only)",
          [](TakeEditorModel& m) {
-             auto s = m.exportSettings();
-             s.layout = ExportSettings::VideoLayout::pip;
-             m.setExportSettings(s);
+             changeExportSettings(m, [](auto& s) { s.layout = ExportSettings::VideoLayout::pip; });
          },
          0, std::nullopt, true},
         {"overdub shown (picture only)",
@@ -137,12 +109,14 @@ TEST_F(TakeEditorModelTest, WhatEachSetterSavesAndRebuilds) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto before = model->counters();
+        const auto mixBefore = model->processedAudio();
         c.change(*model);
         EXPECT_EQ(model->counters().saves - before.saves, c.savedAtOnce ? 1 : 0);
         settle(*model);
         EXPECT_EQ(model->counters().runs - before.runs, c.runs);
-        if (c.stage) {
+        if (c.stage) { // a run from the stems or the mix is heard in a new mix
             EXPECT_EQ(model->counters().lastStage, c.stage);
+            EXPECT_NE(model->processedAudio(), mixBefore);
         }
         EXPECT_EQ(model->counters().saves - before.saves, 1);
         EXPECT_EQ(saved(model->take()), model->take().info);
@@ -164,29 +138,55 @@ TEST_F(TakeEditorModelTest, ANudgeIsRememberedForTheOverdubsMicrophone) {
     settle(*model);
 }
 
-TEST_F(TakeEditorModelTest, WithoutUsableTracksThereIsNoMix) {
-    Take take = makeTake();
-    for (Track& t : take.info.tracks)
-        t.source.channel = 9; // beyond the movie's stems
-    library->save(take);
-    auto model = open(take);
-    EXPECT_FALSE(model->processedAudio());
-    EXPECT_TRUE(model->waveforms().empty());
-    EXPECT_EQ(model->player()->status(), Player::Status::ready);
-    EXPECT_TRUE(mixFiles(take).isEmpty());
+// A take with nothing to mix previews in silence, without a mix or an error, and exports.
+TEST_F(TakeEditorModelTest, WithNothingToMixThePreviewIsSilent) {
+    struct Case {
+        const char* name;
+        int channels;
+        bool tracksBeyondTheStems;
+        bool everySpanRemoved;
+    };
+    for (const Case& c : {Case{"recorded without a microphone", 0, false, false},
+                          Case{"tracks beyond the stems", 2, true, false},
+                          Case{"every span removed", 2, false, true}}) {
+        SCOPED_TRACE(c.name);
+        Take take = makeTake(0, false, 2, c.channels);
+        for (Track& t : take.info.tracks)
+            t.source.channel = c.tracksBeyondTheStems ? 9 : t.source.channel;
+        library->save(take);
+        auto model = open(take);
+        if (c.everySpanRemoved) {
+            model->setSelection(selectTimeline(model->editingState(), 1));
+            model->apply(removeSelected(model->editingState()));
+            settle(*model);
+        }
+        EXPECT_FALSE(model->errorMessage()) << model->errorMessage()->toStdString();
+        EXPECT_FALSE(model->processedAudio());
+        EXPECT_TRUE(mixFiles(take).isEmpty());
+        EXPECT_TRUE(model->waveforms().empty() || c.everySpanRemoved);
+        EXPECT_EQ(model->player()->status(), Player::Status::ready);
+        EXPECT_EQ(model->playerSpans().empty(), c.everySpanRemoved);
+        EXPECT_NEAR(model->player()->duration(), c.everySpanRemoved ? 0 : 2, 0.05);
+        if (!c.everySpanRemoved) {
+            const QString out = home.filePath(QStringLiteral("%1.mp4").arg(c.channels));
+            std::optional<bool> exported;
+            model->exportTo(out, [&](bool ok) { exported = ok; });
+            ASSERT_TRUE(test::waitFor([&] { return exported.has_value(); }, 60000));
+            EXPECT_TRUE(*exported) << model->errorMessage().value_or("").toStdString();
+            EXPECT_EQ(probeMovie(out).video.size(), 1u);
+        }
+    }
 }
 
-TEST_F(TakeEditorModelTest, AFailedRenderKeepsTheLastGoodPreview) {
+// A failed render keeps the last good preview; a failed save is reported.
+TEST_F(TakeEditorModelTest, FailuresAreReportedAndAFailedRenderKeepsThePreview) {
     const Take take = makeTake(1);
     auto model = open(take);
     const auto spans = model->playerSpans();
     // The overdub's movie disappears; extracting it again fails.
     QFile::remove(QDir(take.overdubsFolder()).filePath(take.info.overdubs[0].fileName));
-    for (const QString& stem :
-         QDir(QDir(TakeLibrary::defaultCacheRoot()).filePath(take.folderName()))
-             .entryList({"*.caf"}))
-        QFile::remove(
-            QDir(QDir(TakeLibrary::defaultCacheRoot()).filePath(take.folderName())).filePath(stem));
+    for (const QString& stem : cache(take).entryList({"*.caf"}))
+        QFile::remove(cache(take).filePath(stem));
     Overdub added = take.info.overdubs[0];
     added.id = QUuid::createUuid();
     model->addOverdub(added, {});
@@ -197,6 +197,15 @@ TEST_F(TakeEditorModelTest, AFailedRenderKeepsTheLastGoodPreview) {
     EXPECT_FALSE(model->isRendering());
     EXPECT_EQ(model->playerSpans(), spans);
     EXPECT_EQ(model->player()->status(), Player::Status::ready);
+
+    // A save that fails is reported, not dropped.
+    model->setErrorMessage(std::nullopt);
+    ASSERT_TRUE(QDir(take.folder).removeRecursively());
+    model->renameTrack(take.info.tracks[0].id, "Voice");
+    model->save();
+    EXPECT_TRUE(model->errorMessage().value_or("").startsWith("Couldn't save the take: "))
+        << model->errorMessage().value_or("").toStdString();
+    model->tearDown();
 }
 
 TEST_F(TakeEditorModelTest, DeletingRecordings) {
@@ -235,48 +244,94 @@ TEST_F(TakeEditorModelTest, DeletingRecordings) {
     EXPECT_FALSE(QFileInfo::exists(third.folder));
 }
 
-TEST_F(TakeEditorModelTest, ExportsWaitForTheRunningPipelineAndRunOneAtATime) {
-    const Take take = makeTake();
-    auto model = open(take);
+// Exports wait for the running pipeline and run one at a time. An edit made during an export
+// replaces the preview's mix but not the one the export reads, which goes once it is done.
+TEST_F(TakeEditorModelTest, ExportsWaitForThePipelineRunOneAtATimeAndKeepTheirMix) {
+    auto model = open(makeTake(0, false, 6, 2, QSize(640, 360)));
     model->seek(1);
     model->apply(setInPoint(model->editingState()));
     // The in point is still being mixed when the export asks.
     std::optional<bool> first, second;
-    model->exportTo(home.filePath("a.m4a"), [&](bool ok) { first = ok; });
-    model->exportTo(home.filePath("b.m4a"), [&](bool ok) { second = ok; });
+    model->exportTo(home.filePath("a.mp4"), [&](bool ok) { first = ok; });
+    model->exportTo(home.filePath("b.mp4"), [&](bool ok) { second = ok; });
     EXPECT_EQ(second, false);
+    settle(*model);
+    const QString used = model->processedAudio().value_or("");
+    model->seek(4);
+    model->apply(setOutPoint(model->editingState()));
+    ASSERT_TRUE(test::waitFor(
+        [&] { return (model->processedAudio() != used && model->isIdle()) || first; }));
+    if (!first) { // the new preview is in while the export runs
+        EXPECT_TRUE(QFileInfo::exists(used));
+    }
     ASSERT_TRUE(test::waitFor([&] { return first.has_value(); }, 60000));
     EXPECT_TRUE(*first) << model->errorMessage().value_or("").toStdString();
     EXPECT_FALSE(model->exportProgress());
-    const MovieInfo out = probeMovie(home.filePath("a.m4a"));
-    // The export holds the edit as it was when asked: the first second is trimmed.
-    EXPECT_NEAR(out.durationSeconds, model->sourceDuration() - 1, 0.05);
+    settle(*model);
+    EXPECT_FALSE(QFileInfo::exists(used)); // and it goes once the export is done
+    // The export holds the edit as it was when asked: the first second is trimmed, no more.
+    EXPECT_NEAR(probeMovie(home.filePath("a.mp4")).durationSeconds, model->sourceDuration() - 1,
+                0.05);
 }
 
-TEST_F(TakeEditorModelTest, EditsAreCommittedSavedAndUndoable) {
+// An edit is saved, rerun and undoable. An edge drag previews without saving, rerunning or
+// registering; the release commits once, and its undo goes back to the edit from before the
+// drag, not to the last preview.
+TEST_F(TakeEditorModelTest, EditsAndDraggedTrimsAreSavedRerunAndUndoable) {
     const Take take = makeTake();
     auto model = open(take);
     QUndoStack stack;
     UndoStackAdapter undo(&stack);
     model->setUndoRegistry(&undo);
-    model->seek(1.5);
     const int runs = model->counters().runs;
+    model->seek(1.5);
     model->apply(splitAtPlayhead(model->editingState()));
+    const EditState split = model->take().info.edit;
     EXPECT_EQ(saved(model->take()).edit.splits, (std::vector<double>{1.5}));
     settle(*model);
     EXPECT_EQ(model->counters().runs, runs + 1);
     EXPECT_EQ(model->counters().lastStage, Stage::process);
     EXPECT_DOUBLE_EQ(model->playhead(), 1.5);
+    EXPECT_EQ(stack.undoText(), actions::split);
 
-    ASSERT_EQ(stack.count(), 1);
-    EXPECT_EQ(stack.undoText(), QStringLiteral("Split"));
+    const int saves = model->counters().saves;
+    EditState preview;
+    for (const double t : {0.4, 0.9, 1.2}) {
+        preview = dragInEdge(split, t, model->sourceDuration());
+        model->previewEdit(preview);
+        EXPECT_DOUBLE_EQ(model->take().info.edit.inPoint, t);
+    }
+    EXPECT_EQ(model->counters().saves, saves);
+    EXPECT_FALSE(model->dirty().has_value());
+    EXPECT_EQ(stack.count(), 1);
+    EXPECT_EQ(saved(model->take()).edit, split);
+    model->commitEdit(preview, split, actions::trimStart);
+    EXPECT_EQ(model->counters().saves, saves + 1);
+    EXPECT_EQ(saved(model->take()).edit, preview);
+    ASSERT_EQ(stack.count(), 2);
+    EXPECT_EQ(stack.undoText(), actions::trimStart);
+    settle(*model);
+    EXPECT_EQ(model->counters().runs, runs + 2);
+
+    stack.undo();
+    EXPECT_EQ(model->take().info.edit, split);
+    EXPECT_EQ(saved(model->take()).edit, split);
     stack.undo();
     EXPECT_TRUE(saved(model->take()).edit.splits.empty());
     stack.redo();
-    EXPECT_EQ(saved(model->take()).edit.splits, (std::vector<double>{1.5}));
+    stack.redo();
+    EXPECT_EQ(saved(model->take()).edit, preview);
+    EXPECT_EQ(stack.count(), 2); // undo and redo push nothing
     settle(*model);
-    // Undo and redo at once: the second replaces the first before it starts.
-    EXPECT_EQ(model->counters().runs, runs + 2);
+    // Undo and redo at once: each replaces the run before it before it starts.
+    EXPECT_EQ(model->counters().runs, runs + 3);
+    // A redone edit undoes again; once the model is gone, undo and redo do nothing.
+    stack.undo();
+    EXPECT_EQ(saved(model->take()).edit, split);
+    model.reset();
+    stack.undo();
+    stack.redo();
+    EXPECT_EQ(saved(take).edit, split);
 }
 
 // A rename from the take list while the take is open survives the editor's next save.
@@ -299,104 +354,13 @@ TEST_F(TakeEditorModelTest, ARenameFromTheLibraryIsKeptByTheNextEdit) {
     settle(*model);
 }
 
-// An edge drag: previews are shown but neither saved, rerun nor registered; the release commits
-// once, and undo goes back to the edit from before the drag, not to the last preview.
-TEST_F(TakeEditorModelTest, ADraggedTrimPreviewsThenCommitsOnceAgainstTheEditBeforeIt) {
-    const Take take = makeTake();
-    auto model = open(take);
-    QUndoStack stack;
-    UndoStackAdapter undo(&stack);
-    model->setUndoRegistry(&undo);
-    const EditState before = model->take().info.edit;
-    const double d = model->sourceDuration();
-    const int saves = model->counters().saves;
-    const int runs = model->counters().runs;
-
-    EditState preview;
-    for (const double t : {0.4, 0.9, 1.2}) {
-        preview = dragInEdge(before, t, d);
-        model->previewEdit(preview);
-        EXPECT_DOUBLE_EQ(model->take().info.edit.inPoint, t);
-    }
-    EXPECT_EQ(model->counters().saves, saves);
-    EXPECT_FALSE(model->dirty().has_value());
-    EXPECT_EQ(stack.count(), 0);
-    EXPECT_EQ(saved(model->take()).edit, before);
-
-    model->commitEdit(preview, before, actions::trimStart);
-    EXPECT_EQ(model->counters().saves, saves + 1);
-    EXPECT_EQ(saved(model->take()).edit, preview);
-    ASSERT_EQ(stack.count(), 1);
-    EXPECT_EQ(stack.undoText(), actions::trimStart);
-    settle(*model);
-    EXPECT_EQ(model->counters().runs, runs + 1);
-    EXPECT_EQ(model->counters().lastStage, Stage::process);
-
-    stack.undo();
-    EXPECT_EQ(model->take().info.edit, before);
-    EXPECT_EQ(saved(model->take()).edit, before);
-    stack.redo();
-    EXPECT_EQ(saved(model->take()).edit, preview);
-    settle(*model);
-}
-
-// Runs the event loop (the blocking kind, as the application does) until `done`.
-static void loopUntil(const std::function<bool()>& done, int timeoutMs = 60000) {
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (done())
-            loop.quit();
-    });
-    poll.start(5);
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// Rendering and exporting while the player plays: both finish and playing goes on. (How long the
-// main thread is held meanwhile is measured by bench-editor.)
-TEST_F(TakeEditorModelTest, RendersAndExportsWhilePlaying) {
-    const Take take = makeTake(1, false, 8);
-    SoundSystem sound;
-    TakeEditorModel model(take, library.get(), &sound, testOutputId());
-    loopUntil([&] { return model.isIdle() && model.player()->status() == Player::Status::ready; });
-    model.play();
-    QElapsedTimer clock;
-    clock.start();
-    loopUntil([&] { return clock.elapsed() > 1000; });
-    model.updateTrack(take.info.tracks[0].id, [](Track& t) { t.effects.eqEnabled = true; });
-    loopUntil([&] { return model.isIdle(); });
-    std::optional<bool> exported;
-    model.exportTo(home.filePath("out.mp4"), [&](bool ok) { exported = ok; });
-    loopUntil([&] { return exported.has_value(); });
-    model.pause();
-    EXPECT_TRUE(exported.value_or(false));
-    EXPECT_GT(model.playhead(), 1.0);
-}
-
-// A moved overdub is heard and exported at its new place.
-TEST_F(TakeEditorModelTest, AMovedOverdubIsMixedAtItsNewStart) {
-    const Take take = makeTake(1, true);
-    auto model = open(take);
-    const QString before = model->processedAudio().value_or("");
-    model->updateOverdub(take.info.overdubs[0].id, [](Overdub& o) { o.start += 1; });
-    settle(*model);
-    ASSERT_TRUE(model->processedAudio());
-    EXPECT_NE(*model->processedAudio(), before);
-    EXPECT_DOUBLE_EQ(saved(model->take()).overdubs[0].start, take.info.overdubs[0].start + 1);
-}
-
 // Picture changes while a run works: the first run is not restarted for them, and what a run
 // loads shows the picture settings of the take as they are when it ends.
 TEST_F(TakeEditorModelTest, PictureChangesDuringARunNeitherRestartNorVanish) {
-    const Take take = makeTake(1);
-    auto model = std::make_unique<TakeEditorModel>(take, library.get());
+    auto model = start(makeTake(1));
     ASSERT_TRUE(test::waitFor([&] { return model->isRendering(); }));
-    for (int i = 0; i < 20; ++i) {
-        auto s = model->exportSettings();
-        s.mirror = !s.mirror;
-        model->setExportSettings(s);
-    }
+    for (int i = 0; i < 20; ++i)
+        changeExportSettings(*model, [](auto& s) { s.mirror = !s.mirror; });
     settle(*model);
     EXPECT_EQ(model->counters().runs, 1);
     EXPECT_EQ(model->counters().cancelled, 0);
@@ -404,9 +368,7 @@ TEST_F(TakeEditorModelTest, PictureChangesDuringARunNeitherRestartNorVanish) {
     for (const auto aspect : {ExportSettings::Aspect::square, ExportSettings::Aspect::portrait}) {
         model->invalidate(Stage::process, false);
         ASSERT_TRUE(test::waitFor([&] { return model->isRendering(); }));
-        auto s = model->exportSettings();
-        s.aspect = aspect;
-        model->setExportSettings(s);
+        changeExportSettings(*model, [aspect](auto& s) { s.aspect = aspect; });
         settle(*model);
         const SizeD size = model->renderSize();
         if (aspect == ExportSettings::Aspect::square)
@@ -421,8 +383,7 @@ TEST_F(TakeEditorModelTest, PictureChangesDuringARunNeitherRestartNorVanish) {
 // no file; a mix whose cancellation came after it was written goes too.
 TEST_F(TakeEditorModelTest, MixFilesDoNotPileUp) {
     const Take take = makeTake(0, false, 12);
-    const QDir cache(QDir(TakeLibrary::defaultCacheRoot()).filePath(take.folderName()));
-    QDir().mkpath(cache.path());
+    const QDir cache = this->cache(take);
     for (const char* name : {"mix-OLD.caf", "monitor-OLD.caf", "other.caf"})
         test::writeFile(cache.filePath(name), "old");
     auto model = open(take);
@@ -460,72 +421,4 @@ TEST_F(TakeEditorModelTest, MixFilesDoNotPileUp) {
             EXPECT_FALSE(QFileInfo::exists(path)) << "stopped after " << i;
         }
     }
-}
-
-// An export keeps the mix it reads, though an edit made meanwhile replaces the preview's.
-TEST_F(TakeEditorModelTest, AnEditDuringAnExportKeepsTheMixItReads) {
-    SyntheticTakeOptions options;
-    options.seconds = 6;
-    options.channels = 2;
-    options.size = QSize(640, 360);
-    const Take take = makeSyntheticTake(*library, options);
-    auto model = open(take);
-    const QString used = *model->processedAudio();
-    std::optional<bool> exported;
-    model->exportTo(home.filePath("out.mp4"), [&](bool ok) { exported = ok; });
-    model->seek(0.5);
-    model->apply(setInPoint(model->editingState()));
-    ASSERT_TRUE(test::waitFor(
-        [&] { return (model->processedAudio() != used && model->isIdle()) || exported; }));
-    if (!exported) { // the new preview is in while the export runs
-        EXPECT_TRUE(QFileInfo::exists(used));
-    }
-    ASSERT_TRUE(test::waitFor([&] { return exported.has_value(); }, 60000));
-    EXPECT_TRUE(*exported) << model->errorMessage().value_or("").toStdString();
-    settle(*model);
-    EXPECT_FALSE(QFileInfo::exists(used)); // and it goes once the export is done
-}
-
-// A take recorded without a microphone previews and exports in silence.
-TEST_F(TakeEditorModelTest, ATakeWithoutSoundPreviewsAndExports) {
-    SyntheticTakeOptions options;
-    options.seconds = 2;
-    options.channels = 0;
-    options.size = QSize(160, 90);
-    const Take take = makeSyntheticTake(*library, options);
-    auto model = open(take);
-    EXPECT_FALSE(model->errorMessage()) << model->errorMessage()->toStdString();
-    EXPECT_EQ(model->player()->status(), Player::Status::ready);
-    EXPECT_NEAR(model->player()->duration(), 2, 0.05);
-    std::optional<bool> exported;
-    model->exportTo(home.filePath("silent.mp4"), [&](bool ok) { exported = ok; });
-    ASSERT_TRUE(test::waitFor([&] { return exported.has_value(); }, 60000));
-    EXPECT_TRUE(*exported) << model->errorMessage().value_or("").toStdString();
-    EXPECT_EQ(probeMovie(home.filePath("silent.mp4")).video.size(), 1u);
-}
-
-// Removing every span leaves a silent preview of no length, not an error and not the old one.
-TEST_F(TakeEditorModelTest, AnEmptyEditIsASilentPreviewOfNoLength) {
-    auto model = open(makeTake());
-    model->setSelection(selectTimeline(model->editingState(), 1));
-    model->apply(removeSelected(model->editingState()));
-    settle(*model);
-    EXPECT_FALSE(model->errorMessage()) << model->errorMessage()->toStdString();
-    EXPECT_TRUE(model->playerSpans().empty());
-    EXPECT_EQ(model->player()->duration(), 0);
-    EXPECT_FALSE(model->processedAudio());
-    EXPECT_TRUE(mixFiles(model->take()).isEmpty());
-}
-
-// A save that fails is reported, not dropped.
-TEST_F(TakeEditorModelTest, AFailedSaveSetsTheErrorMessage) {
-    const Take take = makeTake();
-    auto model = open(take);
-    ASSERT_TRUE(QDir(take.folder).removeRecursively());
-    model->renameTrack(take.info.tracks[0].id, "Voice");
-    model->save();
-    ASSERT_TRUE(model->errorMessage());
-    EXPECT_TRUE(model->errorMessage()->startsWith("Couldn't save the take: "))
-        << model->errorMessage()->toStdString();
-    model->tearDown();
 }

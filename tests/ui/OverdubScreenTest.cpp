@@ -121,7 +121,7 @@ protected:
         userDefaults().clear();
         app = std::make_unique<ReelboxApp>(home.filePath(QStringLiteral("Takes")));
         take = makeSyntheticTake(app->library(), {4, 2, QSize(320, 180), 30, 0, false});
-        editor = std::make_unique<TakeEditorModel>(take, &app->library(), &app->sound());
+        editor = std::make_unique<TakeEditorModel>(take, &app->library(), app->sound());
         ASSERT_TRUE(test::waitFor([&] { return editor->sourceDuration() > 0; }, 10000));
         editor->setOverdubbing(true);
         model = std::make_unique<OverdubModel>(*editor, app->devices(), app->sound());
