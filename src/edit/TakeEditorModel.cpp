@@ -599,6 +599,12 @@ void TakeEditorModel::pause() {
     m_playback.pause();
 }
 
+void TakeEditorModel::stepFrames(int frames) {
+    m_playback.pause();
+    if (Player* player = m_playback.player())
+        player->step(frames);
+}
+
 // ---- end -----------------------------------------------------------------------------------
 
 void TakeEditorModel::tearDown() {

@@ -135,6 +135,8 @@ public:
     double outputTime() const;
     void play();
     void pause();
+    // Pauses and moves the picture by whole frames (negative: back).
+    void stepFrames(int frames);
     void refreshPicture();
 
     // Saves a pending change, stops the pipeline and the player.

@@ -50,7 +50,14 @@ std::optional<Take> TakeLibrary::readTake(const QString& folder) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QByteArray bytes = file.read(maximumInfoFileBytes + 1);
+    // Read in blocks: asking for the limit at once reserves it for every take listed.
+    QByteArray bytes;
+    while (bytes.size() <= maximumInfoFileBytes) {
+        const QByteArray block = file.read(64 * 1024);
+        if (block.isEmpty())
+            break;
+        bytes += block;
+    }
     if (bytes.size() > maximumInfoFileBytes)
         return std::nullopt;
     Take take;

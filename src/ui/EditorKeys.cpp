@@ -90,8 +90,7 @@ bool handleEditorKey(TakeEditorModel& model, int key, Qt::KeyboardModifiers modi
         break;
     case EditorKey::stepBack:
     case EditorKey::stepForward:
-        model.pause();
-        model.player()->step(key == Qt::Key_Left ? -1 : 1);
+        model.stepFrames(key == Qt::Key_Left ? -1 : 1);
         break;
     case EditorKey::split:
         model.apply(splitAtPlayhead(model.editingState()));

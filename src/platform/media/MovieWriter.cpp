@@ -218,6 +218,10 @@ MovieWriter::MovieWriter(const QString& path, const MovieWriterSettings& setting
         throw Error(d->what + QStringLiteral(": invalid frame rate or rotation"));
     if (settings.audioChannels > 0 && settings.sampleRate <= 0)
         throw Error(d->what + QStringLiteral(": invalid sample rate"));
+    if (settings.audioChannels > maximumAudioChannels)
+        throw Error(
+            d->what +
+            QStringLiteral(": a movie holds at most %1 sound channels").arg(maximumAudioChannels));
 
     AVFormatContext* raw = nullptr;
     d->check(avformat_alloc_output_context2(&raw, nullptr, "mov", nullptr));

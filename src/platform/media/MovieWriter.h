@@ -12,6 +12,9 @@
 
 namespace reelbox {
 
+// More would overflow the sizes the file and the encoder count in.
+constexpr int maximumAudioChannels = 1024;
+
 struct MovieWriterSettings {
     QSize videoSize;       // empty: no video track
     int frameRate = 30;    // expected rate; also the key frame interval (one a second)
