@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
+#include <string>
 
 using namespace reelbox;
 
@@ -28,6 +30,17 @@ struct Inputs {
     double ppm = 0;
     int loseEvery = 0; // the microphone loses every so many buffers
 };
+
+std::string describe(const Inputs& in) {
+    std::string name = "Ppm" + std::to_string(int(in.ppm));
+    if (in.loseEvery)
+        name += "LosingEvery" + std::to_string(in.loseEvery);
+    return name;
+}
+
+void PrintTo(const Inputs& in, std::ostream* os) {
+    *os << describe(in);
+}
 
 // Records from the Test Camera at 640 × 360 and the Test Microphone through the engine for
 // `ms`, once the devices settled `settleMs` (as in the recorder before the record key). The
@@ -190,7 +203,8 @@ TEST_P(CaptureSync, PicturesAndSoundStayTogether) {
 INSTANTIATE_TEST_SUITE_P(MicrophoneClock, CaptureSync,
                          ::testing::Values(Inputs{true, 2, true, 0}, Inputs{true, 2, true, 200},
                                            Inputs{true, 2, true, 3000},
-                                           Inputs{true, 2, true, 0, 23}));
+                                           Inputs{true, 2, true, 0, 23}),
+                         [](const auto& info) { return describe(info.param); });
 
 // What the inputs deliver is recorded; a recording with nothing in it is an error, and nothing
 // is left armed: samples after the stop start no file.
