@@ -8,6 +8,7 @@
 #include "model/TakeInfoCodec.h"
 #include "model/UserSettings.h"
 #include "model/UuidString.h"
+#include "platform/AssignAndNotify.h"
 #include "platform/CaptureError.h"
 #include "platform/Error.h"
 #include "platform/HostClock.h"
@@ -88,24 +89,16 @@ OverdubModel::~OverdubModel() {
     m_engine.reset();
 }
 
-template <class T, class Signal>
-void OverdubModel::assign(T& field, const T& value, Signal signal) {
-    if (field == value)
-        return;
-    field = value;
-    emit(this->*signal)();
-}
-
 void OverdubModel::setState(const RecorderState& state) {
-    assign(m_state, state, &OverdubModel::stateChanged);
+    assignAndNotify(this, m_state, state, &OverdubModel::stateChanged);
 }
 
 void OverdubModel::setErrorMessage(const std::optional<QString>& message) {
-    assign(m_errorMessage, message, &OverdubModel::errorMessageChanged);
+    assignAndNotify(this, m_errorMessage, message, &OverdubModel::errorMessageChanged);
 }
 
 void OverdubModel::setIsPreviewing(bool previewing) {
-    assign(m_isPreviewing, previewing, &OverdubModel::isPreviewingChanged);
+    assignAndNotify(this, m_isPreviewing, previewing, &OverdubModel::isPreviewingChanged);
 }
 
 CameraPreview& OverdubModel::cameraPreview() {
@@ -145,7 +138,7 @@ void OverdubModel::setRecordVideo(bool record, bool remember) {
 
 void OverdubModel::setMirrorPreview(bool mirror) {
     UserSettings::setMirrorPreview(mirror);
-    assign(m_mirrorPreview, mirror, &OverdubModel::mirrorPreviewChanged);
+    assignAndNotify(this, m_mirrorPreview, mirror, &OverdubModel::mirrorPreviewChanged);
 }
 
 void OverdubModel::setOutputID(const std::optional<QString>& id, bool remember) {
@@ -165,7 +158,7 @@ void OverdubModel::setOutputID(const std::optional<QString>& id, bool remember) 
 }
 
 void OverdubModel::setStartTime(double seconds) {
-    assign(m_startTime, seconds, &OverdubModel::startTimeChanged);
+    assignAndNotify(this, m_startTime, seconds, &OverdubModel::startTimeChanged);
     cueStart();
 }
 
@@ -178,7 +171,8 @@ void OverdubModel::observePlayerEnd() {
 }
 
 void OverdubModel::refreshOutputs() {
-    assign(m_outputs, AudioOutputDevices::all(m_sound), &OverdubModel::outputsChanged);
+    assignAndNotify(this, m_outputs, AudioOutputDevices::all(m_sound),
+                    &OverdubModel::outputsChanged);
 }
 
 // ---- screen --------------------------------------------------------------------------------

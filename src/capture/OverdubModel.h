@@ -136,7 +136,6 @@ signals:
     void recordingEnded(bool added, const Overdub& overdub);
 
 private:
-    template <class T, class Signal> void assign(T& field, const T& value, Signal signal);
     void setState(const RecorderState& state);
     void setErrorMessage(const std::optional<QString>& message);
     void setIsPreviewing(bool previewing);

@@ -1,6 +1,7 @@
 #include "edit/EditorPlayback.h"
 
 #include "model/TimeMap.h"
+#include "platform/AssignAndNotify.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -20,7 +21,8 @@ EditorPlayback::EditorPlayback(SoundSystem& sound, const QString& outputId, Call
     connect(m_player.get(), &Player::timeChanged, this, &EditorPlayback::playerTimeChanged);
     connect(m_player.get(), &Player::playingChanged, this, [this](bool playing) {
         // A preview being replaced while it played still counts as playing.
-        assign(m_isPlaying, playing || m_resumeAfterLoad, &EditorPlayback::isPlayingChanged);
+        assignAndNotify(this, m_isPlaying, playing || m_resumeAfterLoad,
+                        &EditorPlayback::isPlayingChanged);
     });
     connect(m_player.get(), &Player::framePresented, this, [this] { ++m_framesSinceLoad; });
     connect(m_player.get(), &Player::statusChanged, this, &EditorPlayback::playerStatusChanged);
@@ -28,16 +30,8 @@ EditorPlayback::EditorPlayback(SoundSystem& sound, const QString& outputId, Call
 
 EditorPlayback::~EditorPlayback() = default;
 
-template <class T, class Signal>
-void EditorPlayback::assign(T& field, const T& value, Signal signal) {
-    if (field == value)
-        return;
-    field = value;
-    emit(this->*signal)();
-}
-
 void EditorPlayback::setPlayhead(double seconds) {
-    assign(m_playhead, seconds, &EditorPlayback::playheadChanged);
+    assignAndNotify(this, m_playhead, seconds, &EditorPlayback::playheadChanged);
 }
 
 void EditorPlayback::playerStatusChanged(Player::Status status) {
@@ -50,8 +44,9 @@ void EditorPlayback::playerStatusChanged(Player::Status status) {
             releaseFreezeFrame();
     } else if (status == Player::Status::failed) {
         m_resumeAfterLoad = false;
-        assign(m_isPlaying, false, &EditorPlayback::isPlayingChanged);
-        assign(m_freezeFrame, std::optional<QImage>(), &EditorPlayback::freezeFrameChanged);
+        assignAndNotify(this, m_isPlaying, false, &EditorPlayback::isPlayingChanged);
+        assignAndNotify(this, m_freezeFrame, std::optional<QImage>(),
+                        &EditorPlayback::freezeFrameChanged);
         const QString why = m_player->errorString();
         m_callbacks.failed(QStringLiteral("The preview couldn't be shown: ") +
                            (why.isEmpty() ? QStringLiteral("unknown error") : why));
@@ -74,17 +69,18 @@ void EditorPlayback::load(const TakeComposer::Result& composed, const SpanList& 
     }
     m_resumeAfterLoad = m_isPlaying;
     if (m_player->hasItem() && !m_player->lastFrame().isNull())
-        assign(m_freezeFrame, std::optional(m_player->lastFrame()),
-               &EditorPlayback::freezeFrameChanged);
+        assignAndNotify(this, m_freezeFrame, std::optional(m_player->lastFrame()),
+                        &EditorPlayback::freezeFrameChanged);
     m_seekInFlight = false;
     m_pendingSeek.reset();
     ++m_load;
     ++m_release; // a release still waiting belongs to the old item
     m_framesSinceLoad = 0;
-    assign(m_playerSpans, spans, &EditorPlayback::playerSpansChanged);
-    assign(m_renderSize, result.renderSize, &EditorPlayback::renderSizeChanged);
-    assign(m_placements, result.placements, &EditorPlayback::placementsChanged);
-    assign(m_canvasSource, result.canvasSource, &EditorPlayback::canvasSourceChanged);
+    assignAndNotify(this, m_playerSpans, spans, &EditorPlayback::playerSpansChanged);
+    assignAndNotify(this, m_renderSize, result.renderSize, &EditorPlayback::renderSizeChanged);
+    assignAndNotify(this, m_placements, result.placements, &EditorPlayback::placementsChanged);
+    assignAndNotify(this, m_canvasSource, result.canvasSource,
+                    &EditorPlayback::canvasSourceChanged);
     m_videoSources = result.videoSources;
     writeLayout();
     m_player->load(result, m_liveLayout, std::move(inMemory));
@@ -103,8 +99,9 @@ void EditorPlayback::refreshPicture() {
     const TakeInfo& info = m_callbacks.take().info;
     const auto picture = TakeComposer::picture(m_videoSources, info, m_canvasSource,
                                                info.exportSettings, toTicks(m_player->duration()));
-    assign(m_placements, picture.placements, &EditorPlayback::placementsChanged);
-    assign(m_renderSize, picture.videoComposition.renderSize, &EditorPlayback::renderSizeChanged);
+    assignAndNotify(this, m_placements, picture.placements, &EditorPlayback::placementsChanged);
+    assignAndNotify(this, m_renderSize, picture.videoComposition.renderSize,
+                    &EditorPlayback::renderSizeChanged);
     writeLayout();
     if (!m_isPlaying)
         m_player->redraw();
@@ -162,7 +159,7 @@ void EditorPlayback::play() {
         if (m_stopped || m_player->status() == Player::Status::failed)
             return;
         m_resumeAfterLoad = true;
-        assign(m_isPlaying, true, &EditorPlayback::isPlayingChanged);
+        assignAndNotify(this, m_isPlaying, true, &EditorPlayback::isPlayingChanged);
         return;
     }
     if (atEnd())
@@ -172,7 +169,7 @@ void EditorPlayback::play() {
 
 void EditorPlayback::pause() {
     if (std::exchange(m_resumeAfterLoad, false) && !m_player->isPlaying())
-        assign(m_isPlaying, false, &EditorPlayback::isPlayingChanged);
+        assignAndNotify(this, m_isPlaying, false, &EditorPlayback::isPlayingChanged);
     m_player->pause();
 }
 
@@ -197,7 +194,8 @@ void EditorPlayback::pollFirstFrame(int release, int tries) {
     }
     QTimer::singleShot(50, this, [this, release] {
         if (release == m_release)
-            assign(m_freezeFrame, std::optional<QImage>(), &EditorPlayback::freezeFrameChanged);
+            assignAndNotify(this, m_freezeFrame, std::optional<QImage>(),
+                            &EditorPlayback::freezeFrameChanged);
     });
 }
 

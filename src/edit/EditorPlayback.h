@@ -72,7 +72,6 @@ signals:
     void freezeFrameChanged();
 
 private:
-    template <class T, class Signal> void assign(T& field, const T& value, Signal signal);
     void setPlayhead(double seconds);
     void writeLayout();
     void playerStatusChanged(Player::Status status);

@@ -5,6 +5,7 @@
 #include "edit/EditOperations.h"
 #include "model/TakeLibrary.h"
 #include "model/UserSettings.h"
+#include "platform/AssignAndNotify.h"
 #include "platform/Background.h"
 #include "platform/Cancellation.h"
 #include "platform/Trash.h"
@@ -39,18 +40,19 @@ TakeEditorModel::TakeEditorModel(Take take, TakeLibrary* library, SoundSystem& s
                       },
                   .stemsRead =
                       [this](const TakePipeline::StemsResult& stems) {
-                          assign(m_waveforms, stems.waveforms, &TakeEditorModel::waveformsChanged);
+                          assignAndNotify(this, m_waveforms, stems.waveforms,
+                                          &TakeEditorModel::waveformsChanged);
                           auto strips = m_overdubFilmstrips;
                           for (const auto& [id, strip] : stems.overdubStrips)
                               strips[id] = strip;
-                          assign(m_overdubFilmstrips, strips,
-                                 &TakeEditorModel::overdubFilmstripsChanged);
+                          assignAndNotify(this, m_overdubFilmstrips, strips,
+                                          &TakeEditorModel::overdubFilmstripsChanged);
                       },
                   .renderingChanged = [this](bool rendering) { setIsRendering(rendering); },
                   .normalizeGainChanged =
                       [this](double gainDB) {
-                          assign(m_normalizeGainDB, std::optional(gainDB),
-                                 &TakeEditorModel::normalizeGainDBChanged);
+                          assignAndNotify(this, m_normalizeGainDB, std::optional(gainDB),
+                                          &TakeEditorModel::normalizeGainDBChanged);
                       },
                   .error = [this](const QString& message) { setErrorMessage(message); },
                   .load =
@@ -106,14 +108,6 @@ TakeEditorModel::~TakeEditorModel() {
     m_exportPool.waitForDone();
 }
 
-template <class T, class Signal>
-void TakeEditorModel::assign(T& field, const T& value, Signal signal) {
-    if (field == value)
-        return;
-    field = value;
-    emit(this->*signal)();
-}
-
 // ---- state ---------------------------------------------------------------------------------
 
 bool TakeEditorModel::isIdle() const {
@@ -121,7 +115,7 @@ bool TakeEditorModel::isIdle() const {
 }
 
 void TakeEditorModel::setTake(const Take& take) {
-    assign(m_take, take, &TakeEditorModel::takeChanged);
+    assignAndNotify(this, m_take, take, &TakeEditorModel::takeChanged);
 }
 
 void TakeEditorModel::adoptLibraryName() {
@@ -137,35 +131,35 @@ void TakeEditorModel::adoptLibraryName() {
 }
 
 void TakeEditorModel::setSelection(const std::optional<Selection>& selection) {
-    assign(m_selection, selection, &TakeEditorModel::selectionChanged);
+    assignAndNotify(this, m_selection, selection, &TakeEditorModel::selectionChanged);
 }
 
 void TakeEditorModel::setErrorMessage(const std::optional<QString>& message) {
-    assign(m_errorMessage, message, &TakeEditorModel::errorMessageChanged);
+    assignAndNotify(this, m_errorMessage, message, &TakeEditorModel::errorMessageChanged);
 }
 
 void TakeEditorModel::setOverdubbing(bool overdubbing) {
-    assign(m_isOverdubbing, overdubbing, &TakeEditorModel::isOverdubbingChanged);
+    assignAndNotify(this, m_isOverdubbing, overdubbing, &TakeEditorModel::isOverdubbingChanged);
 }
 
 void TakeEditorModel::setIsRendering(bool rendering) {
-    assign(m_isRendering, rendering, &TakeEditorModel::isRenderingChanged);
+    assignAndNotify(this, m_isRendering, rendering, &TakeEditorModel::isRenderingChanged);
 }
 
 void TakeEditorModel::setExportProgress(std::optional<double> progress) {
-    assign(m_exportProgress, progress, &TakeEditorModel::exportProgressChanged);
+    assignAndNotify(this, m_exportProgress, progress, &TakeEditorModel::exportProgressChanged);
 }
 
 void TakeEditorModel::updateTimelineDuration() {
     double duration = m_take.info.mainRemoved ? 0 : m_mainDuration;
     for (const Overdub& o : m_take.info.overdubs)
         duration = std::max(duration, o.placedStart() + o.duration);
-    assign(m_sourceDuration, duration, &TakeEditorModel::sourceDurationChanged);
+    assignAndNotify(this, m_sourceDuration, duration, &TakeEditorModel::sourceDurationChanged);
 }
 
 void TakeEditorModel::readSourceInfo() {
     if (m_take.info.mainRemoved) {
-        assign(m_mainDuration, 0.0, &TakeEditorModel::mainDurationChanged);
+        assignAndNotify(this, m_mainDuration, 0.0, &TakeEditorModel::mainDurationChanged);
         updateTimelineDuration();
         return;
     }
@@ -193,10 +187,12 @@ void TakeEditorModel::readSourceInfo() {
         },
         [this](Source source) {
             if (source.videoEnd) {
-                assign(m_mainDuration, *source.videoEnd, &TakeEditorModel::mainDurationChanged);
+                assignAndNotify(this, m_mainDuration, *source.videoEnd,
+                                &TakeEditorModel::mainDurationChanged);
                 updateTimelineDuration();
             }
-            assign(m_filmstrip, source.filmstrip, &TakeEditorModel::filmstripChanged);
+            assignAndNotify(this, m_filmstrip, source.filmstrip,
+                            &TakeEditorModel::filmstripChanged);
         });
 }
 
@@ -433,8 +429,8 @@ void TakeEditorModel::deleteRecording(const Group& group) {
     Take changed = m_take;
     changed.info.mainRemoved = true;
     std::erase_if(changed.info.tracks, [](const Track& t) { return t.source.isInput(); });
-    assign(m_filmstrip, std::vector<QImage>(), &TakeEditorModel::filmstripChanged);
-    assign(m_mainDuration, 0.0, &TakeEditorModel::mainDurationChanged);
+    assignAndNotify(this, m_filmstrip, std::vector<QImage>(), &TakeEditorModel::filmstripChanged);
+    assignAndNotify(this, m_mainDuration, 0.0, &TakeEditorModel::mainDurationChanged);
     commitChange(EditorChange::mainDeleted, changed);
     moveToTrash(m_take.moviePath()); // failures are ignored
 }

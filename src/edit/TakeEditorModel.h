@@ -166,7 +166,6 @@ signals:
     void idle();
 
 private:
-    template <class T, class Signal> void assign(T& field, const T& value, Signal signal);
     void setTake(const Take& take);
     // Takes the name the library holds for the open take (a rename from the take list).
     void adoptLibraryName();
