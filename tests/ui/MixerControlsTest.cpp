@@ -1,5 +1,4 @@
-// The mixer controls: their pure maths and texts as tables, then the widgets offscreen on the
-// real editor model with a synthetic take.
+// The mixer controls: their pure maths and texts as tables, then the widgets on the real model.
 #include "ui/LabeledSlider.h"
 #include "ui/MasterRacks.h"
 #include "ui/MixerMath.h"
@@ -326,7 +325,6 @@ TEST_F(MixerControlsTest, TheTimelinesHeadersAndTheEffectsPopoverEditTheTrackAnd
     EXPECT_TRUE(fxTrack().lowCut);
 
     auto* room = named<QComboBox>(fx, "Space");
-    ASSERT_EQ(room->count(), 7);
     EXPECT_EQ(room->currentText(), "Medium Room");
     room->setCurrentIndex(room->findText("Cathedral"));
     emit room->activated(room->currentIndex());

@@ -1,5 +1,4 @@
-// The overdub screen: its pure parts as tables, then the screen itself offscreen on the real
-// editor and overdub models, the virtual devices and a synthetic take.
+// The overdub screen: its pure parts as tables, then the screen on the real models and devices.
 #include "ui/OverdubScreen.h"
 #include "capture/OverdubModel.h"
 #include "capture/SyntheticTake.h"
@@ -97,8 +96,7 @@ QSettings userDefaults() {
     return QSettings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"));
 }
 
-// A four-second synthetic take open in its editor, overdubbing on the screen, on the virtual
-// devices (the Test Output heard back by the Test Microphone).
+// A four-second take overdubbed on the screen (the Test Output heard by the Test Microphone).
 class OverdubScreenTest : public ::testing::Test {
 protected:
     void TearDown() override {

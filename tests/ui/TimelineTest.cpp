@@ -1,5 +1,4 @@
-// The edit timeline: its pure maths in tables, then the widgets offscreen on the real editor
-// model of a synthetic take, with a real event loop.
+// The edit timeline: its pure maths in tables, then the widgets on the real editor model.
 #include "edit/EditOperations.h"
 #include "edit/SelectionOperations.h"
 #include "edit/TakeEditorModel.h"
@@ -314,8 +313,7 @@ TEST_F(TimelineTest, ClicksSelectPartsAndTheRulerAndAScrubMovesThePlayhead) {
 
 TEST_F(TimelineTest, HeadersAndTheLanesAreNamedControlsWithHelp) {
     open(2);
-    // The take (a video and two tracks) and two overdubs (a video and one track each):
-    // 34 + 228 + 2 × 152 points, more than fit.
+    // The take and two overdubs: 34 + 228 + 2 × 152 points, more than fit.
     ASSERT_EQ(timeline->timelineLayout().height, 566);
     EXPECT_TRUE(timeline->scrolls());
     EXPECT_EQ(timeline->scrollArea()->height(), 460);
@@ -348,8 +346,7 @@ TEST_F(TimelineTest, HeadersAndTheLanesAreNamedControlsWithHelp) {
     EXPECT_FALSE(model->take().info.showMainVideo);
     EXPECT_NE(test::findAccessible(timeline.get(), QAccessible::Button, "Show video"), nullptr);
 
-    // A click on a group's title selects the part under the playhead in each of its lanes;
-    // Shift adds the other group's.
+    // A group's title selects the parts under the playhead in its lanes; Shift adds another's.
     const auto titles = timeline->headers()->findChildren<GroupHeader*>();
     ASSERT_EQ(titles.size(), 3);
     QTest::mouseClick(titles[0], Qt::LeftButton, {}, QPoint(40, 15));

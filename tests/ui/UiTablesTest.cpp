@@ -120,8 +120,6 @@ TEST(UiTables, FormatTimeTruncatesAndCountsNegativeAsZero) {
             << c.seconds << " " << c.precise;
 }
 
-// The keys the window test types (Return, Space, S, Ctrl+S, Delete, Backspace, Escape,
-// Ctrl+Shift+Z) are checked there, with what they do to the take.
 TEST(UiTables, EditorKeysInTheirOrder) {
     using K = EditorKey;
     const Qt::KeyboardModifiers none = Qt::NoModifier;
