@@ -1,5 +1,4 @@
-// The overdub screen: its pure parts as tables, then the screen itself offscreen on the real
-// editor and overdub models, the virtual devices and a synthetic take.
+// The overdub screen: its pure parts as tables, then the screen on the real models and devices.
 #include "ui/OverdubScreen.h"
 #include "capture/OverdubModel.h"
 #include "capture/SyntheticTake.h"
@@ -97,8 +96,7 @@ QSettings userDefaults() {
     return QSettings(QStringLiteral("Reelbox"), QStringLiteral("Reelbox"));
 }
 
-// A four-second synthetic take open in its editor, overdubbing on the screen, on the virtual
-// devices (the Test Output heard back by the Test Microphone).
+// A four-second take overdubbed on the screen (the Test Output heard by the Test Microphone).
 class OverdubScreenTest : public ::testing::Test {
 protected:
     void TearDown() override {
@@ -176,10 +174,9 @@ protected:
 
 } // namespace
 
-// R counts down (a second R cancels it) or records; while it does, neither Escape nor the
-// back button leaves and the start can't change. The second R ends the recording, which joins
-// the take, and the editor takes over again.
-TEST_F(OverdubScreenTest, RCountsDownOrRecordsAndTheOverdubJoinsTheTake) {
+// While it counts down or records, neither Escape nor the back button leaves. A recording that
+// can't join the take says why and the screen stays; one that joins it hands back to the editor.
+TEST_F(OverdubScreenTest, RCountsDownOrRecordsAndTheOverdubJoinsTheTakeOrSaysWhyNot) {
     ASSERT_NO_FATAL_FAILURE(open());
     const auto leaveIsRefused = [&] {
         EXPECT_FALSE(screen->backButton().isEnabled());
@@ -200,22 +197,42 @@ TEST_F(OverdubScreenTest, RCountsDownOrRecordsAndTheOverdubJoinsTheTake) {
     EXPECT_EQ(model->state(), RecorderState::idle());
     EXPECT_TRUE(screen->backButton().isEnabled());
     EXPECT_TRUE(screen->startBar().isEnabled());
+    key(Qt::Key_Escape); // idle, it leaves
+    EXPECT_FALSE(editor->isOverdubbing());
+    editor->setOverdubbing(true);
 
     model->useCountdownSeconds(0);
     int ended = 0;
     QObject::connect(model.get(), &OverdubModel::recordingEnded, [&] { ++ended; });
-    key(Qt::Key_R);
-    ASSERT_TRUE(test::waitFor([&] { return model->state().kind == Kind::recording; }, 8000));
-    EXPECT_FALSE(screen->bar().practiceButton().isEnabled());
-    leaveIsRefused();
-    EXPECT_EQ(model->state().kind, Kind::recording);
-    test::runEvents(1300);
-    key(Qt::Key_R);
-    ASSERT_TRUE(test::waitFor([&] { return ended == 1; }, 10000));
+    const auto record = [&] {
+        key(Qt::Key_R);
+        ASSERT_TRUE(test::waitFor([&] { return model->state().kind == Kind::recording; }, 8000));
+        EXPECT_FALSE(screen->bar().practiceButton().isEnabled());
+        leaveIsRefused();
+        EXPECT_EQ(model->state().kind, Kind::recording);
+        test::runEvents(800);
+        const int before = ended;
+        key(Qt::Key_R);
+        ASSERT_TRUE(test::waitFor([&] { return ended == before + 1; }, 10000));
+    };
+    test::writeFile(take.overdubsFolder(), "a file where the overdubs should go");
+    ASSERT_NO_FATAL_FAILURE(record());
+    test::runEvents(50);
+    auto* box = screen->findChild<QMessageBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(box->windowTitle(), QStringLiteral("Overdub Problem"));
+    ASSERT_TRUE(model->errorMessage());
+    EXPECT_EQ(box->informativeText(), *model->errorMessage());
+    box->accept();
+    QApplication::processEvents();
+    EXPECT_FALSE(model->errorMessage());
+    EXPECT_TRUE(editor->isOverdubbing());
+
+    ASSERT_TRUE(QFile::remove(take.overdubsFolder()));
+    ASSERT_NO_FATAL_FAILURE(record());
     EXPECT_TRUE(test::waitFor([&] { return !editor->isOverdubbing(); }, 1000));
-    ASSERT_EQ(editor->take().info.overdubs.size(), 1u);
-    EXPECT_NEAR(editor->take().info.overdubs[0].duration, 1.3, 0.4);
-    EXPECT_TRUE(editor->take().info.overdubs[0].hasVideo);
+    EXPECT_EQ(editor->take().info.overdubs.size(), 1u);
 }
 
 TEST_F(OverdubScreenTest, SoundOnlyReplacesTheCameraAndTheStartBarCuesTheTake) {
@@ -250,35 +267,6 @@ TEST_F(OverdubScreenTest, SoundOnlyReplacesTheCameraAndTheStartBarCuesTheTake) {
     EXPECT_EQ(screen->startBar().timeLabel().text(), QStringLiteral("0:00.0"));
 }
 
-// A recording that can't join the take says why, and the screen stays until Escape leaves it.
-TEST_F(OverdubScreenTest, AFailedRecordingShowsTheOverdubProblemUntilDismissed) {
-    ASSERT_NO_FATAL_FAILURE(open());
-    test::writeFile(take.overdubsFolder(), "a file where the overdubs should go");
-    int ended = 0;
-    QObject::connect(model.get(), &OverdubModel::recordingEnded, [&] { ++ended; });
-    key(Qt::Key_R);
-    ASSERT_TRUE(test::waitFor([&] { return model->state().kind == Kind::recording; }, 8000));
-    test::runEvents(500);
-    key(Qt::Key_R);
-    ASSERT_TRUE(test::waitFor([&] { return ended == 1; }, 10000));
-    test::runEvents(50);
-    auto* box = screen->findChild<QMessageBox*>();
-    ASSERT_NE(box, nullptr);
-    EXPECT_TRUE(box->isVisible());
-    EXPECT_EQ(box->windowTitle(), QStringLiteral("Overdub Problem"));
-    ASSERT_TRUE(model->errorMessage());
-    EXPECT_EQ(box->informativeText(), *model->errorMessage());
-    EXPECT_TRUE(box->informativeText().contains(take.overdubsFolder()));
-    box->accept();
-    QApplication::processEvents();
-    EXPECT_FALSE(model->errorMessage());
-    EXPECT_TRUE(editor->isOverdubbing());
-    key(Qt::Key_Escape);
-    EXPECT_FALSE(editor->isOverdubbing());
-    EXPECT_TRUE(editor->take().info.overdubs.empty());
-}
-
-// Screen readers, and tests, find every control by role and name, with its help.
 TEST_F(OverdubScreenTest, EveryControlIsNamedWithItsHelpAndListenOnOffersTheOutputs) {
     ASSERT_NO_FATAL_FAILURE(open());
     const std::pair<QAccessible::Role, const char*> named[] = {

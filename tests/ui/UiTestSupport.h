@@ -23,8 +23,7 @@ void walkAccessible(QAccessibleInterface* root,
 // The first shown element of `role` named `name`, or labelled by it.
 QAccessibleInterface* findAccessible(QObject* root, int role, const QString& name);
 
-// A three-second synthetic take open in the editor model, its edits undone through `stack` as
-// in the window; on request the edit timeline with the window's track headers beside its lanes.
+// A three-second take open in the editor model, undone through `stack`; on request the timeline.
 class EditorWidgetTest : public EditorModelFixture {
 protected:
     void open(int overdubs = 0);
