@@ -12,9 +12,7 @@
 
 using namespace reelbox;
 
-// The take, its record and its overdubs as a recording leaves them; the sound is the test
-// microphone's and in step with the pictures: the click and the white flash of second 1 sit
-// at the same instant.
+// The sound is the test microphone's, its click at second 1 on the white flash.
 TEST(SyntheticTake, ARecordingAsTheRecorderLeavesIt) {
     test::TemporaryHome home;
     TakeLibrary library(home.filePath("library"), home.filePath("cache"));
@@ -52,7 +50,6 @@ TEST(SyntheticTake, ARecordingAsTheRecorderLeavesIt) {
         EXPECT_EQ(overdubMovie.audio.at(0).channelCount, 1);
         EXPECT_EQ(overdubMovie.video.size(), 1u);
     }
-    EXPECT_DOUBLE_EQ(info.timelineDuration(), info.duration);
 
     QDir().mkpath(home.filePath("stems"));
     const QStringList stems = Stems::extract(take.moviePath(), home.filePath("stems"));
