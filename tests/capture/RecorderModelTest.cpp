@@ -283,7 +283,6 @@ TEST(RecordCommand, ATakeOutlivesHowTheRecordingProcessEnds) {
             ASSERT_EQ(library.takes().size(), 1u) << errors.constData();
             const Take& take = library.takes()[0];
             EXPECT_GT(take.info.duration, 1.0);
-            EXPECT_EQ(take.info.tracks.size(), 2u);
             EXPECT_GT(probeMovie(take.moviePath()).audio.at(0).durationSeconds, 1.0);
             EXPECT_FALSE(QFileInfo::exists(RecordingRecovery::recordPath(take.folder)));
             continue;
