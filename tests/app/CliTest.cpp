@@ -113,6 +113,22 @@ QStringList filesUnder(const QString& folder, const QStringList& patterns) {
     return found;
 }
 
+// Runs reelbox-cli until its error output holds `marker`, then sends it `signal`; its exit code.
+int interrupted(const QStringList& args, const QByteArray& marker, int signal) {
+    QProcess process;
+    process.setReadChannel(QProcess::StandardError);
+    process.start(QStringLiteral(REELBOX_CLI), args);
+    QByteArray err;
+    while (!err.contains(marker) && process.state() != QProcess::NotRunning) {
+        process.waitForReadyRead(10000);
+        err += process.readAllStandardError();
+    }
+    ::kill(pid_t(process.processId()), signal);
+    EXPECT_TRUE(process.waitForFinished(10000)) << err.toStdString();
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << err.toStdString();
+    return process.exitCode();
+}
+
 // One synthetic take for the whole suite: its home, its folder and its stems.
 class CliMediaTest : public ::testing::Test {
 protected:
@@ -334,19 +350,9 @@ TEST_F(CliMediaTest, SignalsStopAnExportAndCleanUp) {
     const QString destination = home->filePath("signalled.mp4");
     for (const auto& [number, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
         writeFile(destination, "the user's file");
-        QProcess process;
-        process.setReadChannel(QProcess::StandardError);
-        process.start(QStringLiteral(REELBOX_CLI),
-                      {"export", take, destination, "--format", "hevc"});
-        QByteArray err;
-        while (!err.contains("Exporting") && process.state() != QProcess::NotRunning) {
-            process.waitForReadyRead(10000);
-            err += process.readAllStandardError();
-        }
-        ::kill(pid_t(process.processId()), number);
-        ASSERT_TRUE(process.waitForFinished(10000));
-        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(process.exitCode(), status) << err.toStdString();
+        EXPECT_EQ(
+            interrupted({"export", take, destination, "--format", "hevc"}, "Exporting", number),
+            status);
         EXPECT_EQ(test::readFile(destination), "the user's file");
         EXPECT_TRUE(filesUnder(home->path(), {"*.partial", "mix-*.caf"}).isEmpty());
     }
@@ -405,18 +411,9 @@ TEST_F(CliMediaTest, PlayRefusesWhatItCantDoAndCleansUpWhenStopped) {
 
     const QString recording = home->filePath("played.caf");
     const QString frames = home->filePath("played-frames");
-    QProcess process;
-    process.setReadChannel(QProcess::StandardError);
-    process.start(QStringLiteral(REELBOX_CLI),
-                  {"play", take, "--record-output", recording, "--frames", frames});
-    QByteArray err;
-    while (!err.contains("playhead 0.") && process.state() != QProcess::NotRunning) {
-        process.waitForReadyRead(10000);
-        err += process.readAllStandardError();
-    }
-    ::kill(pid_t(process.processId()), SIGINT);
-    ASSERT_TRUE(process.waitForFinished(10000));
-    EXPECT_EQ(process.exitCode(), 130) << err.toStdString();
+    EXPECT_EQ(interrupted({"play", take, "--record-output", recording, "--frames", frames},
+                          "playhead 0.", SIGINT),
+              130);
     EXPECT_FALSE(QFileInfo::exists(recording));
     EXPECT_FALSE(QFileInfo::exists(frames));
     EXPECT_TRUE(filesUnder(home->path(), {"*.partial", "*.partial.*"}).isEmpty());

@@ -1,4 +1,5 @@
 #include "capture/OverdubModel.h"
+#include "capture/CaptureServices.h"
 #include "capture/SyntheticTake.h"
 #include "edit/TakeEditorModel.h"
 #include "model/TakeLibrary.h"
@@ -38,9 +39,8 @@ struct Overdubbing {
     test::ScopedEnvironment tmp{"TMPDIR", QFile::encodeName(home.path())};
     TakeLibrary library{home.filePath(QStringLiteral("Takes"))};
     Take take;
-    std::unique_ptr<SoundSystem> sound; // made once the application is
+    std::unique_ptr<CaptureServices> services; // made once the application is
     std::unique_ptr<TakeEditorModel> editor;
-    std::unique_ptr<DeviceManager> devices;
     std::unique_ptr<OverdubModel> model;
 
     explicit Overdubbing(const SyntheticTakeOptions& options, const EditState& edit = {}) {
@@ -48,9 +48,8 @@ struct Overdubbing {
         userDefaults().clear();
         take = makeSyntheticTake(library, options);
         take.info.edit = edit;
-        sound = std::make_unique<SoundSystem>();
-        devices = std::make_unique<DeviceManager>(*sound);
-        editor = std::make_unique<TakeEditorModel>(take, &library, *sound);
+        services = std::make_unique<CaptureServices>();
+        editor = std::make_unique<TakeEditorModel>(take, &library, services->sound());
         EXPECT_TRUE(test::waitFor([&] { return editor->sourceDuration() > 0; }, 10000));
     }
     ~Overdubbing() {
@@ -62,7 +61,7 @@ struct Overdubbing {
     }
 
     void makeModel() {
-        model = std::make_unique<OverdubModel>(*editor, *devices, *sound);
+        model = std::make_unique<OverdubModel>(*editor, services->devices(), services->sound());
         model->setPreferredVideoSize(QSize(640, 360));
     }
 
@@ -203,7 +202,7 @@ TEST(OverdubModel, ChoicesAreRememberedAndAGoneOutputIsForgotten) {
     EXPECT_EQ(o.model->outputID(), testOutputId());
     EXPECT_TRUE(o.model->recordVideo());
     EXPECT_FALSE(o.model->mirrorPreview());
-    EXPECT_FALSE(RecorderModel(*o.devices, *o.sound).mirrorPreview());
+    EXPECT_FALSE(RecorderModel(o.services->devices(), o.services->sound()).mirrorPreview());
 }
 
 // A view connected to the player keeps getting pictures when the output changes.
