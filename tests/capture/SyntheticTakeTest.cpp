@@ -30,7 +30,6 @@ TEST(SyntheticTake, ARecordingAsTheRecorderLeavesIt) {
     EXPECT_NEAR(info.duration, 2, 1.0 / 30);
     EXPECT_EQ(info.cameraName, QStringLiteral("Test Camera"));
     ASSERT_EQ(info.tracks.size(), 5u);
-    EXPECT_EQ(info.tracks[2].name, QStringLiteral("Input 3"));
     EXPECT_EQ(info.tracks[2].source, Track::Source::input(2));
     EXPECT_EQ(info.tracks[4].name, QStringLiteral("Overdub 2"));
 
