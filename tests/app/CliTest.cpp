@@ -23,22 +23,6 @@ namespace {
 
 using Result = test::CliResult;
 
-// The calls run side by side; their results in the same order.
-std::vector<Result> cliAll(const QList<QStringList>& calls) {
-    std::vector<std::unique_ptr<QProcess>> processes;
-    for (const QStringList& args : calls) {
-        processes.push_back(std::make_unique<QProcess>());
-        processes.back()->start(QStringLiteral(REELBOX_CLI), args);
-    }
-    std::vector<Result> results;
-    for (auto& process : processes) {
-        process->waitForFinished(60000);
-        results.push_back({process->exitCode(), QString::fromUtf8(process->readAllStandardOutput()),
-                           QString::fromUtf8(process->readAllStandardError())});
-    }
-    return results;
-}
-
 Result cli(const QStringList& args) {
     return test::runCli(args);
 }
@@ -64,8 +48,7 @@ TEST_F(CliTest, UsageOnHelp) {
     EXPECT_TRUE(help.out.contains("Usage: reelbox-cli"));
 }
 
-// One line a take, its name escaped and its kept duration after the cuts. (The order is the
-// library's, newest first; TakeLibraryTest checks it.)
+// One line a take, its name escaped and its kept duration after the cuts.
 TEST_F(CliTest, TakesListsTheLibraryAsJsonLines) {
     TakeInfo info;
     info.name = QStringLiteral("Older \"one\"");
@@ -73,38 +56,31 @@ TEST_F(CliTest, TakesListsTheLibraryAsJsonLines) {
     info.duration = 10;
     info.edit.cuts = {{2, 3.5}};
     addTake("f1", info);
-    const Result r = cli({"takes", "--root", root(), "--json"});
-    ASSERT_EQ(r.status, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out, QStringLiteral(R"({"folder": "f1", "name": "Older \"one\"", )"
-                                    R"("createdAt": "2024-01-01T09:00:00Z", "keptDuration": 8.5})"
-                                    "\n"));
+    EXPECT_EQ(test::cliOutput({"takes", "--root", root(), "--json"}),
+              QStringLiteral(R"({"folder": "f1", "name": "Older \"one\"", )"
+                             R"("createdAt": "2024-01-01T09:00:00Z", "keptDuration": 8.5})"));
 }
 
-TEST_F(CliTest, InfoPrintsTheRecordInTheCurrentForm) {
-    const QString folder = QDir(root()).filePath("legacy");
-    QDir().mkpath(folder);
-    writeFile(QDir(folder).filePath("take.json"), R"({"name": "Old", "duration": 3,
-        "createdAt": "2023-01-01T00:00:00Z", "channels": [{"enabled": true, "gainDB": 0, "pan": 0}],
-        "effects": {"normalize": false}})");
-    const Result r = cli({"info", folder});
-    ASSERT_EQ(r.status, 0) << r.err.toStdString();
-    const TakeInfo printed = decodeTakeInfo(r.out.toUtf8());
-    EXPECT_EQ(printed.tracks.size(), 1u);
-    EXPECT_FALSE(printed.master.normalize);
-    EXPECT_FALSE(r.out.contains("\"channels\""));
-    EXPECT_EQ(r.out.trimmed().toUtf8(), encodeTakeInfo(printed).trimmed());
-}
+// `info` prints an older record as the model reads it, in the current form; `--derived` what
+// follows from a record.
+TEST_F(CliTest, InfoPrintsTheRecordInTheCurrentFormAndItsDerivedFacts) {
+    const QString legacy = QDir(root()).filePath("legacy");
+    QDir().mkpath(legacy);
+    const QByteArray old = R"({"name": "Old", "duration": 3, "createdAt": "2023-01-01T00:00:00Z",
+        "channels": [{"enabled": true, "gainDB": 0, "pan": 0}], "effects": {"normalize": false}})";
+    writeFile(QDir(legacy).filePath("take.json"), old);
+    const QByteArray printed = test::cliOutput({"info", legacy}).toUtf8();
+    EXPECT_FALSE(printed.contains("\"channels\""));
+    EXPECT_EQ(decodeTakeInfo(printed).tracks.size(), 1u);
+    EXPECT_EQ(printed, encodeTakeInfo(decodeTakeInfo(printed)).trimmed());
 
-TEST_F(CliTest, DerivedFactsOfATakeWithAnOverdub) {
     TakeInfo info = test::fullTakeInfo();
     info.mainRemoved = false;
     info.duration = 40;
     const QString folder = addTake("full", info);
-    const Result r = cli({"info", folder, "--derived"});
-    ASSERT_EQ(r.status, 0) << r.err.toStdString();
     // Timeline: overdub ends at 12.5 - 0.125 + 30 = 42.375; kept: 0.5…40.75 without the cuts.
     EXPECT_EQ(
-        r.out.trimmed(),
+        test::cliOutput({"info", folder, "--derived"}),
         QStringLiteral(
             R"({"timelineDuration": 42.375, "keptSpans": [[0.5, 10], [11.5, 20], [21, 40.75]], )"
             R"("editedDuration": 37.75, "groups": [{"group": "take", "name": "Take", "lanes": )"
@@ -115,11 +91,10 @@ TEST_F(CliTest, DerivedFactsOfATakeWithAnOverdub) {
 }
 
 TEST_F(CliTest, DemoRecordMakesAListedTake) {
-    const Result made = cli({"demo-record", "--root", root()});
-    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+    const QString made = test::cliOutput({"demo-record", "--root", root()});
     TakeLibrary library(root(), home.filePath("cache"));
     ASSERT_EQ(library.takes().size(), 1u);
-    EXPECT_EQ(library.takes()[0].folder, made.out.trimmed());
+    EXPECT_EQ(library.takes()[0].folder, made);
     EXPECT_EQ(library.takes()[0].info.overdubs.size(), 1u);
 }
 
@@ -138,18 +113,32 @@ QStringList filesUnder(const QString& folder, const QStringList& patterns) {
     return found;
 }
 
+// Runs reelbox-cli until its error output holds `marker`, then sends it `signal`; its exit code.
+int interrupted(const QStringList& args, const QByteArray& marker, int signal) {
+    QProcess process;
+    process.setReadChannel(QProcess::StandardError);
+    process.start(QStringLiteral(REELBOX_CLI), args);
+    QByteArray err;
+    while (!err.contains(marker) && process.state() != QProcess::NotRunning) {
+        process.waitForReadyRead(10000);
+        err += process.readAllStandardError();
+    }
+    ::kill(pid_t(process.processId()), signal);
+    EXPECT_TRUE(process.waitForFinished(10000)) << err.toStdString();
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << err.toStdString();
+    return process.exitCode();
+}
+
 // One synthetic take for the whole suite: its home, its folder and its stems.
 class CliMediaTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         home = std::make_unique<test::TemporaryHome>();
-        const Result made = cli({"synth-take", "--root", home->filePath("library"), "--seconds",
-                                 "3", "--size", "320x180", "--overdubs", "1"});
-        ASSERT_EQ(made.status, 0) << made.err.toStdString();
-        take = made.out.trimmed();
-        const Result listed = cli({"stems", QDir(take).filePath("take.mov"), "--cache", cache()});
-        ASSERT_EQ(listed.status, 0) << listed.err.toStdString();
-        stems = listed.out.split('\n', Qt::SkipEmptyParts);
+        take = test::cliOutput({"synth-take", "--root", home->filePath("library"), "--seconds", "3",
+                                "--size", "320x180", "--overdubs", "1"});
+        ASSERT_FALSE(take.isEmpty());
+        stems = test::cliOutput({"stems", QDir(take).filePath("take.mov"), "--cache", cache()})
+                    .split('\n', Qt::SkipEmptyParts);
         stem = stems.value(0);
     }
     static void TearDownTestSuite() { home.reset(); }
@@ -174,8 +163,7 @@ protected:
 
 } // namespace
 
-// Wrong calls end with 2 and write nothing: outputs that would land on a recording or in the
-// cache, other audio formats than CAF and WAV, absurd times and counts.
+// Outputs onto a recording or into the cache, other audio formats, absurd times and counts.
 TEST_F(CliMediaTest, WrongCallsEndWithTwoAndTouchNothing) {
     const QString movie = QDir(take).filePath("take.mov");
     const QString link = home->filePath("link.mov");
@@ -206,10 +194,9 @@ TEST_F(CliMediaTest, WrongCallsEndWithTwoAndTouchNothing) {
         {"waveform", stem, "--start", "inf"},
         {"filmstrip", movie, "--count", "1001", "--height", "20", "--out", home->filePath("s")},
     };
-    const std::vector<Result> results = cliAll(calls);
-    for (qsizetype i = 0; i < calls.size(); ++i) {
-        const Result& r = results[size_t(i)];
-        const std::string call = calls[i].join(' ').toStdString();
+    for (const QStringList& args : calls) {
+        const Result r = cli(args);
+        const std::string call = args.join(' ').toStdString();
         EXPECT_EQ(r.status, 2) << call << "\n" << r.err.toStdString();
         EXPECT_TRUE(r.err.contains("Usage:")) << call;
         EXPECT_TRUE(r.out.isEmpty()) << call;
@@ -222,8 +209,7 @@ TEST_F(CliMediaTest, WrongCallsEndWithTwoAndTouchNothing) {
     EXPECT_EQ(cli({"waveform", stem, "--start", "-86400"}).status, 0);
 }
 
-// Failures end with 1 and one line that says why, before any work where the destination is
-// at fault, and leave nothing behind.
+// Before any work where the destination is at fault, and leaving nothing behind.
 TEST_F(CliMediaTest, FailuresEndWithOneAndTheReason) {
     writeFile(home->filePath("not-a-movie.mov"), "not a movie");
     QDir().mkpath(home->filePath("broken"));
@@ -251,17 +237,13 @@ TEST_F(CliMediaTest, FailuresEndWithOneAndTheReason) {
           "2000000000", "--size", "64x36"},
          "at most 1024 sound channels"},
     };
-    QList<QStringList> calls;
-    for (const Case& c : cases)
-        calls << c.call;
-    const std::vector<Result> results = cliAll(calls);
-    for (qsizetype i = 0; i < cases.size(); ++i) {
-        const Result& r = results[size_t(i)];
-        const std::string call = calls[i].join(' ').toStdString();
+    for (const Case& c : cases) {
+        const Result r = cli(c.call);
+        const std::string call = c.call.join(' ').toStdString();
         EXPECT_EQ(r.status, 1) << call;
         EXPECT_TRUE(r.out.isEmpty()) << call;
         EXPECT_EQ(r.err.trimmed().count('\n'), 0) << r.err.toStdString();
-        EXPECT_TRUE(r.err.contains(cases[i].reason)) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(c.reason)) << r.err.toStdString();
     }
     EXPECT_TRUE(QDir(home->filePath("other")).isEmpty());
     EXPECT_FALSE(QFileInfo::exists(home->filePath("x.mp4")));
@@ -269,35 +251,30 @@ TEST_F(CliMediaTest, FailuresEndWithOneAndTheReason) {
     EXPECT_TRUE(filesUnder(home->path(), {"*.partial", "mix-*.caf"}).isEmpty());
 }
 
-// Exports and frames in a square aspect: the picture is the square canvas, and --live shows
-// the preview of the landscape take with black bars.
+// Exports and frames in a square aspect: `frame` shows the square canvas, `--live` the preview.
 TEST_F(CliMediaTest, ExportsAndFrames) {
     const QString json = QDir(take).filePath("take.json");
     const QByteArray original = test::readFile(json);
     TakeInfo info = decodeTakeInfo(original);
     info.exportSettings.aspect = ExportSettings::Aspect::square;
     writeFile(json, encodeTakeInfo(info));
-    const std::vector<Result> r =
-        cliAll({{"export", take, home->filePath("out.mp4")},
-                {"export", take, home->filePath("out.m4a"), "--format", "audio"},
-                {"frame", take, "--at", "0.5", home->filePath("f.png")},
-                {"frame", take, "--at", "0.5", home->filePath("l.png"), "--live"}});
+    const Result exported = cli({"export", take, home->filePath("out.mp4")});
+    for (const QStringList& call :
+         {QStringList{"export", take, home->filePath("out.m4a"), "--format", "audio"},
+          {"frame", take, "--at", "0.5", home->filePath("f.png")},
+          {"frame", take, "--at", "0.5", home->filePath("l.png"), "--live"}})
+        test::cliOutput(call);
     writeFile(json, original);
-    for (const Result& each : r)
-        ASSERT_EQ(each.status, 0) << each.err.toStdString();
-    EXPECT_EQ(r[0].out.trimmed(), home->filePath("out.mp4"));
-    EXPECT_TRUE(r[0].err.contains("Exporting 100%")) << r[0].err.toStdString();
+    ASSERT_EQ(exported.status, 0) << exported.err.toStdString();
+    EXPECT_EQ(exported.out.trimmed(), home->filePath("out.mp4"));
+    EXPECT_TRUE(exported.err.contains("Exporting 100%")) << exported.err.toStdString();
     EXPECT_GT(QFileInfo(home->filePath("out.mp4")).size(), 1000);
     EXPECT_GT(QFileInfo(home->filePath("out.m4a")).size(), 1000);
     EXPECT_EQ(QImage(home->filePath("f.png")).size(), QSize(180, 180));
-    const QImage preview(home->filePath("l.png"));
-    EXPECT_EQ(preview.size(), QSize(320, 180));
-    EXPECT_EQ(qGray(preview.pixel(5, 90)), 0);
-    EXPECT_EQ(qGray(preview.pixel(314, 90)), 0);
+    EXPECT_EQ(QImage(home->filePath("l.png")).size(), QSize(320, 180));
 }
 
-// The last value of an edit line runs to its end: a track's name, a room with a space, the
-// stored names of an export format, aspect or layout; a format takes the short names of
+// The last value of an edit line runs to its end; a format takes the short names of
 // `export --format` too. A line without its value is a wrong call and changes nothing.
 TEST_F(CliMediaTest, EditValuesRunToTheEndOfTheLine) {
     // A value `info` prints, by its path, as "tracks/0/name".
@@ -315,12 +292,10 @@ TEST_F(CliMediaTest, EditValuesRunToTheEndOfTheLine) {
     } cases[] = {
         {track + " name Lead  Vocal", "tracks/0/name", "Lead Vocal"},
         {track + " reverbRoom Large Hall", "tracks/0/effects/reverbRoom", "Large Hall"},
-        {"export-settings format hevc", "export/format", "MP4 \u00B7 HEVC"},
         {"export-settings format audio", "export/format", "Audio only \u00B7 M4A"},
         {"export-settings format MP4 \u00B7 HEVC", "export/format", "MP4 \u00B7 HEVC"},
         {"export-settings format h264", "export/format", "MP4 \u00B7 H.264"},
         {"export-settings layout Picture in Picture", "export/layout", "Picture in Picture"},
-        {"export-settings layout Side by Side", "export/layout", "Side by Side"},
     };
     for (const auto& c : cases) {
         const Result edited = test::runCli({"edit", take, "-"}, {.input = c.line + "\n"});
@@ -336,30 +311,23 @@ TEST_F(CliMediaTest, EditValuesRunToTheEndOfTheLine) {
     removeEditorMixes();
 }
 
-// The media commands print what they made: a stem per channel (in the set-up), the waveform
-// as JSON from a start, the filmstrip's pictures, the thumbnail.
 TEST_F(CliMediaTest, MediaCommandsPrintWhatTheyMade) {
     ASSERT_EQ(stems.size(), 2);
     EXPECT_TRUE(stems[1].endsWith("-ch1.caf"));
-    const Result waveform = cli({"waveform", stem, "--json", "--start", "0.5"});
-    ASSERT_EQ(waveform.status, 0) << waveform.err.toStdString();
-    EXPECT_TRUE(waveform.out.startsWith(R"({"bucketDuration": 0.01, "peaks": [0, 0, )"));
+    const QString waveform = test::cliOutput({"waveform", stem, "--json", "--start", "0.5"});
+    EXPECT_TRUE(waveform.startsWith(R"({"bucketDuration": 0.01, "peaks": [0, 0, )"));
     // 50 leading zeros and 300 buckets: one comma after the bucket duration, 349 between peaks.
-    EXPECT_EQ(waveform.out.count(QLatin1Char(',')), 350);
+    EXPECT_EQ(waveform.count(QLatin1Char(',')), 350);
 
-    const Result strip = cli({"filmstrip", QDir(take).filePath("take.mov"), "--count", "3",
-                              "--height", "20", "--out", home->filePath("strip")});
-    ASSERT_EQ(strip.status, 0) << strip.err.toStdString();
-    EXPECT_EQ(strip.out.split('\n', Qt::SkipEmptyParts).size(), 3);
+    const QString strip =
+        test::cliOutput({"filmstrip", QDir(take).filePath("take.mov"), "--count", "3", "--height",
+                         "20", "--out", home->filePath("strip")});
+    EXPECT_EQ(strip.split('\n').size(), 3);
     EXPECT_TRUE(QFileInfo::exists(home->filePath("strip/frame-02.png")));
-
-    const Result thumb = cli({"thumbnail", take});
-    ASSERT_EQ(thumb.status, 0) << thumb.err.toStdString();
-    EXPECT_EQ(thumb.out.trimmed(), QDir(take).filePath("thumbnail.jpg"));
+    EXPECT_EQ(test::cliOutput({"thumbnail", take}), QDir(take).filePath("thumbnail.jpg"));
 }
 
-// The mix is written in the format its name asks for, replacing an older file only once it
-// is complete; the stems it needs are made again in the take's cache folder.
+// Replacing an older file once complete; the stems it needs are made again in the cache.
 TEST_F(CliMediaTest, MixFollowsTheExtension) {
     for (const QString& made : stems)
         QFile::remove(made);
@@ -377,32 +345,20 @@ TEST_F(CliMediaTest, MixFollowsTheExtension) {
     EXPECT_FALSE(QDir(cache()).entryList({"*.caf"}).isEmpty());
 }
 
-// SIGINT and SIGTERM stop an export the way a cancelled one stops: the old file at the
-// destination as it was, no temporary file and no mix left, and the signal's exit status.
+// The old file as it was, nothing temporary left, and the signal's exit status.
 TEST_F(CliMediaTest, SignalsStopAnExportAndCleanUp) {
     const QString destination = home->filePath("signalled.mp4");
     for (const auto& [number, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
         writeFile(destination, "the user's file");
-        QProcess process;
-        process.setReadChannel(QProcess::StandardError);
-        process.start(QStringLiteral(REELBOX_CLI),
-                      {"export", take, destination, "--format", "hevc"});
-        QByteArray err;
-        while (!err.contains("Exporting") && process.state() != QProcess::NotRunning) {
-            process.waitForReadyRead(10000);
-            err += process.readAllStandardError();
-        }
-        ::kill(pid_t(process.processId()), number);
-        ASSERT_TRUE(process.waitForFinished(10000));
-        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(process.exitCode(), status) << err.toStdString();
+        EXPECT_EQ(
+            interrupted({"export", take, destination, "--format", "hevc"}, "Exporting", number),
+            status);
         EXPECT_EQ(test::readFile(destination), "the user's file");
         EXPECT_TRUE(filesUnder(home->path(), {"*.partial", "mix-*.caf"}).isEmpty());
     }
 }
 
-// What an edit script asked for and didn't get ends the command with 1 and the reason: an
-// export that failed or didn't run, saves that failed because the take folder went away.
+// An export that failed or didn't run; saves that failed because the take folder went away.
 TEST_F(CliMediaTest, EditEndsWithOneWhenItsWorkFailed) {
     struct Case {
         QByteArray script;
@@ -420,10 +376,8 @@ TEST_F(CliMediaTest, EditEndsWithOneWhenItsWorkFailed) {
     }
 
     // The take folder is deleted while the editor has it open.
-    const Result made = cli(
+    const QString doomed = test::cliOutput(
         {"synth-take", "--root", home->filePath("doomed"), "--seconds", "1", "--size", "64x36"});
-    ASSERT_EQ(made.status, 0) << made.err.toStdString();
-    const QString doomed = made.out.trimmed();
     const QString id = decodeTakeInfo(test::readFile(QDir(doomed).filePath("take.json")))
                            .tracks.at(0)
                            .id.toString(QUuid::WithoutBraces);
@@ -444,8 +398,7 @@ TEST_F(CliMediaTest, EditEndsWithOneWhenItsWorkFailed) {
     removeEditorMixes();
 }
 
-// play: a start at or past the end is a wrong call; an output that doesn't exist is a
-// failure, not silence; SIGINT leaves neither a half-written recording nor frames.
+// A start past the end is a wrong call, a missing output a failure; SIGINT leaves nothing.
 TEST_F(CliMediaTest, PlayRefusesWhatItCantDoAndCleansUpWhenStopped) {
     for (const char* from : {"3", "60"}) {
         const Result late = cli({"play", take, "--from", from});
@@ -458,18 +411,9 @@ TEST_F(CliMediaTest, PlayRefusesWhatItCantDoAndCleansUpWhenStopped) {
 
     const QString recording = home->filePath("played.caf");
     const QString frames = home->filePath("played-frames");
-    QProcess process;
-    process.setReadChannel(QProcess::StandardError);
-    process.start(QStringLiteral(REELBOX_CLI),
-                  {"play", take, "--record-output", recording, "--frames", frames});
-    QByteArray err;
-    while (!err.contains("playhead 0.") && process.state() != QProcess::NotRunning) {
-        process.waitForReadyRead(10000);
-        err += process.readAllStandardError();
-    }
-    ::kill(pid_t(process.processId()), SIGINT);
-    ASSERT_TRUE(process.waitForFinished(10000));
-    EXPECT_EQ(process.exitCode(), 130) << err.toStdString();
+    EXPECT_EQ(interrupted({"play", take, "--record-output", recording, "--frames", frames},
+                          "playhead 0.", SIGINT),
+              130);
     EXPECT_FALSE(QFileInfo::exists(recording));
     EXPECT_FALSE(QFileInfo::exists(frames));
     EXPECT_TRUE(filesUnder(home->path(), {"*.partial", "*.partial.*"}).isEmpty());

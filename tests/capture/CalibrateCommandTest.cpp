@@ -1,5 +1,4 @@
-// `reelbox-cli calibrate` as a separate process on the virtual devices: what it prints, what it
-// stores for the next overdub, and how it fails.
+// `reelbox-cli calibrate` on the virtual devices: what it prints and stores, and how it fails.
 #include "capture/LatencyCalibration.h"
 #include "model/UserSettings.h"
 #include "platform/sound/SoundDevice.h"
@@ -37,17 +36,12 @@ protected:
 };
 
 TEST_F(CalibrateCommandTest, StoresTheNegativeOfTheLoopbackDelayAsTheNudge) {
-    const test::CliResult r = calibrate({});
-    ASSERT_EQ(r.status, 0) << r.err.toStdString();
-    ASSERT_EQ(r.out.count(u'\n'), 1) << "one line";
-    const QJsonObject line = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    const QString out = test::cliOutput(QStringList{u"calibrate"_qs}, {env, {}, 14000});
+    ASSERT_EQ(out.count(u'\n'), 0) << "one line";
+    const QJsonObject line = QJsonDocument::fromJson(out.toUtf8()).object();
     EXPECT_NEAR(line.value(u"roundTripMs").toDouble(), 37, 0.5);
     EXPECT_NEAR(line.value(u"nudge").toDouble(), -0.037, 0.0005);
-    const QJsonArray measurements = line.value(u"measurementsMs").toArray();
-    ASSERT_EQ(measurements.size(), 5);
-    for (const QJsonValue& m : measurements)
-        EXPECT_NEAR(m.toDouble(), 37, 0.5);
-
+    EXPECT_EQ(line.value(u"measurementsMs").toArray().size(), 5);
     // Stored where the next overdub reads it.
     EXPECT_NEAR(UserSettings::overdubNudge(testMicrophoneId()), line.value(u"nudge").toDouble(),
                 1e-6);

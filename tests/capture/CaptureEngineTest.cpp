@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <ostream>
 #include <string>
 
 using namespace reelbox;
@@ -38,13 +37,8 @@ std::string describe(const Inputs& in) {
     return name;
 }
 
-void PrintTo(const Inputs& in, std::ostream* os) {
-    *os << describe(in);
-}
-
-// Records from the Test Camera at 640 × 360 and the Test Microphone through the engine for
-// `ms`, once the devices settled `settleMs` (as in the recorder before the record key). The
-// engine runs a while after the stop, so samples arriving then are heard too.
+// Records the Test Camera at 640 × 360 and the Test Microphone for `ms` once the devices
+// settled `settleMs`; the engine runs a while after the stop, so late samples are heard too.
 QFuture<RecordingResult> record(const QString& path, int ms, const Inputs& setup,
                                 int settleMs = 300) {
     test::ensureApplication();
@@ -95,8 +89,7 @@ Sound channel0(const QString& path) {
     return sound;
 }
 
-// How far each flash (a white picture past the first 50 ms and before the end) lies from its
-// nearest click.
+// How far each flash (past the first 50 ms and before the end) lies from its nearest click.
 std::vector<double> flashToClick(const QString& path, const std::vector<double>& frames,
                                  double duration) {
     const std::vector<double> clicks = channel0(path).clicks;
@@ -163,9 +156,8 @@ TEST(CaptureEngine, ChoosesTheCameraFormat) {
 
 class CaptureSync : public ::testing::TestWithParam<Inputs> {};
 
-// Flashes and their clicks meet in the file, whatever the microphone's clock, and every
-// picture follows the one before by a frame's time. Sound buffers the device never delivered
-// (an overrun) become silence of their length: the sound after each gap stays at its time.
+// Every picture follows the one before by a frame's time. Sound buffers the device never
+// delivered become silence of their length: the sound after each gap stays at its time.
 TEST_P(CaptureSync, PicturesAndSoundStayTogether) {
     const Inputs setup = GetParam();
     QTemporaryDir dir;
@@ -188,9 +180,8 @@ TEST_P(CaptureSync, PicturesAndSoundStayTogether) {
         EXPECT_GE(channel0(path).silentRuns, 10) << "each lost buffer is silence";
     }
 
-    // The microphone clicks at the flash's instant, a whole second of the host clock,
-    // whatever its own clock: in the file the two must meet. A click that fell into a lost
-    // buffer is silence itself; every click that is there sits on its flash.
+    // The microphone clicks at the flash's instant of the host clock, whatever its own clock;
+    // a click that fell into a lost buffer is silence itself.
     int heard = 0;
     for (double a : flashToClick(path, frames, result.duration))
         if (!setup.loseEvery || std::fabs(a) < 0.5) {
@@ -206,8 +197,7 @@ INSTANTIATE_TEST_SUITE_P(MicrophoneClock, CaptureSync,
                                            Inputs{true, 2, true, 0, 23}),
                          [](const auto& info) { return describe(info.param); });
 
-// What the inputs deliver is recorded; a recording with nothing in it is an error, and nothing
-// is left armed: samples after the stop start no file.
+// A recording with nothing in it is an error, and samples after the stop start no file.
 TEST(CaptureEngine, RecordsWhatIsConnectedAndNothingIsAnError) {
     const struct {
         const char* name;

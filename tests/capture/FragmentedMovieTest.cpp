@@ -21,8 +21,7 @@ namespace {
 constexpr int rate = 48000;
 constexpr int channels = 3;
 constexpr double seconds = 5;
-// A camera that pauses (low light, a busy machine) for half a second, over the end of a
-// fragment: no pictures from 40 to 54.
+// A camera that pauses for half a second over the end of a fragment: no pictures 40 to 54.
 constexpr qint64 pauseStart = 40, pauseEnd = 55;
 bool paused(qint64 k) {
     return k >= pauseStart && k < pauseEnd;
@@ -102,8 +101,7 @@ protected:
 
 } // namespace
 
-// The pictures after the pause keep their own times, the sound is QuickTime's own big-endian
-// float, and the header states the length.
+// The pictures after the pause keep their times; the header states the length.
 TEST_F(FragmentedMovie, ReadersSeeEveryPictureAndSampleInPlace) {
     const MovieInfo info = probeMovie(path);
     ASSERT_EQ(info.video.size(), 1u);

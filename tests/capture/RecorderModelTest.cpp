@@ -133,8 +133,6 @@ TEST(RecorderModel, RecordingBecomesATakeOfTheTickedInputs) {
     EXPECT_EQ(take->info.cameraName, QStringLiteral("Test Camera"));
     EXPECT_EQ(take->info.audioDeviceName, QStringLiteral("Test Microphone"));
     ASSERT_EQ(take->info.tracks.size(), 2u);
-    EXPECT_EQ(take->info.tracks[0].name, QStringLiteral("Input 1"));
-    EXPECT_EQ(take->info.tracks[1].name, QStringLiteral("Input 3"));
     EXPECT_EQ(take->info.tracks[1].source, Track::Source::input(2));
     EXPECT_EQ(take->info.master, (MasterSettings{0, true}));
     EXPECT_EQ(probeMovie(take->moviePath()).audio.at(0).channelCount, 3);
@@ -173,8 +171,7 @@ TEST(CameraPreview, FitsTheFrameIntoTheViewKeepingItsAspectInEvenPixels) {
             << c.target.width() << "x" << c.target.height();
 }
 
-// Without a microphone the take has pictures only. The Test Camera's pictures arrive at the
-// size a view asks for, and stop when no view asks.
+// The preview converts pictures only while a view asks for them.
 TEST(RecorderModel, WithoutMicrophoneTheTakeHasPicturesOnlyAndThePreviewShowsThem) {
     Recorder recorder(0, 2, false);
     recorder.activate(0);
@@ -214,9 +211,8 @@ QStringList recordArguments(const QString& root, int seconds, bool fullSize = fa
     return arguments;
 }
 
-// Limits the size of every file the process writes: a write past it comes back short or fails
-// with EFBIG (the process ignores the signal), as on a disk that just filled up. No tmpfs can be
-// mounted without root, so this stands in for the full disk.
+// Limits the size of every file the process writes, as on a disk that just filled up (no
+// tmpfs can be mounted without root).
 void fillDisk(qint64 pid, qint64 bytes) {
     struct rlimit limit {};
     ASSERT_EQ(prlimit(pid_t(pid), RLIMIT_FSIZE, nullptr, &limit), 0);
@@ -226,10 +222,8 @@ void fillDisk(qint64 pid, qint64 bytes) {
 
 } // namespace
 
-// However a recording process ends, the take survives: a signal to stop finishes it, a disk
-// that fills (while it records or as it finishes) stops it with the reason, and what was
-// written is kept; killed outright, `recover` turns what it left into a take holding all but
-// the last second, which every command reads.
+// A signal to stop finishes the take, a disk that fills stops it with the reason; killed
+// outright, `recover` turns what it left into a take holding all but the last second.
 TEST(RecordCommand, ATakeOutlivesHowTheRecordingProcessEnds) {
     enum class Disk { roomy, fillsAt2MB, fillsAtTheSignal };
     const struct {
@@ -240,7 +234,6 @@ TEST(RecordCommand, ATakeOutlivesHowTheRecordingProcessEnds) {
         Disk disk = Disk::roomy;
     } cases[] = {
         {"killed soon after the start", SIGKILL, 1500, true},
-        {"killed later", SIGKILL, 2500, true},
         {"killed, small pictures", SIGKILL, 2600, false},
         {"terminated", SIGTERM, 1500, false},
         {"hung up (a closed terminal)", SIGHUP, 1500, false},
@@ -289,18 +282,14 @@ TEST(RecordCommand, ATakeOutlivesHowTheRecordingProcessEnds) {
             ASSERT_EQ(library.takes().size(), 1u) << errors.constData();
             const Take& take = library.takes()[0];
             EXPECT_GT(take.info.duration, 1.0);
-            EXPECT_EQ(take.info.tracks.size(), 2u);
             EXPECT_GT(probeMovie(take.moviePath()).audio.at(0).durationSeconds, 1.0);
             EXPECT_FALSE(QFileInfo::exists(RecordingRecovery::recordPath(take.folder)));
             continue;
         }
 
-        const test::CliOptions slow{QProcessEnvironment::systemEnvironment(), {}, 60000};
-        const auto cli = [&](const QStringList& args) { return test::cliOutput(args, slow); };
-        const test::CliResult recovered =
-            test::runCli({QStringLiteral("recover"), QStringLiteral("--root"), root}, slow);
-        const QString folder = recovered.out.trimmed();
-        ASSERT_FALSE(folder.isEmpty()) << recovered.err.toStdString();
+        const QString folder =
+            test::cliOutput({QStringLiteral("recover"), QStringLiteral("--root"), root});
+        ASSERT_FALSE(folder.isEmpty());
         const std::optional<Take> take = TakeLibrary::readTake(folder);
         ASSERT_TRUE(take);
         EXPECT_TRUE(take->info.name.endsWith(QStringLiteral(" (recovered)")));
@@ -311,29 +300,24 @@ TEST(RecordCommand, ATakeOutlivesHowTheRecordingProcessEnds) {
         std::printf("killed %.2f s after the start: %.2f s of sound, %.2f s of picture kept\n",
                     elapsed, info.audio[0].durationSeconds, info.video.at(0).durationSeconds);
         // Nothing is left to recover.
-        EXPECT_EQ(cli({QStringLiteral("recover"), QStringLiteral("--root"), root}), QString());
+        EXPECT_EQ(test::cliOutput({QStringLiteral("recover"), QStringLiteral("--root"), root}),
+                  QString());
         if (c.fullSize) {
-            // The pictures taken while the encoder opened (and while it catches up) are all
-            // kept, so on a busy machine the picture reaches the disk later than the sound.
+            // On a busy machine the picture reaches the disk later than the sound.
             EXPECT_GT(info.video.at(0).durationSeconds, 0);
             continue;
         }
         EXPECT_GE(take->info.duration, elapsed - 1.0);
         EXPECT_GE(info.video.at(0).durationSeconds, elapsed - 1.0);
-        const QString stems =
-            cli({QStringLiteral("stems"), take->moviePath(), QStringLiteral("--cache"),
-                 home.filePath(QStringLiteral("cache"))});
-        EXPECT_EQ(stems.split(u'\n').size(), 2);
         const QString out = home.filePath(QStringLiteral("out.mp4"));
-        cli({QStringLiteral("export"), folder, out});
+        test::cliOutput({QStringLiteral("export"), folder, out});
         EXPECT_GE(probeMovie(out).durationSeconds, elapsed - 1.0);
     }
 }
 
 namespace {
 
-// A take folder as a recording process killed after a second leaves it: recording.json and a
-// fragmented movie with no end.
+// A take folder as a recording process killed after 1.5 s leaves it.
 QString interruptedTake(const QString& root, const QString& name) {
     const QString folder = QDir(root).filePath(name);
     QDir().mkpath(folder);
@@ -358,8 +342,7 @@ QString interruptedTake(const QString& root, const QString& name) {
 
 } // namespace
 
-// `recover` keeps a take it could not finish (here take.json can't be written), says why and
-// fails; a later run with room finishes it.
+// Here take.json can't be written; a later run with room finishes the take.
 TEST(RecorderModel, RecoverKeepsATakeItCannotFinish) {
     test::TemporaryHome home;
     const QString root = home.filePath(QStringLiteral("Takes"));
@@ -379,24 +362,20 @@ TEST(RecorderModel, RecoverKeepsATakeItCannotFinish) {
     EXPECT_TRUE(QFileInfo::exists(RecordingRecovery::recordPath(folder)));
 
     const test::CliResult again =
-        test::runCli({QStringLiteral("recover"), QStringLiteral("--root"), root},
-                     {QProcessEnvironment::systemEnvironment(), {}, 30000});
+        test::runCli({QStringLiteral("recover"), QStringLiteral("--root"), root});
     EXPECT_EQ(again.status, 0) << again.err.toStdString();
     EXPECT_EQ(again.out.trimmed(), folder);
     EXPECT_FALSE(again.err.contains(QStringLiteral("lock file"))) << again.err.toStdString();
     const std::optional<Take> take = TakeLibrary::readTake(folder);
     ASSERT_TRUE(take);
-    // 1.5 s were written, less the fragment still open: the take ends where both its picture
-    // and its sound do.
+    // Less the fragment still open: the take ends where both its picture and its sound do.
     const MovieInfo info = probeMovie(take->moviePath());
     EXPECT_GT(take->info.duration, 1.0);
     EXPECT_NEAR(take->info.duration,
                 std::min(info.video.at(0).durationSeconds, info.audio.at(0).durationSeconds), 1e-6);
 }
 
-// `record`'s wrong calls end with 2, its failures with 1 and the reason, at once (a take
-// folder that can't be made, too); neither its options nor a failed choice change what the
-// app remembers.
+// Neither `record`'s options nor a failed choice change what the app remembers.
 TEST(RecordCommand, WrongCallsAndFailuresEndAtOnceAndChangeNoSetting) {
     test::TemporaryHome home;
     const QString root = home.filePath(QStringLiteral("Takes"));
@@ -422,8 +401,7 @@ TEST(RecordCommand, WrongCallsAndFailuresEndAtOnceAndChangeNoSetting) {
         {record(root, {}), 0, ""},
     };
     for (const auto& call : calls) {
-        const test::CliResult result =
-            test::runCli(call.args, {QProcessEnvironment::systemEnvironment(), {}, 30000});
+        const test::CliResult result = test::runCli(call.args);
         EXPECT_EQ(result.status, call.status) << call.args.join(u' ').toStdString() << "\n"
                                               << result.err.toStdString();
         EXPECT_TRUE(result.err.contains(QString::fromUtf8(call.says))) << result.err.toStdString();
@@ -433,18 +411,17 @@ TEST(RecordCommand, WrongCallsAndFailuresEndAtOnceAndChangeNoSetting) {
     EXPECT_EQ(TakeLibrary(root).takes().size(), 1u);
 }
 
-// A microphone unplugged during a take (a node of a private PipeWire daemon removed) stops the
-// recording as a stop would: the take is kept and finished, with the reason.
 TEST(RecorderModel, AMicrophoneUnpluggedWhileRecordingStopsAndKeepsTheTake) {
     test::PrivatePipeWire daemon;
     daemon.addNullNode(QStringLiteral("reelbox-unplugged"), QStringLiteral("Unplugged Mic"),
-                       QStringLiteral("Audio/Source/Virtual"), 2);
+                       QStringLiteral("Audio/Source/Virtual"), 3);
     Recorder recorder(0, 2);
-    recorder.services->devices().setMicrophoneID(QStringLiteral("reelbox-unplugged"));
+    DeviceManager& devices = recorder.services->devices();
+    devices.setMicrophoneID(QStringLiteral("reelbox-unplugged"));
     UserSettings::setChannelMix(QStringLiteral("reelbox-unplugged"),
-                                {{false, -6, 0}, {true, 3, 0}, {true, 0, 0.5}});
-    recorder.activate(2);
-    EXPECT_EQ(recorder.model->channels(), std::vector<ChannelMix>(2, ChannelMix{true, 0, 0}))
+                                {{false, -6, 0}, {true, 3, 0}});
+    recorder.activate(3); // as many as the server says
+    EXPECT_EQ(recorder.model->channels(), std::vector<ChannelMix>(3, ChannelMix{true, 0, 0}))
         << "a mix stored for another channel count is not used";
     ASSERT_EQ(recorder.model->configuredMicID(), QStringLiteral("reelbox-unplugged"));
     const std::optional<Take>& take = recorder.finished;
@@ -459,5 +436,8 @@ TEST(RecorderModel, AMicrophoneUnpluggedWhileRecordingStopsAndKeepsTheTake) {
               QStringLiteral("Recording failed: Unplugged Mic was disconnected."));
     EXPECT_GT(take->info.duration, 1.0);
     EXPECT_EQ(recorder.library.takes().size(), 1u);
-    EXPECT_EQ(probeMovie(take->moviePath()).audio.at(0).channelCount, 2);
+    EXPECT_EQ(probeMovie(take->moviePath()).audio.at(0).channelCount, 3);
+    // The device list heard of it too, and let the choice go.
+    EXPECT_TRUE(test::waitFor(
+        [&] { return devices.microphoneID() != QStringLiteral("reelbox-unplugged"); }, 3000));
 }

@@ -12,9 +12,7 @@
 
 using namespace reelbox;
 
-// The take, its record and its overdubs as a recording leaves them; the sound is the test
-// microphone's and in step with the pictures: the click and the white flash of second 1 sit
-// at the same instant.
+// The sound is the test microphone's, its click at second 1 on the white flash.
 TEST(SyntheticTake, ARecordingAsTheRecorderLeavesIt) {
     test::TemporaryHome home;
     TakeLibrary library(home.filePath("library"), home.filePath("cache"));
@@ -32,7 +30,6 @@ TEST(SyntheticTake, ARecordingAsTheRecorderLeavesIt) {
     EXPECT_NEAR(info.duration, 2, 1.0 / 30);
     EXPECT_EQ(info.cameraName, QStringLiteral("Test Camera"));
     ASSERT_EQ(info.tracks.size(), 5u);
-    EXPECT_EQ(info.tracks[2].name, QStringLiteral("Input 3"));
     EXPECT_EQ(info.tracks[2].source, Track::Source::input(2));
     EXPECT_EQ(info.tracks[4].name, QStringLiteral("Overdub 2"));
 
@@ -52,7 +49,6 @@ TEST(SyntheticTake, ARecordingAsTheRecorderLeavesIt) {
         EXPECT_EQ(overdubMovie.audio.at(0).channelCount, 1);
         EXPECT_EQ(overdubMovie.video.size(), 1u);
     }
-    EXPECT_DOUBLE_EQ(info.timelineDuration(), info.duration);
 
     QDir().mkpath(home.filePath("stems"));
     const QStringList stems = Stems::extract(take.moviePath(), home.filePath("stems"));
