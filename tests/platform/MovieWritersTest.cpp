@@ -33,11 +33,11 @@ const char* nameOf(Writer writer) {
     return writer == Writer::mov ? "mov" : writer == Writer::h264 ? "h264" : "hevc";
 }
 
-// The export's settings for one of its video codecs.
-Mp4WriterSettings exportOf(Writer writer, QSize size, bool audio) {
+using Video = Mp4WriterSettings::Video;
+
+Mp4WriterSettings exportOf(Video video, QSize size, bool audio) {
     Mp4WriterSettings settings;
-    settings.video =
-        writer == Writer::hevc ? Mp4WriterSettings::Video::hevc : Mp4WriterSettings::Video::h264;
+    settings.video = video;
     settings.videoSize = size;
     settings.audio = audio;
     return settings;
@@ -54,7 +54,8 @@ QString writePictures(Writer writer, const QString& path, QSize size,
             EXPECT_TRUE(movie.writeVideoFrame(pictures[i], double(i) / 30));
         movie.finish();
     } else {
-        Mp4WriterSettings settings = exportOf(writer, size, false);
+        Mp4WriterSettings settings =
+            exportOf(writer == Writer::hevc ? Video::hevc : Video::h264, size, false);
         settings.bt709 = bt709;
         Mp4Writer mp4(path, settings);
         for (size_t i = 0; i < pictures.size(); ++i)
@@ -165,7 +166,7 @@ TEST(MovieWriters, RefuseWhatTheyCannotWrite) {
     MovieWriterSettings settings;
     settings.videoSize = picture.size();
     MovieWriter movie(dir.filePath("t.mov"), settings);
-    Mp4Writer mp4(dir.filePath("t.mp4"), exportOf(Writer::h264, picture.size(), false));
+    Mp4Writer mp4(dir.filePath("t.mp4"), exportOf(Video::h264, picture.size(), false));
     EXPECT_EQ(mp4.colourMatrix(), YuvPicture::Matrix::bt601);
     struct Case {
         QImage picture;
@@ -201,16 +202,11 @@ TEST(MovieWriters, RefuseWhatTheyCannotWrite) {
             MovieWriter writer(empty.filePath(name), settings);
         };
     };
-    auto mp4Of = [&](QSize size, Mp4WriterSettings::Video video, bool audio) {
+    auto mp4Of = [&](QSize size, Video video, bool audio) {
         return [=, &empty] {
-            Mp4WriterSettings settings;
-            settings.video = video;
-            settings.videoSize = size;
-            settings.audio = audio;
-            Mp4Writer writer(empty.filePath("bad.mp4"), settings);
+            Mp4Writer writer(empty.filePath("bad.mp4"), exportOf(video, size, audio));
         };
     };
-    using Video = Mp4WriterSettings::Video;
     for (const auto& open : std::vector<std::function<void()>>{
              mov(QSize(), 0, "a.mov"), mov(QSize(161, 90), 0, "b.mov"),
              mov(QSize(), 1, "missing/c.mov"), mp4Of(QSize(95, 54), Video::h264, true),
@@ -288,8 +284,7 @@ TEST(Mp4Writer, SoundAndIndexAtTheFront) {
         const QString path = dir.filePath(m4a ? "sound.m4a" : "sound.mp4");
         const qint64 written = rate + 777;
         {
-            Mp4WriterSettings settings;
-            settings.video = Mp4WriterSettings::Video::none;
+            Mp4WriterSettings settings = exportOf(Video::none, QSize(), true);
             settings.m4a = m4a;
             Mp4Writer writer(path, settings);
             // In uneven chunks, as the exporter hands them over.

@@ -10,6 +10,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <optional>
 #include <dlfcn.h>
 #include <pthread.h>
 
@@ -86,43 +87,37 @@ TEST(RealtimeSafety, TheCountersSeeAllocationsAndLocks) {
     EXPECT_GE(allocations - before, 3) << "operator new goes through malloc";
 }
 
-TEST(RealtimeSafety, VirtualDevicesCallbacks) {
-    SoundSystem sound;
-    Probe in, out;
-    auto mic =
-        sound.openInput(testMicrophoneId(), [&](const float*, int, int, qint64) { in.sample(); });
-    auto output = sound.openOutput(testOutputId(), [&](float* d, int frames, int ch, qint64) {
-        std::fill(d, d + frames * ch, 0.0f);
-        out.sample();
-    });
-    QThread::msleep(250);
-    mic.reset();
-    output.reset();
-    in.expectQuiet("Test Microphone");
-    out.expectQuiet("Test Output");
-}
+// A source and an output of each kind: the virtual devices, and a PipeWire null sink (read
+// through its monitor).
+class RealtimeCallbacks : public ::testing::TestWithParam<std::string> {};
 
-TEST(RealtimeSafety, PipeWireStreamCallbacks) {
-    test::PrivatePipeWire daemon;
-    daemon.addNullNode(QStringLiteral("rt-sink"), QStringLiteral("RT"),
-                       QStringLiteral("Audio/Sink"), 4);
+TEST_P(RealtimeCallbacks, NeitherAllocateNorLock) {
+    const bool pipeWire = GetParam() == "PipeWire";
+    std::optional<test::PrivatePipeWire> daemon;
+    if (pipeWire) {
+        daemon.emplace();
+        daemon->addNullNode(u"rt-sink"_qs, u"RT"_qs, u"Audio/Sink"_qs, 4);
+    }
     SoundSystem sound;
     Probe in, out;
     auto output = sound.openOutput(
-        QStringLiteral("rt-sink"),
+        pipeWire ? u"rt-sink"_qs : testOutputId(),
         [&](float* d, int frames, int ch, qint64) {
             std::fill(d, d + frames * ch, 0.25f);
             out.sample();
         },
         {}, 4);
-    auto input = sound.openInput(QStringLiteral("rt-sink"),
+    auto input = sound.openInput(pipeWire ? u"rt-sink"_qs : testMicrophoneId(),
                                  [&](const float*, int, int, qint64) { in.sample(); });
     QThread::msleep(400);
     input->readLevels();
     input.reset();
     output.reset();
-    in.expectQuiet("PipeWire input");
-    out.expectQuiet("PipeWire output");
+    in.expectQuiet((GetParam() + " input").c_str());
+    out.expectQuiet((GetParam() + " output").c_str());
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, RealtimeCallbacks, ::testing::Values("Virtual", "PipeWire"),
+                         [](const auto& info) { return info.param; });
 
 } // namespace

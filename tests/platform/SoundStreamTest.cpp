@@ -1,9 +1,6 @@
-// Sound streams: the contract every backend keeps (an input delivers all of the device's
-// channels, each buffer stamped its own length after the one before; an output pulls; both stop
-// promptly and call nothing afterwards), run over the virtual devices, a private PipeWire daemon
-// and ALSA on a stand-in card that ALSA itself loads as a plugin (tests/support/
-// AlsaTestDevice.cpp: it runs in real time, overruns when its reader falls behind and, like a
-// card's raw device, opens once per direction). Then what ALSA does on its own.
+// The contract every sound backend keeps, run over the virtual devices, a private PipeWire daemon
+// and ALSA on a stand-in card that ALSA loads as a plugin (tests/support/AlsaTestDevice.cpp).
+// Then what ALSA does on its own.
 #include "support/PrivatePipeWire.h"
 #include "support/TestSupport.h"
 
@@ -85,8 +82,7 @@ protected:
     std::unique_ptr<SoundSystem> sound;
 };
 
-// Holds the audio thread in one callback once the test is closing the stream, so that the
-// stream is destroyed while its callback runs.
+// Holds the audio thread in a callback while the test destroys the stream.
 struct Hold {
     std::atomic<bool> closing{false}, entered{false}, left{false};
     void operator()() {
@@ -137,7 +133,6 @@ TEST_P(SoundContract, InputsAreStampedBufferByBufferOutputsPullAndBothStopPrompt
     EXPECT_EQ(out->channels(), b.outputChannels);
     EXPECT_TRUE(waitFor([&] { return buffers.load() > 20 && pulls.load() > 5; }, 5000));
 
-    // Destroying a stream waits for a callback that is running; none comes afterwards.
     const size_t beforeClosing = buffers.load();
     const auto stopping = std::chrono::steady_clock::now();
     holdIn.close(in);

@@ -1,5 +1,5 @@
-// The Test Microphone and Test Output: timing on the host clock, drift, the loopback cable, and
-// the offer of virtual devices when no sound server runs.
+// What only the virtual devices do (the stream contract: SoundStreamTest): drift on the host
+// clock, the loopback cable, and their offer when no sound server runs.
 #include "support/TestSupport.h"
 
 #include "platform/Error.h"
@@ -44,8 +44,8 @@ TEST_P(TestMicrophoneTiming, BuffersFollowTheSkewedSampleClockOfTheHost) {
                     return;
                 stamps[n] = host;
                 lateness[n] = hostNowNs() - host;
-                // Tones by the frame, a click from the first frame at or
-                // after each whole second of the host clock.
+                // Tones by the frame, a click from the first frame at or after each whole
+                // second of the host clock (sample() gives a click at frame 0 of a second).
                 const qint64 first = TestMicrophone::frameAtOrAfter(host, ppm);
                 for (int i = 0; i < frames; ++i) {
                     const qint64 at = TestMicrophone::hostTimeOfFrame(first + i, ppm);
@@ -53,8 +53,6 @@ TEST_P(TestMicrophoneTiming, BuffersFollowTheSkewedSampleClockOfTheHost) {
                     const qint64 click =
                         first + i - TestMicrophone::frameAtOrAfter(second * 1'000'000'000, ppm);
                     for (int c = 0; c < ch; ++c) {
-                        // sample() gives the click of frame 0 of a second, the
-                        // tone elsewhere.
                         if (click >= signal.clickFrames() &&
                             (first + i) % 48000 < signal.clickFrames())
                             continue; // no tone to compare against here

@@ -65,17 +65,19 @@ std::vector<PixelFormat> cheapWebcam() {
             {fourcc('N', 'V', '1', '2'), emulated, {size(640, 480, rates({30}))}}};
 }
 
+FrameSize stepwise(std::uint32_t minW, std::uint32_t maxW, std::uint32_t stepW, std::uint32_t minH,
+                   std::uint32_t maxH, std::uint32_t stepH) {
+    FrameSize s;
+    s.kind = Kind::stepwise;
+    s.minWidth = minW, s.maxWidth = maxW, s.stepWidth = stepW;
+    s.minHeight = minH, s.maxHeight = maxH, s.stepHeight = stepH;
+    return s;
+}
+
 // A stepwise capture device (Raspberry Pi camera, bcm2835-v4l2): one size range, one
 // continuous interval range from 1/90 s to 1 s.
 std::vector<PixelFormat> stepwiseCamera() {
-    FrameSize range;
-    range.kind = Kind::stepwise;
-    range.minWidth = 32;
-    range.maxWidth = 2592;
-    range.stepWidth = 2;
-    range.minHeight = 32;
-    range.maxHeight = 1944;
-    range.stepHeight = 2;
+    FrameSize range = stepwise(32, 2592, 2, 32, 1944, 2);
     FrameInterval interval;
     interval.kind = Kind::continuous;
     interval.min = {1, 90};
@@ -138,14 +140,6 @@ TEST(CameraFormatTable, RangesOfSizesKeepToTheirStepsAndEvenSizes) {
         FrameSize range;
         std::vector<QSize> expected;
     };
-    auto stepwise = [](std::uint32_t minW, std::uint32_t maxW, std::uint32_t stepW,
-                       std::uint32_t minH, std::uint32_t maxH, std::uint32_t stepH) {
-        FrameSize s;
-        s.kind = Kind::stepwise;
-        s.minWidth = minW, s.maxWidth = maxW, s.stepWidth = stepW;
-        s.minHeight = minH, s.maxHeight = maxH, s.stepHeight = stepH;
-        return s;
-    };
     FrameSize continuous = stepwise(100, 1000, 0, 100, 700, 0);
     continuous.kind = Kind::continuous;
     const std::vector<Case> cases{
@@ -189,10 +183,6 @@ TEST(CameraFormatTable, FourCharacterCodesReadBothWays) {
     EXPECT_EQ(fourccText(fourcc('Y', '1', '0', ' ')), QStringLiteral("Y10"));
     EXPECT_EQ(fourccCode(QStringLiteral("MJPG")), 0x47504a4du);
 }
-
-} // namespace
-
-namespace {
 
 TEST(V4l2FrameClock, KernelTimesAreUsedOnlyWhenTheyAreOnTheMonotonicClock) {
     constexpr std::uint32_t monotonic = 0x2000, copy = 0x4000, startOfExposure = 0x10000;

@@ -14,6 +14,11 @@ int at(const YuvPicture& picture, int plane, int x, int y) {
     return picture.plane(plane)[std::ptrdiff_t(y) * picture.stride(plane) + x];
 }
 
+bool convert(CameraFrameConverter& converter, const QByteArray& bytes, YuvPicture& picture) {
+    return converter.convert(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                             std::size_t(bytes.size()), 0, picture);
+}
+
 TEST(CameraFrameConverter, YuyvRowsSplitIntoPlanesWithChromaOfTwoRowsAveraged) {
     constexpr int width = 4, height = 4, line = width * 2 + 6; // padded rows
     std::vector<std::uint8_t> yuyv(std::size_t(line * height), 0xee);
@@ -73,8 +78,7 @@ TEST(CameraFrameConverter, MjpegIsDecodedToLimitedRange) {
 
     CameraFrameConverter converter(QStringLiteral("MJPG"), QSize(64, 64));
     YuvPicture picture(QSize(64, 64), YuvPicture::Matrix::bt601);
-    ASSERT_TRUE(converter.convert(reinterpret_cast<const std::uint8_t*>(jpeg.constData()),
-                                  std::size_t(jpeg.size()), 0, picture));
+    ASSERT_TRUE(convert(converter, jpeg, picture));
     struct Expected {
         const char* colour;
         int x, y, luma, cb, cr; // BT.601, limited range
@@ -88,16 +92,13 @@ TEST(CameraFrameConverter, MjpegIsDecodedToLimitedRange) {
     }
 
     // A damaged frame is refused, and the next good one still decodes.
-    const std::vector<std::uint8_t> garbage(2000, 0x5a);
-    EXPECT_FALSE(converter.convert(garbage.data(), garbage.size(), 0, picture));
-    EXPECT_TRUE(converter.convert(reinterpret_cast<const std::uint8_t*>(jpeg.constData()),
-                                  std::size_t(jpeg.size()), 0, picture));
+    EXPECT_FALSE(convert(converter, QByteArray(2000, 0x5a), picture));
+    EXPECT_TRUE(convert(converter, jpeg, picture));
     // A picture of another size than the stream's is scaled to the stream's: the blocks keep
     // their places.
     CameraFrameConverter otherSize(QStringLiteral("MJPG"), QSize(32, 32));
     YuvPicture small(QSize(32, 32), YuvPicture::Matrix::bt601);
-    ASSERT_TRUE(otherSize.convert(reinterpret_cast<const std::uint8_t*>(jpeg.constData()),
-                                  std::size_t(jpeg.size()), 0, small));
+    ASSERT_TRUE(convert(otherSize, jpeg, small));
     EXPECT_NEAR(at(small, 0, 8, 8), 235, 4) << "white";
     EXPECT_NEAR(at(small, 0, 24, 8), 16, 4) << "black";
 }

@@ -2,6 +2,7 @@
 // counted as dropped, a prompt stop with nothing after it), run over the Test Camera and over the
 // V4L2 code on a stand-in device; then what each does on its own.
 #include "platform/camera/CameraStream.h"
+#include "platform/HostClock.h"
 #include "platform/camera/CameraDevices.h"
 #include "platform/virtual/TestCamera.h"
 #include "platform/virtual/TestCameraPattern.h"
@@ -22,12 +23,6 @@ using namespace reelbox::v4l2;
 using namespace std::chrono_literals;
 
 namespace {
-
-qint64 nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 int luma(const YuvPicture& picture, int x, int y) {
     return picture.plane(0)[std::ptrdiff_t(y) * picture.stride(0) + x];
@@ -76,7 +71,7 @@ class Events {
 public:
     CameraStream::FrameHandler frames() {
         return [this](const CameraFrame& frame) {
-            const qint64 arrived = nowNs();
+            const qint64 arrived = hostNowNs();
             std::lock_guard lock(m_mutex);
             m_frames.push_back(frame);
             m_arrivals.push_back(arrived);
@@ -118,7 +113,7 @@ struct Fixture {
     std::shared_ptr<FakeV4l2Device> device =
         std::make_shared<FakeV4l2Device>(path, QStringLiteral("Fake Webcam"), webcamTable());
     // The stand-in's kernel stamps: whole microseconds, in the past.
-    const qint64 base = (nowNs() / 1000 - 10'000'000) * 1000;
+    const qint64 base = (hostNowNs() / 1000 - 10'000'000) * 1000;
     Fixture() {
         QFile node(path);
         EXPECT_TRUE(node.open(QIODevice::WriteOnly));
@@ -247,20 +242,16 @@ TEST(TestCamera, FramesFallOnTheThirtiethsOfASecondWithFlashesOnWholeSeconds) {
     }
 }
 
-// Unhindered, every frame comes, the last within a frame or two of its instant. (Order, times
-// and each frame's own picture: the contract above.)
-TEST(TestCamera, DeliversEveryFrameInRealTime) {
+// Unhindered, every frame comes (order, times and pictures: the contract above).
+TEST(TestCamera, DeliversEveryFrame) {
     auto stream = CameraStream::open(testCameraId(), format(640, 360), 30);
-    ASSERT_EQ(stream->size(), QSize(640, 360));
     Events events;
     stream->start(events.frames());
-    std::vector<qint64> arrivals;
-    const std::vector<CameraFrame> frames = events.waitForFrames(33, &arrivals);
+    const std::vector<CameraFrame> frames = events.waitForFrames(33);
     stream->stop();
     ASSERT_GE(frames.size(), 33u);
     EXPECT_EQ(stream->droppedFrames(), 0);
     EXPECT_EQ(frames.back().sequence - frames.front().sequence + 1, qint64(frames.size()));
-    EXPECT_LT(arrivals.back() - frames.back().hostTimeNs, 70'000'000);
 }
 
 // Every pixel, so that the thin strokes of the frame number are compared too.
@@ -298,8 +289,8 @@ TEST(TestCamera, IsListedLastWhenVirtualDevicesAreAskedFor) {
     }
 }
 
-// Listed with the formats its driver reports; one this user may not open is still listed,
-// marked, without formats, and opening it says why.
+// Listed with the formats its driver reports, and a format it doesn't offer is refused; one this
+// user may not open is still listed, marked, without formats, and opening it says why.
 TEST(V4l2Camera, IsListedWithTheFormatsItsDriverReportsOrMarkedWhenRefused) {
     Fixture f;
     const std::vector<CameraInfo> cameras = listCameras(f.dir.path(), f.device);
@@ -309,6 +300,13 @@ TEST(V4l2Camera, IsListedWithTheFormatsItsDriverReportsOrMarkedWhenRefused) {
     EXPECT_FALSE(cameras[0].permissionDenied);
     EXPECT_EQ(cameras[0].formats, cameraFormats(webcamTable()));
     EXPECT_EQ(cameras[0].formats.size(), 3u);
+    try {
+        f.openV4l2(64, 48, "NV12", 30);
+        ADD_FAILURE() << "opened";
+    } catch (const CameraError& error) {
+        EXPECT_EQ(error.kind(), CameraError::Kind::unsupportedFormat) << error.what();
+        EXPECT_TRUE(error.message().contains(QStringLiteral("NV12")));
+    }
 
     f.device->refuseOpen(EACCES);
     const std::vector<CameraInfo> refused = listCameras(f.dir.path(), f.device);
@@ -332,12 +330,12 @@ TEST(V4l2Camera, MjpegFramesAreDecodedAndDamagedOnesDropped) {
     QImage white(64, 64, QImage::Format_RGB32);
     white.fill(Qt::white);
 
-    const qint64 before = nowNs();
+    const qint64 before = hostNowNs();
     ASSERT_TRUE(f.device->deliver(QByteArray(500, 'x'), 1, 0));
     // A driver that doesn't stamp on the monotonic clock: the frame is timed as it comes out.
     ASSERT_TRUE(f.device->deliver(jpegFrame(white), 2, 123, false));
     const std::vector<CameraFrame> frames = events.waitForFrames(1);
-    const qint64 after = nowNs();
+    const qint64 after = hostNowNs();
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].sequence, 2);
     EXPECT_GE(frames[0].hostTimeNs, before);
@@ -395,17 +393,6 @@ TEST(V4l2Camera, ADeviceThatStopsWorkingEndsTheStreamWithAnError) {
         stream.reset();
         EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);
         EXPECT_EQ(events.waitForFrames(0).size(), 2u) << "no frame after the error";
-    }
-}
-
-TEST(V4l2Camera, AFormatTheDeviceDoesntOfferIsRefused) {
-    Fixture f;
-    try {
-        f.openV4l2(64, 48, "NV12", 30);
-        ADD_FAILURE() << "opened";
-    } catch (const CameraError& error) {
-        EXPECT_EQ(error.kind(), CameraError::Kind::unsupportedFormat) << error.what();
-        EXPECT_TRUE(error.message().contains(QStringLiteral("NV12")));
     }
 }
 
