@@ -61,8 +61,7 @@ protected:
     QTemporaryDir dir;
 };
 
-// Files that are not movies fail to open (a movie cut short reads up to its last complete
-// fragment: FragmentedMovie's tests), and so does a track the movie lacks.
+// Files that are not movies fail to open, and so does a track the movie lacks.
 TEST_F(BadMedia, FilesThatAreNotMoviesOrLackTheTrackFailToOpen) {
     expectUnreadable(dir.filePath("missing.mov"));
     expectUnreadable(writeBytes("empty.mov", QByteArray()));
@@ -81,9 +80,7 @@ TEST_F(BadMedia, FilesThatAreNotMoviesOrLackTheTrackFailToOpen) {
               QStringLiteral("“sound.mov” has no video"));
 }
 
-// Damage inside the file (media data and the index of later fragments): reading stops early or
-// goes on, pictures and stills either decode or fail with an Error, and the undamaged start
-// still decodes.
+// Damaged media data and fragment indexes: reading either goes on or fails with an Error.
 TEST_F(BadMedia, DamagedMediaDataIsReadWithoutCrashing) {
     QByteArray bytes = test::readFile(writeTake("whole.mov", 30, 2, 48000));
     for (qsizetype i = bytes.size() / 5; i < bytes.size() / 2; i += 97)

@@ -25,8 +25,7 @@ namespace {
 constexpr int rate = 48000;
 constexpr int aacFrame = 1024;
 
-// The capture movie (MovieWriter: HEVC and PCM in QuickTime) and the export (Mp4Writer: H.264
-// or HEVC and AAC), behind one face for the pictures.
+// The capture movie (MovieWriter) and the export (Mp4Writer, H.264 or HEVC).
 enum class Writer { mov, h264, hevc };
 
 const char* nameOf(Writer writer) {
@@ -85,9 +84,8 @@ protected:
     QTemporaryDir dir;
 };
 
-// Every picture comes back in its place, and the track says how long and how large it is:
-// the shortest movies (an encoder flushed after one picture), widths that are not a multiple
-// of 16, portrait too, and pictures of every format and of other sizes, scaled to the movie's.
+// Every picture comes back in its place and the track says how long and large it is: movies of
+// one picture, odd widths, portrait, pictures of every format and of other sizes.
 TEST_P(MovieWriters, PicturesComeBackInPlace) {
     const Writer writer = GetParam();
     struct Case {
@@ -157,9 +155,8 @@ INSTANTIATE_TEST_SUITE_P(Each, MovieWriters,
                          ::testing::Values(Writer::mov, Writer::h264, Writer::hevc),
                          [](const auto& info) { return std::string(nameOf(info.param)); });
 
-// Frames must move forward: the capture movie drops the others, the export refuses them, as
-// it refuses decoded pictures of another size or colour matrix; nothing goes in after the end.
-// Settings that can't make a movie, or a missing folder, fail and leave nothing behind.
+// Frames that don't move forward, pictures of another size or matrix, writing after the end,
+// and settings that can't make a movie are refused; a failed open leaves nothing behind.
 TEST(MovieWriters, RefuseWhatTheyCannotWrite) {
     QTemporaryDir dir;
     const QImage picture = indexedPicture(QSize(64, 36), 1);
@@ -221,8 +218,8 @@ TEST(MovieWriters, RefuseWhatTheyCannotWrite) {
     EXPECT_THROW(sound.writeVideoFrame(picture, 0), Error);
 }
 
-// Audio that arrives late leaves silence (from the movie's start too); audio that overlaps is
-// trimmed, so the sound stays on the pictures' time line. The file's time is whole seconds.
+// Late audio leaves silence (from the start too), overlapping audio is trimmed; the file's time
+// is whole seconds.
 TEST(MovieWriter, AudioGapsAreFilledAndOverlapsTrimmed) {
     QTemporaryDir dir;
     const QString path = dir.filePath("gaps.mov");
@@ -275,9 +272,8 @@ double rms(const DecodedAudio& audio, int channel, qint64 from, qint64 to) {
     return std::sqrt(sum / double(to - from));
 }
 
-// The export's sound, in an MP4 or an M4A (with pictures: the exporter's tests): as long as
-// it was written (within an AAC frame, plus the priming a reader may not trim), each channel
-// at its own level, and the index before the media data.
+// The export's sound in an MP4 or an M4A: as long as written (within the AAC priming), each
+// channel at its own level, the index before the media data.
 TEST(Mp4Writer, SoundAndIndexAtTheFront) {
     QTemporaryDir dir;
     for (const bool m4a : {false, true}) {

@@ -81,9 +81,8 @@ std::vector<QSize> sizes() {
     return all;
 }
 
-// RGB into tight planes: nothing is read past the source's last pixel (RGB888 rows end at
-// any byte), nothing written past a plane, and the colour is right everywhere; the same for
-// the way back. Null pictures are refused.
+// RGB into tight planes and back: nothing read or written past the pictures (RGB888 rows end at
+// any byte), the colour right everywhere; null pictures are refused.
 TEST(PictureConverter, ConversionsStayInsideBothPictures) {
     PictureConverter converter;
     QImage empty(4, 4, QImage::Format_RGB32);

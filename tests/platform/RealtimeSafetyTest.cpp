@@ -10,8 +10,8 @@
 #include <QThread>
 
 #include <atomic>
-#include <optional>
 #include <dlfcn.h>
+#include <optional>
 #include <pthread.h>
 
 namespace {

@@ -32,9 +32,8 @@ protected:
     PrivatePipeWire daemon;
 };
 
-// Listed as sources and sinks with the session manager's defaults; nodes added and removed while
-// running are reported; after the server goes away its devices leave the lists, and when it is
-// back new ones come and can be opened, without a restart.
+// Sources, sinks and defaults are listed and follow nodes added and removed, also across a
+// restart of the server.
 TEST_F(SoundPipeWireTest, DevicesAreListedAndComeAndGoAcrossAServerRestart) {
     daemon.addNullNode(u"reelbox-sink18"_qs, u"Eighteen Out"_qs, u"Audio/Sink"_qs, 18);
     daemon.addNullNode(u"reelbox-mic4"_qs, u"Four In"_qs, u"Audio/Source/Virtual"_qs, 4);
@@ -89,10 +88,9 @@ TEST_F(SoundPipeWireTest, DevicesAreListedAndComeAndGoAcrossAServerRestart) {
     EXPECT_TRUE(waitFor([&] { return buffers.load() > 2; }));
 }
 
-// Channel c plays the steady level (c + 1) / 32, and one frame, to be heard at instant H, is
-// 1.0 on every channel. Frame by frame, what comes back from the sink's monitor is silence
-// (before the output runs, or a lost cycle), that click stamped H (the output's "heard" clock
-// and the input's capture clock agree), or every channel at its own level.
+// Channel c plays the level (c + 1) / 32, and one frame to be heard at instant H is 1.0. From the
+// sink's monitor each frame is silence (a lost cycle), that click stamped H, or every channel at
+// its own level.
 TEST_F(SoundPipeWireTest, EighteenChannelsComeBackOneToOneStampedWhenHeard) {
     constexpr int channels = 18;
     daemon.addNullNode(u"reelbox-sink18"_qs, u"Eighteen Out"_qs, u"Audio/Sink"_qs, channels);
@@ -140,10 +138,8 @@ TEST_F(SoundPipeWireTest, EighteenChannelsComeBackOneToOneStampedWhenHeard) {
         << "captured " << (capturedAt.load() - clickAt.load()) / 1e6 << " ms after it was heard";
 }
 
-// A stream whose device is removed, whose server stops, or whose server stops running cycles
-// without any state change (frozen, its links gone) ends with one error naming the device as
-// the user knows it, and delivers nothing afterwards. Destroying it then neither hangs nor
-// crashes.
+// A stream whose device is removed or whose server stops or freezes ends with one error naming
+// the device as the user knows it, and delivers nothing afterwards.
 TEST_F(SoundPipeWireTest, AStreamWhoseDeviceOrServerGoesEndsWithOneError) {
     struct Case {
         const char* name;

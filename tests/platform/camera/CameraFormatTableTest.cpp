@@ -138,40 +138,25 @@ TEST(CameraFormatTable, RangesOfSizesKeepToTheirStepsAndEvenSizes) {
     struct Case {
         const char* name;
         FrameSize range;
-        std::vector<QSize> expected;
+        std::string expected;
     };
     FrameSize continuous = stepwise(100, 1000, 0, 100, 700, 0);
     continuous.kind = Kind::continuous;
-    const std::vector<Case> cases{
-        // 16-pixel steps from 48: 1920 × 1080 is off the steps (1080 isn't a multiple of 16).
-        {"16-pixel steps",
-         stepwise(48, 1920, 16, 48, 1088, 16),
-         {{1920, 1088},
-          {1280, 960},
-          {1280, 720},
-          {1024, 768},
-          {848, 480},
-          {640, 480},
-          {352, 288},
-          {320, 240}}},
-        {"odd maximum rounded down onto even steps",
-         stepwise(1, 641, 1, 1, 481, 1),
-         {{640, 480}, {640, 360}, {424, 240}, {352, 288}, {320, 240}, {160, 120}}},
-        {"continuous",
-         continuous,
-         {{1000, 700},
-          {960, 540},
-          {800, 600},
-          {848, 480},
-          {640, 480},
-          {640, 360},
-          {424, 240},
-          {352, 288},
-          {320, 240},
-          {160, 120}}},
+    const Case cases[] = {
+        // 1920 × 1080 is off the steps (1080 isn't a multiple of 16).
+        {"16-pixel steps from 48", stepwise(48, 1920, 16, 48, 1088, 16),
+         "1920x1088 1280x960 1280x720 1024x768 848x480 640x480 352x288 320x240"},
+        {"odd maximum rounded down onto even steps", stepwise(1, 641, 1, 1, 481, 1),
+         "640x480 640x360 424x240 352x288 320x240 160x120"},
+        {"continuous", continuous,
+         "1000x700 960x540 800x600 848x480 640x480 640x360 424x240 352x288 320x240 160x120"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(sizesInRange(c.range), c.expected) << c.name;
+    for (const Case& c : cases) {
+        std::string sizes;
+        for (const QSize size : sizesInRange(c.range))
+            sizes += std::to_string(size.width()) + "x" + std::to_string(size.height()) + " ";
+        EXPECT_EQ(sizes, c.expected + " ") << c.name;
+    }
 }
 
 TEST(CameraFormatTable, FourCharacterCodesReadBothWays) {
