@@ -34,6 +34,13 @@ const char* nameOf(Writer writer) {
 
 using Video = Mp4WriterSettings::Video;
 
+MovieWriterSettings movieOf(QSize size, int audioChannels) {
+    MovieWriterSettings settings;
+    settings.videoSize = size;
+    settings.audioChannels = audioChannels;
+    return settings;
+}
+
 Mp4WriterSettings exportOf(Video video, QSize size, bool audio) {
     Mp4WriterSettings settings;
     settings.video = video;
@@ -46,9 +53,7 @@ Mp4WriterSettings exportOf(Video video, QSize size, bool audio) {
 QString writePictures(Writer writer, const QString& path, QSize size,
                       const std::vector<QImage>& pictures, bool bt709 = false) {
     if (writer == Writer::mov) {
-        MovieWriterSettings settings;
-        settings.videoSize = size;
-        MovieWriter movie(path, settings);
+        MovieWriter movie(path, movieOf(size, 0));
         for (size_t i = 0; i < pictures.size(); ++i)
             EXPECT_TRUE(movie.writeVideoFrame(pictures[i], double(i) / 30));
         movie.finish();
@@ -160,9 +165,7 @@ INSTANTIATE_TEST_SUITE_P(Each, MovieWriters,
 TEST(MovieWriters, RefuseWhatTheyCannotWrite) {
     QTemporaryDir dir;
     const QImage picture = indexedPicture(QSize(64, 36), 1);
-    MovieWriterSettings settings;
-    settings.videoSize = picture.size();
-    MovieWriter movie(dir.filePath("t.mov"), settings);
+    MovieWriter movie(dir.filePath("t.mov"), movieOf(picture.size(), 0));
     Mp4Writer mp4(dir.filePath("t.mp4"), exportOf(Video::h264, picture.size(), false));
     EXPECT_EQ(mp4.colourMatrix(), YuvPicture::Matrix::bt601);
     struct Case {
@@ -192,12 +195,7 @@ TEST(MovieWriters, RefuseWhatTheyCannotWrite) {
 
     QTemporaryDir empty;
     auto mov = [&](QSize size, int channels, const char* name) {
-        return [=, &empty] {
-            MovieWriterSettings settings;
-            settings.videoSize = size;
-            settings.audioChannels = channels;
-            MovieWriter writer(empty.filePath(name), settings);
-        };
+        return [=, &empty] { MovieWriter writer(empty.filePath(name), movieOf(size, channels)); };
     };
     auto mp4Of = [&](QSize size, Video video, bool audio) {
         return [=, &empty] {
@@ -212,9 +210,7 @@ TEST(MovieWriters, RefuseWhatTheyCannotWrite) {
         EXPECT_THROW(open(), Error);
     EXPECT_TRUE(QDir(empty.path()).isEmpty());
     EXPECT_NO_THROW(mp4Of(QSize(), Video::none, true)());
-    MovieWriterSettings audioOnly;
-    audioOnly.audioChannels = 1;
-    MovieWriter sound(empty.filePath("d.mov"), audioOnly);
+    MovieWriter sound(empty.filePath("d.mov"), movieOf(QSize(), 1));
     EXPECT_THROW(sound.writeVideoFrame(picture, 0), Error);
 }
 
@@ -223,8 +219,7 @@ TEST(MovieWriters, RefuseWhatTheyCannotWrite) {
 TEST(MovieWriter, AudioGapsAreFilledAndOverlapsTrimmed) {
     QTemporaryDir dir;
     const QString path = dir.filePath("gaps.mov");
-    MovieWriterSettings settings;
-    settings.audioChannels = 1;
+    const MovieWriterSettings settings = movieOf(QSize(), 1);
     std::vector<float> ones(24000, 1.0f);
     std::vector<float> twos(24000, 2.0f);
     {

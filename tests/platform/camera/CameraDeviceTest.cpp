@@ -2,6 +2,7 @@
 #include "platform/camera/CameraError.h"
 #include "platform/camera/CameraStream.h"
 #include "platform/camera/CameraWatcher.h"
+#include "support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -15,11 +16,6 @@
 using namespace reelbox;
 
 namespace {
-
-void touch(const QString& path) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-}
 
 // Refused devices can't be made for real here (tests run as root, which chmod 000 doesn't
 // stop), so the mapping from the system's error is what is checked.
@@ -48,7 +44,7 @@ TEST(CameraError, SystemErrorsMapToWhatTheRecorderTellsApart) {
 TEST(CameraDevices, NodesThatArentCamerasAreNotListedAndGiveClearErrors) {
     QTemporaryDir dir;
     for (const char* name : {"video3", "video12", "videox", "media0"})
-        touch(dir.filePath(QLatin1String(name)));
+        test::writeFile(dir.filePath(QLatin1String(name)), {});
     EXPECT_TRUE(listV4l2Cameras(dir.path()).empty());
     EXPECT_TRUE(listV4l2Cameras(dir.filePath(QStringLiteral("missing"))).empty());
     struct Case {
@@ -85,12 +81,12 @@ TEST(CameraWatcher, VideoNodesComingAndGoingAreReported) {
     EXPECT_EQ(watcher.method(), QStringLiteral("inotify"));
     QSignalSpy changed(&watcher, &CameraWatcher::camerasChanged);
 
-    touch(dir.filePath(QStringLiteral("video9")));
+    test::writeFile(dir.filePath(QStringLiteral("video9")), {});
     EXPECT_TRUE(changed.wait(2000));
     const qsizetype afterPlug = changed.count();
 
-    touch(dir.filePath(QStringLiteral("audio1")));
-    touch(dir.filePath(QStringLiteral("video9.tmp")));
+    test::writeFile(dir.filePath(QStringLiteral("audio1")), {});
+    test::writeFile(dir.filePath(QStringLiteral("video9.tmp")), {});
     EXPECT_FALSE(changed.wait(200)) << "other files are not cameras";
     EXPECT_EQ(changed.count(), afterPlug);
 

@@ -6,8 +6,8 @@
 #include "platform/virtual/TestCamera.h"
 #include "platform/virtual/TestCameraPattern.h"
 #include "support/FakeV4l2Device.h"
+#include "support/TestSupport.h"
 
-#include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 #include <chrono>
@@ -113,10 +113,7 @@ struct Fixture {
         std::make_shared<FakeV4l2Device>(path, QStringLiteral("Fake Webcam"), webcamTable());
     // The stand-in's kernel stamps: whole microseconds, in the past.
     const qint64 base = (hostNowNs() / 1000 - 10'000'000) * 1000;
-    Fixture() {
-        QFile node(path);
-        EXPECT_TRUE(node.open(QIODevice::WriteOnly));
-    }
+    Fixture() { test::writeFile(path, {}); }
     std::unique_ptr<CameraStream> openV4l2(int width, int height, const char* fourcc, double fps) {
         return openCamera(path, CameraFormat{width, height, QString::fromUtf8(fourcc), {}}, fps,
                           device);
