@@ -103,12 +103,9 @@ TEST_P(MovieWriters, PicturesComeBackInPlace) {
           Case{QSize(96, 54), 45, QSize(96, 54)}, Case{QSize(96, 54), 7, QSize(192, 108)},
           Case{QSize(96, 54), 8, QSize(75, 41)}, Case{QSize(200, 120), 3, QSize(200, 120)},
           Case{QSize(360, 640), 3, QSize(360, 640)}}) {
-        const QString file = writePictures(writer,
-                                           path(QStringLiteral("%1-%2-%3.mp4")
-                                                    .arg(c.size.width())
-                                                    .arg(c.frames)
-                                                    .arg(c.pictureSize.width())),
-                                           c.size, indexedPictures(c.pictureSize, c.frames));
+        const QString name = QStringLiteral("%1-%2-%3.mp4").arg(c.size.width()).arg(c.frames);
+        const QString file = writePictures(writer, path(name.arg(c.pictureSize.width())), c.size,
+                                           indexedPictures(c.pictureSize, c.frames));
         const MovieInfo info = probeMovie(file);
         ASSERT_EQ(info.video.size(), 1u);
         const VideoTrackInfo& video = info.video[0];

@@ -34,7 +34,6 @@ struct FakeV4l2Device::State {
     bool gone = false;
     UniqueFd fd; // an eventfd: readable while a frame waits
     v4l2_pix_format format{};
-    v4l2_fract timePerFrame{1, 30};
     std::vector<QByteArray> buffers;
     std::vector<v4l2_buffer> records;
     std::deque<std::uint32_t> queued, done;
@@ -226,15 +225,6 @@ int FakeV4l2Device::State::handle(unsigned long request, void* argument) {
         pix.sizeimage = pix.width * pix.height * 2;
         pix.colorspace = V4L2_COLORSPACE_SRGB;
         format = pix;
-        return 0;
-    }
-    case VIDIOC_G_PARM:
-    case VIDIOC_S_PARM: {
-        auto* parm = static_cast<v4l2_streamparm*>(argument);
-        if (request == VIDIOC_S_PARM && parm->parm.capture.timeperframe.denominator != 0)
-            timePerFrame = parm->parm.capture.timeperframe;
-        parm->parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
-        parm->parm.capture.timeperframe = timePerFrame;
         return 0;
     }
     case VIDIOC_REQBUFS: {

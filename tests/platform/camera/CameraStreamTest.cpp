@@ -248,23 +248,6 @@ TEST(TestCamera, DeliversEveryFrame) {
     EXPECT_EQ(frames.back().sequence - frames.front().sequence + 1, qint64(frames.size()));
 }
 
-// Every pixel, so that the thin strokes of the frame number are compared too.
-TEST(TestCamera, YuvPatternIsTheRgbPatternInTheOtherColourSpace) {
-    const QSize size(320, 180);
-    for (const qint64 frame : {41, 1234567}) {
-        const QImage rgb = TestCameraPattern::render(frame, size);
-        YuvPicture yuv(size, YuvPicture::Matrix::bt601);
-        TestCameraPattern::renderInto(yuv, frame);
-        for (int y = 0; y < size.height(); ++y)
-            for (int x = 0; x < size.width(); ++x) {
-                const QRgb p = rgb.pixel(x, y);
-                const double expected =
-                    16 + 219 * (0.299 * qRed(p) + 0.587 * qGreen(p) + 0.114 * qBlue(p)) / 255;
-                ASSERT_NEAR(luma(yuv, x, y), expected, 1.0) << x << "," << y;
-            }
-    }
-}
-
 TEST(TestCamera, IsListedLastWhenVirtualDevicesAreAskedFor) {
     qputenv("REELBOX_VIRTUAL_DEVICES", "1");
     const std::vector<CameraInfo> cameras = listCameras();
