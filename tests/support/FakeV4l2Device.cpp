@@ -111,19 +111,9 @@ void FakeV4l2Device::unplug() {
         d->signal();
 }
 
-bool FakeV4l2Device::streaming() const {
+FakeV4l2Device::Buffers FakeV4l2Device::buffers() const {
     std::lock_guard lock(d->mutex);
-    return d->streaming;
-}
-
-int FakeV4l2Device::requestedBuffers() const {
-    std::lock_guard lock(d->mutex);
-    return d->requested;
-}
-
-int FakeV4l2Device::queuedBuffers() const {
-    std::lock_guard lock(d->mutex);
-    return int(d->queued.size());
+    return {d->streaming, d->requested, int(d->queued.size())};
 }
 
 int FakeV4l2Device::open(const QString& path) {

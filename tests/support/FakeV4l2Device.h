@@ -35,9 +35,12 @@ public:
     // wakes.
     void unplug();
 
-    bool streaming() const;
-    int requestedBuffers() const; // by the last buffer request
-    int queuedBuffers() const;
+    // Whether it streams; the buffers of the last request, and those queued now.
+    struct Buffers {
+        bool streaming;
+        int requested, queued;
+    };
+    Buffers buffers() const;
 
     int open(const QString& path) override;
     void close(int fd) override;

@@ -90,17 +90,12 @@ std::vector<PixelFormat> stepwiseCamera() {
 std::vector<std::string> summary(const std::vector<CameraFormat>& formats) {
     std::vector<std::string> lines;
     for (const CameraFormat& f : formats) {
-        std::string line = f.pixelFormat.toStdString() + " " + std::to_string(f.width) + "x" +
-                           std::to_string(f.height) + " @";
-        for (const FrameRateRange& r : f.frameRates) {
-            char text[40];
-            if (r.minFps == r.maxFps)
-                std::snprintf(text, sizeof text, " %g", r.maxFps);
-            else
-                std::snprintf(text, sizeof text, " %g-%g", r.minFps, r.maxFps);
-            line += text;
-        }
-        lines.push_back(line);
+        QString line =
+            QString::asprintf("%s %dx%d @", qPrintable(f.pixelFormat), f.width, f.height);
+        for (const FrameRateRange& r : f.frameRates)
+            line += r.minFps == r.maxFps ? QString::asprintf(" %g", r.maxFps)
+                                         : QString::asprintf(" %g-%g", r.minFps, r.maxFps);
+        lines.push_back(line.toStdString());
     }
     return lines;
 }
@@ -152,10 +147,10 @@ TEST(CameraFormatTable, RangesOfSizesKeepToTheirStepsAndEvenSizes) {
          "1000x700 960x540 800x600 848x480 640x480 640x360 424x240 352x288 320x240 160x120"},
     };
     for (const Case& c : cases) {
-        std::string sizes;
+        QString sizes;
         for (const QSize size : sizesInRange(c.range))
-            sizes += std::to_string(size.width()) + "x" + std::to_string(size.height()) + " ";
-        EXPECT_EQ(sizes, c.expected + " ") << c.name;
+            sizes += QString::asprintf("%dx%d ", size.width(), size.height());
+        EXPECT_EQ(sizes.toStdString(), c.expected + " ") << c.name;
     }
 }
 
