@@ -21,8 +21,8 @@ using reelbox::test::waitFor;
 
 namespace {
 
-// hw:CARD=…,DEV=n is the card's raw device n, plughw: the same through a plug. Device 0 has 10
-// inputs and 4 outputs, device 1 80 inputs (of which a stream takes the first 64) and 2 outputs.
+// hw:CARD=…,DEV=… is the card's raw device, plughw: the same through a plug. It has 80 inputs
+// (of which a stream takes the first 64) and 2 outputs.
 const char* const config = R"(
 pcm_type.reelboxtest { lib "%1" }
 pcm.!hw {
@@ -30,14 +30,13 @@ pcm.!hw {
     @args.CARD { type string }
     @args.DEV { type integer default 0 }
     type reelboxtest
-    device $DEV
 }
 pcm.!plughw {
     @args [ CARD DEV ]
     @args.CARD { type string }
     @args.DEV { type integer default 0 }
     type plug
-    slave.pcm { type reelboxtest device $DEV }
+    slave.pcm { type reelboxtest }
 }
 )";
 
@@ -169,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(
     Backends, SoundContract,
     ::testing::Values(Backend{"Virtual", testMicrophoneId(), testOutputId(), 2, 2, 2},
                       Backend{"PipeWire", u"reelbox-contract"_qs, u"reelbox-contract"_qs, 4, 4, 4},
-                      Backend{"ALSA", u"plughw:CARD=Test,DEV=1"_qs, u"plughw:CARD=Test,DEV=1"_qs,
+                      Backend{"ALSA", u"plughw:CARD=Test,DEV=0"_qs, u"plughw:CARD=Test,DEV=0"_qs,
                               64, 2, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 

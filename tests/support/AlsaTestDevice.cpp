@@ -1,15 +1,14 @@
 // A stand-in ALSA sound card for tests, loaded by ALSA itself as an external PCM plugin
 // ("type reelboxtest"). It runs in real time like a card: a timer paces the position, a reader
 // that falls a whole buffer behind gets an overrun, and each direction can be opened once at a
-// time, as a card's raw device. Capture delivers silence.
-// Config: `device` 0 has 10 capture and 4 playback channels; device 1 has 80 and 2.
+// time, as a card's raw device. It has 80 capture channels (delivering silence) and 2 playback
+// channels.
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <ctime>
 #include <memory>
 #include <poll.h>
@@ -120,16 +119,7 @@ const snd_pcm_ioplug_callback_t callbacks = [] {
 
 extern "C" SND_PCM_PLUGIN_DEFINE_FUNC(reelboxtest) {
     (void)root;
-    long device = 0;
-    snd_config_iterator_t i, next;
-    snd_config_for_each(i, next, conf) {
-        snd_config_t* entry = snd_config_iterator_entry(i);
-        const char* id = nullptr;
-        if (snd_config_get_id(entry, &id) < 0)
-            continue;
-        if (std::strcmp(id, "device") == 0)
-            snd_config_get_integer(entry, &device);
-    }
+    (void)conf;
     const bool capture = stream == SND_PCM_STREAM_CAPTURE;
     if (openCount[capture].fetch_add(1) > 0) {
         --openCount[capture];
@@ -152,7 +142,7 @@ extern "C" SND_PCM_PLUGIN_DEFINE_FUNC(reelboxtest) {
         return err;
     }
     owned.release(); // ALSA owns it now; closePcm frees it
-    const unsigned channels = device == 1 ? (capture ? 80u : 2u) : (capture ? 10u : 4u);
+    const unsigned channels = capture ? 80u : 2u;
     static const unsigned access[] = {SND_PCM_ACCESS_RW_INTERLEAVED,
                                       SND_PCM_ACCESS_MMAP_INTERLEAVED};
     static const unsigned formats[] = {SND_PCM_FORMAT_FLOAT_LE};
