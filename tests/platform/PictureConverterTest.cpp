@@ -91,11 +91,8 @@ TEST(PictureConverter, ConversionsStayInsideBothPictures) {
     for (const QSize size : sizes()) {
         for (const QImage::Format format : {QImage::Format_RGB32, QImage::Format_RGB888}) {
             for (const int sourceWidth : {size.width(), size.width() - 1}) {
-                const QImage filled = [&] {
-                    QImage image(QSize(sourceWidth, size.height()), format);
-                    image.fill(qRgb(red, green, blue));
-                    return image;
-                }();
+                QImage filled(QSize(sourceWidth, size.height()), format);
+                filled.fill(qRgb(red, green, blue));
                 // Rows packed without padding, the last one ending at the unreadable page.
                 const qsizetype row = qsizetype(sourceWidth) * filled.depth() / 8;
                 GuardedBytes bytes(size_t(row * size.height()), 0);

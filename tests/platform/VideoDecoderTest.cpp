@@ -6,6 +6,7 @@
 #include "platform/Error.h"
 #include "platform/media/MovieInfo.h"
 
+#include <QPainter>
 #include <QTemporaryDir>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -195,9 +196,7 @@ TEST(VideoDecoder, PicturesAreTurned) {
     settings.videoSize = QSize(160, 90);
     QImage picture(settings.videoSize, QImage::Format_RGB32);
     picture.fill(qRgb(0, 0, 230));
-    for (int y = 0; y < 90; ++y)
-        for (int x = 0; x < 80; ++x)
-            picture.setPixel(x, y, qRgb(230, 0, 0));
+    QPainter(&picture).fillRect(0, 0, 80, 90, QColor(230, 0, 0));
     struct Turn {
         int degrees;
         QPoint left, right;
