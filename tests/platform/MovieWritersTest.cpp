@@ -25,12 +25,9 @@ namespace {
 constexpr int rate = 48000;
 constexpr int aacFrame = 1024;
 
-// The capture movie (MovieWriter) and the export (Mp4Writer, H.264 or HEVC).
-enum class Writer { mov, h264, hevc };
-
-const char* nameOf(Writer writer) {
-    return writer == Writer::mov ? "mov" : writer == Writer::h264 ? "h264" : "hevc";
-}
+// The writers: "mov", the capture movie (MovieWriter), and the export (Mp4Writer) in "h264" or
+// "hevc".
+using Writer = std::string;
 
 using Video = Mp4WriterSettings::Video;
 
@@ -50,16 +47,16 @@ Mp4WriterSettings exportOf(Video video, QSize size, bool audio) {
 }
 
 // Writes the pictures at 30 fps, numbered from 0, and finishes the file.
-QString writePictures(Writer writer, const QString& path, QSize size,
+QString writePictures(const Writer& writer, const QString& path, QSize size,
                       const std::vector<QImage>& pictures, bool bt709 = false) {
-    if (writer == Writer::mov) {
+    if (writer == "mov") {
         MovieWriter movie(path, movieOf(size, 0));
         for (size_t i = 0; i < pictures.size(); ++i)
             EXPECT_TRUE(movie.writeVideoFrame(pictures[i], double(i) / 30));
         movie.finish();
     } else {
         Mp4WriterSettings settings =
-            exportOf(writer == Writer::hevc ? Video::hevc : Video::h264, size, false);
+            exportOf(writer == "hevc" ? Video::hevc : Video::h264, size, false);
         settings.bt709 = bt709;
         Mp4Writer mp4(path, settings);
         for (size_t i = 0; i < pictures.size(); ++i)
@@ -84,7 +81,7 @@ std::vector<QImage> indexedPictures(QSize size, int count) {
 class MovieWriters : public ::testing::TestWithParam<Writer> {
 protected:
     QString path(const QString& name) const {
-        return dir.filePath(QStringLiteral("%1-%2").arg(nameOf(GetParam()), name));
+        return dir.filePath(QStringLiteral("%1-%2").arg(QString::fromStdString(GetParam()), name));
     }
     QTemporaryDir dir;
 };
@@ -109,13 +106,13 @@ TEST_P(MovieWriters, PicturesComeBackInPlace) {
         const MovieInfo info = probeMovie(file);
         ASSERT_EQ(info.video.size(), 1u);
         const VideoTrackInfo& video = info.video[0];
-        EXPECT_EQ(video.codecName, writer == Writer::h264 ? "h264" : "hevc");
-        EXPECT_EQ(video.codecTag, writer == Writer::h264 ? "avc1" : "hvc1");
+        EXPECT_EQ(video.codecName, writer == "h264" ? "h264" : "hevc");
+        EXPECT_EQ(video.codecTag, writer == "h264" ? "avc1" : "hvc1");
         EXPECT_EQ(video.naturalSize, c.size);
         EXPECT_NEAR(video.frameRate, 30.0, 0.01);
         EXPECT_NEAR(video.startSeconds, 0.0, 1e-6);
         EXPECT_NEAR(video.durationSeconds, c.frames / 30.0, 1e-3); // the last frame lasts too
-        if (writer != Writer::mov) {
+        if (writer != "mov") {
             EXPECT_EQ(video.frameCount, c.frames);
         }
 
@@ -153,9 +150,8 @@ TEST_P(MovieWriters, PicturesComeBackInPlace) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Each, MovieWriters,
-                         ::testing::Values(Writer::mov, Writer::h264, Writer::hevc),
-                         [](const auto& info) { return std::string(nameOf(info.param)); });
+INSTANTIATE_TEST_SUITE_P(Each, MovieWriters, ::testing::Values("mov", "h264", "hevc"),
+                         [](const auto& info) { return info.param; });
 
 // Frames that don't move forward, pictures of another size or matrix, writing after the end,
 // and settings that can't make a movie are refused; a failed open leaves nothing behind.
