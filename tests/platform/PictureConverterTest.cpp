@@ -117,11 +117,9 @@ TEST(PictureConverter, ConversionsStayInsideBothPictures) {
         // Back into an RGB picture of tight rows: no byte after its last pixel changes.
         GuardedYuv source(size, 0);
         const YuvPicture& p = source.picture;
+        const int samples[] = {y601, cb601, cr601};
         for (int plane = 0; plane < 3; ++plane)
-            std::memset(p.plane(plane),
-                        plane == 0   ? y601
-                        : plane == 1 ? cb601
-                                     : cr601,
+            std::memset(p.plane(plane), samples[plane],
                         size_t(p.stride(plane) * size.height() / (plane ? 2 : 1)));
         for (const QSize targetSize : {size, QSize(size.width() - 1, size.height() + 1)}) {
             const qsizetype stride = qsizetype(targetSize.width()) * 4;

@@ -172,13 +172,9 @@ INSTANTIATE_TEST_SUITE_P(
                               64, 2, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
-class SoundAlsaTest : public ::testing::Test {
-protected:
-    AlsaStandIn standIn;
-};
-
 // After an overrun (the reader stopped longer than the card's buffer) capture goes on.
-TEST_F(SoundAlsaTest, CaptureGoesOnAfterAnOverrun) {
+TEST(SoundAlsa, CaptureGoesOnAfterAnOverrun) {
+    const AlsaStandIn standIn;
     std::atomic<qint64> frames{0};
     std::atomic<bool> stall{false};
     std::atomic<int> errors{0};

@@ -73,7 +73,6 @@ TEST_F(VideoDecoderTest, TimesBehindOrFarAheadSeek) {
 // contents while later ones reuse buffers; past the end the picture is null.
 TEST_F(VideoDecoderTest, IncreasingTimesGiveThePictureOnScreen) {
     VideoDecoder decoder(moviePath);
-    EXPECT_EQ(decoder.naturalSize(), QSize(160, 90));
     auto lumaOf = [](int index) {
         const QRgb c = indexedPicture(QSize(1, 1), index).pixel(0, 0);
         return 16.0 + 219.0 * (0.2126 * qRed(c) + 0.7152 * qGreen(c) + 0.0722 * qBlue(c)) / 255;
