@@ -50,7 +50,6 @@ TEST(AudioFile, RoundTripIsExact) {
     std::vector<float> piece(1000);
     for (const qint64 at : {49000, 0, 12345, 480, 49999}) {
         reader.seek(at);
-        EXPECT_EQ(reader.position(), at);
         const qint64 expected = std::min<qint64>(500, frames - at);
         ASSERT_EQ(reader.read(piece.data(), 500), expected) << at;
         piece.resize(size_t(expected * 2));
