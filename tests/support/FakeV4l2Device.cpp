@@ -122,8 +122,6 @@ int FakeV4l2Device::open(const QString& path) {
         return fail(ENOENT);
     if (d->refusal)
         return fail(d->refusal);
-    if (d->fd.valid())
-        return fail(EBUSY);
     d->fd = UniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     return d->fd.get();
 }
@@ -208,12 +206,10 @@ int FakeV4l2Device::State::handle(unsigned long request, void* argument) {
         if (!f)
             f = &table.front(); // drivers fall back to a format of their own
         pix.pixelformat = f->fourcc;
-        pix.field = V4L2_FIELD_NONE;
         const bool packed = f->fourcc == fourcc('Y', 'U', 'Y', 'V');
         const bool compressed = f->fourcc == fourcc('M', 'J', 'P', 'G');
         pix.bytesperline = compressed ? 0 : pix.width * (packed ? 2 : 1);
         pix.sizeimage = pix.width * pix.height * 2;
-        pix.colorspace = V4L2_COLORSPACE_SRGB;
         format = pix;
         return 0;
     }

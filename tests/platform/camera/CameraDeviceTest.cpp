@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <cerrno>
@@ -49,17 +50,13 @@ TEST(CameraDevices, NodesThatArentCamerasAreNotListedAndGiveClearErrors) {
     EXPECT_TRUE(listV4l2Cameras(dir.filePath(QStringLiteral("missing"))).empty());
     struct Case {
         QString id;
-        CameraError::Kind kind;
-        QString mentions;
+        CameraError::Kind kind; // and the message names the device's file
     };
     const std::vector<Case> cases{
-        {dir.filePath(QStringLiteral("video7")), CameraError::Kind::notFound,
-         QStringLiteral("video7")},
-        {QStringLiteral("usb-Some_Camera"), CameraError::Kind::notFound,
-         QStringLiteral("usb-Some_Camera")},
+        {dir.filePath(QStringLiteral("video7")), CameraError::Kind::notFound},
+        {QStringLiteral("usb-Some_Camera"), CameraError::Kind::notFound},
         // Opens, but answers no camera question.
-        {dir.filePath(QStringLiteral("video3")), CameraError::Kind::failed,
-         QStringLiteral("video3")},
+        {dir.filePath(QStringLiteral("video3")), CameraError::Kind::failed},
     };
     const CameraFormat format{640, 480, QStringLiteral("YUYV"), {{30, 30}}};
     for (const Case& c : cases) {
@@ -68,7 +65,7 @@ TEST(CameraDevices, NodesThatArentCamerasAreNotListedAndGiveClearErrors) {
             ADD_FAILURE() << c.id.toStdString() << " opened";
         } catch (const CameraError& error) {
             EXPECT_EQ(error.kind(), c.kind) << error.what();
-            EXPECT_TRUE(error.message().contains(c.mentions)) << error.what();
+            EXPECT_TRUE(error.message().contains(QFileInfo(c.id).fileName())) << error.what();
         }
     }
 }
