@@ -15,9 +15,8 @@ using namespace reelbox::testing;
 
 namespace {
 
-// Every sample of a float movie lands at its own frame, one channel or many, with a video track
-// beside it skipped; the buffer times count the frames before them, and reading stops cleanly
-// at the end.
+// Every sample of a float movie, one channel or many, with or without video, comes back in its
+// place; buffer times count the frames before them.
 TEST(AudioReader, FloatMovieReadsBackSampleExact) {
     struct Case {
         QSize videoSize;
@@ -73,8 +72,7 @@ double countZeroCrossings(const std::vector<float>& samples, int channels, int c
     return crossings;
 }
 
-// 44.1 kHz input comes out as float at 48 kHz: the right length, a tone keeps its pitch on
-// each of 32 channels, and 16-bit samples are scaled to ±1 and keep their level.
+// 44.1 kHz and 16-bit input comes out as float at 48 kHz, at its pitch and level.
 TEST(AudioReader, OtherRatesAndIntegerSamplesComeOutAsFloatAt48k) {
     QTemporaryDir dir;
     const QString path = dir.filePath("tone.caf");

@@ -4,10 +4,10 @@
 #include "platform/media/VideoDecoder.h"
 #include "platform/virtual/TestCameraPattern.h"
 #include "support/MediaFixtures.h"
+#include "support/TestSupport.h"
 
 #include "platform/Error.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -38,17 +38,8 @@ protected:
             [channels](qint64 n, int c) { return staircase(n, c, channels); });
     }
     QString writeBytes(const QString& name, const QByteArray& bytes) {
-        const QString path = dir.filePath(name);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-            ADD_FAILURE() << "can't write " << name.toStdString();
-        return path;
-    }
-    QByteArray contents(const QString& path) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            ADD_FAILURE() << "can't read " << path.toStdString();
-        return file.readAll();
+        test::writeFile(dir.filePath(name), bytes);
+        return dir.filePath(name);
     }
     // The message of the Error opening the file throws.
     template <typename Open> static QString failureOf(Open open) {
@@ -70,8 +61,7 @@ protected:
     QTemporaryDir dir;
 };
 
-// Files that are not movies fail to open (a movie cut short reads up to its last complete
-// fragment: FragmentedMovie's tests), and so does a track the movie lacks.
+// Files that are not movies fail to open, and so does a track the movie lacks.
 TEST_F(BadMedia, FilesThatAreNotMoviesOrLackTheTrackFailToOpen) {
     expectUnreadable(dir.filePath("missing.mov"));
     expectUnreadable(writeBytes("empty.mov", QByteArray()));
@@ -90,11 +80,9 @@ TEST_F(BadMedia, FilesThatAreNotMoviesOrLackTheTrackFailToOpen) {
               QStringLiteral("“sound.mov” has no video"));
 }
 
-// Damage inside the file (media data and the index of later fragments): reading stops early or
-// goes on, pictures and stills either decode or fail with an Error, and the undamaged start
-// still decodes.
+// Damaged media data and fragment indexes: reading either goes on or fails with an Error.
 TEST_F(BadMedia, DamagedMediaDataIsReadWithoutCrashing) {
-    QByteArray bytes = contents(writeTake("whole.mov", 30, 2, 48000));
+    QByteArray bytes = test::readFile(writeTake("whole.mov", 30, 2, 48000));
     for (qsizetype i = bytes.size() / 5; i < bytes.size() / 2; i += 97)
         bytes[i] = char(0xa5);
     const QString path = writeBytes("damaged.mov", bytes);

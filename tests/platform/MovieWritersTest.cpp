@@ -25,36 +25,38 @@ namespace {
 constexpr int rate = 48000;
 constexpr int aacFrame = 1024;
 
-// The capture movie (MovieWriter: HEVC and PCM in QuickTime) and the export (Mp4Writer: H.264
-// or HEVC and AAC), behind one face for the pictures.
-enum class Writer { mov, h264, hevc };
+// The writers: "mov", the capture movie (MovieWriter), and the export (Mp4Writer) in "h264" or
+// "hevc".
+using Writer = std::string;
 
-const char* nameOf(Writer writer) {
-    return writer == Writer::mov ? "mov" : writer == Writer::h264 ? "h264" : "hevc";
+using Video = Mp4WriterSettings::Video;
+
+MovieWriterSettings movieOf(QSize size, int audioChannels) {
+    MovieWriterSettings settings;
+    settings.videoSize = size;
+    settings.audioChannels = audioChannels;
+    return settings;
 }
 
-// The export's settings for one of its video codecs.
-Mp4WriterSettings exportOf(Writer writer, QSize size, bool audio) {
+Mp4WriterSettings exportOf(Video video, QSize size, bool audio) {
     Mp4WriterSettings settings;
-    settings.video =
-        writer == Writer::hevc ? Mp4WriterSettings::Video::hevc : Mp4WriterSettings::Video::h264;
+    settings.video = video;
     settings.videoSize = size;
     settings.audio = audio;
     return settings;
 }
 
 // Writes the pictures at 30 fps, numbered from 0, and finishes the file.
-QString writePictures(Writer writer, const QString& path, QSize size,
+QString writePictures(const Writer& writer, const QString& path, QSize size,
                       const std::vector<QImage>& pictures, bool bt709 = false) {
-    if (writer == Writer::mov) {
-        MovieWriterSettings settings;
-        settings.videoSize = size;
-        MovieWriter movie(path, settings);
+    if (writer == "mov") {
+        MovieWriter movie(path, movieOf(size, 0));
         for (size_t i = 0; i < pictures.size(); ++i)
             EXPECT_TRUE(movie.writeVideoFrame(pictures[i], double(i) / 30));
         movie.finish();
     } else {
-        Mp4WriterSettings settings = exportOf(writer, size, false);
+        Mp4WriterSettings settings =
+            exportOf(writer == "hevc" ? Video::hevc : Video::h264, size, false);
         settings.bt709 = bt709;
         Mp4Writer mp4(path, settings);
         for (size_t i = 0; i < pictures.size(); ++i)
@@ -79,14 +81,13 @@ std::vector<QImage> indexedPictures(QSize size, int count) {
 class MovieWriters : public ::testing::TestWithParam<Writer> {
 protected:
     QString path(const QString& name) const {
-        return dir.filePath(QStringLiteral("%1-%2").arg(nameOf(GetParam()), name));
+        return dir.filePath(QStringLiteral("%1-%2").arg(QString::fromStdString(GetParam()), name));
     }
     QTemporaryDir dir;
 };
 
-// Every picture comes back in its place, and the track says how long and how large it is:
-// the shortest movies (an encoder flushed after one picture), widths that are not a multiple
-// of 16, portrait too, and pictures of every format and of other sizes, scaled to the movie's.
+// Every picture comes back in its place and the track says how long and large it is: movies of
+// one picture, odd widths, portrait, pictures of every format and of other sizes.
 TEST_P(MovieWriters, PicturesComeBackInPlace) {
     const Writer writer = GetParam();
     struct Case {
@@ -99,22 +100,19 @@ TEST_P(MovieWriters, PicturesComeBackInPlace) {
           Case{QSize(96, 54), 45, QSize(96, 54)}, Case{QSize(96, 54), 7, QSize(192, 108)},
           Case{QSize(96, 54), 8, QSize(75, 41)}, Case{QSize(200, 120), 3, QSize(200, 120)},
           Case{QSize(360, 640), 3, QSize(360, 640)}}) {
-        const QString file = writePictures(writer,
-                                           path(QStringLiteral("%1-%2-%3.mp4")
-                                                    .arg(c.size.width())
-                                                    .arg(c.frames)
-                                                    .arg(c.pictureSize.width())),
-                                           c.size, indexedPictures(c.pictureSize, c.frames));
+        const QString name = QStringLiteral("%1-%2-%3.mp4").arg(c.size.width()).arg(c.frames);
+        const QString file = writePictures(writer, path(name.arg(c.pictureSize.width())), c.size,
+                                           indexedPictures(c.pictureSize, c.frames));
         const MovieInfo info = probeMovie(file);
         ASSERT_EQ(info.video.size(), 1u);
         const VideoTrackInfo& video = info.video[0];
-        EXPECT_EQ(video.codecName, writer == Writer::h264 ? "h264" : "hevc");
-        EXPECT_EQ(video.codecTag, writer == Writer::h264 ? "avc1" : "hvc1");
+        EXPECT_EQ(video.codecName, writer == "h264" ? "h264" : "hevc");
+        EXPECT_EQ(video.codecTag, writer == "h264" ? "avc1" : "hvc1");
         EXPECT_EQ(video.naturalSize, c.size);
         EXPECT_NEAR(video.frameRate, 30.0, 0.01);
         EXPECT_NEAR(video.startSeconds, 0.0, 1e-6);
         EXPECT_NEAR(video.durationSeconds, c.frames / 30.0, 1e-3); // the last frame lasts too
-        if (writer != Writer::mov) {
+        if (writer != "mov") {
             EXPECT_EQ(video.frameCount, c.frames);
         }
 
@@ -152,20 +150,16 @@ TEST_P(MovieWriters, PicturesComeBackInPlace) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Each, MovieWriters,
-                         ::testing::Values(Writer::mov, Writer::h264, Writer::hevc),
-                         [](const auto& info) { return std::string(nameOf(info.param)); });
+INSTANTIATE_TEST_SUITE_P(Each, MovieWriters, ::testing::Values("mov", "h264", "hevc"),
+                         [](const auto& info) { return info.param; });
 
-// Frames must move forward: the capture movie drops the others, the export refuses them, as
-// it refuses decoded pictures of another size or colour matrix; nothing goes in after the end.
-// Settings that can't make a movie, or a missing folder, fail and leave nothing behind.
+// Frames that don't move forward, pictures of another size or matrix, writing after the end,
+// and settings that can't make a movie are refused; a failed open leaves nothing behind.
 TEST(MovieWriters, RefuseWhatTheyCannotWrite) {
     QTemporaryDir dir;
     const QImage picture = indexedPicture(QSize(64, 36), 1);
-    MovieWriterSettings settings;
-    settings.videoSize = picture.size();
-    MovieWriter movie(dir.filePath("t.mov"), settings);
-    Mp4Writer mp4(dir.filePath("t.mp4"), exportOf(Writer::h264, picture.size(), false));
+    MovieWriter movie(dir.filePath("t.mov"), movieOf(picture.size(), 0));
+    Mp4Writer mp4(dir.filePath("t.mp4"), exportOf(Video::h264, picture.size(), false));
     EXPECT_EQ(mp4.colourMatrix(), YuvPicture::Matrix::bt601);
     struct Case {
         QImage picture;
@@ -194,23 +188,13 @@ TEST(MovieWriters, RefuseWhatTheyCannotWrite) {
 
     QTemporaryDir empty;
     auto mov = [&](QSize size, int channels, const char* name) {
+        return [=, &empty] { MovieWriter writer(empty.filePath(name), movieOf(size, channels)); };
+    };
+    auto mp4Of = [&](QSize size, Video video, bool audio) {
         return [=, &empty] {
-            MovieWriterSettings settings;
-            settings.videoSize = size;
-            settings.audioChannels = channels;
-            MovieWriter writer(empty.filePath(name), settings);
+            Mp4Writer writer(empty.filePath("bad.mp4"), exportOf(video, size, audio));
         };
     };
-    auto mp4Of = [&](QSize size, Mp4WriterSettings::Video video, bool audio) {
-        return [=, &empty] {
-            Mp4WriterSettings settings;
-            settings.video = video;
-            settings.videoSize = size;
-            settings.audio = audio;
-            Mp4Writer writer(empty.filePath("bad.mp4"), settings);
-        };
-    };
-    using Video = Mp4WriterSettings::Video;
     for (const auto& open : std::vector<std::function<void()>>{
              mov(QSize(), 0, "a.mov"), mov(QSize(161, 90), 0, "b.mov"),
              mov(QSize(), 1, "missing/c.mov"), mp4Of(QSize(95, 54), Video::h264, true),
@@ -219,19 +203,16 @@ TEST(MovieWriters, RefuseWhatTheyCannotWrite) {
         EXPECT_THROW(open(), Error);
     EXPECT_TRUE(QDir(empty.path()).isEmpty());
     EXPECT_NO_THROW(mp4Of(QSize(), Video::none, true)());
-    MovieWriterSettings audioOnly;
-    audioOnly.audioChannels = 1;
-    MovieWriter sound(empty.filePath("d.mov"), audioOnly);
+    MovieWriter sound(empty.filePath("d.mov"), movieOf(QSize(), 1));
     EXPECT_THROW(sound.writeVideoFrame(picture, 0), Error);
 }
 
-// Audio that arrives late leaves silence (from the movie's start too); audio that overlaps is
-// trimmed, so the sound stays on the pictures' time line. The file's time is whole seconds.
+// Late audio leaves silence (from the start too), overlapping audio is trimmed; the file's time
+// is whole seconds.
 TEST(MovieWriter, AudioGapsAreFilledAndOverlapsTrimmed) {
     QTemporaryDir dir;
     const QString path = dir.filePath("gaps.mov");
-    MovieWriterSettings settings;
-    settings.audioChannels = 1;
+    const MovieWriterSettings settings = movieOf(QSize(), 1);
     std::vector<float> ones(24000, 1.0f);
     std::vector<float> twos(24000, 2.0f);
     {
@@ -279,17 +260,15 @@ double rms(const DecodedAudio& audio, int channel, qint64 from, qint64 to) {
     return std::sqrt(sum / double(to - from));
 }
 
-// The export's sound, in an MP4 or an M4A (with pictures: the exporter's tests): as long as
-// it was written (within an AAC frame, plus the priming a reader may not trim), each channel
-// at its own level, and the index before the media data.
+// The export's sound in an MP4 or an M4A: as long as written (within the AAC priming), each
+// channel at its own level, the index before the media data.
 TEST(Mp4Writer, SoundAndIndexAtTheFront) {
     QTemporaryDir dir;
     for (const bool m4a : {false, true}) {
         const QString path = dir.filePath(m4a ? "sound.m4a" : "sound.mp4");
         const qint64 written = rate + 777;
         {
-            Mp4WriterSettings settings;
-            settings.video = Mp4WriterSettings::Video::none;
+            Mp4WriterSettings settings = exportOf(Video::none, QSize(), true);
             settings.m4a = m4a;
             Mp4Writer writer(path, settings);
             // In uneven chunks, as the exporter hands them over.

@@ -81,9 +81,8 @@ std::vector<QSize> sizes() {
     return all;
 }
 
-// RGB into tight planes: nothing is read past the source's last pixel (RGB888 rows end at
-// any byte), nothing written past a plane, and the colour is right everywhere; the same for
-// the way back. Null pictures are refused.
+// RGB into tight planes and back: nothing read or written past the pictures (RGB888 rows end at
+// any byte), the colour right everywhere; null pictures are refused.
 TEST(PictureConverter, ConversionsStayInsideBothPictures) {
     PictureConverter converter;
     QImage empty(4, 4, QImage::Format_RGB32);
@@ -92,11 +91,8 @@ TEST(PictureConverter, ConversionsStayInsideBothPictures) {
     for (const QSize size : sizes()) {
         for (const QImage::Format format : {QImage::Format_RGB32, QImage::Format_RGB888}) {
             for (const int sourceWidth : {size.width(), size.width() - 1}) {
-                const QImage filled = [&] {
-                    QImage image(QSize(sourceWidth, size.height()), format);
-                    image.fill(qRgb(red, green, blue));
-                    return image;
-                }();
+                QImage filled(QSize(sourceWidth, size.height()), format);
+                filled.fill(qRgb(red, green, blue));
                 // Rows packed without padding, the last one ending at the unreadable page.
                 const qsizetype row = qsizetype(sourceWidth) * filled.depth() / 8;
                 GuardedBytes bytes(size_t(row * size.height()), 0);
@@ -121,11 +117,9 @@ TEST(PictureConverter, ConversionsStayInsideBothPictures) {
         // Back into an RGB picture of tight rows: no byte after its last pixel changes.
         GuardedYuv source(size, 0);
         const YuvPicture& p = source.picture;
+        const int samples[] = {y601, cb601, cr601};
         for (int plane = 0; plane < 3; ++plane)
-            std::memset(p.plane(plane),
-                        plane == 0   ? y601
-                        : plane == 1 ? cb601
-                                     : cr601,
+            std::memset(p.plane(plane), samples[plane],
                         size_t(p.stride(plane) * size.height() / (plane ? 2 : 1)));
         for (const QSize targetSize : {size, QSize(size.width() - 1, size.height() + 1)}) {
             const qsizetype stride = qsizetype(targetSize.width()) * 4;

@@ -34,23 +34,20 @@ TEST(StampFilterTest, FollowsTheGraphAndRestartsWhenItJumps) {
         SCOPED_TRACE(c.name);
         StampFilter filter;
         std::uint64_t ticks = 77;
+        auto graph = [&] { return GraphPosition{ticks, 1, audioSampleRate}; };
         qint64 expected = startNs;
         for (int i = 0; i < 4; ++i) {
-            EXPECT_EQ(filter.next(expected, cycleFrames, GraphPosition{ticks, 1, audioSampleRate}),
-                      expected);
+            EXPECT_EQ(filter.next(expected, cycleFrames, graph()), expected);
             ticks += cycleFrames;
             expected += cycleNs;
         }
         ticks += std::uint64_t(c.extraTicks);
-        const auto position =
-            c.timed ? std::optional(GraphPosition{ticks, 1, audioSampleRate}) : std::nullopt;
+        const auto position = c.timed ? std::optional(graph()) : std::nullopt;
         const qint64 stamp = filter.next(expected + c.offsetNs, cycleFrames, position);
         EXPECT_EQ(stamp - expected, c.stampOffsetNs);
         // The next cycle, on time after the one given, runs on from it.
         ticks += cycleFrames;
-        EXPECT_EQ(
-            filter.next(stamp + cycleNs, cycleFrames, GraphPosition{ticks, 1, audioSampleRate}),
-            stamp + cycleNs);
+        EXPECT_EQ(filter.next(stamp + cycleNs, cycleFrames, graph()), stamp + cycleNs);
     }
 }
 

@@ -9,26 +9,18 @@ using namespace reelbox;
 
 namespace {
 
-bool allPixels(const QImage& image, QRgb colour) {
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (image.pixel(x, y) != colour)
-                return false;
-    return true;
-}
-
 // A white flash on the first frame of each second (at the rate given), a bar that moves
-// between frames and the frame number top left; rendering into an image keeps its pixels.
+// between frames and the frame number top left; rendering into a picture keeps its pixels.
 TEST(TestCameraPattern, FlashesEverySecondMovesAndShowsTheFrameNumber) {
     const QSize size(320, 180);
+    QImage white(size, QImage::Format_RGB32);
+    white.fill(qRgb(255, 255, 255));
     for (const qint64 frame : {0, 30, 60, 900})
-        EXPECT_TRUE(allPixels(TestCameraPattern::render(frame, size), qRgb(255, 255, 255)))
-            << frame;
+        EXPECT_TRUE(TestCameraPattern::render(frame, size) == white) << frame;
     for (const qint64 frame : {1, 29, 31, 59})
-        EXPECT_FALSE(allPixels(TestCameraPattern::render(frame, size), qRgb(255, 255, 255)))
-            << frame;
-    EXPECT_TRUE(allPixels(TestCameraPattern::render(25, size, 25), qRgb(255, 255, 255)));
-    EXPECT_FALSE(allPixels(TestCameraPattern::render(30, size, 25), qRgb(255, 255, 255)));
+        EXPECT_FALSE(TestCameraPattern::render(frame, size) == white) << frame;
+    EXPECT_TRUE(TestCameraPattern::render(25, size, 25) == white);
+    EXPECT_FALSE(TestCameraPattern::render(30, size, 25) == white);
 
     QImage image(size, QImage::Format_RGB32);
     const uchar* bits = image.constBits();
@@ -43,6 +35,20 @@ TEST(TestCameraPattern, FlashesEverySecondMovesAndShowsTheFrameNumber) {
     EXPECT_NE(b.copy(0, 0, 80, 40), c.copy(0, 0, 80, 40));
     TestCameraPattern::renderInto(image, 42);
     EXPECT_EQ(image, b);
+
+    // In YUV it is the same picture in BT.601, every pixel (the thin strokes of the number too).
+    for (const qint64 frame : {41, 1234567}) {
+        const QImage rgb = TestCameraPattern::render(frame, size);
+        YuvPicture yuv(size, YuvPicture::Matrix::bt601);
+        TestCameraPattern::renderInto(yuv, frame);
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x) {
+                const QRgb p = rgb.pixel(x, y);
+                const double expected =
+                    16 + 219 * (0.299 * qRed(p) + 0.587 * qGreen(p) + 0.114 * qBlue(p)) / 255;
+                ASSERT_NEAR(yuv.plane(0)[y * yuv.stride(0) + x], expected, 1.0) << x << "," << y;
+            }
+    }
 }
 
 // A click at every second on every channel, the tone never reaching its level elsewhere; any

@@ -1,5 +1,5 @@
-// The Test Microphone and Test Output: timing on the host clock, drift, the loopback cable, and
-// the offer of virtual devices when no sound server runs.
+// What only the virtual devices do (the stream contract: SoundStreamTest): drift on the host
+// clock, the loopback cable, and their offer when no sound server runs.
 #include "support/TestSupport.h"
 
 #include "platform/Error.h"
@@ -44,8 +44,8 @@ TEST_P(TestMicrophoneTiming, BuffersFollowTheSkewedSampleClockOfTheHost) {
                     return;
                 stamps[n] = host;
                 lateness[n] = hostNowNs() - host;
-                // Tones by the frame, a click from the first frame at or
-                // after each whole second of the host clock.
+                // Tones by the frame, a click from the first frame at or after each whole
+                // second of the host clock (sample() gives a click at frame 0 of a second).
                 const qint64 first = TestMicrophone::frameAtOrAfter(host, ppm);
                 for (int i = 0; i < frames; ++i) {
                     const qint64 at = TestMicrophone::hostTimeOfFrame(first + i, ppm);
@@ -53,8 +53,6 @@ TEST_P(TestMicrophoneTiming, BuffersFollowTheSkewedSampleClockOfTheHost) {
                     const qint64 click =
                         first + i - TestMicrophone::frameAtOrAfter(second * 1'000'000'000, ppm);
                     for (int c = 0; c < ch; ++c) {
-                        // sample() gives the click of frame 0 of a second, the
-                        // tone elsewhere.
                         if (click >= signal.clickFrames() &&
                             (first + i) % 48000 < signal.clickFrames())
                             continue; // no tone to compare against here
@@ -69,6 +67,10 @@ TEST_P(TestMicrophoneTiming, BuffersFollowTheSkewedSampleClockOfTheHost) {
             });
         QThread::msleep(200);
     }
+    // Frames fall on the host clock from its zero, also three days on.
+    EXPECT_EQ(TestMicrophone::hostTimeOfFrame(48000LL * 86400 * 3, ppm),
+              std::llround(86400 * 3e9 / (1 + ppm / 1e6)));
+    EXPECT_EQ(TestMicrophone::frameAtOrAfter(5'000'000'000, 0), 240000);
     const size_t n = count.load();
     ASSERT_GE(n, 15u);
     EXPECT_EQ(mismatches.load(), 0) << "samples differ from the frame the stamp names";
@@ -80,22 +82,11 @@ TEST_P(TestMicrophoneTiming, BuffersFollowTheSkewedSampleClockOfTheHost) {
         if (i > 0) {
             EXPECT_NEAR(double(stamps[i] - stamps[i - 1]), step, 1.0);
         }
-        // Delivered once the buffer has been taken, in real time.
-        EXPECT_GE(lateness[i], qint64(step) - 1);
-        EXPECT_LT(lateness[i], qint64(step) + 60'000'000);
+        EXPECT_GE(lateness[i], qint64(step) - 1) << "delivered before the buffer was taken";
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Ppm, TestMicrophoneTiming, ::testing::Values(0.0, 100.0, -250.0));
-
-TEST(TestMicrophoneClock, FramesFallOnTheHostClockFromItsZero) {
-    // With no skew frame 48000 × k is host second k; with +100 ppm it comes 100 µs per second
-    // early.
-    EXPECT_EQ(TestMicrophone::hostTimeOfFrame(48000LL * 86400 * 3, 0), 86400LL * 3 * 1'000'000'000);
-    EXPECT_EQ(TestMicrophone::hostTimeOfFrame(48000LL * 1000, 100.0),
-              qint64(std::llround(1000e9 / 1.0001)));
-    EXPECT_EQ(TestMicrophone::frameAtOrAfter(5'000'000'000, 0), 240000);
-}
 
 class LoopbackTest : public ::testing::TestWithParam<int> {
 protected:
@@ -105,9 +96,8 @@ protected:
 TEST_P(LoopbackTest, TheMicrophoneHearsTheOutputOnItsLastChannelLaterByTheDelay) {
     const int delayMs = GetParam();
     SoundSystem sound;
-    // Another output plays a steady 0.25 all along: the microphone hears both, summed. It
-    // reports 10 ms and is asked for each buffer no later than that before it is heard, at the
-    // rate of the host clock.
+    // Another output plays a steady 0.25, heard summed with the click; it reports 10 ms and is
+    // asked for each buffer that long before it is heard, at the rate of the host clock.
     std::atomic<int> calls{0};
     std::atomic<qint64> firstHeard{0}, lastHeard{0}, firstAt{0}, lastAt{0};
     auto hum = sound.openOutput(testOutputId(), [&](float* d, int frames, int ch, qint64 heard) {
@@ -135,15 +125,12 @@ TEST_P(LoopbackTest, TheMicrophoneHearsTheOutputOnItsLastChannelLaterByTheDelay)
     });
     std::atomic<qint64> heardAt{0};
     std::atomic<int> otherNonZero{0};
-    std::atomic<int> channelsSeen{0};
     auto mic =
         sound.openInput(testMicrophoneId(), [&](const float* d, int frames, int ch, qint64 host) {
-            channelsSeen = ch;
             for (int i = 0; i < frames; ++i) {
                 const float v = d[i * ch + ch - 1];
                 if (v == 1.0f && heardAt.load() == 0)
-                    heardAt = TestMicrophone::hostTimeOfFrame(
-                        TestMicrophone::frameAtOrAfter(host, 0) + i, 0);
+                    heardAt = host + qint64(i) * 1'000'000'000 / 48000;
                 else if (v != 0.0f && v != 0.25f)
                     otherNonZero.fetch_add(1);
             }
@@ -152,7 +139,6 @@ TEST_P(LoopbackTest, TheMicrophoneHearsTheOutputOnItsLastChannelLaterByTheDelay)
     mic.reset();
     output.reset();
     hum.reset();
-    EXPECT_EQ(channelsSeen.load(), 2);
     EXPECT_NEAR(double(heardAt.load() - clickAt.load()), delayMs * 1e6, 21'000)
         << "within one frame";
     EXPECT_EQ(otherNonZero.load(), 0) << "the last channel carries only what the outputs played";
@@ -165,58 +151,51 @@ TEST_P(LoopbackTest, TheMicrophoneHearsTheOutputOnItsLastChannelLaterByTheDelay)
 
 INSTANTIATE_TEST_SUITE_P(DelayMs, LoopbackTest, ::testing::Values(0, 25, 130));
 
+// With no sound server, or one that takes the connection but never answers (given up on in
+// time), the virtual devices are offered unasked and what is missing is named.
 TEST(SoundWithoutServer, OffersTheVirtualDevicesAndNamesWhatIsMissing) {
-    QTemporaryDir empty;
-    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-    qputenv("XDG_RUNTIME_DIR", empty.path().toUtf8());
-    qunsetenv("REELBOX_VIRTUAL_DEVICES");
-    SoundSystem sound;
-    qputenv("XDG_RUNTIME_DIR", saved);
-    qputenv("REELBOX_VIRTUAL_DEVICES", "1");
-
-    EXPECT_FALSE(sound.hasServer());
-    EXPECT_TRUE(sound.serverProblem().contains(u"No sound server is running (PipeWire)"))
-        << sound.serverProblem().toStdString();
-    ASSERT_EQ(sound.microphones().size(), 1u);
-    EXPECT_EQ(sound.microphones()[0].name, u"Test Microphone"_qs);
-    EXPECT_EQ(sound.microphones()[0].channels, 2);
-    ASSERT_EQ(sound.outputs().size(), 1u);
-    EXPECT_EQ(sound.outputs()[0].name, u"Test Output"_qs);
-    EXPECT_TRUE(sound.defaultMicrophoneId().isEmpty());
-    try {
-        sound.openInput(u"alsa_input.usb-interface"_qs, {});
-        FAIL() << "a device that isn't there opened";
-    } catch (const Error& e) {
-        EXPECT_TRUE(e.message().startsWith(sound.serverProblem())) << e.message().toStdString();
-        EXPECT_TRUE(e.message().contains(u"alsa_input.usb-interface")) << e.message().toStdString();
-    }
-    qputenv("REELBOX_TEST_MIC_CHANNELS", "5");
-    EXPECT_EQ(sound.microphones()[0].channels, 5);
-    EXPECT_EQ(sound.openInput(testMicrophoneId(), {})->channels(), 5);
-    qunsetenv("REELBOX_TEST_MIC_CHANNELS");
-}
-
-// A socket that takes the connection but never answers: the sound system gives up in time.
-TEST(SoundWithoutServer, ASilentServerIsGivenUpOnWithoutHanging) {
-    QTemporaryDir dir;
+    QTemporaryDir empty, silentDir;
     const int silent = ::socket(AF_UNIX, SOCK_STREAM, 0);
     ASSERT_GE(silent, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    const QByteArray path = dir.filePath(u"pipewire-0"_qs).toUtf8();
+    const QByteArray path = silentDir.filePath(u"pipewire-0"_qs).toUtf8();
     std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
     ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::listen(silent, 4), 0);
-    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-    qputenv("XDG_RUNTIME_DIR", dir.path().toUtf8());
-    const auto start = std::chrono::steady_clock::now();
-    SoundSystem sound;
-    const auto waited = std::chrono::steady_clock::now() - start;
-    qputenv("XDG_RUNTIME_DIR", saved);
-    EXPECT_FALSE(sound.hasServer());
-    EXPECT_TRUE(sound.serverProblem().contains(u"doesn't answer"))
-        << sound.serverProblem().toStdString();
-    EXPECT_LT(waited, std::chrono::seconds(3));
+    for (const auto& [runtime, problem] :
+         {std::pair(empty.path(), u"No sound server is running (PipeWire)"_qs),
+          std::pair(silentDir.path(), u"doesn't answer"_qs)}) {
+        SCOPED_TRACE(problem.toStdString());
+        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
+        qunsetenv("REELBOX_VIRTUAL_DEVICES");
+        const auto start = std::chrono::steady_clock::now();
+        SoundSystem sound;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+        qputenv("XDG_RUNTIME_DIR", saved);
+        qputenv("REELBOX_VIRTUAL_DEVICES", "1");
+
+        EXPECT_FALSE(sound.hasServer());
+        EXPECT_TRUE(sound.serverProblem().contains(problem)) << sound.serverProblem().toStdString();
+        ASSERT_EQ(sound.microphones().size(), 1u);
+        EXPECT_EQ(sound.microphones()[0].name, u"Test Microphone"_qs);
+        EXPECT_EQ(sound.microphones()[0].channels, 2);
+        ASSERT_EQ(sound.outputs().size(), 1u);
+        EXPECT_EQ(sound.outputs()[0].name, u"Test Output"_qs);
+        EXPECT_TRUE(sound.defaultMicrophoneId().isEmpty());
+        try {
+            sound.openInput(u"alsa_input.usb-interface"_qs, {});
+            FAIL() << "a device that isn't there opened";
+        } catch (const Error& e) {
+            EXPECT_TRUE(e.message().startsWith(sound.serverProblem())) << e.message().toStdString();
+            EXPECT_TRUE(e.message().contains(u"alsa_input.usb-interface"))
+                << e.message().toStdString();
+        }
+        const test::ScopedEnvironment channels("REELBOX_TEST_MIC_CHANNELS", "5");
+        EXPECT_EQ(sound.microphones()[0].channels, 5);
+        EXPECT_EQ(sound.openInput(testMicrophoneId(), {})->channels(), 5);
+    }
     ::close(silent);
 }
 

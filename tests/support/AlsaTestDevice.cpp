@@ -1,15 +1,14 @@
 // A stand-in ALSA sound card for tests, loaded by ALSA itself as an external PCM plugin
 // ("type reelboxtest"). It runs in real time like a card: a timer paces the position, a reader
 // that falls a whole buffer behind gets an overrun, and each direction can be opened once at a
-// time, as a card's raw device. Capture delivers a staircase (frame n holds n mod 1000 / 1000).
-// Config: `device` 0 has 10 capture and 4 playback channels; device 1 has 80 and 2.
+// time, as a card's raw device. It has 80 capture channels (delivering silence) and 2 playback
+// channels.
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <ctime>
 #include <memory>
 #include <poll.h>
@@ -30,7 +29,6 @@ struct TestPcm {
     snd_pcm_ioplug_t io{};
     int timer = -1;
     std::int64_t startNs = 0;
-    snd_pcm_uframes_t consumed = 0; // frames handed over since the start
     bool running = false;
 
     snd_pcm_uframes_t position() const {
@@ -57,7 +55,6 @@ void arm(TestPcm* pcm, bool on) {
 int start(snd_pcm_ioplug_t* io) {
     TestPcm* pcm = self(io);
     pcm->startNs = nowNs();
-    pcm->consumed = 0;
     pcm->running = true;
     arm(pcm, true);
     return 0;
@@ -80,22 +77,9 @@ snd_pcm_sframes_t pointer(snd_pcm_ioplug_t* io) {
 
 snd_pcm_sframes_t transfer(snd_pcm_ioplug_t* io, const snd_pcm_channel_area_t* areas,
                            snd_pcm_uframes_t offset, snd_pcm_uframes_t size) {
-    TestPcm* pcm = self(io);
-    if (io->stream == SND_PCM_STREAM_CAPTURE) {
-        auto* out = static_cast<float*>(areas[0].addr) + offset * io->channels;
-        for (snd_pcm_uframes_t i = 0; i < size; ++i)
-            for (unsigned c = 0; c < io->channels; ++c)
-                out[i * io->channels + c] = float((pcm->consumed + i) % 1000) / 1000.0f;
-    }
-    pcm->consumed += size;
+    if (io->stream == SND_PCM_STREAM_CAPTURE)
+        snd_pcm_areas_silence(areas, offset, io->channels, size, io->format);
     return snd_pcm_sframes_t(size);
-}
-
-int prepare(snd_pcm_ioplug_t* io) {
-    self(io)->running = false;
-    self(io)->consumed = 0;
-    arm(self(io), false);
-    return 0;
 }
 
 int pollRevents(snd_pcm_ioplug_t* io, struct pollfd* pfd, unsigned int, unsigned short* revents) {
@@ -125,7 +109,7 @@ const snd_pcm_ioplug_callback_t callbacks = [] {
     c.stop = stop;
     c.pointer = pointer;
     c.transfer = transfer;
-    c.prepare = prepare;
+    c.prepare = stop;
     c.poll_revents = pollRevents;
     c.close = closePcm;
     return c;
@@ -135,16 +119,7 @@ const snd_pcm_ioplug_callback_t callbacks = [] {
 
 extern "C" SND_PCM_PLUGIN_DEFINE_FUNC(reelboxtest) {
     (void)root;
-    long device = 0;
-    snd_config_iterator_t i, next;
-    snd_config_for_each(i, next, conf) {
-        snd_config_t* entry = snd_config_iterator_entry(i);
-        const char* id = nullptr;
-        if (snd_config_get_id(entry, &id) < 0)
-            continue;
-        if (std::strcmp(id, "device") == 0)
-            snd_config_get_integer(entry, &device);
-    }
+    (void)conf;
     const bool capture = stream == SND_PCM_STREAM_CAPTURE;
     if (openCount[capture].fetch_add(1) > 0) {
         --openCount[capture];
@@ -167,7 +142,7 @@ extern "C" SND_PCM_PLUGIN_DEFINE_FUNC(reelboxtest) {
         return err;
     }
     owned.release(); // ALSA owns it now; closePcm frees it
-    const unsigned channels = device == 1 ? (capture ? 80u : 2u) : (capture ? 10u : 4u);
+    const unsigned channels = capture ? 80u : 2u;
     static const unsigned access[] = {SND_PCM_ACCESS_RW_INTERLEAVED,
                                       SND_PCM_ACCESS_MMAP_INTERLEAVED};
     static const unsigned formats[] = {SND_PCM_FORMAT_FLOAT_LE};

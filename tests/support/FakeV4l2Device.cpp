@@ -34,7 +34,6 @@ struct FakeV4l2Device::State {
     bool gone = false;
     UniqueFd fd; // an eventfd: readable while a frame waits
     v4l2_pix_format format{};
-    v4l2_fract timePerFrame{1, 30};
     std::vector<QByteArray> buffers;
     std::vector<v4l2_buffer> records;
     std::deque<std::uint32_t> queued, done;
@@ -112,19 +111,9 @@ void FakeV4l2Device::unplug() {
         d->signal();
 }
 
-bool FakeV4l2Device::streaming() const {
+FakeV4l2Device::Buffers FakeV4l2Device::buffers() const {
     std::lock_guard lock(d->mutex);
-    return d->streaming;
-}
-
-int FakeV4l2Device::requestedBuffers() const {
-    std::lock_guard lock(d->mutex);
-    return d->requested;
-}
-
-int FakeV4l2Device::queuedBuffers() const {
-    std::lock_guard lock(d->mutex);
-    return int(d->queued.size());
+    return {d->streaming, d->requested, int(d->queued.size())};
 }
 
 int FakeV4l2Device::open(const QString& path) {
@@ -133,8 +122,6 @@ int FakeV4l2Device::open(const QString& path) {
         return fail(ENOENT);
     if (d->refusal)
         return fail(d->refusal);
-    if (d->fd.valid())
-        return fail(EBUSY);
     d->fd = UniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     return d->fd.get();
 }
@@ -151,15 +138,9 @@ void FakeV4l2Device::close(int fd) {
     }
 }
 
-void* FakeV4l2Device::map(int fd, std::size_t length, std::int64_t offset) {
+void* FakeV4l2Device::map(int, std::size_t, std::int64_t offset) {
     std::lock_guard lock(d->mutex);
-    const std::size_t index = std::size_t(offset / offsetStep);
-    if (fd != d->fd.get() || index >= d->buffers.size() ||
-        length > std::size_t(d->buffers[index].size())) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    return d->buffers[index].data();
+    return d->buffers.at(std::size_t(offset / offsetStep)).data();
 }
 
 void FakeV4l2Device::unmap(void*, std::size_t) {}
@@ -180,14 +161,13 @@ int FakeV4l2Device::State::handle(unsigned long request, void* argument) {
         *cap = {};
         std::strncpy(reinterpret_cast<char*>(cap->card), card.toUtf8().constData(),
                      sizeof cap->card - 1);
-        std::strncpy(reinterpret_cast<char*>(cap->driver), "fake", sizeof cap->driver - 1);
         cap->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
         cap->capabilities = cap->device_caps | V4L2_CAP_DEVICE_CAPS;
         return 0;
     }
     case VIDIOC_ENUM_FMT: {
         auto* desc = static_cast<v4l2_fmtdesc*>(argument);
-        if (desc->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || desc->index >= table.size())
+        if (desc->index >= table.size())
             return fail(EINVAL);
         desc->pixelformat = table[desc->index].fourcc;
         desc->flags = table[desc->index].flags;
@@ -221,39 +201,20 @@ int FakeV4l2Device::State::handle(unsigned long request, void* argument) {
     }
     case VIDIOC_S_FMT: {
         auto* fmt = static_cast<v4l2_format*>(argument);
-        if (fmt->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || table.empty())
-            return fail(EINVAL);
-        if (streaming)
-            return fail(EBUSY);
         v4l2_pix_format& pix = fmt->fmt.pix;
         const PixelFormat* f = find(pix.pixelformat);
         if (!f)
             f = &table.front(); // drivers fall back to a format of their own
         pix.pixelformat = f->fourcc;
-        pix.field = V4L2_FIELD_NONE;
         const bool packed = f->fourcc == fourcc('Y', 'U', 'Y', 'V');
         const bool compressed = f->fourcc == fourcc('M', 'J', 'P', 'G');
         pix.bytesperline = compressed ? 0 : pix.width * (packed ? 2 : 1);
         pix.sizeimage = pix.width * pix.height * 2;
-        pix.colorspace = V4L2_COLORSPACE_SRGB;
         format = pix;
-        return 0;
-    }
-    case VIDIOC_G_PARM:
-    case VIDIOC_S_PARM: {
-        auto* parm = static_cast<v4l2_streamparm*>(argument);
-        if (parm->type != V4L2_BUF_TYPE_VIDEO_CAPTURE)
-            return fail(EINVAL);
-        if (request == VIDIOC_S_PARM && parm->parm.capture.timeperframe.denominator != 0)
-            timePerFrame = parm->parm.capture.timeperframe;
-        parm->parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
-        parm->parm.capture.timeperframe = timePerFrame;
         return 0;
     }
     case VIDIOC_REQBUFS: {
         auto* request = static_cast<v4l2_requestbuffers*>(argument);
-        if (request->memory != V4L2_MEMORY_MMAP || streaming)
-            return fail(EINVAL);
         requested = int(request->count);
         request->count = std::min<std::uint32_t>(request->count, 32);
         buffers.assign(request->count, QByteArray(qsizetype(format.sizeimage), '\0'));
@@ -272,8 +233,6 @@ int FakeV4l2Device::State::handle(unsigned long request, void* argument) {
     case VIDIOC_QUERYBUF:
     case VIDIOC_QBUF: {
         auto* buffer = static_cast<v4l2_buffer*>(argument);
-        if (buffer->index >= records.size())
-            return fail(EINVAL);
         if (request == VIDIOC_QUERYBUF) {
             *buffer = records[buffer->index];
             return 0;
@@ -283,8 +242,6 @@ int FakeV4l2Device::State::handle(unsigned long request, void* argument) {
     }
     case VIDIOC_DQBUF: {
         auto* buffer = static_cast<v4l2_buffer*>(argument);
-        if (!streaming)
-            return fail(EINVAL);
         if (dequeueFailures != 0) {
             if (dequeueFailures > 0 && --dequeueFailures == 0 && done.empty())
                 drain();

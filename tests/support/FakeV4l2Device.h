@@ -13,8 +13,7 @@ namespace reelbox::v4l2 {
 
 // A stand-in V4L2 capture device that answers the camera code's calls from a format table of
 // discrete sizes and intervals and hands out the frames it is given, so the real listing and
-// capture code runs without a camera. Only the device at `path` can be opened through it, once
-// at a time.
+// capture code runs without a camera. Only the device at `path` can be opened through it.
 class FakeV4l2Device final : public Io {
 public:
     FakeV4l2Device(const QString& path, const QString& card, std::vector<PixelFormat> table);
@@ -35,9 +34,12 @@ public:
     // wakes.
     void unplug();
 
-    bool streaming() const;
-    int requestedBuffers() const; // by the last buffer request
-    int queuedBuffers() const;
+    // Whether it streams; the buffers of the last request, and those queued now.
+    struct Buffers {
+        bool streaming;
+        int requested, queued;
+    };
+    Buffers buffers() const;
 
     int open(const QString& path) override;
     void close(int fd) override;

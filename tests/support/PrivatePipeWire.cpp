@@ -26,19 +26,19 @@ while [ ! -S "$XDG_RUNTIME_DIR/pipewire-0" ] && [ $i -lt 250 ]; do sleep 0.02; i
 exec wireplumber
 )";
 
+// Property `key` of the object if it is of `type` (a node, a client), else null.
+QJsonValue property(const QJsonValue& object, QStringView type, QStringView key) {
+    const QJsonObject o = object.toObject();
+    if (!o.value(u"type").toString().endsWith(type))
+        return {};
+    return o.value(u"info").toObject().value(u"props").toObject().value(key);
+}
+
 bool sessionReady(const QJsonArray& objects) {
     // WirePlumber's second client appears once it has exported its objects (the defaults).
     bool manager = false, exported = false;
     for (const QJsonValue& v : objects) {
-        const QJsonObject o = v.toObject();
-        if (!o.value(u"type").toString().endsWith(u"Client"))
-            continue;
-        const QString name = o.value(u"info")
-                                 .toObject()
-                                 .value(u"props")
-                                 .toObject()
-                                 .value(u"application.name")
-                                 .toString();
+        const QString name = property(v, u"Client", u"application.name").toString();
         manager = manager || name == u"WirePlumber";
         exported = exported || name == u"WirePlumber [export]";
     }
@@ -135,13 +135,9 @@ QJsonArray PrivatePipeWire::dump() const {
 }
 
 int PrivatePipeWire::nodeId(const QString& name) const {
-    for (const QJsonValue& v : dump()) {
-        const QJsonObject o = v.toObject();
-        if (o.value(u"type").toString().endsWith(u"Node") &&
-            o.value(u"info").toObject().value(u"props").toObject().value(u"node.name") ==
-                QJsonValue(name))
-            return o.value(u"id").toInt();
-    }
+    for (const QJsonValue& v : dump())
+        if (property(v, u"Node", u"node.name") == QJsonValue(name))
+            return v.toObject().value(u"id").toInt();
     return -1;
 }
 

@@ -14,8 +14,6 @@ class PrivatePipeWire {
 public:
     PrivatePipeWire();
     ~PrivatePipeWire();
-    PrivatePipeWire(const PrivatePipeWire&) = delete;
-    PrivatePipeWire& operator=(const PrivatePipeWire&) = delete;
 
     // A null node ("Audio/Sink" or "Audio/Source") with AUX0… positions that stays until
     // removed; returns once the daemon lists it.

@@ -65,17 +65,19 @@ std::vector<PixelFormat> cheapWebcam() {
             {fourcc('N', 'V', '1', '2'), emulated, {size(640, 480, rates({30}))}}};
 }
 
+FrameSize stepwise(std::uint32_t minW, std::uint32_t maxW, std::uint32_t stepW, std::uint32_t minH,
+                   std::uint32_t maxH, std::uint32_t stepH) {
+    FrameSize s;
+    s.kind = Kind::stepwise;
+    s.minWidth = minW, s.maxWidth = maxW, s.stepWidth = stepW;
+    s.minHeight = minH, s.maxHeight = maxH, s.stepHeight = stepH;
+    return s;
+}
+
 // A stepwise capture device (Raspberry Pi camera, bcm2835-v4l2): one size range, one
 // continuous interval range from 1/90 s to 1 s.
 std::vector<PixelFormat> stepwiseCamera() {
-    FrameSize range;
-    range.kind = Kind::stepwise;
-    range.minWidth = 32;
-    range.maxWidth = 2592;
-    range.stepWidth = 2;
-    range.minHeight = 32;
-    range.maxHeight = 1944;
-    range.stepHeight = 2;
+    FrameSize range = stepwise(32, 2592, 2, 32, 1944, 2);
     FrameInterval interval;
     interval.kind = Kind::continuous;
     interval.min = {1, 90};
@@ -88,17 +90,12 @@ std::vector<PixelFormat> stepwiseCamera() {
 std::vector<std::string> summary(const std::vector<CameraFormat>& formats) {
     std::vector<std::string> lines;
     for (const CameraFormat& f : formats) {
-        std::string line = f.pixelFormat.toStdString() + " " + std::to_string(f.width) + "x" +
-                           std::to_string(f.height) + " @";
-        for (const FrameRateRange& r : f.frameRates) {
-            char text[40];
-            if (r.minFps == r.maxFps)
-                std::snprintf(text, sizeof text, " %g", r.maxFps);
-            else
-                std::snprintf(text, sizeof text, " %g-%g", r.minFps, r.maxFps);
-            line += text;
-        }
-        lines.push_back(line);
+        QString line =
+            QString::asprintf("%s %dx%d @", qPrintable(f.pixelFormat), f.width, f.height);
+        for (const FrameRateRange& r : f.frameRates)
+            line += r.minFps == r.maxFps ? QString::asprintf(" %g", r.maxFps)
+                                         : QString::asprintf(" %g-%g", r.minFps, r.maxFps);
+        lines.push_back(line.toStdString());
     }
     return lines;
 }
@@ -136,48 +133,25 @@ TEST(CameraFormatTable, RangesOfSizesKeepToTheirStepsAndEvenSizes) {
     struct Case {
         const char* name;
         FrameSize range;
-        std::vector<QSize> expected;
-    };
-    auto stepwise = [](std::uint32_t minW, std::uint32_t maxW, std::uint32_t stepW,
-                       std::uint32_t minH, std::uint32_t maxH, std::uint32_t stepH) {
-        FrameSize s;
-        s.kind = Kind::stepwise;
-        s.minWidth = minW, s.maxWidth = maxW, s.stepWidth = stepW;
-        s.minHeight = minH, s.maxHeight = maxH, s.stepHeight = stepH;
-        return s;
+        std::string expected;
     };
     FrameSize continuous = stepwise(100, 1000, 0, 100, 700, 0);
     continuous.kind = Kind::continuous;
-    const std::vector<Case> cases{
-        // 16-pixel steps from 48: 1920 × 1080 is off the steps (1080 isn't a multiple of 16).
-        {"16-pixel steps",
-         stepwise(48, 1920, 16, 48, 1088, 16),
-         {{1920, 1088},
-          {1280, 960},
-          {1280, 720},
-          {1024, 768},
-          {848, 480},
-          {640, 480},
-          {352, 288},
-          {320, 240}}},
-        {"odd maximum rounded down onto even steps",
-         stepwise(1, 641, 1, 1, 481, 1),
-         {{640, 480}, {640, 360}, {424, 240}, {352, 288}, {320, 240}, {160, 120}}},
-        {"continuous",
-         continuous,
-         {{1000, 700},
-          {960, 540},
-          {800, 600},
-          {848, 480},
-          {640, 480},
-          {640, 360},
-          {424, 240},
-          {352, 288},
-          {320, 240},
-          {160, 120}}},
+    const Case cases[] = {
+        // 1920 × 1080 is off the steps (1080 isn't a multiple of 16).
+        {"16-pixel steps from 48", stepwise(48, 1920, 16, 48, 1088, 16),
+         "1920x1088 1280x960 1280x720 1024x768 848x480 640x480 352x288 320x240"},
+        {"odd maximum rounded down onto even steps", stepwise(1, 641, 1, 1, 481, 1),
+         "640x480 640x360 424x240 352x288 320x240 160x120"},
+        {"continuous", continuous,
+         "1000x700 960x540 800x600 848x480 640x480 640x360 424x240 352x288 320x240 160x120"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(sizesInRange(c.range), c.expected) << c.name;
+    for (const Case& c : cases) {
+        QString sizes;
+        for (const QSize size : sizesInRange(c.range))
+            sizes += QString::asprintf("%dx%d ", size.width(), size.height());
+        EXPECT_EQ(sizes.toStdString(), c.expected + " ") << c.name;
+    }
 }
 
 TEST(CameraFormatTable, FourCharacterCodesReadBothWays) {
@@ -189,10 +163,6 @@ TEST(CameraFormatTable, FourCharacterCodesReadBothWays) {
     EXPECT_EQ(fourccText(fourcc('Y', '1', '0', ' ')), QStringLiteral("Y10"));
     EXPECT_EQ(fourccCode(QStringLiteral("MJPG")), 0x47504a4du);
 }
-
-} // namespace
-
-namespace {
 
 TEST(V4l2FrameClock, KernelTimesAreUsedOnlyWhenTheyAreOnTheMonotonicClock) {
     constexpr std::uint32_t monotonic = 0x2000, copy = 0x4000, startOfExposure = 0x10000;

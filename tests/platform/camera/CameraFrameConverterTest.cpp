@@ -3,6 +3,7 @@
 #include "support/FakeV4l2Device.h"
 
 #include <QImage>
+#include <QPainter>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -12,6 +13,11 @@ namespace {
 
 int at(const YuvPicture& picture, int plane, int x, int y) {
     return picture.plane(plane)[std::ptrdiff_t(y) * picture.stride(plane) + x];
+}
+
+bool convert(CameraFrameConverter& converter, const QByteArray& bytes, YuvPicture& picture) {
+    return converter.convert(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                             std::size_t(bytes.size()), 0, picture);
 }
 
 TEST(CameraFrameConverter, YuyvRowsSplitIntoPlanesWithChromaOfTwoRowsAveraged) {
@@ -50,31 +56,26 @@ TEST(CameraFrameConverter, Nv12ChromaIsDeinterleaved) {
     CameraFrameConverter converter(QStringLiteral("NV12"), QSize(width, height));
     YuvPicture picture(QSize(width, height), YuvPicture::Matrix::bt601);
     ASSERT_TRUE(converter.convert(nv12.data(), nv12.size(), 0, picture));
-    EXPECT_EQ(at(picture, 0, 0, 0), 1);
-    EXPECT_EQ(at(picture, 0, 3, 1), 8);
-    EXPECT_EQ(at(picture, 1, 0, 0), 100);
-    EXPECT_EQ(at(picture, 1, 1, 0), 101);
-    EXPECT_EQ(at(picture, 2, 0, 0), 200);
-    EXPECT_EQ(at(picture, 2, 1, 0), 201);
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(at(picture, 0, i % 4, i / 4), i + 1);
+    for (int x = 0; x < 2; ++x) {
+        EXPECT_EQ(at(picture, 1, x, 0), 100 + x);
+        EXPECT_EQ(at(picture, 2, x, 0), 200 + x);
+    }
 }
 
 TEST(CameraFrameConverter, MjpegIsDecodedToLimitedRange) {
     // Four 32 × 32 blocks, on the JPEG's own block grid: white, black, red, blue.
     QImage image(64, 64, QImage::Format_RGB32);
     image.fill(Qt::white);
-    for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 64; ++x) {
-            if (y < 32 && x >= 32)
-                image.setPixel(x, y, qRgb(0, 0, 0));
-            else if (y >= 32)
-                image.setPixel(x, y, x < 32 ? qRgb(255, 0, 0) : qRgb(0, 0, 255));
-        }
+    QPainter(&image).fillRect(32, 0, 32, 32, Qt::black);
+    QPainter(&image).fillRect(0, 32, 32, 32, Qt::red);
+    QPainter(&image).fillRect(32, 32, 32, 32, Qt::blue);
     const QByteArray jpeg = v4l2::jpegFrame(image);
 
     CameraFrameConverter converter(QStringLiteral("MJPG"), QSize(64, 64));
     YuvPicture picture(QSize(64, 64), YuvPicture::Matrix::bt601);
-    ASSERT_TRUE(converter.convert(reinterpret_cast<const std::uint8_t*>(jpeg.constData()),
-                                  std::size_t(jpeg.size()), 0, picture));
+    ASSERT_TRUE(convert(converter, jpeg, picture));
     struct Expected {
         const char* colour;
         int x, y, luma, cb, cr; // BT.601, limited range
@@ -88,16 +89,13 @@ TEST(CameraFrameConverter, MjpegIsDecodedToLimitedRange) {
     }
 
     // A damaged frame is refused, and the next good one still decodes.
-    const std::vector<std::uint8_t> garbage(2000, 0x5a);
-    EXPECT_FALSE(converter.convert(garbage.data(), garbage.size(), 0, picture));
-    EXPECT_TRUE(converter.convert(reinterpret_cast<const std::uint8_t*>(jpeg.constData()),
-                                  std::size_t(jpeg.size()), 0, picture));
+    EXPECT_FALSE(convert(converter, QByteArray(2000, 0x5a), picture));
+    EXPECT_TRUE(convert(converter, jpeg, picture));
     // A picture of another size than the stream's is scaled to the stream's: the blocks keep
     // their places.
     CameraFrameConverter otherSize(QStringLiteral("MJPG"), QSize(32, 32));
     YuvPicture small(QSize(32, 32), YuvPicture::Matrix::bt601);
-    ASSERT_TRUE(otherSize.convert(reinterpret_cast<const std::uint8_t*>(jpeg.constData()),
-                                  std::size_t(jpeg.size()), 0, small));
+    ASSERT_TRUE(convert(otherSize, jpeg, small));
     EXPECT_NEAR(at(small, 0, 8, 8), 235, 4) << "white";
     EXPECT_NEAR(at(small, 0, 24, 8), 16, 4) << "black";
 }
