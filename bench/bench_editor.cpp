@@ -11,6 +11,7 @@
 //     - the longest the main thread was kept from its events while the editor played, rendered
 //       a change and exported (the goal: 20 ms).
 //   Each figure is the best of three, so a busy moment of the machine doesn't count.
+#include "MainThreadWatch.h"
 #include "capture/SyntheticTake.h"
 #include "edit/TakeEditorModel.h"
 #include "edit/TakePipeline.h"
@@ -18,7 +19,6 @@
 #include "platform/sound/SoundDevice.h"
 #include "platform/sound/SoundSystem.h"
 #include "play/Player.h"
-#include "support/MainThreadWatch.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -166,7 +166,7 @@ int main(int argc, char* argv[]) {
         while (!(model.isIdle() && model.player()->status() == Player::Status::ready))
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         const QUuid id = take.info.tracks[0].id;
-        test::MainThreadWatch watch;
+        bench::MainThreadWatch watch;
         for (int i = 0; i < rounds; ++i) {
             keepBest(volume, after(model, [&] {
                          model.updateTrack(id, [i](Track& t) { t.volumeDB = -4 - i; });
@@ -184,7 +184,7 @@ int main(int argc, char* argv[]) {
         TakeEditorModel model(take, &library, sound, testOutputId());
         runUntil(
             [&] { return model.isIdle() && model.player()->status() == Player::Status::ready; });
-        test::MainThreadWatch watch;
+        bench::MainThreadWatch watch;
         model.play();
         QElapsedTimer clock;
         clock.start();

@@ -3,11 +3,11 @@
 //   - the camera preview at 1080p30: CPU for conversion and painting, as a share of one core
 //     (the process's CPU time with the picture shown, less the same time with it hidden);
 //   - the longest time the main thread is kept from its event loop while recording.
+#include "MainThreadWatch.h"
 #include "capture/CameraPreview.h"
 #include "capture/RecorderModel.h"
 #include "model/TakeInfoCodec.h"
 #include "model/TakeLibrary.h"
-#include "support/MainThreadWatch.h"
 #include "ui/CameraView.h"
 #include "ui/MainWindow.h"
 #include "ui/RecorderScreen.h"
@@ -121,18 +121,18 @@ int main(int argc, char** argv) {
     run(500);
     double starting = 0, recording = 0, stopping = 0;
     {
-        test::MainThreadWatch watch;
+        bench::MainThreadWatch watch;
         recorder.toggleRecording(reelbox.library());
         run(200);
         starting = watch.worstMs();
     }
     {
-        test::MainThreadWatch watch;
+        bench::MainThreadWatch watch;
         run(5000);
         recording = watch.worstMs();
     }
     {
-        test::MainThreadWatch watch;
+        bench::MainThreadWatch watch;
         recorder.toggleRecording(reelbox.library());
         QElapsedTimer wait;
         wait.start();

@@ -8,7 +8,7 @@
 #include <pthread.h>
 #include <thread>
 
-namespace reelbox::test {
+namespace reelbox::bench {
 
 // How long the main thread is kept from its event loop: a watchdog thread posts a ping every
 // 2 ms and notes the main thread's CPU clock; when the ping is handled, the main thread's CPU
@@ -48,4 +48,4 @@ private:
     std::jthread m_thread;
 };
 
-} // namespace reelbox::test
+} // namespace reelbox::bench
