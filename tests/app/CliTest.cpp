@@ -23,10 +23,6 @@ namespace {
 
 using Result = test::CliResult;
 
-Result cli(const QStringList& args) {
-    return test::runCli(args);
-}
-
 class CliTest : public ::testing::Test {
 protected:
     QString root() const { return home.filePath("library"); }
@@ -43,7 +39,7 @@ protected:
 } // namespace
 
 TEST_F(CliTest, UsageOnHelp) {
-    const Result help = cli({"--help"});
+    const Result help = test::runCli({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.out.contains("Usage: reelbox-cli"));
 }
@@ -195,7 +191,7 @@ TEST_F(CliMediaTest, WrongCallsEndWithTwoAndTouchNothing) {
         {"filmstrip", movie, "--count", "1001", "--height", "20", "--out", home->filePath("s")},
     };
     for (const QStringList& args : calls) {
-        const Result r = cli(args);
+        const Result r = test::runCli(args);
         const std::string call = args.join(' ').toStdString();
         EXPECT_EQ(r.status, 2) << call << "\n" << r.err.toStdString();
         EXPECT_TRUE(r.err.contains("Usage:")) << call;
@@ -206,7 +202,7 @@ TEST_F(CliMediaTest, WrongCallsEndWithTwoAndTouchNothing) {
     EXPECT_FALSE(QFileInfo::exists(QDir(take).filePath("overdubs/out.mp4")));
     EXPECT_FALSE(QFileInfo::exists(home->filePath("s/frame-00.png")));
     // A day either way is still a start.
-    EXPECT_EQ(cli({"waveform", stem, "--start", "-86400"}).status, 0);
+    EXPECT_EQ(test::runCli({"waveform", stem, "--start", "-86400"}).status, 0);
 }
 
 // Before any work where the destination is at fault, and leaving nothing behind.
@@ -238,7 +234,7 @@ TEST_F(CliMediaTest, FailuresEndWithOneAndTheReason) {
          "at most 1024 sound channels"},
     };
     for (const Case& c : cases) {
-        const Result r = cli(c.call);
+        const Result r = test::runCli(c.call);
         const std::string call = c.call.join(' ').toStdString();
         EXPECT_EQ(r.status, 1) << call;
         EXPECT_TRUE(r.out.isEmpty()) << call;
@@ -258,7 +254,7 @@ TEST_F(CliMediaTest, ExportsAndFrames) {
     TakeInfo info = decodeTakeInfo(original);
     info.exportSettings.aspect = ExportSettings::Aspect::square;
     writeFile(json, encodeTakeInfo(info));
-    const Result exported = cli({"export", take, home->filePath("out.mp4")});
+    const Result exported = test::runCli({"export", take, home->filePath("out.mp4")});
     for (const QStringList& call :
          {QStringList{"export", take, home->filePath("out.m4a"), "--format", "audio"},
           {"frame", take, "--at", "0.5", home->filePath("f.png")},
@@ -279,7 +275,8 @@ TEST_F(CliMediaTest, ExportsAndFrames) {
 TEST_F(CliMediaTest, EditValuesRunToTheEndOfTheLine) {
     // A value `info` prints, by its path, as "tracks/0/name".
     const auto printed = [](const QString& path) {
-        QJsonValue value = QJsonDocument::fromJson(cli({"info", take}).out.toUtf8()).object();
+        QJsonValue value =
+            QJsonDocument::fromJson(test::cliOutput({"info", take}).toUtf8()).object();
         for (const QString& key : path.split('/'))
             value = value.isArray() ? value[key.toInt()] : value[key];
         return value.toString();
@@ -335,7 +332,7 @@ TEST_F(CliMediaTest, MixFollowsTheExtension) {
          {std::pair{"m.wav", QByteArray("RIFF")}, std::pair{"M.CAF", QByteArray("caff")}}) {
         const QString path = home->filePath(name);
         writeFile(path, "older");
-        const Result r = cli({"mix", take, path});
+        const Result r = test::runCli({"mix", take, path});
         ASSERT_EQ(r.status, 0) << r.err.toStdString();
         EXPECT_TRUE(r.out.contains(R"("frames": 144000})")) << r.out.toStdString();
         EXPECT_EQ(test::readFile(path).left(4), magic) << name;
@@ -401,11 +398,11 @@ TEST_F(CliMediaTest, EditEndsWithOneWhenItsWorkFailed) {
 // A start past the end is a wrong call, a missing output a failure; SIGINT leaves nothing.
 TEST_F(CliMediaTest, PlayRefusesWhatItCantDoAndCleansUpWhenStopped) {
     for (const char* from : {"3", "60"}) {
-        const Result late = cli({"play", take, "--from", from});
+        const Result late = test::runCli({"play", take, "--from", from});
         EXPECT_EQ(late.status, 2) << from << late.err.toStdString();
         EXPECT_TRUE(late.err.contains("past the end")) << late.err.toStdString();
     }
-    const Result nowhere = cli({"play", take, "--output", "no-such-output"});
+    const Result nowhere = test::runCli({"play", take, "--output", "no-such-output"});
     EXPECT_EQ(nowhere.status, 1) << nowhere.err.toStdString();
     EXPECT_TRUE(nowhere.err.contains("no-such-output")) << nowhere.err.toStdString();
 

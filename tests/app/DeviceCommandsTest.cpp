@@ -16,10 +16,6 @@ using namespace reelbox;
 
 namespace {
 
-test::CliResult cli(const QStringList& args, const QProcessEnvironment& env) {
-    return test::runCli(args, {env, {}, 20000});
-}
-
 QString out(const QStringList& args, const QProcessEnvironment& env) {
     return test::cliOutput(args, {env, {}, 20000});
 }
@@ -91,7 +87,8 @@ TEST_F(DeviceCommandsTest, MeterPrintsTheTestMicrophonesLevelsTwentyTimesASecond
                      averages.end());
     EXPECT_NEAR(averages[averages.size() / 2], -15.05, 0.1) << "the RMS of a 0.25 sine";
 
-    const test::CliResult wrong = cli({u"meter"_qs, u"--microphone"_qs, u"nothing-here"_qs}, env);
+    const test::CliResult wrong =
+        test::runCli({u"meter"_qs, u"--microphone"_qs, u"nothing-here"_qs}, {env, {}, 20000});
     EXPECT_EQ(wrong.status, 1);
     EXPECT_TRUE(wrong.err.contains(u"No sound server")) << wrong.err.toStdString();
 }

@@ -27,10 +27,6 @@ protected:
                            home.filePath(u"config"_qs));
     }
 
-    test::CliResult calibrate(const QStringList& args) const {
-        return test::runCli(QStringList{u"calibrate"_qs} + args, {env, {}, 14000});
-    }
-
     test::TemporaryHome home;
     QProcessEnvironment env;
 };
@@ -70,7 +66,8 @@ TEST_F(CalibrateCommandTest, FailuresSayWhatToCheckAndStoreNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(u' ').toStdString());
-        const test::CliResult r = calibrate(c.args);
+        const test::CliResult r =
+            test::runCli(QStringList{u"calibrate"_qs} + c.args, {env, {}, 14000});
         EXPECT_EQ(r.status, c.status);
         EXPECT_TRUE(r.out.isEmpty());
         EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();

@@ -1,9 +1,6 @@
-#include "support/PrivatePipeWire.h"
 #include "support/TestSupport.h"
 
-#include "capture/AudioOutputDevices.h"
 #include "capture/DeviceManager.h"
-#include "platform/sound/SoundSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -153,19 +150,6 @@ TEST_F(DeviceManagerTest, UnpluggedChoiceFallsBackAndAChoiceMadeIsStored) {
     manager.setMicrophoneID(std::nullopt);
     EXPECT_FALSE(stored("microphoneID").isValid());
     EXPECT_EQ(microphone.size(), 2);
-}
-
-TEST_F(DeviceManagerTest, OutputDevicesAreTheSinksInTheServersOrder) {
-    qputenv("REELBOX_VIRTUAL_DEVICES", "1");
-    test::PrivatePipeWire daemon;
-    daemon.addNullNode(u"out-a"_qs, u"Speakers"_qs, u"Audio/Sink"_qs, 2);
-    daemon.addNullNode(u"in-only"_qs, u"Microphone"_qs, u"Audio/Source/Virtual"_qs, 2);
-    daemon.addNullNode(u"both"_qs, u"Interface"_qs, u"Audio/Duplex"_qs, 4);
-    const std::vector<AudioOutputDevice> expected = {{u"out-a"_qs, u"Speakers"_qs},
-                                                     {u"both"_qs, u"Interface"_qs},
-                                                     {testOutputId(), testOutputName()}};
-    const SoundSystem sound;
-    EXPECT_EQ(AudioOutputDevices::all(sound), expected);
 }
 
 } // namespace

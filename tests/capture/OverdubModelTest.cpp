@@ -214,13 +214,14 @@ TEST(OverdubModel, OnePlayerForLifePlaysThroughAnOutputPluggedInLater) {
     o.activate(2);
     int pictures = 0;
     QObject::connect(player, &Player::framePresented, [&] { ++pictures; });
-    const auto listed = [&](const QString& id) {
-        const std::vector<AudioOutputDevice>& outputs = o.model->outputs();
-        return std::any_of(outputs.begin(), outputs.end(),
-                           [&](const AudioOutputDevice& d) { return d.id == id; });
-    };
-    daemon.addNullNode(u"reelbox-sink-later"_qs, u"Later Out"_qs, u"Audio/Sink"_qs, 2);
-    ASSERT_TRUE(test::waitFor([&] { return listed(u"reelbox-sink-later"_qs); }, 5000));
+    // Sinks and duplex nodes in the server's order, the virtual output last; no source.
+    daemon.addNullNode(u"reelbox-in"_qs, u"In"_qs, u"Audio/Source/Virtual"_qs, 2);
+    daemon.addNullNode(u"reelbox-out"_qs, u"Out"_qs, u"Audio/Sink"_qs, 2);
+    daemon.addNullNode(u"reelbox-sink-later"_qs, u"Later Out"_qs, u"Audio/Duplex"_qs, 2);
+    const std::vector<AudioOutputDevice> outputs{{u"reelbox-out"_qs, u"Out"_qs},
+                                                 {u"reelbox-sink-later"_qs, u"Later Out"_qs},
+                                                 {testOutputId(), testOutputName()}};
+    ASSERT_TRUE(test::waitFor([&] { return o.model->outputs() == outputs; }, 5000));
 
     o.model->setOutputID(u"reelbox-sink-later"_qs);
     EXPECT_EQ(&o.model->player(), player);
