@@ -1,4 +1,3 @@
-// `devices` and `meter` on a machine with only the virtual devices and under a private PipeWire.
 #include "support/CliRun.h"
 #include "support/PrivatePipeWire.h"
 #include "support/TestSupport.h"

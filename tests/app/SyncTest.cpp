@@ -1,5 +1,3 @@
-// Sound and picture of an edited take stay together in an export with many cuts, and through
-// the Test Output, which receives the mix sample for sample from the seek point.
 #include "model/TakeInfoCodec.h"
 #include "model/TimeMap.h"
 #include "platform/media/VideoDecoder.h"

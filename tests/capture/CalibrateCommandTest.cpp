@@ -1,4 +1,3 @@
-// `reelbox-cli calibrate` on the virtual devices: what it prints and stores, and how it fails.
 #include "capture/LatencyCalibration.h"
 #include "model/UserSettings.h"
 #include "platform/sound/SoundDevice.h"
@@ -33,7 +32,6 @@ protected:
 
 TEST_F(CalibrateCommandTest, StoresTheNegativeOfTheLoopbackDelayAsTheNudge) {
     const QString out = test::cliOutput(QStringList{u"calibrate"_qs}, {env, {}, 14000});
-    ASSERT_EQ(out.count(u'\n'), 0) << "one line";
     const QJsonObject line = QJsonDocument::fromJson(out.toUtf8()).object();
     EXPECT_NEAR(line.value(u"roundTripMs").toDouble(), 37, 0.5);
     EXPECT_NEAR(line.value(u"nudge").toDouble(), -0.037, 0.0005);
@@ -43,7 +41,6 @@ TEST_F(CalibrateCommandTest, StoresTheNegativeOfTheLoopbackDelayAsTheNudge) {
                 1e-6);
 }
 
-// Each fails with one line saying what to check, and keeps the nudge stored before.
 TEST_F(CalibrateCommandTest, FailuresSayWhatToCheckAndStoreNothing) {
     UserSettings::setOverdubNudge(testMicrophoneId(), -0.02);
     struct Case {

@@ -155,10 +155,9 @@ TEST_F(FragmentedMovie, InterruptedWritingIsCutBackToItsLastFragment) {
         double keep;       // share of the file left by the interruption
         double minSeconds; // at least this much survives
     } cuts[] = {{0.97, 4.0}, {0.6, 2.4}, {0.3, 0.9}};
-    int n = 0;
     for (const auto& cut : cuts) {
         const QString copy =
-            cutCopy(qint64(double(size) * cut.keep), QStringLiteral("cut%1.mov").arg(n++));
+            cutCopy(qint64(double(size) * cut.keep), QStringLiteral("cut%1.mov").arg(cut.keep));
         const MovieRepairResult repaired = repairFragmentedMovie(copy);
         EXPECT_GT(repaired.droppedBytes, 0) << cut.keep;
         EXPECT_EQ(QFileInfo(copy).size(), repaired.keptBytes);

@@ -1,4 +1,3 @@
-// The round-trip measurement: finding the burst, judging the plays, and through PipeWire.
 #include "capture/LatencyCalibration.h"
 #include "platform/Error.h"
 #include "platform/sound/SoundSystem.h"
@@ -43,7 +42,6 @@ std::vector<float> recording(Background background, qint64 length, qint64 at, fl
     return out;
 }
 
-// Found at exactly its delay over any background, or not heard when missing or drowned.
 TEST(LatencyCalibrationTest, FindsTheBurstAtExactlyItsDelayOrNotAtAll) {
     constexpr qint64 missing = std::numeric_limits<qint64>::min();
     struct Case {

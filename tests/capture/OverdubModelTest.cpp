@@ -131,23 +131,6 @@ std::vector<double> clickTimes(const QString& movie, int channel) {
     return onsets;
 }
 
-// For each click the overdub heard, placed at `placedStart`, its distance from the take's.
-std::vector<double> clickErrors(const Take& take, const Overdub& overdub, double placedStart,
-                                int channel) {
-    const std::vector<double> takeClicks = clickTimes(take.moviePath(), 0);
-    const std::vector<double> heard =
-        clickTimes(QDir(take.overdubsFolder()).filePath(overdub.fileName), channel);
-    std::vector<double> errors;
-    for (const double t : heard) {
-        double best = 1e9;
-        for (const double c : takeClicks)
-            if (std::fabs(placedStart + t - c) < std::fabs(best))
-                best = placedStart + t - c;
-        errors.push_back(best);
-    }
-    return errors;
-}
-
 } // namespace
 
 TEST(OverdubModel, StartTimeFollowsThePlayheadInsideTheStartRange) {
@@ -189,15 +172,9 @@ TEST(OverdubModel, ChoicesAreRememberedAndAGoneOutputIsForgotten) {
     EXPECT_FALSE(o.model->recordVideo());
     EXPECT_TRUE(o.model->mirrorPreview());
 
-    QSignalSpy video(o.model.get(), &OverdubModel::recordVideoChanged);
-    QSignalSpy mirror(o.model.get(), &OverdubModel::mirrorPreviewChanged);
-    o.model->setRecordVideo(false); // equal: nothing emitted
     o.model->setRecordVideo(true);
     o.model->setMirrorPreview(false);
-    o.model->setMirrorPreview(false);
     o.model->setOutputID(testOutputId());
-    EXPECT_EQ(video.count(), 1);
-    EXPECT_EQ(mirror.count(), 1);
     o.makeModel();
     EXPECT_EQ(o.model->outputID(), testOutputId());
     EXPECT_TRUE(o.model->recordVideo());
@@ -268,10 +245,16 @@ TEST(OverdubModel, RecordingsBecomeOverdubsWithTheTickedInputsAndTheStoredNudge)
     ASSERT_TRUE(fourth);
     EXPECT_EQ(fourth->nudge, -0.037);
     EXPECT_TRUE(fourth->hasVideo);
-    const std::vector<double> placed = clickErrors(o.take, *fourth, fourth->placedStart(), 2);
-    ASSERT_GE(placed.size(), 2u); // the clicks at 2 s and 3 s
-    for (size_t i = 0; i < placed.size(); ++i)
-        EXPECT_LT(std::fabs(placed[i]), 0.001) << "click " << i << " off by " << placed[i];
+    const std::vector<double> takeClicks = clickTimes(o.take.moviePath(), 0);
+    const std::vector<double> heard =
+        clickTimes(QDir(o.take.overdubsFolder()).filePath(fourth->fileName), 2);
+    ASSERT_GE(heard.size(), 2u); // the clicks at 2 s and 3 s
+    for (const double t : heard) {
+        double off = 1e9;
+        for (const double c : takeClicks)
+            off = std::min(off, std::fabs(fourth->placedStart() + t - c));
+        EXPECT_LT(off, 0.001) << "the click heard at " << t << " s of the overdub";
+    }
 
     const auto tracksOf = [&](const Overdub& overdub) {
         std::vector<std::pair<QString, Track::Source>> tracks;

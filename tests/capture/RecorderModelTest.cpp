@@ -332,7 +332,6 @@ TEST(RecordCommand, ATakeOutlivesHowTheRecordingProcessEnds) {
     }
 }
 
-// Neither `record`'s options nor a failed choice change what the app remembers.
 TEST(RecordCommand, WrongCallsAndFailuresEndAtOnceAndChangeNoSetting) {
     test::TemporaryHome home;
     const QString root = home.filePath(QStringLiteral("Takes"));
