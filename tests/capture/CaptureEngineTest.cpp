@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 using namespace reelbox;
 
@@ -28,6 +29,18 @@ struct Inputs {
     double ppm = 0;
     int loseEvery = 0; // the microphone loses every so many buffers
 };
+
+// Names the cases by their inputs (the raw bytes would include the padding).
+std::string describe(const Inputs& in) {
+    std::string name = "Ppm" + std::to_string(int(in.ppm));
+    if (in.loseEvery)
+        name += "LosingEvery" + std::to_string(in.loseEvery);
+    return name;
+}
+
+void PrintTo(const Inputs& in, std::ostream* os) {
+    *os << describe(in);
+}
 
 // Records the Test Camera at 640 × 360 and the Test Microphone for `ms` once the devices
 // settled `settleMs`; the engine runs a while after the stop, so late samples are heard too.
@@ -186,7 +199,8 @@ TEST_P(CaptureSync, PicturesAndSoundStayTogether) {
 INSTANTIATE_TEST_SUITE_P(MicrophoneClock, CaptureSync,
                          ::testing::Values(Inputs{true, 2, true, 0}, Inputs{true, 2, true, 200},
                                            Inputs{true, 2, true, 3000},
-                                           Inputs{true, 2, true, 0, 23}));
+                                           Inputs{true, 2, true, 0, 23}),
+                         [](const auto& info) { return describe(info.param); });
 
 // A recording with nothing in it is an error, and samples after the stop start no file.
 TEST(CaptureEngine, RecordsWhatIsConnectedAndNothingIsAnError) {
