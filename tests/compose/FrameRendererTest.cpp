@@ -113,19 +113,6 @@ void expectSameOps(const std::vector<DrawOp>& actual, const std::vector<DrawOp>&
 
 } // namespace
 
-TEST(DrawOps, PreviewFitsTheCanvasCentredWithItsAspect) {
-    LiveSnapshot snapshot = pip();
-    snapshot.mirror = true;
-    // 64 × 36 into 160 × 54: scale 1.5, 96 × 54 centred at x 32.
-    const auto ops = drawOps(snapshot, {160, 54});
-    ASSERT_EQ(ops.size(), 2u);
-    EXPECT_EQ(ops[0], (DrawOp{mainID, {0, 0, 64, 36}, {32, 0, 96, 54}, true}));
-    EXPECT_EQ(ops[1], (DrawOp{overdubID, {0, 0, 64, 36}, {32 + 66, 36, 24, 13.5}, true}));
-
-    EXPECT_TRUE(drawOps(LiveSnapshot{{0, 36}, pip().layers, false}, {64, 36}).empty());
-    EXPECT_TRUE(drawOps(LiveSnapshot{{64, 36}, {}, false}, {64, 36}).empty());
-}
-
 // The composer's export composition and the live snapshot of its placements draw the same at
 // the canvas size (the export puts its first layer on top, the preview its last), so the
 // export's transforms map each crop onto its tile: every layout, mirrored or not, sources of
@@ -258,7 +245,9 @@ TEST(FrameRenderer, EachRegionShowsItsLayersColour) {
 TEST(FrameRenderer, NothingToDrawIsBlack) {
     const Frames frames = redAndBlue();
     const std::vector<std::vector<DrawOp>> nothing{
-        {}, {{mainID, {0, 0, 64, 36}, {64, 0, 10, 10}, false}}}; // entirely outside the output
+        {},
+        {{mainID, {0, 0, 64, 36}, {64, 0, 10, 10}, false}}, // entirely outside the output
+        drawOps(LiveSnapshot{{0, 36}, pip().layers, false}, {64, 36})}; // an empty canvas
     for (const auto& ops : nothing) {
         QImage image = solid(64, 36, white);
         renderFrame(image, ops, frames.lookup());
@@ -338,13 +327,6 @@ TEST(FrameRenderer, EnlargingIsBilinear) {
                 ASSERT_LE(std::abs(qRed(p) - exact(sx, 47, 10, 5)), 2) << x << ", " << y;
                 ASSERT_LE(std::abs(qGreen(p) - exact(y, 26, 20, 6)), 2) << x << ", " << y;
                 ASSERT_EQ(qBlue(p), 77);
-                if (x > 0) {
-                    const int before = qRed(image.pixel(x - 1, y));
-                    ASSERT_TRUE(mirror ? qRed(p) <= before : qRed(p) >= before) << x << ", " << y;
-                }
-                if (y > 0) {
-                    ASSERT_GE(qGreen(p), qGreen(image.pixel(x, y - 1))) << x << ", " << y;
-                }
             }
     }
 }

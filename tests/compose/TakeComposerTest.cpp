@@ -138,17 +138,7 @@ protected:
         take.folder = dir.path();
         take.info.name = QStringLiteral("Compose");
         take.info.duration = 3;
-        video(take.moviePath(), 90, hd_small);
-    }
-
-    static void video(const QString& path, int frames, QSize size) {
-        MovieWriterSettings settings;
-        settings.videoSize = size;
-        QDir().mkpath(QFileInfo(path).path());
-        fixtures::writeMovie(
-            path, settings, frames, 0,
-            [=](int i) { return fixtures::indexedPicture(size, i % 100); },
-            [](qint64, int) { return 0.0f; });
+        fixtures::writeNumberedMovie(take.moviePath(), hd_small, 90);
     }
 
     Overdub addOverdub(double start, double nudge, int frames) {
@@ -160,7 +150,8 @@ protected:
         o.hasVideo = true;
         o.showVideo = true;
         o.duration = frames / 30.0;
-        video(QDir(take.overdubsFolder()).filePath(o.fileName), frames, QSize(64, 36));
+        fixtures::writeNumberedMovie(QDir(take.overdubsFolder()).filePath(o.fileName), {64, 36},
+                                     frames);
         take.info.overdubs.push_back(o);
         return o;
     }

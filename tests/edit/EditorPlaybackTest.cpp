@@ -4,6 +4,7 @@
 
 #include "edit/EditOperations.h"
 #include "edit/SelectionOperations.h"
+#include "support/MediaFixtures.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 
 using namespace reelbox;
+namespace fixtures = reelbox::testing;
 
 namespace {
 
@@ -40,20 +42,6 @@ protected:
         return model.player()->lastFrame();
     }
 };
-
-// The mean difference of two pictures of the same size, per channel, 0 … 255.
-double difference(const QImage& a, const QImage& b) {
-    const QImage x = a.convertToFormat(QImage::Format_RGB32);
-    const QImage y = b.convertToFormat(QImage::Format_RGB32);
-    double sum = 0;
-    for (int row = 0; row < x.height(); ++row)
-        for (int col = 0; col < x.width(); ++col) {
-            const QRgb p = x.pixel(col, row), q = y.pixel(col, row);
-            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
-                   std::abs(qBlue(p) - qBlue(q));
-        }
-    return sum / (3.0 * x.width() * x.height());
-}
 
 } // namespace
 
@@ -126,7 +114,8 @@ TEST_F(EditorPlaybackTest, APictureChangeShowsWithoutARebuild) {
     auto model = open(makeTake());
     const int runs = model->counters().runs;
     const auto mirrored = [](const QImage& after, const QImage& before) {
-        return difference(after, before.mirrored(true, false)) < difference(after, before) / 4;
+        return fixtures::meanDifference(after, before.mirrored(true, false)) <
+               fixtures::meanDifference(after, before) / 4;
     };
     model->seek(0.4);
     const QImage paused = shownPicture(*model);

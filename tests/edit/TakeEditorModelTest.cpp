@@ -24,9 +24,7 @@ TEST_F(TakeEditorModelTest, OpeningRunsThePipelineOnceAndABurstOfEditsMixesOnce)
     EXPECT_EQ(c.runs, 1);
     EXPECT_EQ(c.completed, 1);
     EXPECT_EQ(c.lastStage, Stage::stems);
-    ASSERT_TRUE(model->processedAudio());
-    EXPECT_TRUE(QFileInfo::exists(*model->processedAudio()));
-    EXPECT_TRUE(model->processedAudio()->contains("/mix-"));
+    ASSERT_TRUE(model->processedAudio()); // a file of its own: MixFilesDoNotPileUp
     EXPECT_EQ(model->waveforms().size(), take.info.tracks.size());
     EXPECT_EQ(model->player()->status(), Player::Status::ready);
     EXPECT_EQ(model->playerSpans(), take.info.edit.keptSpans(model->sourceDuration()));
