@@ -203,7 +203,6 @@ TEST_F(AudioProcessorTest, ReverbSendsAfterVolumeAndPanIntoSharedRooms) {
     const AudioData withSend = renderAndRead({{burst, 0, wet, {}}}, spans);
     // The hall rings far longer than the mix; its tail is cut.
     ASSERT_EQ(withSend.channels[0].size(), size_t(rate / 2));
-    ASSERT_EQ(withSend.channels[1].size(), size_t(rate / 2));
     // Panned fully left, the send feeds the hall from the left only; the tail lands in both.
     double tail = 0, rightTail = 0;
     for (size_t i = 4800; i < size_t(rate / 2 - 400); ++i) {

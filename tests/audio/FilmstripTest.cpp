@@ -109,8 +109,6 @@ TEST_F(FilmstripTest, ThumbnailIsMadeOnceFromTheMainMovieOrTheFirstOverdubWithVi
     fixtures::writeNumberedMovie(
         QDir(overdubs.overdubsFolder()).filePath(overdubs.info.overdubs[1].fileName), {320, 180},
         40, 7);
-    EXPECT_EQ(Filmstrip::thumbnailMovie(overdubs),
-              QDir(overdubs.overdubsFolder()).filePath(overdubs.info.overdubs[1].fileName));
     const auto fromOverdub = Filmstrip::ensureThumbnail(overdubs);
     ASSERT_TRUE(fromOverdub);
     EXPECT_EQ(fixtures::indexOfColour(*fromOverdub), 37);

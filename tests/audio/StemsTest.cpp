@@ -59,7 +59,6 @@ TEST_F(StemsTest, OneSampleExactMonoStemPerChannelInOnePass) {
     ASSERT_EQ(stems.size(), 32);
     const qint64 mtime = info.modificationTimeSeconds;
     EXPECT_EQ(QFileInfo(stems[0]).fileName(), QStringLiteral("take-%1-ch0.caf").arg(mtime));
-    EXPECT_EQ(QFileInfo(stems[31]).fileName(), QStringLiteral("take-%1-ch31.caf").arg(mtime));
     EXPECT_TRUE(partialStems().isEmpty());
     for (int c = 0; c < 32; ++c) {
         const AudioData data = readAudioFile(stems[c]);
@@ -74,7 +73,6 @@ TEST_F(StemsTest, OneSampleExactMonoStemPerChannelInOnePass) {
     }
 }
 
-// Cancelling leaves no file behind; unchanged movies then come from the cache.
 TEST_F(StemsTest, CancellingLeavesNothingAndUnchangedMoviesComeFromTheCache) {
     const QString movie = staircaseMovie("take.mov", 2, 4800);
     std::stop_source stop;

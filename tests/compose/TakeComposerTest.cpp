@@ -106,9 +106,6 @@ TEST(TakeComposerPicture, VisibleSourcesAndLayerOrder) {
     for (const LayerInstruction& l : p.videoComposition.layers)
         order.push_back(l.trackID);
     EXPECT_EQ(order, (std::vector<std::int32_t>{2, 3, 1})); // source 0 at the back
-    EXPECT_EQ(p.videoComposition.renderSize, hd);
-    EXPECT_EQ(p.videoComposition.frameDuration, 20);
-    EXPECT_EQ(p.videoComposition.duration, 600);
 
     // Main only draws just the main video; with it hidden, nothing.
     p = picture(sources, info, hd, settingsWith(Layout::main), 600);
@@ -187,9 +184,7 @@ TEST_F(TakeComposerBuild, SpansLaidEndToEndWithHiddenPartsLeftEmpty) {
     const auto audio = r.composition.tracks(CompositionTrack::Kind::audio);
     ASSERT_EQ(audio.size(), 1u);
     EXPECT_EQ(audio[0]->segments, (std::vector<CompositionSegment>{{mixPath, 0, 0, 1200, 0}}));
-    EXPECT_EQ(r.canvasSource, (SizeD{96, 54}));
-    EXPECT_EQ(r.renderSize, (SizeD{96, 54}));
-    ASSERT_TRUE(r.videoComposition);
+    ASSERT_TRUE(r.videoComposition); // its size: the exporter's tests
     EXPECT_EQ(r.placements.size(), 1u);
 }
 

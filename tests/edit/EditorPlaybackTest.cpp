@@ -1,5 +1,3 @@
-// Playing the editor's preview: the playhead in source time and the player in output time,
-// seeks while scrubbing, the end, the picture after picture-only changes, the freeze frame.
 #include "EditorModelFixture.h"
 
 #include "edit/EditOperations.h"
@@ -139,7 +137,6 @@ TEST_F(EditorPlaybackTest, APictureChangeShowsWithoutARebuild) {
     EXPECT_EQ(model->counters().runs, runs);
 }
 
-// Without any video a picture change has no picture to redraw: the composition is rebuilt.
 TEST_F(EditorPlaybackTest, WithoutVideoAPictureChangeRebuildsTheComposition) {
     auto model = open(makeTake(1, true));
     model->deleteRecording(Group::take());
@@ -153,8 +150,6 @@ TEST_F(EditorPlaybackTest, WithoutVideoAPictureChangeRebuildsTheComposition) {
     EXPECT_EQ(model->player()->status(), Player::Status::ready);
 }
 
-// A new preview is put in place under the last picture shown, which goes once the new one
-// draws.
 TEST_F(EditorPlaybackTest, TheFreezeFrameCoversTheNewPreviewUntilItDraws) {
     const Take take = makeTake();
     auto model = open(take);
@@ -172,7 +167,6 @@ TEST_F(EditorPlaybackTest, TheFreezeFrameCoversTheNewPreviewUntilItDraws) {
     EXPECT_DOUBLE_EQ(model->playhead(), 1.4);
 }
 
-// A preview whose sound can't be read fails with the reason; the player says so.
 TEST_F(EditorPlaybackTest, APreviewWhoseSoundIsGoneFails) {
     const Take take = makeTake();
     const auto stems = TakePipeline::extractStems(take, TakePipeline::cacheFolder(take), {});

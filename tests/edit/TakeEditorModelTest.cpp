@@ -1,5 +1,3 @@
-// The editor model on real synthetic takes, with a real event loop: the pipeline, saving,
-// the setters and what each one rebuilds, deletions, exports.
 #include "EditorModelFixture.h"
 #include "edit/EditOperations.h"
 #include "edit/SelectionOperations.h"
@@ -16,7 +14,6 @@ using namespace reelbox;
 using Stage = TakeEditorModel::Stage;
 using TakeEditorModelTest = test::EditorModelFixture;
 
-// Opening runs the whole pipeline once; a burst of track edits then mixes once and saves once.
 TEST_F(TakeEditorModelTest, OpeningRunsThePipelineOnceAndABurstOfEditsMixesOnce) {
     const Take take = makeTake();
     auto model = open(take);
@@ -59,8 +56,7 @@ TEST_F(TakeEditorModelTest, AChangeDuringARenderCancelsItSilently) {
     EXPECT_EQ(model->counters().completed, 1);
     EXPECT_EQ(model->counters().cancelled, 1);
     EXPECT_EQ(model->counters().lastStage, Stage::stems);
-    EXPECT_EQ(model->take().info.master, (MasterSettings{-2, false}));
-    EXPECT_EQ(model->normalizeGainDB(), 0.0);
+    EXPECT_EQ(model->normalizeGainDB(), 0.0); // the new master was mixed
 }
 
 TEST_F(TakeEditorModelTest, WhatEachSetterSavesAndRebuilds) {
@@ -136,7 +132,6 @@ TEST_F(TakeEditorModelTest, ANudgeIsRememberedForTheOverdubsMicrophone) {
     settle(*model);
 }
 
-// A take with nothing to mix previews in silence, without a mix or an error, and exports.
 TEST_F(TakeEditorModelTest, WithNothingToMixThePreviewIsSilent) {
     struct Case {
         const char* name;
@@ -176,7 +171,6 @@ TEST_F(TakeEditorModelTest, WithNothingToMixThePreviewIsSilent) {
     }
 }
 
-// A failed render keeps the last good preview; a failed save is reported.
 TEST_F(TakeEditorModelTest, FailuresAreReportedAndAFailedRenderKeepsThePreview) {
     const Take take = makeTake(1);
     auto model = open(take);
@@ -332,7 +326,6 @@ TEST_F(TakeEditorModelTest, EditsAndDraggedTrimsAreSavedRerunAndUndoable) {
     EXPECT_EQ(saved(take).edit, split);
 }
 
-// A rename from the take list while the take is open survives the editor's next save.
 TEST_F(TakeEditorModelTest, ARenameFromTheLibraryIsKeptByTheNextEdit) {
     const Take take = makeTake();
     auto model = open(take);

@@ -60,7 +60,6 @@ TEST_F(TakeLibraryTest, TheDefaultRootIsReelboxInTheMoviesFolderWithItsCache) {
     EXPECT_EQ(
         TakeLibrary::defaultRoot(),
         QDir(QStandardPaths::writableLocation(QStandardPaths::MoviesLocation)).filePath("Reelbox"));
-    EXPECT_TRUE(TakeLibrary::defaultRoot().startsWith(home.path()));
     EXPECT_EQ(TakeLibrary::defaultCacheRoot(), cacheRoot());
 
     TakeLibrary library;
@@ -101,7 +100,6 @@ TEST_F(TakeLibraryTest, AReadInTheBackgroundListsTheSameAndKeepsChangesMadeMeanw
     EXPECT_EQ(names(later), expected);
 }
 
-// Readable takes are listed newest first; whatever is not one is skipped and left as it is.
 TEST_F(TakeLibraryTest, ListsReadableTakesNewestFirstAndSkipsTheRest) {
     makeTake("good", utc(2024, 1, 1, 10, 0, 0), true, "Good");
     makeTake("no movie", utc(2024, 1, 2, 10, 0, 0), false, "No movie");

@@ -14,7 +14,6 @@ double designDB(const EqualizerSettings& settings, double frequencyHz) {
 
 } // namespace
 
-// The design response at the points where the cookbook's filters are defined.
 TEST(EqualizerDesign, EachBandAtItsDefiningPoints) {
     const double upperEdge = std::pow(2.0, 0.6); // 1.2 octaves between the half-gain points
     const EqualizerSettings mid3k{.midGainDB = 6, .midFrequencyHz = 3000};
@@ -57,7 +56,6 @@ TEST(EqualizerDesign, EachBandAtItsDefiningPoints) {
         EXPECT_NEAR(designDB(p.settings, p.frequencyHz), p.expectedDB, p.tolerance) << p.what;
 }
 
-// The processed signal against the design response.
 TEST(EqualizerProcessing, ImpulseResponseMatchesTheDesignAtTwentyFrequencies) {
     const EqualizerSettings cases[] = {
         {.lowCut = true, .lowGainDB = 6, .midGainDB = -4, .midFrequencyHz = 800, .highGainDB = 3},

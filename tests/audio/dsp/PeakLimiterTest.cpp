@@ -44,12 +44,6 @@ TEST(PeakLimiter, NothingEverExceedsTheCeiling) {
 }
 
 TEST(PeakLimiter, LimitsWithGainNotByClipping) {
-    // Hot noise: only the odd peak of each stretch sits at the ceiling, not every loud sample.
-    const std::vector<float> hot = limited(noise(96000, 8.0, 7));
-    const auto atCeiling =
-        std::count_if(hot.begin(), hot.end(), [](float v) { return std::fabs(v) > 0.999f; });
-    EXPECT_LT(double(atCeiling), 0.02 * double(hot.size()));
-
     // A steady loud tone comes out as the same tone, scaled to peak at the ceiling (away from
     // its ends, where the limiter ramps in and, with no more peaks ahead, lets go); at the ends
     // too every sample is its own input times a gain in (0, 1], which a shift of even one
