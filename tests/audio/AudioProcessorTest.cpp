@@ -398,9 +398,8 @@ TEST_F(AudioProcessorTest, SplicingIntoAReusedBufferWritesEveryFrame) {
     }
 }
 
-// A louder-than-full-scale signal, turned up by the master volume: every frame must be scaled,
-// then faded at the edges, then clipped, across the chunks of the file writer. The mix is plain
-// float arithmetic: subnormal samples at unity gain pass untouched.
+// Across the chunks of the file writer; subnormal samples at unity gain pass untouched (the mix
+// is plain float arithmetic).
 TEST_F(AudioProcessorTest, MasterGainFadesAndClipOnEveryFrameInOrder) {
     const struct {
         qint64 frames;
@@ -439,8 +438,7 @@ TEST_F(AudioProcessorTest, MasterGainFadesAndClipOnEveryFrameInOrder) {
     }
 }
 
-// A cache gives the very samples a full render gives. A change before the fader (an effect)
-// processes that track again while a fader move processes none; a room is made again only
+// An effect change processes its track again, a fader move none; a room is made again only
 // when what is sent to it changed. The samples kept in memory are the file's.
 TEST_F(AudioProcessorTest, CachedTracksAndRoomsMixAsAFullRenderDoes) {
     // Long enough for many blocks, so the rooms made on their own threads are waited for.

@@ -42,8 +42,7 @@ TEST_F(FilmstripTest, FramesAtTheSliceCentresWithinTheTolerance) {
     }
 }
 
-// Frames go out one by one as they are made; a movie that can't give any is an error, and
-// gives no frames to the call that collects them.
+// A movie that can't give any is an error, and no frames to the call that collects them.
 TEST_F(FilmstripTest, EachFrameHandsOverFramesAsTheyAreMade) {
     const QString movie = fixtures::writeNumberedMovie(dir.filePath("m.mov"), {64, 36}, 60);
     EXPECT_TRUE(Filmstrip::frames(movie, 0, 48).empty());

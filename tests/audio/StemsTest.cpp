@@ -48,8 +48,7 @@ protected:
 
 } // namespace
 
-// One mono stem per channel, every sample as it was recorded; audio that starts late is
-// preceded by silence.
+// Audio that starts late is preceded by silence.
 TEST_F(StemsTest, OneSampleExactMonoStemPerChannelInOnePass) {
     const QString movie = staircaseMovie("take.mov", 32, 12000, true, 0.5);
     const auto info = probeMovie(movie);

@@ -38,12 +38,8 @@ QImage halves(int width, int height, QRgb left, QRgb right) {
 }
 
 QImage quadrants(int width, int height, QRgb tl, QRgb tr, QRgb bl, QRgb br) {
-    QImage image(width, height, QImage::Format_RGB32);
-    QPainter painter(&image);
-    painter.fillRect(0, 0, width / 2, height / 2, QColor(tl));
-    painter.fillRect(width / 2, 0, width / 2, height / 2, QColor(tr));
-    painter.fillRect(0, height / 2, width / 2, height / 2, QColor(bl));
-    painter.fillRect(width / 2, height / 2, width / 2, height / 2, QColor(br));
+    QImage image = halves(width, height, tl, tr);
+    QPainter(&image).drawImage(0, height / 2, halves(width, height - height / 2, bl, br));
     return image;
 }
 
@@ -113,10 +109,8 @@ void expectSameOps(const std::vector<DrawOp>& actual, const std::vector<DrawOp>&
 
 } // namespace
 
-// The composer's export composition and the live snapshot of its placements draw the same at
-// the canvas size (the export puts its first layer on top, the preview its last), so the
-// export's transforms map each crop onto its tile: every layout, mirrored or not, sources of
-// several sizes cropped to each aspect, slid by their positions.
+// The export puts its first layer on top, the preview its last; every layout, mirrored or not,
+// sources of several sizes cropped to each aspect, slid by their positions.
 TEST(DrawOps, ExportMatchesThePreviewAtCanvasSize) {
     using Layout = ExportSettings::VideoLayout;
     TakeInfo info;
@@ -164,9 +158,7 @@ TEST(DrawOps, ExportMatchesThePreviewAtCanvasSize) {
             }
 }
 
-// What each picture shows where: the layouts, a canvas of another aspect between black bars,
-// larger outputs, mirroring within each tile, missing frames, destination edges snapped to
-// pixels.
+// Layouts, black bars, larger outputs, mirroring in each tile, missing frames, snapped edges.
 TEST(FrameRenderer, EachRegionShowsItsLayersColour) {
     struct Case {
         std::string what;

@@ -165,8 +165,7 @@ protected:
 
 } // namespace
 
-// The spans laid end to end, hidden parts left empty; the mix (longer than that) is cut to
-// the total.
+// The mix, longer than the spans, is cut to their total.
 TEST_F(TakeComposerBuild, SpansLaidEndToEndWithHiddenPartsLeftEmpty) {
     take.info.edit.hidden[Lane::mainVideo().key()] = {{0.5, 0.75}};
     const QString mixPath = dir.filePath("mix.caf");

@@ -114,10 +114,8 @@ TEST_F(TakeExporterTest, EachFormatWithItsStreams) {
     EXPECT_EQ(soundOnly.audio.size(), 1u);
 }
 
-// However a frame is put together for the encoder (the decoded pictures copied as they are
-// when every layer is drawn 1:1, the renderer otherwise), the export shows the picture the
-// renderer draws from the video composition, at its render size: every layout, mirrored or
-// not, and a portrait canvas in HEVC.
+// Whether the decoded pictures are copied as they are (every layer drawn 1:1) or drawn by the
+// renderer; a portrait canvas in HEVC too.
 TEST_F(TakeExporterTest, ExportShowsTheRenderersPicture) {
     writeHalves(take.moviePath(), 60, qRgb(220, 20, 20), qRgb(20, 200, 20));
     writeHalves(QDir(take.overdubsFolder()).filePath(take.info.overdubs[0].fileName), 60,
@@ -163,8 +161,7 @@ TEST_F(TakeExporterTest, ExportShowsTheRenderersPicture) {
     }
 }
 
-// A player seeking in an exported movie decodes from the key frame before the target: there
-// is one at least every 2 s of the export, in H.264 and in HEVC.
+// A player seeking in an export decodes from the key frame before the target.
 TEST_F(TakeExporterTest, KeyFramesComeAtLeastEveryTwoSeconds) {
     constexpr double seconds = 7;
     take.info.duration = seconds;
@@ -186,9 +183,8 @@ TEST_F(TakeExporterTest, KeyFramesComeAtLeastEveryTwoSeconds) {
     }
 }
 
-// A destination that can't be written is reported by the name it was given, before any
-// encoding starts. A cancelled export, during the encoding or before it, leaves the file that
-// was at the destination as it was and no temporary file; one that finishes replaces it.
+// A bad destination is reported by its given name before any encoding; a cancelled export
+// leaves the file there as it was and no temporary file.
 TEST_F(TakeExporterTest, TheDestinationIsCheckedFirstAndReplacedOnlyWhenFinished) {
     QDir().mkpath(out("folder.mp4"));
     for (const QString& destination : {out("folder.mp4"), out("missing/take.mp4")}) {

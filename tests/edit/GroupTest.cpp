@@ -5,8 +5,7 @@
 
 using namespace reelbox;
 
-// The take first, then the overdubs in order; a removed main recording has no lanes, an
-// overdub without video no video lane, and one without tracks is listed all the same.
+// A removed main recording has no lanes; an overdub without tracks is listed all the same.
 TEST(Groups, TakeFirstThenOverdubsWithTheirLanes) {
     test::EditFixture f;
     auto list = groups(f.state.info);

@@ -236,8 +236,7 @@ TEST_F(TakeEditorModelTest, DeletingRecordings) {
     EXPECT_FALSE(QFileInfo::exists(third.folder));
 }
 
-// Exports wait for the running pipeline and run one at a time. An edit made during an export
-// replaces the preview's mix but not the one the export reads, which goes once it is done.
+// An edit during an export replaces the preview's mix, not the export's, which goes after.
 TEST_F(TakeEditorModelTest, ExportsWaitForThePipelineRunOneAtATimeAndKeepTheirMix) {
     auto model = open(makeTake(0, false, 6, 2, QSize(640, 360)));
     model->seek(1);
@@ -266,9 +265,8 @@ TEST_F(TakeEditorModelTest, ExportsWaitForThePipelineRunOneAtATimeAndKeepTheirMi
                 0.05);
 }
 
-// An edit is saved, rerun and undoable. An edge drag previews without saving, rerunning or
-// registering; the release commits once, and its undo goes back to the edit from before the
-// drag, not to the last preview.
+// An edge drag previews without saving, rerunning or registering; the release commits once,
+// and its undo goes back to the edit from before the drag, not to the last preview.
 TEST_F(TakeEditorModelTest, EditsAndDraggedTrimsAreSavedRerunAndUndoable) {
     const Take take = makeTake();
     auto model = open(take);
@@ -345,8 +343,7 @@ TEST_F(TakeEditorModelTest, ARenameFromTheLibraryIsKeptByTheNextEdit) {
     settle(*model);
 }
 
-// Picture changes while a run works: the first run is not restarted for them, and what a run
-// loads shows the picture settings of the take as they are when it ends.
+// What a run loads shows the picture settings of the take as they are when it ends.
 TEST_F(TakeEditorModelTest, PictureChangesDuringARunNeitherRestartNorVanish) {
     auto model = start(makeTake(1));
     ASSERT_TRUE(test::waitFor([&] { return model->isRendering(); }));
@@ -369,9 +366,8 @@ TEST_F(TakeEditorModelTest, PictureChangesDuringARunNeitherRestartNorVanish) {
     }
 }
 
-// Mix and monitor files have one owner: the model that made them. Those an earlier opening
-// left go when the take is opened again; closing during a monitor mix stops it and leaves
-// no file; a mix whose cancellation came after it was written goes too.
+// Those an earlier opening left go; closing during a monitor mix leaves no file; a mix whose
+// cancellation came after it was written goes too.
 TEST_F(TakeEditorModelTest, MixFilesDoNotPileUp) {
     const Take take = makeTake(0, false, 12);
     const QDir cache = this->cache(take);

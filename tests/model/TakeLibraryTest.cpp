@@ -235,9 +235,8 @@ TEST_F(TakeLibraryTest, SaveFailuresAreThrownAndChangeNothing) {
     EXPECT_EQ(library.takes().at(0), take);
 }
 
-// Trashing moves the take's folder into the Trash of the data folder and lists the rest. A new
-// user (or CI as root) may have no data folder yet: the Trash is made there, never in the
-// current folder; where no Trash can be made, the take stays and the call says so.
+// A new user (or CI as root) may have no data folder yet: the Trash is made there, never in
+// the current folder; where none can be made, the take stays and the call says so.
 TEST_F(TakeLibraryTest, TrashMovesTheFolderIntoTheDataFoldersTrashOrLeavesTheTake) {
     const QString work = home.filePath(QStringLiteral("work"));
     QDir().mkpath(work);
