@@ -270,14 +270,12 @@ TEST_F(TakeLibraryTest, NewTakeFoldersAreNamedAfterTheTimeOrFail) {
     TakeLibrary library(root(), cacheRoot());
     const QDateTime fixed(QDate(2024, 3, 1), QTime(17, 5, 9), Qt::LocalTime);
     library.setClock([&] { return fixed; });
-    const QString first = library.makeNewTakeFolder();
-    const QString second = library.makeNewTakeFolder();
-    const QString third = library.makeNewTakeFolder();
-    EXPECT_EQ(QFileInfo(first).fileName(), QStringLiteral("2024-03-01 17.05.09"));
-    EXPECT_EQ(QFileInfo(second).fileName(), QStringLiteral("2024-03-01 17.05.09 2"));
-    EXPECT_EQ(QFileInfo(third).fileName(), QStringLiteral("2024-03-01 17.05.09 3"));
-    EXPECT_TRUE(QFileInfo(third).isDir());
-    EXPECT_TRUE(QDir(third).isEmpty());
+    for (const char* name :
+         {"2024-03-01 17.05.09", "2024-03-01 17.05.09 2", "2024-03-01 17.05.09 3"}) {
+        const QString folder = library.makeNewTakeFolder();
+        EXPECT_EQ(QFileInfo(folder).fileName(), QString::fromLatin1(name));
+        EXPECT_TRUE(QFileInfo(folder).isDir() && QDir(folder).isEmpty()) << name;
+    }
 
     // A retry that falls into the next second takes that second's date with the number.
     QDateTime now = fixed;
