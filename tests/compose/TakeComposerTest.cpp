@@ -58,20 +58,19 @@ TEST(TakeComposerCrop, CanvasAndPosition) {
 }
 
 TEST(TakeComposerLayout, SplitGridsAndPictureInPicture) {
-    const auto two = layout(2, hd, Layout::split, {});
-    EXPECT_EQ(two, (std::vector<RectD>{{0, 0, 960, 1080}, {960, 0, 960, 1080}}));
+    EXPECT_EQ(layout(2, hd, Layout::split, {}),
+              (std::vector<RectD>{{0, 0, 960, 1080}, {960, 0, 960, 1080}}));
     const auto three = layout(3, hd, Layout::split, {});
     EXPECT_EQ(three[2], (RectD{1280, 0, 640, 1080}));
-    const auto four = layout(4, hd, Layout::split, {});
-    EXPECT_EQ(four,
+    EXPECT_EQ(layout(4, hd, Layout::split, {}),
               (std::vector<RectD>{
                   {0, 0, 960, 540}, {960, 0, 960, 540}, {0, 540, 960, 540}, {960, 540, 960, 540}}));
     const auto five = layout(5, hd, Layout::split, {});
     EXPECT_EQ(five[2], (RectD{1280, 0, 640, 540}));
     EXPECT_EQ(five[4], (RectD{640, 540, 640, 540})); // a short last row is left-aligned
     // A tall canvas stacks.
-    const auto stacked = layout(2, {606, 1080}, Layout::split, {});
-    EXPECT_EQ(stacked, (std::vector<RectD>{{0, 0, 606, 540}, {0, 540, 606, 540}}));
+    EXPECT_EQ(layout(2, {606, 1080}, Layout::split, {}),
+              (std::vector<RectD>{{0, 0, 606, 540}, {0, 540, 606, 540}}));
     // One source, or main only: the whole canvas.
     EXPECT_EQ(layout(1, hd, Layout::split, {}), (std::vector<RectD>{{0, 0, 1920, 1080}}));
     EXPECT_EQ(layout(3, hd, Layout::main, {}), (std::vector<RectD>{{0, 0, 1920, 1080}}));
@@ -82,8 +81,7 @@ TEST(TakeComposerLayout, SplitGridsAndPictureInPicture) {
     EXPECT_EQ(tiles[0], (RectD{0, 0, 1920, 1080}));
     EXPECT_EQ(tiles[1], (RectD{1302, 714, 576, 324}));
     EXPECT_EQ(tiles[2], (RectD{1302, 714 - 42 - 1024, 576, 1024})); // its own shape
-    const auto portrait = layout(2, {606, 1080}, Layout::pip, {hd, hd});
-    EXPECT_EQ(portrait[1].width, even(606 * 0.42));
+    EXPECT_EQ(layout(2, {606, 1080}, Layout::pip, {hd, hd})[1].width, even(606 * 0.42));
 }
 
 TEST(TakeComposerPicture, VisibleSourcesAndLayerOrder) {

@@ -44,7 +44,8 @@ protected:
 } // namespace
 
 // Steps are whole frames of the output, and a cut under the playhead keeps its source time.
-TEST_F(EditorPlaybackTest, StepsAndCutsMoveThePlayheadInSourceTime) {
+// Played to the end, play starts again from the first kept span.
+TEST_F(EditorPlaybackTest, StepsCutsAndTheEndMoveThePlayheadInSourceTime) {
     auto model = open(makeTake());
     cut(*model, 1.0, 1.6);
     model->seek(0.5);
@@ -65,6 +66,22 @@ TEST_F(EditorPlaybackTest, StepsAndCutsMoveThePlayheadInSourceTime) {
     // Moving on from there goes through the next span's source time.
     model->player()->step(1);
     EXPECT_NEAR(model->playhead(), 1.6 + frame, 1e-9);
+
+    model->seek(0.5);
+    model->apply(setInPoint(model->editingState()));
+    settle(*model);
+    model->seek(model->sourceDuration() - 0.3);
+    waitForSeeks(*model);
+    EXPECT_FALSE(model->atEnd());
+    model->play();
+    ASSERT_TRUE(test::waitFor([&] { return !model->isPlaying(); }, 5000));
+    EXPECT_TRUE(model->atEnd());
+    EXPECT_NEAR(model->playhead(), model->sourceDuration(), 0.05);
+    model->jumpToStart(); // what the play button does at the end
+    waitForSeeks(*model);
+    EXPECT_DOUBLE_EQ(model->playhead(), 0.5);
+    EXPECT_NEAR(model->outputTime(), 0, 1e-9);
+    EXPECT_FALSE(model->atEnd());
 }
 
 TEST_F(EditorPlaybackTest, ScrubbingSendsOneSeekAtATimeAndEndsOnTheLastPosition) {
@@ -83,26 +100,6 @@ TEST_F(EditorPlaybackTest, ScrubbingSendsOneSeekAtATimeAndEndsOnTheLastPosition)
     EXPECT_EQ(seeksReceived, 2);
     EXPECT_DOUBLE_EQ(model->playhead(), last);
     EXPECT_NEAR(model->player()->currentTime(), last, 1e-9);
-}
-
-TEST_F(EditorPlaybackTest, PlayingStopsAtTheEndAndStartsAgainFromTheFirstKeptSpan) {
-    auto model = open(makeTake());
-    model->seek(0.5);
-    model->apply(setInPoint(model->editingState()));
-    settle(*model);
-    model->seek(model->sourceDuration() - 0.3);
-    waitForSeeks(*model);
-    EXPECT_FALSE(model->atEnd());
-    model->play();
-    ASSERT_TRUE(test::waitFor([&] { return !model->isPlaying(); }, 5000));
-    EXPECT_TRUE(model->atEnd());
-    EXPECT_NEAR(model->playhead(), model->sourceDuration(), 0.05);
-    // What the play button does at the end.
-    model->jumpToStart();
-    waitForSeeks(*model);
-    EXPECT_DOUBLE_EQ(model->playhead(), 0.5);
-    EXPECT_NEAR(model->outputTime(), 0, 1e-9);
-    EXPECT_FALSE(model->atEnd());
 }
 
 // A mirror change redraws the paused picture and the frames drawn next while playing.

@@ -252,11 +252,19 @@ TEST_F(TakeEditorModelTest, EditsAndDraggedTrimsAreSavedRerunAndUndoable) {
     QUndoStack stack;
     UndoStackAdapter undo(&stack);
     model->setUndoRegistry(&undo);
+    // A rename from the take list while the take is open is kept by the edit's save.
+    int changes = 0;
+    QObject::connect(model.get(), &TakeEditorModel::takeChanged, [&] { ++changes; });
+    library->rename(library->takes().front(), QStringLiteral("Renamed in the list"));
+    EXPECT_EQ(changes, 1);
+    library->rename(makeTake(), QStringLiteral("Other")); // another take's: not this one's
+    EXPECT_EQ(model->take().info.name, QStringLiteral("Renamed in the list"));
     const int runs = model->counters().runs;
     model->seek(1.5);
     model->apply(splitAtPlayhead(model->editingState()));
     const EditState split = model->take().info.edit;
     EXPECT_EQ(saved(model->take()).edit.splits, (std::vector<double>{1.5}));
+    EXPECT_EQ(saved(take).name, QStringLiteral("Renamed in the list"));
     settle(*model);
     EXPECT_EQ(model->counters().runs, runs + 1);
     EXPECT_EQ(model->counters().lastStage, Stage::process);
@@ -301,25 +309,6 @@ TEST_F(TakeEditorModelTest, EditsAndDraggedTrimsAreSavedRerunAndUndoable) {
     stack.undo();
     stack.redo();
     EXPECT_EQ(saved(take).edit, split);
-}
-
-TEST_F(TakeEditorModelTest, ARenameFromTheLibraryIsKeptByTheNextEdit) {
-    const Take take = makeTake();
-    auto model = open(take);
-    int changes = 0;
-    QObject::connect(model.get(), &TakeEditorModel::takeChanged, [&] { ++changes; });
-    library->rename(library->takes().front(), QStringLiteral("Renamed in the list"));
-    EXPECT_EQ(model->take().info.name, QStringLiteral("Renamed in the list"));
-    EXPECT_EQ(changes, 1);
-    model->seek(1.5);
-    model->apply(splitAtPlayhead(model->editingState()));
-    EXPECT_EQ(saved(take).name, QStringLiteral("Renamed in the list"));
-    EXPECT_EQ(saved(take).edit.splits, (std::vector<double>{1.5}));
-    // Another take's rename leaves this one as it is.
-    const Take other = makeTake();
-    library->rename(other, QStringLiteral("Other"));
-    EXPECT_EQ(model->take().info.name, QStringLiteral("Renamed in the list"));
-    settle(*model);
 }
 
 // Picture changes while a run works neither restart it nor vanish: what a run loads shows the
