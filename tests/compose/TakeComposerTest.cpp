@@ -245,21 +245,3 @@ TEST_F(TakeComposerBuild, NoVideoToDraw) {
     EXPECT_TRUE(r.videoSources.empty());
     EXPECT_TRUE(r.composition.tracks().empty());
 }
-
-TEST(CompositionEditing, RemovingATimeRangeShiftsLaterMaterial) {
-    Composition c;
-    const auto id = c.addTrack(CompositionTrack::Kind::video);
-    c.insert(id, {"a", 0, 0, 600, 0});
-    c.insert(id, {"a", 0, 900, 300, 900});
-    c.removeTimeRange(300, 700);
-    EXPECT_EQ(c.track(id)->segments,
-              (std::vector<CompositionSegment>{{"a", 0, 0, 300, 0}, {"a", 0, 1000, 200, 300}}));
-    EXPECT_EQ(c.duration(), 500);
-    EXPECT_EQ(c.track(id)->segmentAt(299)->start, 0);
-    EXPECT_EQ(c.track(id)->segmentAt(300)->sourceStart, 1000);
-    EXPECT_EQ(c.track(id)->segmentAt(500), nullptr);
-    const auto second = c.addTrack(CompositionTrack::Kind::audio);
-    EXPECT_NE(second, id);
-    c.removeTrack(id);
-    EXPECT_EQ(c.addTrack(CompositionTrack::Kind::video), second + 1); // IDs are never reused
-}
