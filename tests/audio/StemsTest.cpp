@@ -199,12 +199,3 @@ TEST_F(StemsTest, BadMediaGivesTheStemErrorsAndNoFinalStem) {
         }
     }
 }
-
-TEST(StemChannelLayout, TagsInTheFirstFourBytes) {
-    for (auto [channels, tag] : {std::pair{1, 0x640001u}, {2, 0x650002u}, {8, 0x930008u}}) {
-        std::array<std::uint8_t, 32> expected{}; // little-endian tag, zeros after
-        for (int i = 0; i < 4; ++i)
-            expected[size_t(i)] = std::uint8_t(tag >> (8 * i));
-        EXPECT_EQ(Stems::channelLayout(channels), expected) << channels;
-    }
-}

@@ -86,5 +86,4 @@ TEST(PeakLimiter, ReductionStartsBeforeATransientAndReleasesAfterIt) {
         ++recovered;
     EXPECT_NEAR(double(recovered - at) / sampleRate, 0.024 + 0.0025, 0.002);
     EXPECT_EQ(gain(output.size() - 1), 1.0); // and eventually back to exactly 1
-    EXPECT_EQ(PeakLimiter(sampleRate).lookAheadFrames(), lookAhead);
 }
