@@ -69,9 +69,11 @@ TEST(EqualizerProcessing, ImpulseResponseMatchesTheDesignAtTwentyFrequencies) {
         Equalizer eq(sampleRate, settings);
         std::vector<float> ir = impulse(1 << 16);
         eq.process(ir.data(), ir.size());
-        for (double f : testFrequencies())
+        for (int i = 0; i < 20; ++i) { // 20 Hz … 20 kHz, evenly on a log scale
+            const double f = 20 * std::pow(1000.0, i / 19.0);
             EXPECT_NEAR(responseDB(ir, f), eq.magnitudeDB(f), 0.1)
                 << f << " Hz, low " << settings.lowGainDB << " mid " << settings.midGainDB << " at "
                 << settings.midFrequencyHz;
+        }
     }
 }
