@@ -86,8 +86,7 @@ TEST(TakeInfoCodec, RoundTripAndTheFileFormat) {
     // Whole numbers carry no fraction.
     EXPECT_TRUE(text.contains("\"midFrequency\": 1200,"));
     EXPECT_FALSE(text.contains("1200.0"));
-    for (const char* absent : {"null", "framing", "channels"})
-        EXPECT_FALSE(text.contains(absent)) << absent;
+    EXPECT_FALSE(text.contains("null")); // nor the older keys: TheNextSaveWritesTheCurrentForm
 
     // Unset optionals are left out, the rest is always written; a date in local time is
     // written in UTC without its fraction.
@@ -106,20 +105,18 @@ TEST(TakeInfoCodec, RoundTripAndTheFileFormat) {
         EXPECT_TRUE(object["edit"].contains(key)) << key;
     for (const char* key : {"format", "aspect", "layout", "positions", "mirror"})
         EXPECT_TRUE(object["export"].contains(key)) << key;
-}
 
-TEST(TakeInfoCodec, NonFiniteNumbersFailTheSave) {
-    TakeInfo info = fullTakeInfo();
-    info.tracks[0].volumeDB = std::numeric_limits<double>::infinity();
-    EXPECT_THROW(encodeTakeInfo(info), Error);
-    info = fullTakeInfo();
-    info.edit.cuts.push_back({std::nan(""), 1});
-    EXPECT_THROW(encodeTakeInfo(info), Error);
+    // Numbers that are not finite fail the save.
+    TakeInfo bad = fullTakeInfo();
+    bad.tracks[0].volumeDB = std::numeric_limits<double>::infinity();
+    EXPECT_THROW(encodeTakeInfo(bad), Error);
+    bad = fullTakeInfo();
+    bad.edit.cuts.push_back({std::nan(""), 1});
+    EXPECT_THROW(encodeTakeInfo(bad), Error);
 }
 
 TEST(TakeInfoCodec, TheFirstFiveKeysMakeTheRecordUnreadable) {
     const char* date = R"("2024-03-01T17:05:09Z")";
-    EXPECT_NO_THROW(decodeTakeInfo(leading(R"("T")", date, "1")));
     EXPECT_EQ(decodeTakeInfo(leading(R"("T")", R"("2024-03-01T18:05:09+01:00")", "1")).createdAt,
               utc(2024, 3, 1, 17, 5, 9));
     EXPECT_EQ(decodeTakeInfo(minimalWith(R"("cameraName": null)")).cameraName, std::nullopt);
