@@ -114,7 +114,6 @@ TEST(DrawOps, ExportMatchesThePreviewAtCanvasSize) {
     for (const auto& [id, size] : {std::pair{overdubID, SizeD{48, 36}}, {3, SizeD{32, 18}}}) {
         Overdub o;
         o.id = QUuid::createUuid();
-        o.showVideo = true;
         info.overdubs.push_back(o);
         sources.push_back({id, Lane::overdubVideo(o.id), size});
     }

@@ -45,9 +45,8 @@ protected:
         Overdub o;
         o.id = QUuid::createUuid();
         o.fileName = QStringLiteral("blue.mov");
-        o.start = 0;
         o.duration = 2;
-        o.hasVideo = o.showVideo = true;
+        o.hasVideo = true;
         take.info.overdubs.push_back(o);
         writeHalves(QDir(take.overdubsFolder()).filePath(o.fileName), 60, qRgb(20, 20, 220),
                     qRgb(20, 20, 220));

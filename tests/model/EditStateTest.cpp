@@ -60,7 +60,6 @@ TEST(EditStateSegments, SplitsCutTheLaneIntoPieces) {
     EditState e;
     e.splits = {5, 0, 12};
     EXPECT_EQ(e.segments(std::nullopt, 10), (SpanList{{0, 5}, {5, 10}}));
-    EXPECT_EQ(e.splitsIn(std::nullopt), (std::vector<double>{5, 0, 12})); // as stored
 
     const Lane lane = Lane::audio(QUuid::createUuid());
     e.splits = {5};

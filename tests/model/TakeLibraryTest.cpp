@@ -129,7 +129,6 @@ TEST_F(TakeLibraryTest, ListsReadableTakesNewestFirstAndSkipsTheRest) {
             expected << QStringLiteral("T") + folder.mid(1);
     TakeLibrary library(root(), cacheRoot());
     EXPECT_EQ(names(library), expected << "Good");
-    EXPECT_EQ(library.takes()[0].folder, QDir(root()).filePath("overdubs only"));
     // Nothing was changed on disk.
     EXPECT_TRUE(QFileInfo::exists(QDir(root()).filePath("nameless/take.json")));
     EXPECT_TRUE(QFileInfo::exists(QDir(root()).filePath("no movie/take.json")));
@@ -150,7 +149,6 @@ TEST_F(TakeLibraryTest, SaveWritesAtomicallyAndUpdatesTheList) {
     EXPECT_EQ(changes, 1);
     EXPECT_EQ(library.takes().at(0), take);
     EXPECT_EQ(decodeTakeInfo(readFile(take.infoPath())), take.info);
-    // No temporary file is left beside it.
     EXPECT_EQ(QDir(take.folder).entryList(QDir::Files | QDir::Hidden),
               (QStringList{"take.json", "take.mov"}));
 

@@ -69,10 +69,9 @@ TEST(PeakLimiter, ReductionStartsBeforeATransientAndReleasesAfterIt) {
     auto gain = [&](std::size_t i) { return double(output[i]) / input[i]; };
     const std::size_t lookAhead = framesOf(0.005);
 
-    EXPECT_EQ(gain(at - lookAhead - 1), 1.0);           // untouched before the look-ahead
-    EXPECT_LT(gain(at - lookAhead + 1), 1.0);           // the ramp starts 5 ms early
-    EXPECT_NEAR(gain(at - lookAhead / 2), 0.625, 0.01); // linear ramp down to the peak
-    EXPECT_NEAR(output[at], 1.0f, 1e-6f);               // the peak meets the ceiling
+    EXPECT_EQ(gain(at - lookAhead - 1), 1.0); // untouched before the look-ahead
+    EXPECT_LT(gain(at - lookAhead + 1), 1.0); // the ramp starts 5 ms early
+    EXPECT_NEAR(output[at], 1.0f, 1e-6f);     // the peak meets the ceiling
     double largestStep = 0;
     for (std::size_t i = 1; i < output.size(); ++i) {
         if (i != at && i != at + 1)
