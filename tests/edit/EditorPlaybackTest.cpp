@@ -7,8 +7,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QTimer>
-#include <cmath>
-#include <cstdlib>
 
 using namespace reelbox;
 namespace fixtures = reelbox::testing;

@@ -223,12 +223,11 @@ TEST_F(TakeEditorModelTest, DeletingRecordings) {
     auto model = open(take);
     const Overdub overdub = take.info.overdubs[0];
     const QString overdubFile = QDir(take.overdubsFolder()).filePath(overdub.fileName);
-    const Track* sound = nullptr;
-    for (const Track& t : model->take().info.tracks)
-        if (t.source.isOverdub(overdub.id))
-            sound = &t;
-    ASSERT_TRUE(sound);
-    model->deleteTrack(sound->id);
+    const auto& tracks = model->take().info.tracks;
+    const auto sound = std::find_if(tracks.begin(), tracks.end(),
+                                    [&](const Track& t) { return t.source.isOverdub(overdub.id); });
+    ASSERT_NE(sound, tracks.end());
+    model->deleteTrack(QUuid(sound->id)); // a copy: the track goes
     EXPECT_TRUE(model->take().info.overdubs.empty());
     EXPECT_FALSE(QFileInfo::exists(overdubFile));
     settle(*model);

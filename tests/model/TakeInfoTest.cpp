@@ -1,7 +1,6 @@
 #include "model/Take.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
 #include <gtest/gtest.h>
 
 using namespace reelbox;
