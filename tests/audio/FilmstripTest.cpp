@@ -13,19 +13,6 @@ namespace {
 
 class FilmstripTest : public ::testing::Test {
 protected:
-    // A movie whose frame i shows the colour of index i (offset by `base`); without a size,
-    // a second of sound alone.
-    static QString numberedMovie(const QString& path, int frames, QSize size, int base = 0) {
-        MovieWriterSettings settings;
-        settings.videoSize = size;
-        settings.audioChannels = size.isValid() ? 0 : 1;
-        QDir().mkpath(QFileInfo(path).path());
-        return fixtures::writeMovie(
-            path, settings, frames, size.isValid() ? 0 : 48000,
-            [=](int i) { return fixtures::indexedPicture(size, (base + i) % 100); },
-            [](qint64, int) { return 0.1f; });
-    }
-
     Take takeIn(const QString& name) {
         Take take;
         take.folder = dir.filePath(name);
@@ -40,8 +27,10 @@ protected:
 
 } // namespace
 
-TEST_F(FilmstripTest, FramesAtTheSliceCentresWithinTheTolerance) {
-    const QString movie = numberedMovie(dir.filePath("m.mov"), 90, QSize(160, 90));
+// Frames at the slice centres, handed over one by one as they are made; a movie that can't
+// give any is an error, and gives no frames to the call that collects them.
+TEST_F(FilmstripTest, FramesAtTheSliceCentresHandedOverAsTheyAreMade) {
+    const QString movie = fixtures::writeNumberedMovie(dir.filePath("m.mov"), {160, 90}, 90);
     const auto images = Filmstrip::frames(movie, 6, 48);
     ASSERT_EQ(images.size(), 6u);
     for (size_t i = 0; i < images.size(); ++i) {
@@ -53,12 +42,6 @@ TEST_F(FilmstripTest, FramesAtTheSliceCentresWithinTheTolerance) {
         const double requested = (double(i) + 0.5) * 3.0 / 6;
         EXPECT_LE(std::abs(index / 30.0 - requested), 0.5 + 1.0 / 30) << i << " got " << index;
     }
-}
-
-// Frames go out one by one as they are made; a movie that can't give any is an error, and
-// gives no frames to the call that collects them.
-TEST_F(FilmstripTest, EachFrameHandsOverFramesAsTheyAreMade) {
-    const QString movie = numberedMovie(dir.filePath("m.mov"), 60, QSize(64, 36));
     EXPECT_TRUE(Filmstrip::frames(movie, 0, 48).empty());
     std::stop_source stop;
     std::vector<int> indexes;
@@ -75,8 +58,11 @@ TEST_F(FilmstripTest, EachFrameHandsOverFramesAsTheyAreMade) {
     EXPECT_EQ(indexes, (std::vector<int>{0, 1}));
     EXPECT_EQ(Filmstrip::eachFrame(movie, 6, 20, [](int, const QImage&) {}), 6);
 
-    for (const QString& path :
-         {dir.filePath("missing.mov"), numberedMovie(dir.filePath("sound.mov"), 0, QSize())}) {
+    MovieWriterSettings soundOnly;
+    soundOnly.audioChannels = 1;
+    const QString sound = fixtures::writeMovie(dir.filePath("sound.mov"), soundOnly, 0, 48000, {},
+                                               [](qint64, int) { return 0.1f; });
+    for (const QString& path : {dir.filePath("missing.mov"), sound}) {
         EXPECT_THROW(Filmstrip::eachFrame(path, 3, 20, [](int, const QImage&) {}), Error)
             << path.toStdString();
         EXPECT_TRUE(Filmstrip::frames(path, 4, 48).empty()) << path.toStdString();
@@ -85,12 +71,11 @@ TEST_F(FilmstripTest, EachFrameHandsOverFramesAsTheyAreMade) {
 
 TEST_F(FilmstripTest, ThumbnailIsMadeOnceFromTheMainMovieOrTheFirstOverdubWithVideo) {
     Take take = takeIn("main");
-    numberedMovie(take.moviePath(), 60, QSize(480, 270), 40);
+    fixtures::writeNumberedMovie(take.moviePath(), {480, 270}, 60, 40);
     const auto image = Filmstrip::ensureThumbnail(take);
     ASSERT_TRUE(image);
     const QString path = QDir(take.folder).filePath("thumbnail.jpg");
     const QImage written(path, "JPG");
-    ASSERT_FALSE(written.isNull());
     EXPECT_EQ(written.width(), 240);
     EXPECT_LE(written.height(), 240);
     EXPECT_EQ(fixtures::indexOfColour(written), 70); // frame 30 at t = 1.0
@@ -116,10 +101,9 @@ TEST_F(FilmstripTest, ThumbnailIsMadeOnceFromTheMainMovieOrTheFirstOverdubWithVi
         o.hasVideo = hasVideo;
         overdubs.info.overdubs.push_back(o);
     }
-    numberedMovie(QDir(overdubs.overdubsFolder()).filePath(overdubs.info.overdubs[1].fileName), 40,
-                  QSize(320, 180), 7);
-    EXPECT_EQ(Filmstrip::thumbnailMovie(overdubs),
-              QDir(overdubs.overdubsFolder()).filePath(overdubs.info.overdubs[1].fileName));
+    fixtures::writeNumberedMovie(
+        QDir(overdubs.overdubsFolder()).filePath(overdubs.info.overdubs[1].fileName), {320, 180},
+        40, 7);
     const auto fromOverdub = Filmstrip::ensureThumbnail(overdubs);
     ASSERT_TRUE(fromOverdub);
     EXPECT_EQ(fixtures::indexOfColour(*fromOverdub), 37);

@@ -48,8 +48,7 @@ protected:
 
 } // namespace
 
-// One mono stem per channel, every sample as it was recorded; audio that starts late is
-// preceded by silence.
+// Audio that starts late is preceded by silence.
 TEST_F(StemsTest, OneSampleExactMonoStemPerChannelInOnePass) {
     const QString movie = staircaseMovie("take.mov", 32, 12000, true, 0.5);
     const auto info = probeMovie(movie);
@@ -57,10 +56,8 @@ TEST_F(StemsTest, OneSampleExactMonoStemPerChannelInOnePass) {
     const qint64 lead = 24000; // the sound was written from half a second in
     const QStringList stems = Stems::extract(movie, cache());
     ASSERT_EQ(stems.size(), 32);
-    const qint64 mtime = info.modificationTimeSeconds;
-    EXPECT_EQ(QFileInfo(stems[0]).fileName(), QStringLiteral("take-%1-ch0.caf").arg(mtime));
-    EXPECT_EQ(QFileInfo(stems[31]).fileName(), QStringLiteral("take-%1-ch31.caf").arg(mtime));
-    EXPECT_TRUE(partialStems().isEmpty());
+    EXPECT_EQ(QFileInfo(stems[0]).fileName(),
+              QStringLiteral("take-%1-ch0.caf").arg(info.modificationTimeSeconds));
     for (int c = 0; c < 32; ++c) {
         const AudioData data = readAudioFile(stems[c]);
         EXPECT_EQ(data.sampleRate, audioSampleRate);
@@ -74,7 +71,6 @@ TEST_F(StemsTest, OneSampleExactMonoStemPerChannelInOnePass) {
     }
 }
 
-// Cancelling leaves no file behind; unchanged movies then come from the cache.
 TEST_F(StemsTest, CancellingLeavesNothingAndUnchangedMoviesComeFromTheCache) {
     const QString movie = staircaseMovie("take.mov", 2, 4800);
     std::stop_source stop;
@@ -163,13 +159,9 @@ TEST_F(StemsTest, TwoExtractionsOfOneMovieAtOnceBothGetEveryStem) {
     }
 }
 
+// Files that are not movies at all fail in the reader (BadMedia's tests); here, how each
+// failure reaches the stems.
 TEST_F(StemsTest, BadMediaGivesTheStemErrorsAndNoFinalStem) {
-    const auto file = [&](const QString& name, const QByteArray& bytes) {
-        QFile f(dir.filePath(name));
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-        return f.fileName();
-    };
     MovieWriterSettings videoOnly;
     videoOnly.videoSize = QSize(64, 36);
     const QString cut = staircaseMovie("cut.mov", 2, 48000);
@@ -185,9 +177,6 @@ TEST_F(StemsTest, BadMediaGivesTheStemErrorsAndNoFinalStem) {
              [](int i) { return fixtures::indexedPicture(QSize(64, 36), i); },
              [](qint64, int) { return 0.0f; }),
          StemError::Kind::noAudio, "This recording has no audio."},
-        {file("text.mov", "This is not a movie, just some words.\n"), StemError::Kind::readFailed,
-         ""},
-        {file("zeros.mov", QByteArray(64 * 1024, '\0')), StemError::Kind::readFailed, ""},
         {dir.filePath("missing.mov"), StemError::Kind::readFailed, ""},
         {dir.filePath("folder.mov"), StemError::Kind::readFailed,
          "folder.mov\u201d is a folder, not a movie."},
@@ -207,14 +196,5 @@ TEST_F(StemsTest, BadMediaGivesTheStemErrorsAndNoFinalStem) {
                 << e.what();
             EXPECT_TRUE(finalStems().isEmpty()) << e.what();
         }
-    }
-}
-
-TEST(StemChannelLayout, TagsInTheFirstFourBytes) {
-    for (auto [channels, tag] : {std::pair{1, 0x640001u}, {2, 0x650002u}, {8, 0x930008u}}) {
-        std::array<std::uint8_t, 32> expected{}; // little-endian tag, zeros after
-        for (int i = 0; i < 4; ++i)
-            expected[size_t(i)] = std::uint8_t(tag >> (8 * i));
-        EXPECT_EQ(Stems::channelLayout(channels), expected) << channels;
     }
 }

@@ -7,23 +7,10 @@
 using namespace reelbox;
 namespace fixtures = reelbox::testing;
 
-namespace {
-
-QString numberedMovie(const QString& path, int frames, int base) {
-    MovieWriterSettings settings;
-    settings.videoSize = QSize(64, 36);
-    return fixtures::writeMovie(
-        path, settings, frames, 0,
-        [=](int i) { return fixtures::indexedPicture(QSize(64, 36), (base + i) % 100); },
-        [](qint64, int) { return 0.0f; });
-}
-
-} // namespace
-
 TEST(CompositionFrameSource, TheFrameOfEveryTrackAtATime) {
     QTemporaryDir dir;
-    const QString a = numberedMovie(dir.filePath("a.mov"), 60, 0);  // 2 s, frames 0 … 59
-    const QString b = numberedMovie(dir.filePath("b.mov"), 30, 60); // 1 s, colours 60 … 89
+    const QString a = fixtures::writeNumberedMovie(dir.filePath("a.mov"), {64, 36}, 60); // 2 s
+    const QString b = fixtures::writeNumberedMovie(dir.filePath("b.mov"), {64, 36}, 30, 60);
     Composition composition;
     const auto main = composition.addTrack(CompositionTrack::Kind::video);
     const auto overdub = composition.addTrack(CompositionTrack::Kind::video);

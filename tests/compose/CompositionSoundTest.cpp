@@ -26,9 +26,8 @@ QString writeSource(const QDir& dir, const QString& name, int channels, qint64 f
 
 } // namespace
 
-// One reader for the player and the exporter: a mono source on both sides, the first two of
-// more channels, tick t at frame 80 t on both time lines, tracks summed, silence in gaps and
-// past a source's end; reading in chunks gives what one read gives.
+// A mono source on both sides, the first two of more channels, tick t at frame 80 t, tracks
+// summed, silence in gaps and past a source's end; chunked reads equal one read.
 TEST(CompositionSound, ReadsEverySegmentIntoPlace) {
     QTemporaryDir tmp;
     const QDir dir(tmp.path());

@@ -38,12 +38,8 @@ QImage halves(int width, int height, QRgb left, QRgb right) {
 }
 
 QImage quadrants(int width, int height, QRgb tl, QRgb tr, QRgb bl, QRgb br) {
-    QImage image(width, height, QImage::Format_RGB32);
-    QPainter painter(&image);
-    painter.fillRect(0, 0, width / 2, height / 2, QColor(tl));
-    painter.fillRect(width / 2, 0, width / 2, height / 2, QColor(tr));
-    painter.fillRect(0, height / 2, width / 2, height / 2, QColor(bl));
-    painter.fillRect(width / 2, height / 2, width / 2, height / 2, QColor(br));
+    QImage image = halves(width, height, tl, tr);
+    QPainter(&image).drawImage(0, height / 2, halves(width, height - height / 2, bl, br));
     return image;
 }
 
@@ -83,10 +79,6 @@ LiveSnapshot pip() {
             false};
 }
 
-QImage render(const LiveSnapshot& snapshot, QSize output, const Frames& frames) {
-    return renderFrame(output, drawOps(snapshot, output), frames.lookup());
-}
-
 // Every pixel of `area` has `colour` (alpha ignored); reports the first that does not.
 ::testing::AssertionResult filled(const QImage& image, QRect area, QRgb colour) {
     for (int y = area.top(); y <= area.bottom(); ++y)
@@ -113,23 +105,8 @@ void expectSameOps(const std::vector<DrawOp>& actual, const std::vector<DrawOp>&
 
 } // namespace
 
-TEST(DrawOps, PreviewFitsTheCanvasCentredWithItsAspect) {
-    LiveSnapshot snapshot = pip();
-    snapshot.mirror = true;
-    // 64 × 36 into 160 × 54: scale 1.5, 96 × 54 centred at x 32.
-    const auto ops = drawOps(snapshot, {160, 54});
-    ASSERT_EQ(ops.size(), 2u);
-    EXPECT_EQ(ops[0], (DrawOp{mainID, {0, 0, 64, 36}, {32, 0, 96, 54}, true}));
-    EXPECT_EQ(ops[1], (DrawOp{overdubID, {0, 0, 64, 36}, {32 + 66, 36, 24, 13.5}, true}));
-
-    EXPECT_TRUE(drawOps(LiveSnapshot{{0, 36}, pip().layers, false}, {64, 36}).empty());
-    EXPECT_TRUE(drawOps(LiveSnapshot{{64, 36}, {}, false}, {64, 36}).empty());
-}
-
-// The composer's export composition and the live snapshot of its placements draw the same at
-// the canvas size (the export puts its first layer on top, the preview its last), so the
-// export's transforms map each crop onto its tile: every layout, mirrored or not, sources of
-// several sizes cropped to each aspect, slid by their positions.
+// The export puts its first layer on top, the preview its last; every layout, mirrored or not,
+// sources of several sizes cropped to each aspect, slid by their positions.
 TEST(DrawOps, ExportMatchesThePreviewAtCanvasSize) {
     using Layout = ExportSettings::VideoLayout;
     TakeInfo info;
@@ -137,7 +114,6 @@ TEST(DrawOps, ExportMatchesThePreviewAtCanvasSize) {
     for (const auto& [id, size] : {std::pair{overdubID, SizeD{48, 36}}, {3, SizeD{32, 18}}}) {
         Overdub o;
         o.id = QUuid::createUuid();
-        o.showVideo = true;
         info.overdubs.push_back(o);
         sources.push_back({id, Lane::overdubVideo(o.id), size});
     }
@@ -167,7 +143,7 @@ TEST(DrawOps, ExportMatchesThePreviewAtCanvasSize) {
                 std::vector<DrawOp> exported = drawOps(picture.videoComposition),
                                     previewed = drawOps(snapshot, size);
                 EXPECT_EQ(renderFrame(size, exported, frames.lookup()),
-                          render(snapshot, size, frames));
+                          renderFrame(size, previewed, frames.lookup()));
                 const auto byTrack = [](const DrawOp& a, const DrawOp& b) {
                     return a.trackID < b.trackID;
                 };
@@ -177,9 +153,7 @@ TEST(DrawOps, ExportMatchesThePreviewAtCanvasSize) {
             }
 }
 
-// What each picture shows where: the layouts, a canvas of another aspect between black bars,
-// larger outputs, mirroring within each tile, missing frames, destination edges snapped to
-// pixels.
+// Layouts, black bars, larger outputs, mirroring in each tile, missing frames, snapped edges.
 TEST(FrameRenderer, EachRegionShowsItsLayersColour) {
     struct Case {
         std::string what;
@@ -258,7 +232,9 @@ TEST(FrameRenderer, EachRegionShowsItsLayersColour) {
 TEST(FrameRenderer, NothingToDrawIsBlack) {
     const Frames frames = redAndBlue();
     const std::vector<std::vector<DrawOp>> nothing{
-        {}, {{mainID, {0, 0, 64, 36}, {64, 0, 10, 10}, false}}}; // entirely outside the output
+        {},
+        {{mainID, {0, 0, 64, 36}, {64, 0, 10, 10}, false}}, // entirely outside the output
+        drawOps(LiveSnapshot{{0, 36}, pip().layers, false}, {64, 36})}; // an empty canvas
     for (const auto& ops : nothing) {
         QImage image = solid(64, 36, white);
         renderFrame(image, ops, frames.lookup());
@@ -297,7 +273,6 @@ TEST(FrameRenderer, TheCropSelectsThePartOfTheSource) {
             frames.lookup());
     };
     EXPECT_TRUE(filled(show({32, 18, 32, 18}, {32, 18}), {0, 0, 32, 18}, white));
-    EXPECT_TRUE(filled(show({0, 18, 32, 18}, {32, 18}), {0, 0, 32, 18}, blue));
     // Scaled up or down, nothing from outside the crop bleeds in, even at its edges.
     EXPECT_TRUE(filled(show({32, 0, 32, 18}, {96, 54}), {0, 0, 96, 54}, green));
     EXPECT_TRUE(filled(show({0, 0, 32, 18}, {7, 5}), {0, 0, 7, 5}, red));
@@ -318,7 +293,8 @@ TEST(FrameRenderer, TheCropSelectsThePartOfTheSource) {
 }
 
 TEST(FrameRenderer, EnlargingIsBilinear) {
-    // Red rises 5 a pixel across, green 6 a pixel down; enlarged 2× both stay straight lines.
+    // Red rises 5 a pixel across, green 6 a pixel down; enlarged 2× both stay straight lines,
+    // within 1 (the nearest source pixel would be 1.25 off).
     QImage ramp(48, 27, QImage::Format_RGB32);
     for (int y = 0; y < 27; ++y)
         for (int x = 0; x < 48; ++x)
@@ -335,16 +311,9 @@ TEST(FrameRenderer, EnlargingIsBilinear) {
             for (int x = 0; x < 96; ++x) {
                 const QRgb p = image.pixel(x, y);
                 const int sx = mirror ? 95 - x : x;
-                ASSERT_LE(std::abs(qRed(p) - exact(sx, 47, 10, 5)), 2) << x << ", " << y;
-                ASSERT_LE(std::abs(qGreen(p) - exact(y, 26, 20, 6)), 2) << x << ", " << y;
+                ASSERT_LE(std::abs(qRed(p) - exact(sx, 47, 10, 5)), 1) << x << ", " << y;
+                ASSERT_LE(std::abs(qGreen(p) - exact(y, 26, 20, 6)), 1) << x << ", " << y;
                 ASSERT_EQ(qBlue(p), 77);
-                if (x > 0) {
-                    const int before = qRed(image.pixel(x - 1, y));
-                    ASSERT_TRUE(mirror ? qRed(p) <= before : qRed(p) >= before) << x << ", " << y;
-                }
-                if (y > 0) {
-                    ASSERT_GE(qGreen(p), qGreen(image.pixel(x, y - 1))) << x << ", " << y;
-                }
             }
     }
 }

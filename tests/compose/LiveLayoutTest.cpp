@@ -21,8 +21,6 @@ LiveSnapshot numbered(int n) {
 
 } // namespace
 
-// The drawing side copies the snapshot while the editor replaces it: it sees only whole
-// snapshots, never an older one after a newer one.
 TEST(LiveLayout, DrawingSeesOnlyWholeSnapshotsWhileTheyAreReplaced) {
     LiveLayout layout;
     EXPECT_EQ(layout.current(), LiveSnapshot{}); // empty until the first replace

@@ -58,20 +58,18 @@ TEST(TakeComposerCrop, CanvasAndPosition) {
 }
 
 TEST(TakeComposerLayout, SplitGridsAndPictureInPicture) {
-    const auto two = layout(2, hd, Layout::split, {});
-    EXPECT_EQ(two, (std::vector<RectD>{{0, 0, 960, 1080}, {960, 0, 960, 1080}}));
-    const auto three = layout(3, hd, Layout::split, {});
-    EXPECT_EQ(three[2], (RectD{1280, 0, 640, 1080}));
-    const auto four = layout(4, hd, Layout::split, {});
-    EXPECT_EQ(four,
+    EXPECT_EQ(layout(2, hd, Layout::split, {}),
+              (std::vector<RectD>{{0, 0, 960, 1080}, {960, 0, 960, 1080}}));
+    EXPECT_EQ(layout(3, hd, Layout::split, {})[2], (RectD{1280, 0, 640, 1080}));
+    EXPECT_EQ(layout(4, hd, Layout::split, {}),
               (std::vector<RectD>{
                   {0, 0, 960, 540}, {960, 0, 960, 540}, {0, 540, 960, 540}, {960, 540, 960, 540}}));
     const auto five = layout(5, hd, Layout::split, {});
     EXPECT_EQ(five[2], (RectD{1280, 0, 640, 540}));
     EXPECT_EQ(five[4], (RectD{640, 540, 640, 540})); // a short last row is left-aligned
     // A tall canvas stacks.
-    const auto stacked = layout(2, {606, 1080}, Layout::split, {});
-    EXPECT_EQ(stacked, (std::vector<RectD>{{0, 0, 606, 540}, {0, 540, 606, 540}}));
+    EXPECT_EQ(layout(2, {606, 1080}, Layout::split, {}),
+              (std::vector<RectD>{{0, 0, 606, 540}, {0, 540, 606, 540}}));
     // One source, or main only: the whole canvas.
     EXPECT_EQ(layout(1, hd, Layout::split, {}), (std::vector<RectD>{{0, 0, 1920, 1080}}));
     EXPECT_EQ(layout(3, hd, Layout::main, {}), (std::vector<RectD>{{0, 0, 1920, 1080}}));
@@ -82,8 +80,7 @@ TEST(TakeComposerLayout, SplitGridsAndPictureInPicture) {
     EXPECT_EQ(tiles[0], (RectD{0, 0, 1920, 1080}));
     EXPECT_EQ(tiles[1], (RectD{1302, 714, 576, 324}));
     EXPECT_EQ(tiles[2], (RectD{1302, 714 - 42 - 1024, 576, 1024})); // its own shape
-    const auto portrait = layout(2, {606, 1080}, Layout::pip, {hd, hd});
-    EXPECT_EQ(portrait[1].width, even(606 * 0.42));
+    EXPECT_EQ(layout(2, {606, 1080}, Layout::pip, {hd, hd})[1].width, even(606 * 0.42));
 }
 
 TEST(TakeComposerPicture, VisibleSourcesAndLayerOrder) {
@@ -91,7 +88,6 @@ TEST(TakeComposerPicture, VisibleSourcesAndLayerOrder) {
     Overdub a, b;
     a.id = QUuid::createUuid();
     b.id = QUuid::createUuid();
-    a.showVideo = b.showVideo = true;
     info.overdubs = {a, b};
     const std::vector<VideoSource> sources{{1, Lane::mainVideo(), hd},
                                            {2, Lane::overdubVideo(a.id), hd},
@@ -106,9 +102,6 @@ TEST(TakeComposerPicture, VisibleSourcesAndLayerOrder) {
     for (const LayerInstruction& l : p.videoComposition.layers)
         order.push_back(l.trackID);
     EXPECT_EQ(order, (std::vector<std::int32_t>{2, 3, 1})); // source 0 at the back
-    EXPECT_EQ(p.videoComposition.renderSize, hd);
-    EXPECT_EQ(p.videoComposition.frameDuration, 20);
-    EXPECT_EQ(p.videoComposition.duration, 600);
 
     // Main only draws just the main video; with it hidden, nothing.
     p = picture(sources, info, hd, settingsWith(Layout::main), 600);
@@ -138,17 +131,7 @@ protected:
         take.folder = dir.path();
         take.info.name = QStringLiteral("Compose");
         take.info.duration = 3;
-        video(take.moviePath(), 90, hd_small);
-    }
-
-    static void video(const QString& path, int frames, QSize size) {
-        MovieWriterSettings settings;
-        settings.videoSize = size;
-        QDir().mkpath(QFileInfo(path).path());
-        fixtures::writeMovie(
-            path, settings, frames, 0,
-            [=](int i) { return fixtures::indexedPicture(size, i % 100); },
-            [](qint64, int) { return 0.0f; });
+        fixtures::writeNumberedMovie(take.moviePath(), hd_small, 90);
     }
 
     Overdub addOverdub(double start, double nudge, int frames) {
@@ -158,9 +141,9 @@ protected:
         o.start = start;
         o.nudge = nudge;
         o.hasVideo = true;
-        o.showVideo = true;
         o.duration = frames / 30.0;
-        video(QDir(take.overdubsFolder()).filePath(o.fileName), frames, QSize(64, 36));
+        fixtures::writeNumberedMovie(QDir(take.overdubsFolder()).filePath(o.fileName), {64, 36},
+                                     frames);
         take.info.overdubs.push_back(o);
         return o;
     }
@@ -177,8 +160,7 @@ protected:
 
 } // namespace
 
-// The spans laid end to end, hidden parts left empty; the mix (longer than that) is cut to
-// the total.
+// The mix, longer than the spans, is cut to their total.
 TEST_F(TakeComposerBuild, SpansLaidEndToEndWithHiddenPartsLeftEmpty) {
     take.info.edit.hidden[Lane::mainVideo().key()] = {{0.5, 0.75}};
     const QString mixPath = dir.filePath("mix.caf");
@@ -196,9 +178,7 @@ TEST_F(TakeComposerBuild, SpansLaidEndToEndWithHiddenPartsLeftEmpty) {
     const auto audio = r.composition.tracks(CompositionTrack::Kind::audio);
     ASSERT_EQ(audio.size(), 1u);
     EXPECT_EQ(audio[0]->segments, (std::vector<CompositionSegment>{{mixPath, 0, 0, 1200, 0}}));
-    EXPECT_EQ(r.canvasSource, (SizeD{96, 54}));
-    EXPECT_EQ(r.renderSize, (SizeD{96, 54}));
-    ASSERT_TRUE(r.videoComposition);
+    ASSERT_TRUE(r.videoComposition); // its size: the exporter's tests
     EXPECT_EQ(r.placements.size(), 1u);
 }
 
@@ -242,7 +222,6 @@ TEST_F(TakeComposerBuild, NoVideoToDraw) {
     take.info.mainRemoved = true;
     Result r = build(take, {{0, 1}}, std::nullopt, {}, true);
     EXPECT_FALSE(r.videoComposition);
-    EXPECT_TRUE(r.placements.empty());
     EXPECT_TRUE(r.videoSources.empty());
     EXPECT_EQ(r.renderSize, hd);
     r = build(take, {{0, 1}}, std::nullopt, settingsWith(Layout::split, Aspect::square), true);
@@ -261,22 +240,4 @@ TEST_F(TakeComposerBuild, NoVideoToDraw) {
     r = build(take, {{0, 1}}, std::nullopt, {}, false);
     EXPECT_TRUE(r.videoSources.empty());
     EXPECT_TRUE(r.composition.tracks().empty());
-}
-
-TEST(CompositionEditing, RemovingATimeRangeShiftsLaterMaterial) {
-    Composition c;
-    const auto id = c.addTrack(CompositionTrack::Kind::video);
-    c.insert(id, {"a", 0, 0, 600, 0});
-    c.insert(id, {"a", 0, 900, 300, 900});
-    c.removeTimeRange(300, 700);
-    EXPECT_EQ(c.track(id)->segments,
-              (std::vector<CompositionSegment>{{"a", 0, 0, 300, 0}, {"a", 0, 1000, 200, 300}}));
-    EXPECT_EQ(c.duration(), 500);
-    EXPECT_EQ(c.track(id)->segmentAt(299)->start, 0);
-    EXPECT_EQ(c.track(id)->segmentAt(300)->sourceStart, 1000);
-    EXPECT_EQ(c.track(id)->segmentAt(500), nullptr);
-    const auto second = c.addTrack(CompositionTrack::Kind::audio);
-    EXPECT_NE(second, id);
-    c.removeTrack(id);
-    EXPECT_EQ(c.addTrack(CompositionTrack::Kind::video), second + 1); // IDs are never reused
 }

@@ -27,54 +27,12 @@ constexpr int rate = 48000;
 // layer shows; 96 × 54.
 void writeHalves(const QString& path, int frames, QRgb first, QRgb second, bool stacked = false) {
     const QSize size(96, 54);
-    MovieWriterSettings settings;
-    settings.videoSize = size;
     QImage picture(size, QImage::Format_RGB32);
     picture.fill(second);
     for (int y = 0; y < (stacked ? size.height() / 2 : size.height()); ++y)
         for (int x = 0; x < (stacked ? size.width() : size.width() / 3); ++x)
             picture.setPixel(x, y, first);
-    QDir().mkpath(QFileInfo(path).path());
-    fixtures::writeMovie(
-        path, settings, frames, 0, [&](int) { return picture; }, [](qint64, int) { return 0.0f; });
-}
-
-double meanDifference(const QImage& a, const QImage& b) {
-    if (a.size() != b.size())
-        return 255;
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
-                   std::abs(qBlue(p) - qBlue(q));
-        }
-    return sum / (3.0 * a.width() * a.height());
-}
-
-// The mix: a 440 Hz tone that swells, so the export's sound can be matched against it.
-std::vector<float> toneMix(qint64 frames) {
-    std::vector<float> samples(static_cast<size_t>(frames));
-    for (qint64 i = 0; i < frames; ++i)
-        samples[size_t(i)] = 0.4f * float(std::sin(2 * M_PI * 440 * double(i) / rate)) *
-                             float(0.3 + 0.7 * double(i) / double(frames));
-    return samples;
-}
-
-double correlationAtBestLag(const std::vector<float>& a, const std::vector<float>& b, int maxLag) {
-    double best = 0;
-    const size_t n = std::min(a.size(), b.size());
-    for (int lag = 0; lag <= maxLag; ++lag) {
-        double ab = 0, aa = 0, bb = 0;
-        for (size_t i = size_t(rate / 10); i + size_t(lag) < n - size_t(rate / 10); ++i) {
-            ab += double(a[i]) * b[i + size_t(lag)];
-            aa += double(a[i]) * a[i];
-            bb += double(b[i + size_t(lag)]) * b[i + size_t(lag)];
-        }
-        if (aa > 0 && bb > 0)
-            best = std::max(best, ab / std::sqrt(aa * bb));
-    }
-    return best;
+    fixtures::writePictures(path, size, frames, [&](int) { return picture; });
 }
 
 class TakeExporterTest : public ::testing::Test {
@@ -87,13 +45,14 @@ protected:
         Overdub o;
         o.id = QUuid::createUuid();
         o.fileName = QStringLiteral("blue.mov");
-        o.start = 0;
         o.duration = 2;
-        o.hasVideo = o.showVideo = true;
+        o.hasVideo = true;
         take.info.overdubs.push_back(o);
         writeHalves(QDir(take.overdubsFolder()).filePath(o.fileName), 60, qRgb(20, 20, 220),
                     qRgb(20, 20, 220));
-        mix = toneMix(2 * rate);
+        std::vector<float> mix(2 * rate); // a tone: the encoding takes a while, with progress
+        for (size_t i = 0; i < mix.size(); ++i)
+            mix[i] = 0.4f * float(std::sin(2 * M_PI * 440 * double(i) / rate));
         writeAudioFile(mixPath(), {mix, mix}, rate);
     }
 
@@ -107,13 +66,13 @@ protected:
 
     QTemporaryDir dir;
     Take take;
-    std::vector<float> mix;
 };
 
 } // namespace
 
-// H.264 side by side with its sound, the index in front; sound only as M4A, or as MP4 when
-// the take has no video.
+// H.264 side by side with its sound; sound only as M4A, or as MP4 when the take has no video.
+// (The sound's samples and their place against the picture: CompositionSound's tests and
+// ExportSync; the index in front: Mp4Writer's tests.)
 TEST_F(TakeExporterTest, EachFormatWithItsStreams) {
     ExportSettings settings; // side by side, original aspect
     std::vector<double> progress;
@@ -126,26 +85,13 @@ TEST_F(TakeExporterTest, EachFormatWithItsStreams) {
     ASSERT_EQ(info.audio.size(), 1u);
     EXPECT_EQ(info.video[0].naturalSize, QSize(96, 54));
     EXPECT_EQ(info.audio[0].channelCount, 2);
-    EXPECT_EQ(info.audio[0].sampleRate, rate);
     EXPECT_NEAR(info.video[0].durationSeconds, 2.0, 1.0 / 30 + 1e-6);
-    const QStringList boxes = fixtures::topLevelBoxes(path);
-    ASSERT_TRUE(boxes.contains("moov") && boxes.contains("mdat"));
-    EXPECT_LT(boxes.indexOf("moov"), boxes.indexOf("mdat")); // the index comes first
-
-    // The sound is the mix.
-    const fixtures::DecodedAudio sound = fixtures::readAllAudio(path);
-    ASSERT_EQ(sound.channels, 2);
-    std::vector<float> left;
-    for (size_t i = 0; i < sound.samples.size(); i += 2)
-        left.push_back(sound.samples[i]);
-    EXPECT_NEAR(double(left.size()), 2.0 * rate, 2048 + 1024);
-    EXPECT_GT(correlationAtBestLag(mix, left, 2048), 0.95);
+    EXPECT_NEAR(info.audio[0].durationSeconds, 2.0, 0.05);
 
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(progress.back(), 1.0);
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     EXPECT_EQ(std::count(progress.begin(), progress.end(), 1.0), 1);
-    EXPECT_FALSE(QFile::exists(path + ".partial"));
 
     // Sound only, and a take without video.
     const QString m4a = out("take.m4a");
@@ -164,12 +110,11 @@ TEST_F(TakeExporterTest, EachFormatWithItsStreams) {
     soundOnly = probeMovie(mp4);
     EXPECT_TRUE(soundOnly.video.empty());
     EXPECT_EQ(soundOnly.audio.size(), 1u);
+    EXPECT_TRUE(QDir(dir.path()).entryList({"*.partial"}, QDir::Files | QDir::Hidden).isEmpty());
 }
 
-// However a frame is put together for the encoder (the decoded pictures copied as they are
-// when every layer is drawn 1:1, the renderer otherwise), the export shows the picture the
-// renderer draws from the video composition, at its render size: every layout, mirrored or
-// not, and a portrait canvas in HEVC.
+// Whether the decoded pictures are copied as they are (every layer drawn 1:1) or drawn by the
+// renderer; a portrait canvas in HEVC too.
 TEST_F(TakeExporterTest, ExportShowsTheRenderersPicture) {
     writeHalves(take.moviePath(), 60, qRgb(220, 20, 20), qRgb(20, 200, 20));
     writeHalves(QDir(take.overdubsFolder()).filePath(take.info.overdubs[0].fileName), 60,
@@ -181,10 +126,9 @@ TEST_F(TakeExporterTest, ExportShowsTheRenderersPicture) {
         ExportSettings::Aspect aspect = ExportSettings::Aspect::original;
         ExportSettings::Format format = ExportSettings::Format::h264;
     };
-    for (const Case& c : std::vector<Case>{{Layout::split, false},
-                                           {Layout::split, true},
+    // The renderer's own pictures of each layout, mirrored or not: FrameRenderer's tests.
+    for (const Case& c : std::vector<Case>{{Layout::split, true},
                                            {Layout::pip, false},
-                                           {Layout::pip, true},
                                            {Layout::main, false},
                                            {Layout::main, true},
                                            {Layout::main, false, ExportSettings::Aspect::portrait,
@@ -209,15 +153,14 @@ TEST_F(TakeExporterTest, ExportShowsTheRenderersPicture) {
                 return it == frames.end() ? nullptr : &it->second;
             });
             // Pictures of different sizes differ by 255.
-            EXPECT_LT(meanDifference(expected, exported.frameAt(t + 1.0 / 60)), 4.0)
+            EXPECT_LT(fixtures::meanDifference(expected, exported.frameAt(t + 1.0 / 60)), 4.0)
                 << "layout " << int(c.layout) << (c.mirror ? " mirrored" : "") << " aspect "
                 << int(c.aspect) << " at " << t;
         }
     }
 }
 
-// A player seeking in an exported movie decodes from the key frame before the target: there
-// is one at least every 2 s of the export, in H.264 and in HEVC.
+// A player seeking in an export decodes from the key frame before the target.
 TEST_F(TakeExporterTest, KeyFramesComeAtLeastEveryTwoSeconds) {
     constexpr double seconds = 7;
     take.info.duration = seconds;
@@ -239,9 +182,8 @@ TEST_F(TakeExporterTest, KeyFramesComeAtLeastEveryTwoSeconds) {
     }
 }
 
-// A destination that can't be written is reported by the name it was given, before any
-// encoding starts. A cancelled export, during the encoding or before it, leaves the file that
-// was at the destination as it was and no temporary file; one that finishes replaces it.
+// A bad destination is reported by its given name before any encoding; a cancelled export
+// leaves the file there as it was and no temporary file.
 TEST_F(TakeExporterTest, TheDestinationIsCheckedFirstAndReplacedOnlyWhenFinished) {
     QDir().mkpath(out("folder.mp4"));
     for (const QString& destination : {out("folder.mp4"), out("missing/take.mp4")}) {
@@ -263,8 +205,10 @@ TEST_F(TakeExporterTest, TheDestinationIsCheckedFirstAndReplacedOnlyWhenFinished
     test::writeFile(path, "old contents");
     std::stop_source stop;
     std::vector<double> progress;
+    // The take five times over: progress reports (every 0.1 s) come while it is encoded.
     EXPECT_THROW(TakeExporter::exportTake(
-                     composed({}), ExportSettings::Format::h264, path,
+                     TakeComposer::build(take, SpanList(5, {0, 2}), mixPath(), {}, true),
+                     ExportSettings::Format::h264, path,
                      [&](double f) {
                          progress.push_back(f);
                          stop.request_stop();
@@ -283,8 +227,6 @@ TEST_F(TakeExporterTest, TheDestinationIsCheckedFirstAndReplacedOnlyWhenFinished
     EXPECT_EQ(probeMovie(path).audio.size(), 0u);
 }
 
-// Draining the encoders and moving the index to the front report their progress and stop
-// on request.
 TEST(Mp4WriterFinish, ReportsProgressAndStops) {
     QTemporaryDir dir;
     for (const bool cancel : {false, true}) {

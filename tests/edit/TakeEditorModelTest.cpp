@@ -1,5 +1,3 @@
-// The editor model on real synthetic takes, with a real event loop: the pipeline, saving,
-// the setters and what each one rebuilds, deletions, exports.
 #include "EditorModelFixture.h"
 #include "edit/EditOperations.h"
 #include "edit/SelectionOperations.h"
@@ -16,23 +14,26 @@ using namespace reelbox;
 using Stage = TakeEditorModel::Stage;
 using TakeEditorModelTest = test::EditorModelFixture;
 
-// Opening runs the whole pipeline once; a burst of track edits then mixes once and saves once.
-TEST_F(TakeEditorModelTest, OpeningRunsThePipelineOnceAndABurstOfEditsMixesOnce) {
-    const Take take = makeTake();
+// Mix and monitor files have one owner, the model that made them: those an earlier opening
+// left go; closing during a monitor mix leaves no file; a mix whose cancellation came after
+// it was written goes too.
+TEST_F(TakeEditorModelTest, OpeningAndABurstOfEditsMixOnceAndLeaveOneMixFile) {
+    const Take take = makeTake(0, false, 12);
+    const QDir cache = this->cache(take);
+    for (const char* name : {"mix-OLD.caf", "monitor-OLD.caf", "other.caf"})
+        test::writeFile(cache.filePath(name), "old");
     auto model = open(take);
     const auto& c = model->counters();
     EXPECT_EQ(c.runs, 1);
     EXPECT_EQ(c.completed, 1);
     EXPECT_EQ(c.lastStage, Stage::stems);
     ASSERT_TRUE(model->processedAudio());
-    EXPECT_TRUE(QFileInfo::exists(*model->processedAudio()));
-    EXPECT_TRUE(model->processedAudio()->contains("/mix-"));
     EXPECT_EQ(model->waveforms().size(), take.info.tracks.size());
     EXPECT_EQ(model->player()->status(), Player::Status::ready);
     EXPECT_EQ(model->playerSpans(), take.info.edit.keptSpans(model->sourceDuration()));
     EXPECT_FALSE(model->isRendering());
     EXPECT_FALSE(model->errorMessage());
-    EXPECT_NEAR(model->mainDuration(), 3, 0.05);
+    EXPECT_NEAR(model->mainDuration(), 12, 0.05);
     EXPECT_TRUE(test::waitFor([&] { return !model->filmstrip().empty(); }));
 
     const QUuid id = take.info.tracks[0].id;
@@ -48,25 +49,45 @@ TEST_F(TakeEditorModelTest, OpeningRunsThePipelineOnceAndABurstOfEditsMixesOnce)
     EXPECT_EQ(c.saves, savesBefore + 1);
     EXPECT_EQ(saved(model->take()).tracks[0].volumeDB, -6);
     // The replaced mix is gone once the new preview is loaded.
-    EXPECT_EQ(mixFiles(take).size(), 1u);
-}
+    EXPECT_EQ(mixFiles(take), QStringList{QFileInfo(*model->processedAudio()).fileName()});
+    EXPECT_FALSE(cache.exists("monitor-OLD.caf"));
+    EXPECT_TRUE(cache.exists("other.caf"));
 
-TEST_F(TakeEditorModelTest, AChangeDuringARenderCancelsItSilently) {
-    auto model = start(makeTake(0, false, 12));
-    // The opening run (from stems) is working; a mixer edit restarts from the earliest stage.
-    ASSERT_TRUE(test::waitFor([&] { return model->isRendering(); }));
-    model->setMaster({-2, false});
-    settle(*model);
-    EXPECT_FALSE(model->errorMessage());
-    EXPECT_EQ(model->counters().completed, 1);
-    EXPECT_EQ(model->counters().cancelled, 1);
-    EXPECT_EQ(model->counters().lastStage, Stage::stems);
-    EXPECT_EQ(model->take().info.master, (MasterSettings{-2, false}));
-    EXPECT_EQ(model->normalizeGainDB(), 0.0);
+    model->monitorComposition([](auto, QString) {});
+    model.reset(); // waits for its workers
+    EXPECT_TRUE(cache.entryList({"monitor-*"}, QDir::Files).isEmpty());
+
+    // A stop that comes at any point of a mix, also after its file is written, leaves no file:
+    // stops spread over the length of a whole mix.
+    const auto stems = TakePipeline::extractStems(take, cache.path(), {});
+    QElapsedTimer clock;
+    clock.start();
+    TakePipeline::mix(take, stems, {{0, 12}}, cache.filePath("whole.caf"));
+    const qint64 wholeUs = clock.nsecsElapsed() / 1000;
+    for (int i = 0; i < 24; ++i) {
+        const QString path = cache.filePath(QStringLiteral("stopped-%1.caf").arg(i));
+        std::stop_source stop;
+        bool cancelled = false;
+        std::thread worker([&] {
+            try {
+                TakePipeline::mix(take, stems, {{0, 12}}, path, stop.get_token());
+            } catch (const Cancelled&) {
+                cancelled = true;
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::microseconds(wholeUs * (i + 4) / 24));
+        stop.request_stop();
+        worker.join();
+        if (cancelled) {
+            EXPECT_FALSE(QFileInfo::exists(path)) << "stopped after " << i;
+        }
+    }
 }
 
 TEST_F(TakeEditorModelTest, WhatEachSetterSavesAndRebuilds) {
-    const Take take = makeTake(1);
+    Take take = makeTake(1);
+    take.info.overdubs[0].audioDeviceID = QStringLiteral("usb-mic");
+    library->save(take);
     auto model = open(take);
     struct Case {
         const char* name;
@@ -121,24 +142,13 @@ TEST_F(TakeEditorModelTest, WhatEachSetterSavesAndRebuilds) {
         EXPECT_EQ(model->counters().saves - before.saves, 1);
         EXPECT_EQ(saved(model->take()), model->take().info);
     }
-}
-
-TEST_F(TakeEditorModelTest, ANudgeIsRememberedForTheOverdubsMicrophone) {
-    Take take = makeTake(1);
-    take.info.overdubs[0].audioDeviceID = QStringLiteral("usb-mic");
-    library->save(take);
-    auto model = open(take);
-    model->updateOverdub(take.info.overdubs[0].id, [](Overdub& o) { o.start = 0.3; });
-    // Read back as the overdub model reads it for its next recording.
-    EXPECT_EQ(UserSettings::overdubNudge(QStringLiteral("usb-mic")), 0.0); // a move is no nudge
-    model->updateOverdub(take.info.overdubs[0].id, [](Overdub& o) { o.nudge = -0.04; });
-    EXPECT_DOUBLE_EQ(UserSettings::overdubNudge(QStringLiteral("usb-mic")), -0.04);
-    const double end = 0.3 - 0.04 + take.info.overdubs[0].duration;
+    // The nudge is remembered for the overdub's microphone, as the overdub model reads it for
+    // its next recording; the move after it is no nudge.
+    EXPECT_DOUBLE_EQ(UserSettings::overdubNudge(QStringLiteral("usb-mic")), 0.25);
+    const double end = 0.5 + 0.25 + take.info.overdubs[0].duration;
     EXPECT_DOUBLE_EQ(model->sourceDuration(), std::max(model->mainDuration(), end));
-    settle(*model);
 }
 
-// A take with nothing to mix previews in silence, without a mix or an error, and exports.
 TEST_F(TakeEditorModelTest, WithNothingToMixThePreviewIsSilent) {
     struct Case {
         const char* name;
@@ -178,7 +188,6 @@ TEST_F(TakeEditorModelTest, WithNothingToMixThePreviewIsSilent) {
     }
 }
 
-// A failed render keeps the last good preview; a failed save is reported.
 TEST_F(TakeEditorModelTest, FailuresAreReportedAndAFailedRenderKeepsThePreview) {
     const Take take = makeTake(1);
     auto model = open(take);
@@ -214,12 +223,11 @@ TEST_F(TakeEditorModelTest, DeletingRecordings) {
     auto model = open(take);
     const Overdub overdub = take.info.overdubs[0];
     const QString overdubFile = QDir(take.overdubsFolder()).filePath(overdub.fileName);
-    const Track* sound = nullptr;
-    for (const Track& t : model->take().info.tracks)
-        if (t.source.isOverdub(overdub.id))
-            sound = &t;
-    ASSERT_TRUE(sound);
-    model->deleteTrack(sound->id);
+    const auto& tracks = model->take().info.tracks;
+    const auto sound = std::find_if(tracks.begin(), tracks.end(),
+                                    [&](const Track& t) { return t.source.isOverdub(overdub.id); });
+    ASSERT_NE(sound, tracks.end());
+    model->deleteTrack(QUuid(sound->id)); // a copy: the track goes
     EXPECT_TRUE(model->take().info.overdubs.empty());
     EXPECT_FALSE(QFileInfo::exists(overdubFile));
     settle(*model);
@@ -244,8 +252,7 @@ TEST_F(TakeEditorModelTest, DeletingRecordings) {
     EXPECT_FALSE(QFileInfo::exists(third.folder));
 }
 
-// Exports wait for the running pipeline and run one at a time. An edit made during an export
-// replaces the preview's mix but not the one the export reads, which goes once it is done.
+// An edit during an export replaces the preview's mix, not the export's, which goes after.
 TEST_F(TakeEditorModelTest, ExportsWaitForThePipelineRunOneAtATimeAndKeepTheirMix) {
     auto model = open(makeTake(0, false, 6, 2, QSize(640, 360)));
     model->seek(1);
@@ -274,20 +281,27 @@ TEST_F(TakeEditorModelTest, ExportsWaitForThePipelineRunOneAtATimeAndKeepTheirMi
                 0.05);
 }
 
-// An edit is saved, rerun and undoable. An edge drag previews without saving, rerunning or
-// registering; the release commits once, and its undo goes back to the edit from before the
-// drag, not to the last preview.
+// An edge drag previews without saving, rerunning or registering; the release commits once,
+// and its undo goes back to the edit from before the drag, not to the last preview.
 TEST_F(TakeEditorModelTest, EditsAndDraggedTrimsAreSavedRerunAndUndoable) {
     const Take take = makeTake();
     auto model = open(take);
     QUndoStack stack;
     UndoStackAdapter undo(&stack);
     model->setUndoRegistry(&undo);
+    // A rename from the take list while the take is open is kept by the edit's save.
+    int changes = 0;
+    QObject::connect(model.get(), &TakeEditorModel::takeChanged, [&] { ++changes; });
+    library->rename(library->takes().front(), QStringLiteral("Renamed in the list"));
+    EXPECT_EQ(changes, 1);
+    library->rename(makeTake(), QStringLiteral("Other")); // another take's: not this one's
+    EXPECT_EQ(model->take().info.name, QStringLiteral("Renamed in the list"));
     const int runs = model->counters().runs;
     model->seek(1.5);
     model->apply(splitAtPlayhead(model->editingState()));
     const EditState split = model->take().info.edit;
     EXPECT_EQ(saved(model->take()).edit.splits, (std::vector<double>{1.5}));
+    EXPECT_EQ(saved(take).name, QStringLiteral("Renamed in the list"));
     settle(*model);
     EXPECT_EQ(model->counters().runs, runs + 1);
     EXPECT_EQ(model->counters().lastStage, Stage::process);
@@ -334,36 +348,21 @@ TEST_F(TakeEditorModelTest, EditsAndDraggedTrimsAreSavedRerunAndUndoable) {
     EXPECT_EQ(saved(take).edit, split);
 }
 
-// A rename from the take list while the take is open survives the editor's next save.
-TEST_F(TakeEditorModelTest, ARenameFromTheLibraryIsKeptByTheNextEdit) {
-    const Take take = makeTake();
-    auto model = open(take);
-    int changes = 0;
-    QObject::connect(model.get(), &TakeEditorModel::takeChanged, [&] { ++changes; });
-    library->rename(library->takes().front(), QStringLiteral("Renamed in the list"));
-    EXPECT_EQ(model->take().info.name, QStringLiteral("Renamed in the list"));
-    EXPECT_EQ(changes, 1);
-    model->seek(1.5);
-    model->apply(splitAtPlayhead(model->editingState()));
-    EXPECT_EQ(saved(take).name, QStringLiteral("Renamed in the list"));
-    EXPECT_EQ(saved(take).edit.splits, (std::vector<double>{1.5}));
-    // Another take's rename leaves this one as it is.
-    const Take other = makeTake();
-    library->rename(other, QStringLiteral("Other"));
-    EXPECT_EQ(model->take().info.name, QStringLiteral("Renamed in the list"));
-    settle(*model);
-}
-
-// Picture changes while a run works: the first run is not restarted for them, and what a run
-// loads shows the picture settings of the take as they are when it ends.
-TEST_F(TakeEditorModelTest, PictureChangesDuringARunNeitherRestartNorVanish) {
-    auto model = start(makeTake(1));
+// Picture changes while a run works neither restart it nor vanish: what a run loads shows the
+// picture settings as they are when it ends. A mixer edit cancels it silently and restarts
+// from the earliest stage.
+TEST_F(TakeEditorModelTest, ChangesDuringARun) {
+    auto model = start(makeTake(1, false, 12));
     ASSERT_TRUE(test::waitFor([&] { return model->isRendering(); }));
     for (int i = 0; i < 20; ++i)
         changeExportSettings(*model, [](auto& s) { s.mirror = !s.mirror; });
+    model->setMaster({-2, false});
     settle(*model);
-    EXPECT_EQ(model->counters().runs, 1);
-    EXPECT_EQ(model->counters().cancelled, 0);
+    EXPECT_FALSE(model->errorMessage());
+    EXPECT_EQ(model->counters().completed, 1);
+    EXPECT_EQ(model->counters().cancelled, 1); // by the mixer edit alone
+    EXPECT_EQ(model->counters().lastStage, Stage::stems);
+    EXPECT_EQ(model->normalizeGainDB(), 0.0); // the new master was mixed
 
     for (const auto aspect : {ExportSettings::Aspect::square, ExportSettings::Aspect::portrait}) {
         model->invalidate(Stage::process, false);
@@ -375,50 +374,5 @@ TEST_F(TakeEditorModelTest, PictureChangesDuringARunNeitherRestartNorVanish) {
             EXPECT_EQ(size.width, size.height);
         else
             EXPECT_LT(size.width, size.height);
-    }
-}
-
-// Mix and monitor files have one owner: the model that made them. Those an earlier opening
-// left go when the take is opened again; closing during a monitor mix stops it and leaves
-// no file; a mix whose cancellation came after it was written goes too.
-TEST_F(TakeEditorModelTest, MixFilesDoNotPileUp) {
-    const Take take = makeTake(0, false, 12);
-    const QDir cache = this->cache(take);
-    for (const char* name : {"mix-OLD.caf", "monitor-OLD.caf", "other.caf"})
-        test::writeFile(cache.filePath(name), "old");
-    auto model = open(take);
-    ASSERT_TRUE(model->processedAudio());
-    EXPECT_EQ(mixFiles(take), QStringList{QFileInfo(*model->processedAudio()).fileName()});
-    EXPECT_FALSE(cache.exists("monitor-OLD.caf"));
-    EXPECT_TRUE(cache.exists("other.caf"));
-
-    model->monitorComposition([](auto, QString) {});
-    model.reset(); // waits for its workers
-    EXPECT_TRUE(cache.entryList({"monitor-*"}, QDir::Files).isEmpty());
-
-    // A stop that comes at any point of a mix, also after its file is written, leaves no file:
-    // stops spread over the length of a whole mix.
-    const auto stems = TakePipeline::extractStems(take, cache.path(), {});
-    QElapsedTimer clock;
-    clock.start();
-    TakePipeline::mix(take, stems, {{0, 12}}, cache.filePath("whole.caf"));
-    const qint64 wholeUs = clock.nsecsElapsed() / 1000;
-    for (int i = 0; i < 24; ++i) {
-        const QString path = cache.filePath(QStringLiteral("stopped-%1.caf").arg(i));
-        std::stop_source stop;
-        bool cancelled = false;
-        std::thread worker([&] {
-            try {
-                TakePipeline::mix(take, stems, {{0, 12}}, path, stop.get_token());
-            } catch (const Cancelled&) {
-                cancelled = true;
-            }
-        });
-        std::this_thread::sleep_for(std::chrono::microseconds(wholeUs * (i + 4) / 24));
-        stop.request_stop();
-        worker.join();
-        if (cancelled) {
-            EXPECT_FALSE(QFileInfo::exists(path)) << "stopped after " << i;
-        }
     }
 }

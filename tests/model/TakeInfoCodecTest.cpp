@@ -86,8 +86,7 @@ TEST(TakeInfoCodec, RoundTripAndTheFileFormat) {
     // Whole numbers carry no fraction.
     EXPECT_TRUE(text.contains("\"midFrequency\": 1200,"));
     EXPECT_FALSE(text.contains("1200.0"));
-    for (const char* absent : {"null", "framing", "channels"})
-        EXPECT_FALSE(text.contains(absent)) << absent;
+    EXPECT_FALSE(text.contains("null")); // nor the older keys: TheNextSaveWritesTheCurrentForm
 
     // Unset optionals are left out, the rest is always written; a date in local time is
     // written in UTC without its fraction.
@@ -95,8 +94,6 @@ TEST(TakeInfoCodec, RoundTripAndTheFileFormat) {
     bare.name = QStringLiteral("Bare");
     bare.createdAt = QDateTime(QDate(2024, 3, 1), QTime(18, 5, 9, 750), Qt::OffsetFromUTC, 3600);
     EXPECT_TRUE(encodeTakeInfo(bare).contains("\"2024-03-01T17:05:09Z\""));
-    bare.createdAt = utc(2020, 1, 1, 0, 0, 0);
-    EXPECT_EQ(decodeTakeInfo(encodeTakeInfo(bare)), bare);
     const Json object = Json::parse(encodeTakeInfo(bare).toStdString());
     EXPECT_FALSE(object.contains("cameraName"));
     EXPECT_FALSE(object.contains("audioDeviceName"));
@@ -108,20 +105,18 @@ TEST(TakeInfoCodec, RoundTripAndTheFileFormat) {
         EXPECT_TRUE(object["edit"].contains(key)) << key;
     for (const char* key : {"format", "aspect", "layout", "positions", "mirror"})
         EXPECT_TRUE(object["export"].contains(key)) << key;
-}
 
-TEST(TakeInfoCodec, NonFiniteNumbersFailTheSave) {
-    TakeInfo info = fullTakeInfo();
-    info.tracks[0].volumeDB = std::numeric_limits<double>::infinity();
-    EXPECT_THROW(encodeTakeInfo(info), Error);
-    info = fullTakeInfo();
-    info.edit.cuts.push_back({std::nan(""), 1});
-    EXPECT_THROW(encodeTakeInfo(info), Error);
+    // Numbers that are not finite fail the save.
+    TakeInfo bad = fullTakeInfo();
+    bad.tracks[0].volumeDB = std::numeric_limits<double>::infinity();
+    EXPECT_THROW(encodeTakeInfo(bad), Error);
+    bad = fullTakeInfo();
+    bad.edit.cuts.push_back({std::nan(""), 1});
+    EXPECT_THROW(encodeTakeInfo(bad), Error);
 }
 
 TEST(TakeInfoCodec, TheFirstFiveKeysMakeTheRecordUnreadable) {
     const char* date = R"("2024-03-01T17:05:09Z")";
-    EXPECT_NO_THROW(decodeTakeInfo(leading(R"("T")", date, "1")));
     EXPECT_EQ(decodeTakeInfo(leading(R"("T")", R"("2024-03-01T18:05:09+01:00")", "1")).createdAt,
               utc(2024, 3, 1, 17, 5, 9));
     EXPECT_EQ(decodeTakeInfo(minimalWith(R"("cameraName": null)")).cameraName, std::nullopt);
@@ -194,11 +189,9 @@ TEST(TakeInfoCodec, EachLaterPartReadsOrFallsBackOnItsOwn) {
                                                   "reverbRoom": "Cathedral"})"),
          [](const TakeInfo& i) {
              ASSERT_EQ(i.tracks.size(), 1u);
-             TrackEffects expected;
-             expected.eqEnabled = true;
-             expected.midFrequency = 2500;
-             expected.reverbRoom = ReverbRoom::cathedral;
-             EXPECT_EQ(i.tracks[0].effects, expected);
+             EXPECT_EQ(i.tracks[0].effects, (TrackEffects{.eqEnabled = true,
+                                                          .midFrequency = 2500,
+                                                          .reverbRoom = ReverbRoom::cathedral}));
          }},
         {"export with an unknown format", R"("export": {"format": "MP4", "aspect": "1:1",
              "positions": {"video.main": {"x": 0.5, "y": 0.5}}})",
@@ -254,7 +247,6 @@ TEST(TakeInfoCodec, EachLaterPartReadsOrFallsBackOnItsOwn) {
     }
 }
 
-// Numbers the file can hold but that mean nothing (or overflow) damage only their own part.
 TEST(TakeInfoCodec, HostileNumbersFailOnlyThePartHoldingThem) {
     QByteArray overflowingOverdub = goodOverdub;
     overflowingOverdub.replace("\"start\": 1", "\"start\": 1e308")
@@ -276,7 +268,6 @@ TEST(TakeInfoCodec, HostileNumbersFailOnlyThePartHoldingThem) {
          [](const TakeInfo& i) {
              ASSERT_EQ(i.tracks.size(), 1u);
              EXPECT_EQ(i.tracks[0].source, Track::Source::input(-1));
-             EXPECT_EQ(i.master.volumeDB, 0);
          }},
         {"channel beyond 32 bits",
          QByteArray(oneTrack).replace("\"channel\": 0", "\"channel\": 4294967296"),
@@ -291,21 +282,6 @@ TEST(TakeInfoCodec, HostileNumbersFailOnlyThePartHoldingThem) {
     EXPECT_THROW(decodeTakeInfo(R"({"name": "T", "createdAt": "2024-03-01T17:05:09Z",
                                     "duration": 1e400})"),
                  DecodeError);
-}
-
-TEST(TakeInfoCodec, TheSourceErrorMessage) {
-    const QByteArray track = R"({"id": "11111111-2222-4333-8444-555555555555", "name": "A",
-        "source": {}, "muted": false, "solo": false, "volumeDB": 0, "pan": 0, "effects": {}})";
-    QString message;
-    try {
-        decodeTrack(track);
-    } catch (const DecodeError& e) {
-        message = e.message();
-    }
-    EXPECT_EQ(message, QStringLiteral("Invalid number of keys found, expected one."));
-    QByteArray good = track;
-    good.replace("\"source\": {}", "\"source\": {\"input\": {\"channel\": 4}}");
-    EXPECT_EQ(decodeTrack(good).source, Track::Source::input(4));
 }
 
 TEST(TakeInfoCodec, FramingOfOlderFilesBecomesTheMainPosition) {
@@ -340,16 +316,14 @@ TEST(TakeInfoCodecLegacy, ChannelsAndEffectsBecomeTracksAndMaster) {
     EXPECT_EQ(info.tracks[0].source, Track::Source::input(1));
     EXPECT_EQ(info.tracks[0].volumeDB, -3);
     EXPECT_EQ(info.tracks[0].pan, 0);
-    EXPECT_EQ(info.tracks[1].name, QStringLiteral("Input 3"));
     EXPECT_NE(info.tracks[0].id, info.tracks[1].id);
 
-    TrackEffects expected;
-    expected.eqEnabled = true;
-    expected.lowGain = 2;
-    expected.compressorEnabled = true;
-    expected.compression = 0.9;
-    expected.reverbSend = 0.6;
-    expected.reverbRoom = ReverbRoom::plate;
+    const TrackEffects expected{.eqEnabled = true,
+                                .lowGain = 2,
+                                .compressorEnabled = true,
+                                .compression = 0.9,
+                                .reverbSend = 0.6,
+                                .reverbRoom = ReverbRoom::plate};
     EXPECT_EQ(info.tracks[0].effects, expected);
     EXPECT_EQ(info.tracks[1].effects, expected);
     // "master" is ignored on this path.
@@ -386,7 +360,6 @@ TEST(TakeInfoCodecLegacy, ATrackWithoutEffectsSendsTheFileDownTheLegacyPath) {
 }
 
 TEST(TakeInfoCodecLegacy, TheNextSaveWritesTheCurrentForm) {
-    // A golden older file, written here, read and saved again.
     const QByteArray legacy = R"({
   "channels" : [ { "enabled" : true, "gainDB" : -6, "pan" : 0 } ],
   "createdAt" : "2023-11-20T09:30:00Z",
@@ -402,13 +375,7 @@ TEST(TakeInfoCodecLegacy, TheNextSaveWritesTheCurrentForm) {
     EXPECT_FALSE(object.contains("channels"));
     EXPECT_FALSE(object.contains("effects"));
     EXPECT_FALSE(object["export"].contains("framing"));
-    EXPECT_EQ(object["master"]["volumeDB"], -1.5);
-    EXPECT_EQ(object["master"]["normalize"], false);
-    ASSERT_EQ(object["tracks"].size(), 1u);
-    EXPECT_EQ(object["tracks"][0]["name"], "Sound");
-    EXPECT_EQ(object["tracks"][0]["effects"]["eqEnabled"], true);
-    EXPECT_EQ(object["export"]["positions"]["video.main"]["x"], 0.3);
-    // And the saved file reads back unchanged.
+    // What was read from the older keys (the tests above) is kept: the file reads back as it.
     EXPECT_EQ(decodeTakeInfo(saved), read);
 }
 

@@ -1,7 +1,6 @@
 #include "model/Take.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
 #include <gtest/gtest.h>
 
 using namespace reelbox;
@@ -31,22 +30,11 @@ TEST(TakeInfoTimeline, TheLongerOfMainAndOverdubs) {
     EXPECT_DOUBLE_EQ(info.timelineDuration(), 0);
 }
 
-TEST(TakeAudioSource, InputsComeFromTheMovieOverdubsFromTheirFile) {
+// Where the sound of inputs and overdubs comes from: TrackInputs' tests.
+TEST(TakeAudioSource, ATrackOfAnOverdubThatIsGoneHasNone) {
     Take take;
     take.folder = QStringLiteral("/library/2024-03-01 17.05.09");
-    const Overdub o = overdubAt(3, 0.5, 4);
-    take.info.overdubs.push_back(o);
-
-    Track input;
-    input.source = Track::Source::input(2);
-    EXPECT_EQ(take.audioSource(input),
-              (AudioSource{QStringLiteral("/library/2024-03-01 17.05.09/take.mov"), 0}));
-
-    Track fromOverdub;
-    fromOverdub.source = Track::Source::overdub(o.id, 0);
-    EXPECT_EQ(take.audioSource(fromOverdub),
-              (AudioSource{QStringLiteral("/library/2024-03-01 17.05.09/overdubs/o.mov"), 3.5}));
-
+    take.info.overdubs.push_back(overdubAt(3, 0.5, 4));
     Track orphan;
     orphan.source = Track::Source::overdub(QUuid::createUuid(), 0);
     EXPECT_EQ(take.audioSource(orphan), std::nullopt);

@@ -2,7 +2,9 @@
 
 #include "platform/media/AudioReader.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 #include <algorithm>
 #include <cmath>
@@ -43,6 +45,33 @@ QString writeMovie(const QString& path, const MovieWriterSettings& settings, int
     }
     writer.finish();
     return path;
+}
+
+QString writePictures(const QString& path, QSize size, int frames, const PictureSource& picture) {
+    MovieWriterSettings settings;
+    settings.videoSize = size;
+    QDir().mkpath(QFileInfo(path).path());
+    return writeMovie(path, settings, frames, 0, picture, [](qint64, int) { return 0.0f; });
+}
+
+QString writeNumberedMovie(const QString& path, QSize size, int frames, int base) {
+    return writePictures(path, size, frames,
+                         [=](int i) { return indexedPicture(size, (base + i) % 100); });
+}
+
+double meanDifference(const QImage& a, const QImage& b) {
+    if (a.size() != b.size())
+        return 255;
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int col = 0; col < x.width(); ++col) {
+            const QRgb p = x.pixel(col, row), q = y.pixel(col, row);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
+                   std::abs(qBlue(p) - qBlue(q));
+        }
+    return sum / (3.0 * x.width() * x.height());
 }
 
 float staircase(qint64 frame, int channel, int channels) {

@@ -20,6 +20,14 @@ QString writeMovie(const QString& path, const MovieWriterSettings& settings, int
                    qint64 audioFrames, const PictureSource& picture, const SampleSource& sample,
                    double audioStartSeconds = 0);
 
+// A movie of `frames` pictures at 30 fps and no sound, its folder made first.
+QString writePictures(const QString& path, QSize size, int frames, const PictureSource& picture);
+// Numbered pictures: frame i shows indexedPicture(size, (base + i) % 100).
+QString writeNumberedMovie(const QString& path, QSize size, int frames, int base = 0);
+
+// The mean difference of two pictures per colour channel, 0 … 255; 255 when their sizes differ.
+double meanDifference(const QImage& a, const QImage& b);
+
 // Staircase: every sample of every channel is different and exactly representable.
 float staircase(qint64 frame, int channel, int channels);
 

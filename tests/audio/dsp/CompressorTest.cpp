@@ -19,15 +19,6 @@ double expectedOutputDB(double c, double levelDB) {
     return level + makeup;
 }
 
-// Gain reduction in dB at every frame of a processed constant-magnitude signal.
-std::vector<double> reductionDB(const std::vector<float>& in, const std::vector<float>& out,
-                                double makeupDB) {
-    std::vector<double> r(in.size());
-    for (std::size_t i = 0; i < in.size(); ++i)
-        r[i] = makeupDB - toDB(double(out[i]) / in[i]);
-    return r;
-}
-
 } // namespace
 
 TEST(Compressor, SteadyTonesSettleOnTheStaticCurve) {
@@ -57,7 +48,9 @@ TEST(Compressor, ReductionBuildsAndRecoversWithItsTimeConstants) {
               1.0f);
     std::vector<float> x = input;
     Compressor(c, sampleRate).process(x.data(), x.size());
-    const std::vector<double> r = reductionDB(input, x, 15.75 * c);
+    std::vector<double> r(input.size()); // the gain reduction in dB at every frame
+    for (std::size_t i = 0; i < input.size(); ++i)
+        r[i] = 15.75 * c - toDB(double(x[i]) / input[i]);
     const auto seconds = [&](std::size_t from, auto reached) {
         std::size_t at = from;
         while (!reached(r[at]))

@@ -1,6 +1,5 @@
-// What every effect owes the mixer: samples left alone, bit for bit, when it has nothing to
-// do, and the same output whether a signal comes in one call, after reset(), or in blocks of
-// any size.
+// What every effect owes the mixer: samples left bit for bit when it has nothing to do, and
+// the same output in one call, after reset(), or in blocks of any size.
 
 #include "SignalTools.h"
 #include "audio/dsp/Compressor.h"

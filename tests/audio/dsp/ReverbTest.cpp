@@ -57,8 +57,6 @@ class ReverbRoom : public ::testing::TestWithParam<Room> {};
 
 } // namespace
 
-// The impulse response has the room's decay, spread and loudness; it starts after the
-// pre-delay and carries no dry signal.
 TEST_P(ReverbRoom, ImpulseResponseHasTheRoomsDecaySpreadLoudnessAndPreDelay) {
     const Room room = GetParam();
     const std::size_t count = framesOf(room.preDelaySeconds + 2 * room.rt60Seconds);

@@ -52,14 +52,6 @@ inline float peak(const float* samples, std::size_t count) {
     return p;
 }
 
-// Twenty frequencies spread evenly on a log scale over 20 Hz ... 20 kHz.
-inline std::vector<double> testFrequencies() {
-    std::vector<double> out;
-    for (int i = 0; i < 20; ++i)
-        out.push_back(20 * std::pow(1000.0, i / 19.0));
-    return out;
-}
-
 // |DFT| of a (decayed) impulse response at one frequency, in dB.
 inline double responseDB(const std::vector<float>& ir, double frequencyHz) {
     const double w = 2 * std::numbers::pi * frequencyHz / sampleRate;
