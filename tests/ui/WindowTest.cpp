@@ -187,7 +187,6 @@ TEST_F(WindowTest, RStartsARecordingThatLandsAsTheSelectedRowCtrlRAndTheRenameFi
     ASSERT_TRUE(test::waitFor(
         [&] { return sidebar().selection() == SidebarItem::take(made.folder); }, 5000));
     EXPECT_EQ(qobject_cast<TakeDetail*>(window->detail())->folder(), made.folder);
-    EXPECT_EQ(recorder().state().kind, Kind::idle);
 }
 
 TEST_F(WindowTest, LibraryChangesKeepTheSelectionUntilItsTakeIsTrashed) {
@@ -328,7 +327,6 @@ TEST_F(WindowTest, EditorKeysEditTheTakeExportAndTheWindowUndoesThem) {
     EXPECT_EQ(edit().splits, (std::vector<double>{0.5}));
 
     model.setSelection(selectTimeline(model.editingState(), 0.2));
-    ASSERT_TRUE(model.selection());
     type(Qt::Key_Delete);
     ASSERT_EQ(edit().cuts.size(), 1u);
     EXPECT_TRUE(shows(QAccessible::Button, QStringLiteral("Restore")));
