@@ -1,9 +1,11 @@
 #include "ui/UiTestSupport.h"
 
+#include "support/TestSupport.h"
 #include "ui/TrackHeader.h"
 
 #include <QAccessible>
-#include <QCoreApplication>
+#include <QApplication>
+#include <QMessageBox>
 #include <QTest>
 
 namespace reelbox::test {
@@ -31,6 +33,23 @@ QAccessibleInterface* findAccessible(QObject* root, int role, const QString& nam
             found = e;
     });
     return found;
+}
+
+void dismissProblem(QWidget* parent, const QString& title,
+                    const std::function<std::optional<QString>()>& error) {
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            box = parent->findChild<QMessageBox*>();
+            return box && box->isVisible();
+        },
+        30000));
+    EXPECT_EQ(box->windowTitle(), title);
+    ASSERT_TRUE(error());
+    EXPECT_EQ(box->informativeText(), *error());
+    box->accept();
+    QApplication::processEvents();
+    EXPECT_FALSE(error());
 }
 
 void EditorWidgetTest::open(int overdubs) {
