@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <string>
 
 using namespace reelbox;
 
@@ -31,15 +30,10 @@ struct Inputs {
 };
 
 // Names the cases by their inputs (the raw bytes would include the padding).
-std::string describe(const Inputs& in) {
-    std::string name = "Ppm" + std::to_string(int(in.ppm));
-    if (in.loseEvery)
-        name += "LosingEvery" + std::to_string(in.loseEvery);
-    return name;
-}
-
 void PrintTo(const Inputs& in, std::ostream* os) {
-    *os << describe(in);
+    *os << "Ppm" << int(in.ppm);
+    if (in.loseEvery)
+        *os << "LosingEvery" << in.loseEvery;
 }
 
 // Records the Test Camera at 640 × 360 and the Test Microphone for `ms` once the devices
@@ -200,7 +194,7 @@ INSTANTIATE_TEST_SUITE_P(MicrophoneClock, CaptureSync,
                          ::testing::Values(Inputs{true, 2, true, 0}, Inputs{true, 2, true, 200},
                                            Inputs{true, 2, true, 3000},
                                            Inputs{true, 2, true, 0, 23}),
-                         [](const auto& info) { return describe(info.param); });
+                         [](const auto& info) { return ::testing::PrintToString(info.param); });
 
 // A recording with nothing in it is an error, and samples after the stop start no file.
 TEST(CaptureEngine, RecordsWhatIsConnectedAndNothingIsAnError) {

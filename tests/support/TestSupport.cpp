@@ -11,23 +11,14 @@
 namespace reelbox::test {
 
 TemporaryHome::TemporaryHome()
-    : m_savedHome(qgetenv("HOME")), m_savedData(qgetenv("XDG_DATA_HOME")),
-      m_savedCache(qgetenv("XDG_CACHE_HOME")), m_savedConfig(qgetenv("XDG_CONFIG_HOME")) {
-    QDir(m_dir.path()).mkpath(QStringLiteral("data"));
-    QDir(m_dir.path()).mkpath(QStringLiteral("cache"));
-    QDir(m_dir.path()).mkpath(QStringLiteral("config"));
-    qputenv("HOME", m_dir.path().toUtf8());
-    qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("data")).toUtf8());
-    qputenv("XDG_CACHE_HOME", m_dir.filePath(QStringLiteral("cache")).toUtf8());
-    qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toUtf8());
+    : m_home("HOME", m_dir.path().toUtf8()), m_data("XDG_DATA_HOME", folder("data")),
+      m_cache("XDG_CACHE_HOME", folder("cache")), m_config("XDG_CONFIG_HOME", folder("config")) {
     QStandardPaths::setTestModeEnabled(false);
 }
 
-TemporaryHome::~TemporaryHome() {
-    qputenv("HOME", m_savedHome);
-    qputenv("XDG_DATA_HOME", m_savedData);
-    qputenv("XDG_CACHE_HOME", m_savedCache);
-    qputenv("XDG_CONFIG_HOME", m_savedConfig);
+QByteArray TemporaryHome::folder(const char* name) const {
+    QDir(m_dir.path()).mkpath(QString::fromLatin1(name));
+    return m_dir.filePath(QString::fromLatin1(name)).toUtf8();
 }
 
 QDateTime utc(int year, int month, int day, int hour, int minute, int second) {
