@@ -4,6 +4,7 @@
 #include "platform/sound/SoundSystem.h"
 
 #include "model/UserSettings.h"
+#include "platform/AssignAndNotify.h"
 
 #include <algorithm>
 
@@ -63,18 +64,12 @@ DeviceManager::~DeviceManager() = default;
 
 void DeviceManager::setCameraID(const std::optional<QString>& id) {
     UserSettings::setCameraID(id);
-    if (id == m_cameraID)
-        return;
-    m_cameraID = id;
-    emit cameraIDChanged();
+    assignAndNotify(this, m_cameraID, id, &DeviceManager::cameraIDChanged);
 }
 
 void DeviceManager::setMicrophoneID(const std::optional<QString>& id) {
     UserSettings::setMicrophoneID(id);
-    if (id == m_microphoneID)
-        return;
-    m_microphoneID = id;
-    emit microphoneIDChanged();
+    assignAndNotify(this, m_microphoneID, id, &DeviceManager::microphoneIDChanged);
 }
 
 const CameraInfo* DeviceManager::camera() const {

@@ -2,6 +2,7 @@
 
 #include "capture/CaptureEngine.h"
 #include "model/UserSettings.h"
+#include "platform/AssignAndNotify.h"
 
 namespace reelbox {
 
@@ -48,14 +49,8 @@ void InputMonitor::stop() {
 
 void InputMonitor::setConfigured(const std::optional<QString>& camera,
                                  const std::optional<QString>& mic) {
-    if (camera != m_cameraID) {
-        m_cameraID = camera;
-        emit configuredCameraIDChanged();
-    }
-    if (mic != m_micID) {
-        m_micID = mic;
-        emit configuredMicIDChanged();
-    }
+    assignAndNotify(this, m_cameraID, camera, &InputMonitor::configuredCameraIDChanged);
+    assignAndNotify(this, m_micID, mic, &InputMonitor::configuredMicIDChanged);
 }
 
 void InputMonitor::setChannels(const std::vector<ChannelMix>& channels) {
@@ -73,10 +68,7 @@ void InputMonitor::toggleChannel(int index) {
 void InputMonitor::assignChannels(const std::vector<ChannelMix>& channels, bool remember) {
     if (remember && m_micID && !channels.empty())
         UserSettings::setChannelMix(*m_micID, channels);
-    if (channels == m_channels)
-        return;
-    m_channels = channels;
-    emit channelsChanged();
+    assignAndNotify(this, m_channels, channels, &InputMonitor::channelsChanged);
 }
 
 void InputMonitor::resetClipLights() {
@@ -84,10 +76,7 @@ void InputMonitor::resetClipLights() {
 }
 
 void InputMonitor::setClipped(const std::vector<bool>& clipped) {
-    if (clipped == m_clipped)
-        return;
-    m_clipped = clipped;
-    emit clippedChanged();
+    assignAndNotify(this, m_clipped, clipped, &InputMonitor::clippedChanged);
 }
 
 void InputMonitor::latchClips(std::vector<bool>& clipped,

@@ -5,6 +5,7 @@
 #include "model/TakeInfoCodec.h"
 #include "model/TakeLibrary.h"
 #include "model/UserSettings.h"
+#include "platform/AssignAndNotify.h"
 #include "platform/CaptureError.h"
 #include "platform/camera/CameraError.h"
 #include "platform/media/MovieInfo.h"
@@ -54,17 +55,11 @@ RecorderModel::RecorderModel(DeviceManager& devices, SoundSystem& sound, QObject
 RecorderModel::~RecorderModel() = default;
 
 void RecorderModel::setState(const RecorderState& state) {
-    if (state == m_state)
-        return;
-    m_state = state;
-    emit stateChanged();
+    assignAndNotify(this, m_state, state, &RecorderModel::stateChanged);
 }
 
 void RecorderModel::setRecordingFolder(const std::optional<QString>& folder) {
-    if (folder == m_recordingFolder)
-        return;
-    m_recordingFolder = folder;
-    emit recordingFolderChanged();
+    assignAndNotify(this, m_recordingFolder, folder, &RecorderModel::recordingFolderChanged);
 }
 
 void RecorderModel::setPreferredVideoSize(const QSize& size) {
@@ -72,24 +67,15 @@ void RecorderModel::setPreferredVideoSize(const QSize& size) {
 }
 
 void RecorderModel::setPermissionDenied(bool denied) {
-    if (denied == m_permissionDenied)
-        return;
-    m_permissionDenied = denied;
-    emit permissionDeniedChanged();
+    assignAndNotify(this, m_permissionDenied, denied, &RecorderModel::permissionDeniedChanged);
 }
 
 void RecorderModel::setVideoInfo(const std::optional<QString>& info) {
-    if (info == m_videoInfo)
-        return;
-    m_videoInfo = info;
-    emit videoInfoChanged();
+    assignAndNotify(this, m_videoInfo, info, &RecorderModel::videoInfoChanged);
 }
 
 void RecorderModel::setErrorMessage(const std::optional<QString>& message) {
-    if (message == m_errorMessage)
-        return;
-    m_errorMessage = message;
-    emit errorMessageChanged();
+    assignAndNotify(this, m_errorMessage, message, &RecorderModel::errorMessageChanged);
 }
 
 void RecorderModel::clearErrorMessage() {
@@ -98,25 +84,16 @@ void RecorderModel::clearErrorMessage() {
 
 void RecorderModel::setCountdownSeconds(int seconds) {
     UserSettings::setCountdownSeconds(seconds);
-    if (seconds == m_countdownSeconds)
-        return;
-    m_countdownSeconds = seconds;
-    emit countdownSecondsChanged();
+    assignAndNotify(this, m_countdownSeconds, seconds, &RecorderModel::countdownSecondsChanged);
 }
 
 void RecorderModel::useCountdownSeconds(int seconds) {
-    if (seconds == m_countdownSeconds)
-        return;
-    m_countdownSeconds = seconds;
-    emit countdownSecondsChanged();
+    assignAndNotify(this, m_countdownSeconds, seconds, &RecorderModel::countdownSecondsChanged);
 }
 
 void RecorderModel::setMirrorPreview(bool mirror) {
     UserSettings::setMirrorPreview(mirror);
-    if (mirror == m_mirrorPreview)
-        return;
-    m_mirrorPreview = mirror;
-    emit mirrorPreviewChanged();
+    assignAndNotify(this, m_mirrorPreview, mirror, &RecorderModel::mirrorPreviewChanged);
 }
 
 void RecorderModel::setChannels(const std::vector<ChannelMix>& channels) {
